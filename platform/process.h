@@ -1,0 +1,48 @@
+// POSIX stand-ins for the Windows process services the library uses to find and start
+// the broker.
+#ifndef PLATFORM_PROCESS_H
+#define PLATFORM_PROCESS_H
+
+#include <cstdint>
+
+namespace win {
+
+typedef std::uint32_t DWORD;
+typedef void* HANDLE;
+typedef void* HMODULE;
+
+constexpr DWORD PROCESS_QUERY_INFORMATION = 0x0400;
+constexpr DWORD PROCESS_VM_READ = 0x0010;
+constexpr DWORD CREATE_NO_WINDOW = 0x08000000;
+
+// Fills `ids` with the identifiers of running processes (at most bytes / 4 of them) and
+// `bytesReturned` with the bytes used. Returns false when the list cannot be had.
+bool K32EnumProcesses(DWORD* ids, DWORD bytes, DWORD* bytesReturned);
+// A handle on process `id`, or null when it cannot be opened.
+HANDLE OpenProcess(DWORD access, bool inherit, DWORD id);
+// The process's first module (its executable); false when it cannot be read.
+bool K32EnumProcessModules(HANDLE process, HMODULE* modules, DWORD bytes, DWORD* needed);
+// Copies the module's file name (at most size - 1 characters and a NUL); returns its
+// length, 0 on failure (the buffer is then untouched).
+DWORD K32GetModuleBaseNameA(HANDLE process, HMODULE module, char* name, DWORD size);
+bool CloseHandle(HANDLE handle);
+
+// Starts `path` with no shell, no arguments, no window, in a session of its own, its
+// standard streams on /dev/null; nothing waits for it and it leaves no zombie. Returns
+// false (with GetLastError set) when the program could not be started.
+bool CreateProcessA(const char* path, DWORD creationFlags);
+
+// Copies the current directory (at most size - 1 characters); returns its length, 0 when
+// it does not fit or cannot be had.
+DWORD GetCurrentDirectoryA(DWORD size, char* buffer);
+// The error code of the last failed call of this layer on this thread.
+DWORD GetLastError();
+// The system's text for `code`, as a buffer the caller releases with LocalFree; null
+// when there is none.
+char* FormatMessageA(DWORD code);
+void LocalFree(char* text);
+void Sleep(DWORD milliseconds);
+
+}  // namespace win
+
+#endif  // PLATFORM_PROCESS_H

@@ -1,0 +1,71 @@
+// A broker that follows a script: an in-process server on 127.0.0.1:4001 that expects
+// exact bytes, answers from the script and records everything it receives, so that a
+// test reads like a wire transcript. One ScriptedBroker listens at a time.
+#ifndef TESTS_SUPPORT_SCRIPTED_BROKER_H
+#define TESTS_SUPPORT_SCRIPTED_BROKER_H
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+class ScriptedBroker {
+ public:
+  // Listens at once, so that a client may connect before run() is called.
+  ScriptedBroker();
+  ~ScriptedBroker();
+  ScriptedBroker(const ScriptedBroker&) = delete;
+  ScriptedBroker& operator=(const ScriptedBroker&) = delete;
+
+  // Script steps, in order. The first step on a connection accepts it implicitly.
+  ScriptedBroker& accept();                        // take the next connection
+  ScriptedBroker& expect(const std::string& bytes);  // exactly these bytes, nothing else
+  ScriptedBroker& expectToken(const std::string& text) { return expect(text + '\0'); }
+  ScriptedBroker& answer(const std::string& bytes);  // one send of these bytes
+  ScriptedBroker& ack() { return answer(std::string("+\0", 2)); }
+  ScriptedBroker& pause(int milliseconds);         // let the client's receive complete
+  ScriptedBroker& close();                         // orderly close of the connection
+  ScriptedBroker& reset();                         // abortive close (RST)
+
+  // Convenience: expect token `text`, then answer the strict acknowledgement.
+  ScriptedBroker& token(const std::string& text) { return expectToken(text).ack(); }
+  // Expect the request token "+\0" and answer `text` with its NUL.
+  ScriptedBroker& request(const std::string& text) {
+    return expect(std::string("+\0", 2)).answer(text + '\0');
+  }
+
+  // Plays the script on a thread of its own.
+  void run();
+  // Call once the client's operation has returned: waits for the script to end, takes
+  // what the client sent after it, closes, and returns an empty text when every
+  // expectation held and nothing more came, else what went wrong.
+  std::string finish();
+  // Every byte received, all connections in order, including bytes after the script.
+  const std::string& received() const { return received_; }
+  // Bytes received after the last step of the script.
+  const std::string& extra() const { return extra_; }
+
+ private:
+  struct Step {
+    enum Kind { Accept, Expect, Answer, Pause, Close, Reset } kind;
+    std::string bytes;
+    int milliseconds = 0;
+  };
+  void play();
+  bool acceptConnection();
+  void fail(const std::string& what);
+
+  int listener_ = -1;
+  int connection_ = -1;
+  std::vector<Step> steps_;
+  std::thread thread_;
+  std::atomic<bool> stopping_{false};
+  std::string received_;
+  std::string extra_;
+  std::string failure_;
+};
+
+// Printable form of bytes for failure messages: NUL as \0, other controls as \xNN.
+std::string visible(const std::string& bytes);
+
+#endif  // TESTS_SUPPORT_SCRIPTED_BROKER_H
