@@ -35,7 +35,7 @@ class CallContext {
   FILE* logHandle;
 
  private:
-  unsigned* shares_;
+  mutable unsigned* shares_;  // owners of `messages`; null while this is the only one
 };
 
 #endif  // DIAGNOSTICS_CALL_CONTEXT_H

@@ -173,7 +173,7 @@ class TAPBROKER_CLIENT_API Client {
   unsigned int finishCode;   // handed to the catalogue when the handle is finished
 
   // Bookkeeping that the fields above leave implicit.
-  unsigned* messagesShares;  // owners of `messages`; null while this client is the only one
+  mutable unsigned* messagesShares;  // owners of `messages`; null while this is the only one
   std::string lastAnswer;    // the text handed out by Read(char*&) and Read()
 };
 

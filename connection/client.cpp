@@ -1,0 +1,99 @@
+// A Client's lifetime and its small accessors. Nothing here touches the network.
+#include <cstdint>
+
+#include "diagnostics/reporting.h"
+#include "msgcore/msgManager.h"
+#include "tapbroker_client.h"
+
+Client::Client() : Client(const_cast<char*>("")) {}
+
+Client::Client(char* name) : messagesShares(nullptr) {
+  // The strings start empty; the handle comes first, then the settings in this order.
+  messages = diagnostics::makeHandle();
+  finishCode = 0;
+  clientName = name != nullptr ? name : "";
+  socket = INVALID_SOCKET;
+  serverName.clear();
+  logPath.clear();
+  auxLogPath.clear();
+  flagA = 0;
+  debugOn = 0;
+  logHandle = nullptr;
+  flagB = 0;
+  status = 0;
+}
+
+Client::Client(const Client& other)
+    : flagA(other.flagA),
+      flagB(other.flagB),
+      tdoData(other.tdoData),
+      messages(nullptr),
+      clientName(other.clientName),
+      socket(other.socket),
+      serverName(other.serverName),
+      status(other.status),
+      debugOn(other.debugOn),
+      logPath(other.logPath),
+      auxLogPath(other.auxLogPath),
+      logHandle(other.logHandle),
+      finishCode(other.finishCode),
+      messagesShares(nullptr) {
+  // Without a counter to share the handle safely, the copy goes without one: its reports
+  // then post nothing and log empty lines.
+  if (diagnostics::shareHandle(other.messages, other.messagesShares, messagesShares)) {
+    messages = other.messages;
+  }
+}
+
+Client& Client::operator=(const Client& other) {
+  flagA = other.flagA;
+  flagB = other.flagB;
+  if (this != &other) tdoData = other.tdoData;
+  // Clients that already share one handle (self-assignment included) keep it as it is.
+  if (messages != other.messages) {
+    unsigned* shares = nullptr;
+    // Without a counter for the shared handle, keep this client's own handle.
+    if (other.messages == nullptr ||
+        diagnostics::shareHandle(other.messages, other.messagesShares, shares)) {
+      diagnostics::dropHandle(messages, messagesShares, finishCode);
+      messages = other.messages;
+      messagesShares = shares;
+    }
+  }
+  if (this != &other) clientName = other.clientName;
+  socket = other.socket;
+  if (this != &other) serverName = other.serverName;
+  status = other.status;
+  debugOn = other.debugOn;
+  if (this != &other) {
+    logPath = other.logPath;
+    auxLogPath = other.auxLogPath;
+  }
+  logHandle = other.logHandle;
+  finishCode = other.finishCode;
+  return *this;
+}
+
+Client::~Client() {
+  // The last owner of the handle finishes and destroys it; the socket is the caller's to
+  // close with Disconnect.
+  diagnostics::dropHandle(messages, messagesShares, finishCode);
+}
+
+long Client::GetClientSocket() {
+  // The handle's low 32 bits, read as signed: INVALID_SOCKET reads as -1.
+  return static_cast<long>(static_cast<std::int32_t>(static_cast<std::uint32_t>(socket)));
+}
+
+int Client::GetClientStatus() { return status; }
+
+void Client::SetClientStatus(int value) { status = value; }
+
+bool Client::ValidClient() {
+  if (!clientName.empty()) {
+    PrintMessage("1088", clientName.c_str());
+    return true;
+  }
+  PrintMessage("1087", clientName.c_str());
+  return false;
+}

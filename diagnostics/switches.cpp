@@ -1,0 +1,49 @@
+// The debug switch and the log file. Each report here is made before the setting changes,
+// so it follows the setting that was in force when the call came.
+#include "tapbroker_client.h"
+
+int Client::Set_Debug_On() {
+  PrintMessage("1100", clientName.c_str());
+  if (debugOn == 1) PrintMessage("1035", clientName.c_str());
+  debugOn = 1;
+  return 0;
+}
+
+int Client::Set_Debug_Off() {
+  PrintMessage("1101", clientName.c_str());
+  if (debugOn == 0) PrintMessage("1036", clientName.c_str());
+  debugOn = 0;
+  return 0;
+}
+
+int Client::Set_Log_File(const char* path) {
+  PrintMessage("1099", clientName.c_str());
+  if (path == nullptr || *path == '\0') {
+    // The file in use, if any, stays in use.
+    PrintMessage("1029", clientName.c_str());
+    status = -1016;
+    return -1016;
+  }
+  logPath = path;
+  // Mode "w" creates the file or empties it; reports append to it from now on.
+  logHandle = std::fopen(logPath.c_str(), "w");
+  if (logHandle == nullptr) return -1;
+  std::fclose(logHandle);
+  return 0;
+}
+
+int Client::Get_Log_file() {
+  if (logPath.empty()) {
+    PrintMessage("1032", clientName.c_str());
+    status = -1016;
+    return -1016;
+  }
+  if (auxLogPath.empty()) {
+    PrintMessage("1033", clientName.c_str());
+    status = -1017;
+    return -1017;
+  }
+  PrintMessage("1034", clientName.c_str(), logPath.c_str(), clientName.c_str(),
+               auxLogPath.c_str());
+  return 0;
+}

@@ -1,0 +1,212 @@
+// The message catalogue: texts loaded once per process and tag, handles that cost a cache
+// lookup to make, and posting as one line on standard error.
+#include "msgcore/msgManager.h"
+
+#include <atomic>
+#include <charconv>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "msgcore/msgcore_internal.h"
+
+namespace {
+
+struct Catalogue {
+  std::string tag;
+  std::unordered_map<std::string, std::string> texts;
+};
+
+// One entry a line: four digits, a tab, the text. Comment lines begin with '#'; lines of
+// any other shape are skipped rather than guessed at.
+void parseCatalogue(std::string_view source, Catalogue& catalogue) {
+  while (!source.empty()) {
+    std::size_t end = source.find('\n');
+    std::string_view line = source.substr(0, end);
+    source = end == std::string_view::npos ? std::string_view() : source.substr(end + 1);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (line.size() < 5 || line[4] != '\t') continue;
+    bool digits = true;
+    for (int i = 0; i < 4; ++i) digits = digits && line[i] >= '0' && line[i] <= '9';
+    if (!digits) continue;
+    catalogue.texts.insert_or_assign(std::string(line.substr(0, 4)),
+                                     std::string(line.substr(5)));
+  }
+}
+
+std::unique_ptr<Catalogue> loadCatalogue(std::string_view tag) {
+  auto catalogue = std::make_unique<Catalogue>();
+  catalogue->tag = tag;
+  const char* directory = std::getenv("MSGCORE_PATH");
+  if (directory != nullptr && *directory != '\0') {
+    std::ifstream file(std::string(directory) + "/" + std::string(tag) + ".msg",
+                       std::ios::binary);
+    if (file) {
+      std::string source((std::istreambuf_iterator<char>(file)),
+                         std::istreambuf_iterator<char>());
+      parseCatalogue(source, *catalogue);
+      return catalogue;
+    }
+  }
+  if (tag == msgcore::kBuiltinCatalogueTag)
+    parseCatalogue(msgcore::kBuiltinCatalogue, *catalogue);
+  return catalogue;
+}
+
+// Process-wide and never destroyed, so that a handle outliving static destruction (a
+// Client held in a global) still finds its texts.
+struct CatalogueCache {
+  std::mutex mutex;
+  std::map<std::string, std::unique_ptr<Catalogue>, std::less<>> byTag;
+  // Catalogues dropped by a reload stay alive for the handles still pointing at them.
+  std::vector<std::unique_ptr<Catalogue>> retired;
+};
+
+CatalogueCache& cache() {
+  static CatalogueCache* instance = new CatalogueCache;
+  return *instance;
+}
+
+const Catalogue* catalogueFor(const char* tag) {
+  static const Catalogue empty;
+  std::string_view key = tag != nullptr ? tag : "";
+  try {
+    CatalogueCache& shared = cache();
+    std::lock_guard<std::mutex> lock(shared.mutex);
+    auto found = shared.byTag.find(key);
+    if (found == shared.byTag.end()) {
+      found = shared.byTag.emplace(std::string(key), loadCatalogue(key)).first;
+    }
+    return found->second.get();
+  } catch (...) {
+    // Out of memory while loading: the handle still works, with no texts.
+    return &empty;
+  }
+}
+
+// The tiny formatter of posted messages: $$s and $$d take the next argument.
+void formatText(const std::string& text, va_list args, std::string& out) {
+  for (std::size_t i = 0; i < text.size();) {
+    if (text.compare(i, 3, "$$s") == 0) {
+      const char* value = va_arg(args, const char*);
+      out += value != nullptr ? value : "";
+      i += 3;
+    } else if (text.compare(i, 3, "$$d") == 0) {
+      char digits[16];
+      auto result = std::to_chars(digits, digits + sizeof digits, va_arg(args, int));
+      out.append(digits, result.ptr);
+      i += 3;
+    } else {
+      out += text[i++];
+    }
+  }
+}
+
+std::atomic<long> liveCount{0};
+std::atomic<long> finishedCount{0};
+std::atomic<int> failingAllocations{0};
+
+// Every operation of the client makes and drops a handle: keep a few freed blocks per
+// thread so that this costs no heap allocation once warmed up.
+constexpr int kFreeListCapacity = 4;
+struct FreeList {
+  void* blocks[kFreeListCapacity];
+  int count = 0;
+  ~FreeList();
+};
+thread_local FreeList freeList;
+// Trivially destructible, so it stays readable after freeList is gone at thread exit.
+thread_local bool freeListGone = false;
+
+FreeList::~FreeList() {
+  while (count > 0) std::free(blocks[--count]);
+  freeListGone = true;
+}
+
+bool takeFailingAllocation() {
+  int pending = failingAllocations.load(std::memory_order_relaxed);
+  while (pending > 0) {
+    if (failingAllocations.compare_exchange_weak(pending, pending - 1)) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+msgManager::msgManager(const char* tag) : catalogue_(catalogueFor(tag)) { ++liveCount; }
+
+msgManager::~msgManager() { --liveCount; }
+
+void* msgManager::operator new(std::size_t size) noexcept {
+  if (takeFailingAllocation()) return nullptr;
+  if (!freeListGone && size == sizeof(msgManager) && freeList.count > 0) {
+    return freeList.blocks[--freeList.count];
+  }
+  return std::malloc(size);
+}
+
+void msgManager::operator delete(void* block) noexcept {
+  if (block == nullptr) return;
+  if (!freeListGone && freeList.count < kFreeListCapacity) {
+    freeList.blocks[freeList.count++] = block;
+    return;
+  }
+  std::free(block);
+}
+
+int msgManager::postMsgVaList(const char* id, va_list args, std::vector<std::string>&,
+                              unsigned int) {
+  const Catalogue& catalogue = *static_cast<const Catalogue*>(catalogue_);
+  std::string key = id != nullptr ? id : "";
+  std::string line = catalogue.tag + "[" + key + "]: ";
+  auto entry = catalogue.texts.find(key);
+  int result = 0;
+  if (entry == catalogue.texts.end()) {
+    line += "(no text for this message)";
+    result = -1;
+  } else {
+    va_list copy;
+    va_copy(copy, args);
+    formatText(entry->second, copy, line);
+    va_end(copy);
+  }
+  line += '\n';
+  std::fwrite(line.data(), 1, line.size(), stderr);
+  return result;
+}
+
+const char* msgManager::queryMsgString(std::string& id, std::string& text) {
+  const Catalogue& catalogue = *static_cast<const Catalogue*>(catalogue_);
+  auto entry = catalogue.texts.find(id);
+  if (entry == catalogue.texts.end()) {
+    text.clear();
+  } else {
+    text = entry->second;
+  }
+  return text.c_str();
+}
+
+void msgManager::finishMsgLogFile(unsigned int) { ++finishedCount; }
+
+namespace msgcore {
+
+long liveHandles() { return liveCount.load(); }
+long finishedHandles() { return finishedCount.load(); }
+
+void reloadCatalogues() {
+  CatalogueCache& shared = cache();
+  std::lock_guard<std::mutex> lock(shared.mutex);
+  for (auto& entry : shared.byTag) shared.retired.push_back(std::move(entry.second));
+  shared.byTag.clear();
+}
+
+void failNextAllocations(int count) { failingAllocations.store(count > 0 ? count : 0); }
+
+}  // namespace msgcore
