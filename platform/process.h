@@ -15,15 +15,21 @@ constexpr DWORD PROCESS_QUERY_INFORMATION = 0x0400;
 constexpr DWORD PROCESS_VM_READ = 0x0010;
 constexpr DWORD CREATE_NO_WINDOW = 0x08000000;
 
+// Every call below that fails records its error code (an errno value) for GetLastError.
+
 // Fills `ids` with the identifiers of running processes (at most bytes / 4 of them) and
 // `bytesReturned` with the bytes used. Returns false when the list cannot be had.
 bool K32EnumProcesses(DWORD* ids, DWORD bytes, DWORD* bytesReturned);
-// A handle on process `id`, or null when it cannot be opened.
+// A handle on process `id`, or null when no such process exists. Handles hold no
+// resources; CloseHandle is still expected, as on the original platform.
 HANDLE OpenProcess(DWORD access, bool inherit, DWORD id);
 // The process's first module (its executable); false when it cannot be read.
 bool K32EnumProcessModules(HANDLE process, HMODULE* modules, DWORD bytes, DWORD* needed);
 // Copies the module's file name (at most size - 1 characters and a NUL); returns its
-// length, 0 on failure (the buffer is then untouched).
+// length, 0 on failure (the buffer is then untouched). The name is that of the file the
+// process was started from; when that file has since been deleted or replaced, it is
+// still the name it was started under (the system's " (deleted)" mark is dropped), as a
+// running image keeps its module name on the original platform.
 DWORD K32GetModuleBaseNameA(HANDLE process, HMODULE module, char* name, DWORD size);
 bool CloseHandle(HANDLE handle);
 
@@ -37,6 +43,7 @@ bool CreateProcessA(const char* path, DWORD creationFlags);
 DWORD GetCurrentDirectoryA(DWORD size, char* buffer);
 // The error code of the last failed call of this layer on this thread.
 DWORD GetLastError();
+void SetLastError(DWORD code);
 // The system's text for `code`, as a buffer the caller releases with LocalFree; null
 // when there is none.
 char* FormatMessageA(DWORD code);

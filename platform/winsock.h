@@ -13,14 +13,35 @@ typedef std::uint64_t SOCKET;
 typedef unsigned short WORD;
 constexpr SOCKET INVALID_SOCKET = ~SOCKET{0};
 constexpr int SOCKET_ERROR = -1;
+constexpr int SD_RECEIVE = 0;
 constexpr int SD_SEND = 1;
+constexpr int SD_BOTH = 2;
+
+// AF_INET, SOCK_STREAM and IPPROTO_TCP under names of their own: the system headers
+// define the originals as macros.
+constexpr int kAfInet = 2;
+constexpr int kSockStream = 1;
+constexpr int kIpprotoTcp = 6;
+
+// An IPv4 address as the sockets API lays it out: 16 bytes, port and address in network
+// byte order.
+struct SOCKADDR_IN {
+  std::uint16_t sin_family;
+  std::uint16_t sin_port;
+  struct {
+    std::uint32_t s_addr;
+  } sin_addr;
+  char sin_zero[8];
+};
+static_assert(sizeof(SOCKADDR_IN) == 16);
 
 struct WSADATA {
   WORD wVersion;
   WORD wHighVersion;
 };
 
-// Reference-counted start and stop of the sockets library: returns 0.
+// Reference-counted start and stop of the sockets library. WSAStartup returns 0;
+// WSACleanup returns 0, or SOCKET_ERROR when nothing was started (the count stays 0).
 int WSAStartup(WORD version, WSADATA* data);
 int WSACleanup();
 // The current reference count; for tests.
@@ -29,18 +50,23 @@ int WSAReferences();
 // A close-on-exec socket, or INVALID_SOCKET.
 SOCKET socket(int family, int type, int protocol);
 // 0 or SOCKET_ERROR. Sets TCP_NODELAY on success: the protocol sends small tokens
-// back to back and must never wait for a delayed acknowledgement.
+// back to back and must never wait for a delayed acknowledgement. `address` is a
+// SOCKADDR_IN of `length` 16.
 int connect(SOCKET s, const sockaddr* address, int length);
-// One call each: the byte count, or SOCKET_ERROR. A signal interruption repeats the call.
+// One call each: the byte count, or SOCKET_ERROR. A signal interruption repeats the call;
+// a short count is returned as it is. A length of 0 returns 0 without a system call.
 int send(SOCKET s, const char* data, int length, int flags);
 int recv(SOCKET s, char* data, int length, int flags);
 int shutdown(SOCKET s, int how);
 // Closes only sockets this layer opened; anything else (0 after a failed connect, a
-// stale value) is refused with SOCKET_ERROR and left alone.
+// stale value) is refused with SOCKET_ERROR and left alone. The calls above refuse such
+// values the same way, so a stale handle never reaches a descriptor the host opened.
 int closesocket(SOCKET s);
 
+// The dotted IPv4 address in network byte order; all bits set when it is malformed.
 std::uint32_t inet_addr(const char* dotted);
-std::uint16_t htons(std::uint16_t host);
+// Parenthesised: an optimising build of the system headers makes htons a macro.
+std::uint16_t(htons)(std::uint16_t host);
 
 }  // namespace win
 

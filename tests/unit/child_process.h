@@ -1,0 +1,73 @@
+// Helpers for tests that need real files and processes: a temporary directory that is
+// removed with everything in it, and a program started from a copy of an executable that
+// is killed and reaped when the test ends.
+#ifndef TESTS_UNIT_CHILD_PROCESS_H
+#define TESTS_UNIT_CHILD_PROCESS_H
+
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+class TempDir {
+ public:
+  TempDir() {
+    char pattern[] = "/tmp/tapbroker-test-XXXXXX";
+    char* made = ::mkdtemp(pattern);
+    path_ = made ? made : "";
+  }
+  ~TempDir() {
+    std::error_code ignored;
+    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+  }
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::string& path() const { return path_; }
+  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+  // Copies the executable `from` into this directory as `name`; returns its path.
+  std::string install(const std::string& from, const std::string& name) const {
+    std::string to = *this / name;
+    std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing);
+    std::filesystem::permissions(to, std::filesystem::perms::owner_all);
+    return to;
+  }
+
+ private:
+  std::string path_;
+};
+
+class ChildProcess {
+ public:
+  // Starts `path` with `args`; pid() is 0 when it could not be started.
+  ChildProcess(const std::string& path, const std::vector<std::string>& args) {
+    std::vector<char*> argv{const_cast<char*>(path.c_str())};
+    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    if (::posix_spawn(&pid_, path.c_str(), nullptr, nullptr, argv.data(), environ) != 0)
+      pid_ = 0;
+  }
+  ~ChildProcess() {
+    if (pid_ > 0) {
+      ::kill(pid_, SIGKILL);
+      int status;
+      ::waitpid(pid_, &status, 0);
+    }
+  }
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+
+  pid_t pid() const { return pid_; }
+
+ private:
+  pid_t pid_ = 0;
+};
+
+#endif  // TESTS_UNIT_CHILD_PROCESS_H

@@ -1,0 +1,224 @@
+// The stand-ins for the sockets and process services, against real sockets, files and
+// processes.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "platform/process.h"
+#include "platform/winsock.h"
+#include "tests/unit/child_process.h"
+
+namespace {
+
+// A listener on an ephemeral loopback port, so that these tests leave port 4001 alone.
+struct Listener {
+  Listener() {
+    fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&address), size);
+    ::listen(fd, 4);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
+    port = address.sin_port;
+  }
+  ~Listener() { ::close(fd); }
+  int fd;
+  std::uint16_t port;  // network byte order
+};
+
+win::SOCKET connectTo(const Listener& listener) {
+  win::SOCKET s = win::socket(win::kAfInet, win::kSockStream, win::kIpprotoTcp);
+  win::SOCKADDR_IN address{};
+  address.sin_family = win::kAfInet;
+  address.sin_addr.s_addr = win::inet_addr("127.0.0.1");
+  address.sin_port = listener.port;
+  EXPECT_EQ(win::connect(s, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+  return s;
+}
+
+bool isOpen(int fd) { return ::fcntl(fd, F_GETFD) != -1; }
+
+std::string moduleName(win::DWORD id, win::DWORD size = 260) {
+  std::string name = "<unknown>";
+  name.resize(size);
+  win::HANDLE process = win::OpenProcess(0x410, false, id);
+  win::HMODULE module = nullptr;
+  win::DWORD needed = 0;
+  if (process != nullptr &&
+      win::K32EnumProcessModules(process, &module, sizeof module, &needed))
+    win::K32GetModuleBaseNameA(process, module, name.data(), size);
+  if (process != nullptr) win::CloseHandle(process);
+  return name.c_str();
+}
+
+bool waitForFile(const std::string& path) {
+  for (int i = 0; i < 500; ++i) {
+    if (std::filesystem::exists(path)) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
+}
+
+}  // namespace
+
+TEST(PlatformSockets, StartupCountNeverGoesBelowZero) {
+  while (win::WSACleanup() == 0) {
+  }
+  EXPECT_EQ(win::WSAReferences(), 0);
+  EXPECT_EQ(win::WSACleanup(), win::SOCKET_ERROR);
+  EXPECT_EQ(win::WSAReferences(), 0);
+  win::WSADATA data{};
+  EXPECT_EQ(win::WSAStartup(0x0202, &data), 0);
+  EXPECT_EQ(win::WSAStartup(0x0202, &data), 0);
+  EXPECT_EQ(data.wVersion, 0x0202);
+  EXPECT_EQ(win::WSAReferences(), 2);
+  EXPECT_EQ(win::WSACleanup(), 0);
+  EXPECT_EQ(win::WSACleanup(), 0);
+  EXPECT_EQ(win::WSAReferences(), 0);
+}
+
+TEST(PlatformSockets, ClosesOnlySocketsItOpened) {
+  int pipeEnds[2];
+  ASSERT_EQ(::pipe(pipeEnds), 0);
+  win::SOCKET own = win::socket(win::kAfInet, win::kSockStream, win::kIpprotoTcp);
+  ASSERT_NE(own, win::INVALID_SOCKET);
+  EXPECT_NE(::fcntl(static_cast<int>(own), F_GETFD) & FD_CLOEXEC, 0);
+
+  // Descriptor 0 is what a failed Connect leaves in the socket field.
+  bool stdinOpen = isOpen(0);
+  if (own != 0) {
+    EXPECT_EQ(win::closesocket(0), win::SOCKET_ERROR);
+  }
+  EXPECT_EQ(isOpen(0), stdinOpen);
+  EXPECT_EQ(win::closesocket(static_cast<win::SOCKET>(pipeEnds[0])), win::SOCKET_ERROR);
+  EXPECT_EQ(win::send(static_cast<win::SOCKET>(pipeEnds[1]), "x", 1, 0), win::SOCKET_ERROR);
+  EXPECT_TRUE(isOpen(pipeEnds[0]));
+  EXPECT_EQ(win::closesocket(win::INVALID_SOCKET), win::SOCKET_ERROR);
+
+  EXPECT_EQ(win::closesocket(own), 0);
+  EXPECT_EQ(win::closesocket(own), win::SOCKET_ERROR);
+  ::close(pipeEnds[0]);
+  ::close(pipeEnds[1]);
+}
+
+TEST(PlatformSockets, OneCallPerTransferAndNoSigpipe) {
+  ::signal(SIGPIPE, SIG_DFL);  // a send that raised it would end this test program
+  Listener listener;
+  win::SOCKET s = connectTo(listener);
+  int peer = ::accept4(listener.fd, nullptr, nullptr, SOCK_CLOEXEC);
+  ASSERT_GE(peer, 0);
+
+  int noDelay = 0;
+  socklen_t size = sizeof noDelay;
+  ::getsockopt(static_cast<int>(s), IPPROTO_TCP, TCP_NODELAY, &noDelay, &size);
+  EXPECT_NE(noDelay, 0);
+
+  EXPECT_EQ(win::send(s, "abc", 0, 0), 0);
+  EXPECT_EQ(win::send(s, "abc", -1, 0), win::SOCKET_ERROR);
+  EXPECT_EQ(win::send(s, "ab", 3, 0), 3);
+  char buffer[8] = {};
+  EXPECT_EQ(::recv(peer, buffer, sizeof buffer, 0), 3);
+  EXPECT_EQ(std::string(buffer, 3), std::string("ab\0", 3));
+  ::send(peer, "+", 2, 0);
+  EXPECT_EQ(win::recv(s, buffer, sizeof buffer, 0), 2);
+  EXPECT_EQ(win::recv(s, buffer, -5, 0), win::SOCKET_ERROR);
+
+  ::close(peer);
+  int result = 0;
+  for (int i = 0; i < 50 && result != win::SOCKET_ERROR; ++i) {
+    result = win::send(s, "x", 2, 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_EQ(result, win::SOCKET_ERROR);
+  EXPECT_EQ(win::GetLastError(), static_cast<win::DWORD>(EPIPE));
+  EXPECT_EQ(win::closesocket(s), 0);
+}
+
+TEST(PlatformProcess, FindsProcessesByExecutableName) {
+  TempDir dir;
+  std::string path = dir.install("/bin/sleep", "tapbroker.exe");
+  ChildProcess sleeper(path, {"30"});
+  ASSERT_GT(sleeper.pid(), 0);
+  win::DWORD id = static_cast<win::DWORD>(sleeper.pid());
+
+  std::vector<win::DWORD> ids(4096);
+  win::DWORD bytes = 0;
+  ASSERT_TRUE(win::K32EnumProcesses(ids.data(), ids.size() * 4, &bytes));
+  ids.resize(bytes / 4);
+  EXPECT_NE(std::find(ids.begin(), ids.end(), id), ids.end());
+  EXPECT_NE(std::find(ids.begin(), ids.end(), static_cast<win::DWORD>(::getpid())), ids.end());
+
+  EXPECT_EQ(moduleName(id), "tapbroker.exe");
+  EXPECT_EQ(moduleName(id, 4), "tap");  // cut to the buffer, with its NUL
+  // A broker whose file was replaced while it runs is still found by its name.
+  std::filesystem::remove(path);
+  EXPECT_EQ(moduleName(id), "tapbroker.exe");
+  // No such process; no handle at all.
+  EXPECT_EQ(moduleName(0xFFFFFFF0u), "<unknown>");
+  EXPECT_EQ(win::OpenProcess(0x410, false, 0xFFFFFFF0u), nullptr);
+  EXPECT_FALSE(win::CloseHandle(nullptr));
+}
+
+TEST(PlatformProcess, LaunchFailuresAreReportedWithTheirCause) {
+  TempDir dir;
+  EXPECT_FALSE(win::CreateProcessA((dir / "missing.exe").c_str(), win::CREATE_NO_WINDOW));
+  EXPECT_EQ(win::GetLastError(), static_cast<win::DWORD>(ENOENT));
+  char* text = win::FormatMessageA(win::GetLastError());
+  ASSERT_NE(text, nullptr);
+  EXPECT_GT(std::strlen(text), 0u);
+  win::LocalFree(text);
+
+  std::ofstream(dir / "plain.exe") << "not a program\n";
+  EXPECT_FALSE(win::CreateProcessA((dir / "plain.exe").c_str(), win::CREATE_NO_WINDOW));
+  EXPECT_EQ(win::GetLastError(), static_cast<win::DWORD>(EACCES));
+}
+
+TEST(PlatformProcess, StartedProgramRunsDetachedAndLeavesNoZombie) {
+  TempDir dir;
+  // The program reports its session, then what each of its descriptors points to.
+  std::string script = dir / "probe.exe";
+  std::ofstream(script) << "#!/bin/sh\n"
+                        << "exec > '" << (dir / "out.tmp") << "'\n"
+                        << "cut -d' ' -f6 /proc/$$/stat\n"
+                        << "readlink /proc/$$/fd/0\n"
+                        << "for f in /proc/$$/fd/*; do readlink $f; done\n"
+                        << "mv '" << (dir / "out.tmp") << "' '" << (dir / "out") << "'\n";
+  ::chmod(script.c_str(), 0700);
+  int pipeEnds[2];
+  ASSERT_EQ(::pipe(pipeEnds), 0);  // not close-on-exec: must not reach the program anyway
+  struct stat pipeInfo;
+  ::fstat(pipeEnds[1], &pipeInfo);
+  std::string ourPipe = "pipe:[" + std::to_string(pipeInfo.st_ino) + "]";
+
+  ASSERT_TRUE(win::CreateProcessA(script.c_str(), win::CREATE_NO_WINDOW));
+  ASSERT_TRUE(waitForFile(dir / "out"));
+  std::ifstream in(dir / "out");
+  long session = 0;
+  std::string input, target;
+  in >> session >> input;
+  EXPECT_NE(session, static_cast<long>(::getsid(0)));
+  EXPECT_EQ(input, "/dev/null");
+  while (in >> target) {
+    EXPECT_NE(target, ourPipe);
+  }
+  ::close(pipeEnds[0]);
+  ::close(pipeEnds[1]);
+
+  // Nothing of ours is left to reap: the program was handed over at once.
+  int status;
+  EXPECT_EQ(::waitpid(-1, &status, WNOHANG), -1);
+  EXPECT_EQ(errno, ECHILD);
+}
