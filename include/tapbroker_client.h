@@ -87,11 +87,18 @@ class TAPBROKER_CLIENT_API Client {
   // Sends command `command` with its arguments (ints as int, strings as char*, data as
   // const unsigned char*), runs its transfer and returns the broker's integer answer.
   // A withheld command (command 2, 5 to 28, or 0 and below while the broker has not
-  // granted both flags) sends only "8888" and returns 1. On failure returns the negative
-  // code also stored in the status: -1001, -1002, a transfer's own code, or -1025 when an
-  // argument is out of range (a string of 1024 bytes or more, more than ten values for
-  // command 4, a negative bit count, a shared-application list that does not fit 1024
-  // bytes); -1025 is returned before anything of the command is sent.
+  // granted both flags) sends only "8888" and returns 1. Command 4 and command 33 end
+  // with the broker's grant instead of an answer: 0 granted, -1 refused, or the broker's
+  // own number. A null string given to command 4 goes out as the empty token.
+  // On failure returns the negative code also stored in the status: -1001, -1002, a
+  // transfer's own code, or -1025 when an argument is out of range (a string of 1024
+  // bytes or more, more than ten values for command 4, a negative bit count, a
+  // shared-application list that does not fit 1024 bytes). When everything went out but
+  // the final answer could not be read, the read's -1001 or -1002 is returned, never a
+  // number that could pass for an answer.
+  // Arguments are checked first, before the flags are looked at: a refused command sends
+  // nothing at all, not even "8888", reports "1003" with the limit it breaks, and returns
+  // -1025 whatever the flags, so the conversation stays in step.
   int Send(int command, ...);
 
   // Asks the broker for an answer and stores it as an integer (atoi rules: 0 when the
@@ -140,7 +147,8 @@ class TAPBROKER_CLIENT_API Client {
   // Refuses arguments outside the protocol's limits before anything is sent: returns
   // null when the command may go out, else a text naming the limit.
   const char* refusedArgument(int command, va_list args);
-  int withhold(CallContext& context);
+  // Sends "8888" in place of a command that waits for both flags.
+  int withhold();
   int sendCommand4(CallContext& context, va_list args);
   int JTAGInterfaceFunc(SOCKET& socket, va_list args);
   int sendJTAGShiftargs(SOCKET socket, va_list args);

@@ -30,6 +30,12 @@ bool sendStringToken(SOCKET socket, const char* text, char* buffer);
 // Sends "+" and NUL.
 bool sendRequestToken(SOCKET socket);
 
+// True when `text` (null counts as empty) fits a token buffer with its NUL. Reads at
+// most kBufferSize bytes, so an unterminated or huge argument is never walked to its end.
+inline bool fitsToken(const char* text) {
+  return text == nullptr || strnlen(text, kBufferSize) < static_cast<std::size_t>(kBufferSize);
+}
+
 // One receive of at most `capacity` bytes; the byte count, or 0 when it failed.
 int receive(SOCKET socket, char* buffer, int capacity);
 // One receive of at most 2 bytes into `buffer`; true when it brought a first byte "+".

@@ -1,0 +1,80 @@
+// The four ways of taking the broker's answer: send the request token, take one receive
+// of at most 1024 bytes, hand the text over as an integer, a text or a list.
+#include <cstring>
+
+#include "protocol/wire.h"
+#include "tapbroker_client.h"
+
+namespace {
+
+// Start, request sent, send failed, receive failed, answer received.
+const char* const kIntIds[5] = {"1096", "1019", "1018", "1020", "1021"};
+const char* const kTextIds[5] = {"1094", "1015", "1014", "1016", "1017"};
+const char* const kReturnedTextIds[5] = {"1095", "1015", "1014", "1016", "1017"};
+const char* const kListIds[5] = {"1097", "1023", "1022", "1024", "1025"};
+
+}  // namespace
+
+int Client::readAnswer(const char* const ids[5], char (&answer)[1025]) {
+  // One byte beyond what a receive may fill: an answer that takes all 1024 bytes without
+  // a NUL of its own still ends in one.
+  static_assert(sizeof answer == wire::kBufferSize + 1);
+  std::memset(answer, 0, sizeof answer);
+  const char* name = clientName.c_str();
+  PrintMessage(ids[0], name);
+  if (!wire::sendRequestToken(socket)) {
+    PrintMessage(ids[2], name, name);
+    status = wire::kSendFailed;
+    return wire::kSendFailed;
+  }
+  PrintMessage(ids[1], name, answer);
+  int received = wire::receiveLoose(socket, answer);
+  if (received == 0) {
+    PrintMessage(ids[3], name, name);
+    status = wire::kReceiveFailed;
+    return wire::kReceiveFailed;
+  }
+  PrintMessage(ids[4], name, answer);
+  return received;
+}
+
+int Client::Read(int& value) {
+  char answer[wire::kBufferSize + 1];
+  int received = readAnswer(kIntIds, answer);
+  if (received < 0) return received;
+  value = wire::leadingInt(answer, received);
+  return 0;
+}
+
+int Client::Read(char*& text) {
+  char answer[wire::kBufferSize + 1];
+  int received = readAnswer(kTextIds, answer);
+  if (received < 0) return received;
+  lastAnswer.assign(answer);  // keeps its capacity from one read to the next
+  text = lastAnswer.data();
+  return 0;
+}
+
+const char* Client::Read() {
+  char answer[wire::kBufferSize + 1];
+  if (readAnswer(kReturnedTextIds, answer) < 0) return "";
+  lastAnswer.assign(answer);
+  return lastAnswer.c_str();
+}
+
+int Client::Read(std::vector<std::string>& items) {
+  char answer[wire::kBufferSize + 1];
+  int received = readAnswer(kListIds, answer);
+  if (received < 0) return received;
+  // Every ";" closes an item, empty or not; what follows the last one counts only when
+  // it holds something.
+  const char* itemStart = answer;
+  for (const char* at = answer; *at != '\0'; ++at) {
+    if (*at == ';') {
+      items.emplace_back(itemStart, at);
+      itemStart = at + 1;
+    }
+  }
+  if (*itemStart != '\0') items.emplace_back(itemStart);
+  return 0;
+}
