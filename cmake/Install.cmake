@@ -1,0 +1,51 @@
+# Installation: the header, the shared library with its SONAME links, the broker and the
+# command-line tool side by side in bin/ (so that Connect finds and starts the broker), the
+# message catalogue, the docs, a CMake package and a pkg-config file; and a Debian package.
+# Libraries go to lib/ whatever the distribution convention, as the pkg-config file says.
+set(CMAKE_INSTALL_LIBDIR lib)
+include(GNUInstallDirs)
+include(CMakePackageConfigHelpers)
+
+# Programs installed in bin/ find the library in ../lib.
+set_target_properties(tapbroker_client PROPERTIES INSTALL_RPATH "$ORIGIN")
+foreach(program tapbroker.exe tapclient)
+  if(TARGET ${program})
+    set_target_properties(${program} PROPERTIES INSTALL_RPATH "$ORIGIN/../${CMAKE_INSTALL_LIBDIR}")
+    install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  endif()
+endforeach()
+
+install(TARGETS tapbroker_client EXPORT tapbroker_client_targets
+        LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+        INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+install(FILES include/tapbroker_client.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+install(FILES msgcore/tapbrokerclient.msg DESTINATION ${CMAKE_INSTALL_DATADIR}/tapbroker_client)
+install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(DIRECTORY docs/ DESTINATION ${CMAKE_INSTALL_DOCDIR} FILES_MATCHING PATTERN "*.md")
+
+set(config_dir ${CMAKE_INSTALL_LIBDIR}/cmake/tapbroker_client)
+install(EXPORT tapbroker_client_targets NAMESPACE tapbroker_client::
+        FILE tapbroker_clientTargets.cmake DESTINATION ${config_dir})
+configure_package_config_file(cmake/tapbroker_clientConfig.cmake.in
+  ${CMAKE_BINARY_DIR}/tapbroker_clientConfig.cmake INSTALL_DESTINATION ${config_dir})
+write_basic_package_version_file(${CMAKE_BINARY_DIR}/tapbroker_clientConfigVersion.cmake
+  COMPATIBILITY SameMajorVersion)
+install(FILES ${CMAKE_BINARY_DIR}/tapbroker_clientConfig.cmake
+              ${CMAKE_BINARY_DIR}/tapbroker_clientConfigVersion.cmake
+        DESTINATION ${config_dir})
+
+configure_file(cmake/tapbroker_client.pc.in ${CMAKE_BINARY_DIR}/tapbroker_client.pc @ONLY)
+install(FILES ${CMAKE_BINARY_DIR}/tapbroker_client.pc
+        DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+
+set(CPACK_PACKAGE_NAME tapbroker-client)
+set(CPACK_PACKAGE_VENDOR "tapbroker_client developers")
+set(CPACK_PACKAGE_CONTACT "tapbroker_client developers <tapbroker-client@localhost>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6core6 (>= 6.4), libc6, libstdc++6")
+set(CPACK_DEBIAN_PACKAGE_SECTION libdevel)
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_GENERATOR DEB)
+include(CPack)
