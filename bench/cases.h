@@ -1,0 +1,44 @@
+// The benchmark cases, registered with the benchmark framework by main once the options
+// are known. Every case opens its own conversations with the in-process broker.
+#ifndef BENCH_CASES_H
+#define BENCH_CASES_H
+
+#include <tapbroker_client.h>
+
+#include <string>
+
+#include "bare_client.h"
+
+struct SuiteOptions {
+  long memoryCalls = 1000000;     // Send(5, 7) calls of the resident-memory run
+  long connectIterations = 2000;  // pairs of the Connect + Disconnect case
+};
+
+// Library against baseline: commands, shifts, pump, list read, connect and disconnect.
+void registerPairedCases(const SuiteOptions& options);
+// PrintMessage with both switches off, with debugging on, with a log file.
+void registerReportCases();
+// Heap allocations per call and per token, and resident memory over many calls.
+void registerResourceCases(const SuiteOptions& options);
+
+// A library client and a baseline client, each connected, introduced and granted both
+// flags, as an application is before it sends the withheld commands.
+struct Conversations {
+  Conversations();
+  ~Conversations();
+  // Empty when both are ready, else what went wrong.
+  std::string open();
+
+  Client library;
+  BareClient baseline;
+  bool opened = false;
+};
+
+// The name both clients introduce themselves with; a char array because the library
+// takes its strings as char*.
+extern char kClientName[];
+// Where a Connect that finds no broker would start one: nowhere, so that a failed
+// connection in the benchmark can never launch a program.
+extern const char* const kNoInstallation;
+
+#endif  // BENCH_CASES_H

@@ -1,0 +1,231 @@
+// Library against baseline. Each iteration runs the library's operation and the
+// baseline's, in alternating order, each timed on its own; the medians are compared, so
+// that a hiccup of the shared machine lands on both sides alike.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <vector>
+
+#include "cases.h"
+#include "summary.h"
+
+char kClientName[] = "bench";
+const char* const kNoInstallation = "/nonexistent/tapbroker-bench";
+
+namespace {
+
+char kGrantFirst[] = "bench";
+char kGrantSecond[] = "flags";
+constexpr int kMiB = 1024 * 1024;
+constexpr int kJtagBits = 8192;  // one full 1024-byte block, the largest single block
+
+const std::vector<unsigned char>& pattern() {
+  static const std::vector<unsigned char> bytes = [] {
+    std::vector<unsigned char> data(kMiB);
+    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<unsigned char>(i * 31 + 7);
+    return data;
+  }();
+  return bytes;
+}
+
+double median(std::vector<double>& values) {
+  if (values.empty()) return 0;
+  std::nth_element(values.begin(), values.begin() + values.size() / 2, values.end());
+  return values[values.size() / 2];
+}
+
+template <class Operation>
+bool timed(Operation& operation, double& ns) {
+  auto start = std::chrono::steady_clock::now();
+  bool ok = operation();
+  ns = std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start)
+           .count();
+  return ok;
+}
+
+void fail(benchmark::State& state, const std::string& what) {
+  Summary::get().fail(what);
+  state.SkipWithError(what.c_str());
+}
+
+template <class Library, class Baseline>
+void alternate(benchmark::State& state, PairedFigure figure, Library library,
+               Baseline baseline) {
+  std::vector<double> libraryNs;
+  std::vector<double> baselineNs;
+  bool libraryFirst = true;
+  for (auto _ : state) {
+    double a = 0;
+    double b = 0;
+    bool libraryOk;
+    bool baselineOk;
+    if (libraryFirst) {
+      libraryOk = timed(library, a);
+      baselineOk = timed(baseline, b);
+    } else {
+      baselineOk = timed(baseline, b);
+      libraryOk = timed(library, a);
+    }
+    libraryFirst = !libraryFirst;
+    if (!libraryOk || !baselineOk) {
+      fail(state, figure.name + ": " + (libraryOk ? "the baseline" : "the library") +
+                      " got a wrong answer");
+      return;
+    }
+    libraryNs.push_back(a);
+    baselineNs.push_back(b);
+  }
+  figure.libraryNs = median(libraryNs);
+  figure.baselineNs = median(baselineNs);
+  figure.pairs = static_cast<long>(libraryNs.size());
+  state.counters["library_us"] = figure.libraryNs / 1e3;
+  state.counters["baseline_us"] = figure.baselineNs / 1e3;
+  state.counters["ratio"] = figure.libraryNs / figure.baselineNs;
+  if (figure.bytes > 0) {
+    state.counters["library_MiBps"] = figure.bytes / kMiB / (figure.libraryNs / 1e9);
+    state.counters["baseline_MiBps"] = figure.bytes / kMiB / (figure.baselineNs / 1e9);
+  }
+  Summary::get().put(figure);
+}
+
+// Before timing, both clients run the operation once and must hold the same read-back.
+bool sameReadBack(Conversations& c, int bitCount) {
+  std::vector<char> library((bitCount + 7) / 8);
+  if (c.library.GetTDO(library.data(), bitCount) != 0) return false;
+  const std::vector<unsigned char>& baseline = c.baseline.readBack();
+  return baseline.size() == library.size() &&
+         std::memcmp(baseline.data(), library.data(), library.size()) == 0;
+}
+
+void sendIntCase(benchmark::State& state) {
+  Conversations c;
+  if (std::string why = c.open(); !why.empty()) return fail(state, why);
+  alternate(
+      state, PairedFigure{"Send(5, 7), both flags granted", 0, 0, 0, 1.05},
+      [&] { return c.library.Send(5, 7) == 0 && c.library.GetClientStatus() == 0; },
+      [&] { return c.baseline.sendInt(5, 7) == 0; });
+}
+
+void jtagShiftCase(benchmark::State& state) {
+  Conversations c;
+  if (std::string why = c.open(); !why.empty()) return fail(state, why);
+  const unsigned char* data = pattern().data();
+  const unsigned char* bufferA = data + 4096;
+  auto library = [&] {
+    return c.library.Send(44, 12, 0, kJtagBits, 1, 0, data, bufferA) == 0 &&
+           c.library.GetClientStatus() == 0;
+  };
+  auto baseline = [&] { return c.baseline.jtagShift(0, kJtagBits, data, bufferA) == 0; };
+  if (!library() || !baseline() || !sameReadBack(c, kJtagBits)) {
+    return fail(state, "JTAG shift: the library's read-back differs from the baseline's");
+  }
+  alternate(state,
+            PairedFigure{"JTAG shift Send(44, 12, ...), 1 block of 1024 bytes, read-back", 0, 0,
+                         0, 1.05},
+            library, baseline);
+}
+
+void genericShiftCase(benchmark::State& state) {
+  Conversations c;
+  if (std::string why = c.open(); !why.empty()) return fail(state, why);
+  const unsigned char* data = pattern().data();
+  auto library = [&] {
+    return c.library.Send(19, 0, 8 * kMiB, 1, data) == 0 && c.library.GetClientStatus() == 0;
+  };
+  auto baseline = [&] { return c.baseline.genericShift(0, 8 * kMiB, 1, data) == 0; };
+  if (!library() || !baseline() || !sameReadBack(c, 8 * kMiB)) {
+    return fail(state, "generic shift: the library's read-back differs from the baseline's");
+  }
+  alternate(state,
+            PairedFigure{"generic shift Send(19, ...), 1 MiB, read-back", 0, 0, kMiB, 1.05},
+            library, baseline);
+}
+
+void pumpCase(benchmark::State& state) {
+  Conversations c;
+  if (std::string why = c.open(); !why.empty()) return fail(state, why);
+  const unsigned char* data = pattern().data();
+  auto library = [&] {
+    return c.library.Send(42, data, 8 * kMiB, 0, 1) == 0 && c.library.GetClientStatus() == 0;
+  };
+  auto baseline = [&] { return c.baseline.pump(data, 8 * kMiB, 0, 1) == 0; };
+  if (!library() || !baseline() || !sameReadBack(c, 8 * kMiB)) {
+    return fail(state, "pump: the library's read-back differs from the baseline's");
+  }
+  alternate(state, PairedFigure{"pump Send(42, ...), 1 MiB, read-back", 0, 0, kMiB, 1.05},
+            library, baseline);
+}
+
+void readListCase(benchmark::State& state) {
+  Conversations c;
+  if (std::string why = c.open(); !why.empty()) return fail(state, why);
+  std::vector<std::string> libraryItems;
+  std::vector<std::string> baselineItems;
+  auto library = [&] {
+    libraryItems.clear();
+    return c.library.Read(libraryItems) == 0 && libraryItems.size() == 111;
+  };
+  auto baseline = [&] {
+    baselineItems.clear();
+    return c.baseline.readList(baselineItems) == 0 && baselineItems.size() == 111;
+  };
+  if (!library() || !baseline() || libraryItems != baselineItems) {
+    return fail(state, "Read(list): the library's items differ from the baseline's");
+  }
+  alternate(state, PairedFigure{"Read(std::vector<std::string>&), 1000-byte list", 0, 0, 0, 0},
+            library, baseline);
+}
+
+void connectCase(benchmark::State& state) {
+  Client library(kClientName);
+  BareClient baseline;
+  alternate(
+      state, PairedFigure{"Connect + Disconnect", 0, 0, 0, 0},
+      [&] {
+        return library.Connect(nullptr, nullptr, kNoInstallation) == 0 &&
+               library.Disconnect() == 0;
+      },
+      [&] { return baseline.connect(kClientName) && baseline.disconnect(); });
+}
+
+}  // namespace
+
+Conversations::Conversations() : library(kClientName) {}
+
+Conversations::~Conversations() {
+  if (opened) {
+    library.Disconnect();
+    baseline.disconnect();
+  }
+}
+
+std::string Conversations::open() {
+  int code = library.Connect(nullptr, nullptr, kNoInstallation);
+  if (code != 0) return "library Connect returned " + std::to_string(code);
+  opened = true;
+  if ((code = library.Send(4, kGrantFirst, kGrantSecond, 0)) != 0) {
+    return "library Send(4, ...) returned " + std::to_string(code);
+  }
+  if ((code = library.Send(33)) != 0)
+    return "library Send(33) returned " + std::to_string(code);
+  if (!baseline.connect(kClientName) || !baseline.grantFlags(kGrantFirst, kGrantSecond)) {
+    return "the baseline could not connect";
+  }
+  return {};
+}
+
+void registerPairedCases(const SuiteOptions& options) {
+  auto add = [](const char* name, void (*function)(benchmark::State&)) {
+    return benchmark::RegisterBenchmark(name, function)
+        ->UseRealTime()
+        ->Unit(benchmark::kMicrosecond);
+  };
+  add("paired/Send_5_7", sendIntCase);
+  add("paired/JTAG_shift_1_block_readback", jtagShiftCase);
+  add("paired/generic_shift_1MiB_readback", genericShiftCase)->Unit(benchmark::kMillisecond);
+  add("paired/pump_1MiB_readback", pumpCase)->Unit(benchmark::kMillisecond);
+  add("paired/Read_list_1000_bytes", readListCase);
+  add("paired/Connect_Disconnect", connectCase)->Iterations(options.connectIterations);
+}
