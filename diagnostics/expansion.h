@@ -9,7 +9,8 @@
 // const char* (a null one reads as empty) and each "$$d" the next as an int, written in
 // decimal with a leading "-" when negative. Every other character, stray dollar signs
 // included, is copied unchanged; arguments beyond the placeholders are not read.
-// `args` is consumed: pass a copy when the list is needed again.
+// `args` must hold one argument of the right type for every placeholder, as the catalogue
+// promises for each report; it is consumed: pass a copy when the list is needed again.
 void expandCatalogueText(const std::string& text, va_list args, std::string& line);
 
 #endif  // DIAGNOSTICS_EXPANSION_H

@@ -22,13 +22,15 @@ class msgManager {
   static void operator delete(void* block) noexcept;
 
   // Expands the text of `id` with `args` and delivers it as one line on standard error:
-  // "<tag>[<id>]: <text>". Returns 0, or -1 when the catalogue has no such entry.
+  // "<tag>[<id>]: <text>". Returns 0, or -1 when the catalogue has no such entry (the line
+  // then says so). `extra` and `flags` are accepted for the interface's sake and not used.
   int postMsgVaList(const char* id, va_list args, std::vector<std::string>& extra,
                     unsigned int flags);
   // Fills `text` with the catalogue text of `id` (left empty when there is none) and
   // returns text.c_str().
   const char* queryMsgString(std::string& id, std::string& text);
-  // Ends this handle's use of the catalogue; `code` is kept for the message log.
+  // Ends this handle's use of the catalogue (counted, see finishedHandles); `code` is
+  // accepted for the interface's sake.
   void finishMsgLogFile(unsigned int code);
 
  private:
