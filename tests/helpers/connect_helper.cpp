@@ -1,0 +1,95 @@
+// A helper program for the connection tests.
+//
+// Without arguments it is a stand-in broker, as Connect starts one when it finds none:
+// it listens on 127.0.0.1:4001, takes one connection, stores the introduction it receives
+// in the file "introduction" beside itself, answers it, and exits once the client closes
+// the connection (or after a timeout, so that it never outlives a test for long).
+//
+// With "installed-in BINARY INSTALL" it stands for an application whose binary directory
+// is BINARY: it connects a Client with INSTALL as the installation directory and prints
+// the result and the status. BINARY need not exist, which no real program can arrange.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "sysbase/BaseSystem.h"
+#include "tapbroker_client.h"
+
+// Replaces the system library's answer in this program, so that a test chooses it.
+namespace {
+const char* binaryDirectory = nullptr;
+}
+QDir BaseSystem::getBinaryPath() {
+  return QDir(QString::fromUtf8(binaryDirectory != nullptr ? binaryDirectory : "."));
+}
+
+namespace {
+
+constexpr int kWaitMs = 20000;
+
+std::filesystem::path ownDirectory() {
+  return std::filesystem::read_symlink("/proc/self/exe").parent_path();
+}
+
+bool readable(int fd, int ms) {
+  pollfd p{fd, POLLIN, 0};
+  return ::poll(&p, 1, ms) > 0;
+}
+
+int serveOneIntroduction() {
+  int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  int on = 1;
+  ::setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(4001);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      ::listen(listener, 1) != 0 || !readable(listener, kWaitMs))
+    return 1;
+  int connection = ::accept(listener, nullptr, nullptr);
+  ::close(listener);
+  if (connection < 0) return 1;
+
+  std::string introduction;
+  char chunk[1024];
+  while (introduction.find('\0') == std::string::npos && readable(connection, kWaitMs)) {
+    ssize_t n = ::recv(connection, chunk, sizeof chunk, 0);
+    if (n <= 0) break;
+    introduction.append(chunk, static_cast<std::size_t>(n));
+  }
+  std::ofstream(ownDirectory() / "introduction", std::ios::binary) << introduction;
+  static const char kWelcome[] = "welcome";
+  ::send(connection, kWelcome, sizeof kWelcome, MSG_NOSIGNAL);
+  while (readable(connection, kWaitMs) && ::recv(connection, chunk, sizeof chunk, 0) > 0) {
+  }
+  ::close(connection);
+  return 0;
+}
+
+int connectFrom(const char* installDir) {
+  char name[] = "installed";
+  Client client(name);
+  client.SetClientStatus(77);
+  int result = client.Connect(nullptr, nullptr, installDir);
+  std::printf("result %d status %d\n", result, client.GetClientStatus());
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 4 && std::strcmp(argv[1], "installed-in") == 0) {
+    binaryDirectory = argv[2];
+    return connectFrom(argv[3]);
+  }
+  return serveOneIntroduction();
+}

@@ -1,0 +1,270 @@
+// Connect against a scripted broker, against processes named like the broker, and with a
+// stand-in broker that Connect itself has to start.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <net/if.h>
+#include <sched.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "platform/process.h"
+#include "platform/winsock.h"
+#include "tapbroker_client.h"
+#include "tests/support/scripted_broker.h"
+#include "tests/unit/child_process.h"
+#include "tests/unit/diag_support.h"
+
+namespace {
+
+// Each report logs its own identifier, so that a log reads as the sequence of reports.
+const char* const kIdCatalogue =
+    "1000\t1000\n1001\t1001\n1002\t1002\n1003\t1003 $$s $$s\n1004\t1004\n1006\t1006 $$s\n"
+    "1007\t1007 $$s\n1072\t1072\n1085\t1085\n1089\t1089 $$s\n1090\t1090\n1091\t1091\n"
+    "1092\t1092\n1106\t1106\n1107\t1107\n";
+
+using Reports = std::vector<std::string>;
+
+// The reports logged, without the empty lines of reports that have no text here.
+Reports reports(const std::string& log) {
+  Reports ids;
+  for (const std::string& line : diag_test::readLines(log))
+    if (!line.empty()) ids.push_back(line);
+  return ids;
+}
+
+std::string helperProgram() {
+  return (std::filesystem::read_symlink("/proc/self/exe").parent_path() / "connect_helper")
+      .string();
+}
+
+std::vector<win::DWORD> runningBrokers() {
+  std::vector<win::DWORD> ids(4096), found;
+  win::DWORD bytes = 0;
+  if (!win::K32EnumProcesses(ids.data(), ids.size() * 4, &bytes)) return found;
+  for (win::DWORD i = 0; i < bytes / 4; ++i) {
+    char name[260] = "<unknown>";
+    win::HANDLE process = win::OpenProcess(0x410, false, ids[i]);
+    win::HMODULE module = nullptr;
+    win::DWORD needed = 0;
+    if (process && win::K32EnumProcessModules(process, &module, sizeof module, &needed))
+      win::K32GetModuleBaseNameA(process, module, name, sizeof name);
+    if (process) win::CloseHandle(process);
+    if (std::string(name) == "tapbroker.exe") found.push_back(ids[i]);
+  }
+  return found;
+}
+
+// Waits a while for started brokers to end by themselves, then ends those that remain.
+void endStartedBrokers() {
+  for (int i = 0; i < 300 && !runningBrokers().empty(); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  for (win::DWORD id : runningBrokers()) ::kill(static_cast<pid_t>(id), SIGKILL);
+}
+
+// Moves this process into a network namespace of its own with the loopback interface up,
+// where that is allowed, so that port 4001 here is nobody else's: the brokers these tests
+// start, and the ones other test programs script, never meet. Threads and processes made
+// afterwards share the namespace.
+void isolateNetwork() {
+  static const bool done = [] {
+    if (::unshare(CLONE_NEWNET) != 0) return false;
+    int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    ifreq request{};
+    std::strncpy(request.ifr_name, "lo", IFNAMSIZ - 1);
+    if (fd >= 0 && ::ioctl(fd, SIOCGIFFLAGS, &request) == 0) {
+      request.ifr_flags |= IFF_UP;
+      ::ioctl(fd, SIOCSIFFLAGS, &request);
+    }
+    if (fd >= 0) ::close(fd);
+    return true;
+  }();
+  (void)done;
+}
+
+// Standard output of this process, collected into a file while it lives.
+class CapturedOutput {
+ public:
+  explicit CapturedOutput(const std::string& file) : file_(file) {
+    std::fflush(stdout);
+    saved_ = ::dup(1);
+    int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    ::dup2(fd, 1);
+    ::close(fd);
+  }
+  ~CapturedOutput() { text(); }
+  std::string text() {
+    if (saved_ >= 0) {
+      std::fflush(stdout);
+      ::dup2(saved_, 1);
+      ::close(saved_);
+      saved_ = -1;
+    }
+    std::stringstream content;
+    content << std::ifstream(file_).rdbuf();
+    return content.str();
+  }
+
+ private:
+  std::string file_;
+  int saved_ = -1;
+};
+
+class ConnectTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { isolateNetwork(); }
+  void SetUp() override { ASSERT_EQ(client.Set_Log_File(log.c_str()), 0); }
+  // Closes what a successful Connect opened, without a closing conversation.
+  void hangUp() {
+    win::closesocket(static_cast<win::SOCKET>(client.GetClientSocket()));
+    win::WSACleanup();
+    win::WSACleanup();
+  }
+  // Nothing may listen on the broker's port, and no broker may run, for the paths where
+  // Connect searches for and starts one.
+  void requireNoBroker() {
+    if (!runningBrokers().empty()) GTEST_SKIP() << "a tapbroker.exe runs on this machine";
+  }
+
+  diag_test::CatalogueOverride catalogue{kIdCatalogue};
+  TempDir scratch;
+  std::string log = scratch / "client.log";
+  char name[6] = "probe";
+  Client client{name};
+};
+
+TEST_F(ConnectTest, IntroducesItselfToAListeningBroker) {
+  struct Case {
+    const char* logFile;
+    Reports expected;
+  };
+  std::string newLog = scratch / "later.log";
+  for (const Case& c : {Case{"", {"1089 probe", "1090", "1091"}},
+                        Case{newLog.c_str(), {"1089 probe", "1090", "1091", "1092"}}}) {
+    ASSERT_EQ(client.Set_Log_File(log.c_str()), 0);
+    ScriptedBroker broker;
+    broker.expect(std::string("probe\0", 6)).answer("x");
+    broker.run();
+    EXPECT_EQ(client.Connect(nullptr, c.logFile, nullptr), 0);
+    EXPECT_EQ(broker.finish(), "");
+    EXPECT_EQ(client.GetClientStatus(), 0);
+    EXPECT_GT(client.GetClientSocket(), 0);
+    EXPECT_EQ(reports(log), c.expected) << "log file: \"" << c.logFile << "\"";
+    hangUp();
+  }
+  EXPECT_TRUE(std::filesystem::exists(newLog));
+}
+
+TEST_F(ConnectTest, UnansweredOrOversizedIntroductionFails) {
+  {
+    ScriptedBroker broker;
+    broker.expect(std::string("probe\0", 6)).close();
+    broker.run();
+    EXPECT_EQ(client.Connect(nullptr, nullptr, nullptr), -1002);
+    EXPECT_EQ(client.GetClientStatus(), -1002);
+    EXPECT_EQ(broker.finish(), "");
+    EXPECT_EQ(reports(log).back(), "1007 probe");
+    hangUp();
+  }
+  // A name that cannot travel whole is refused before any connection is made.
+  std::string longName(1024, 'n');
+  Client longClient(longName.data());
+  longClient.Set_Log_File(log.c_str());
+  ScriptedBroker broker;
+  broker.run();
+  EXPECT_EQ(longClient.Connect(nullptr, nullptr, nullptr), -1025);
+  EXPECT_EQ(longClient.GetClientStatus(), -1025);
+  EXPECT_EQ(longClient.GetClientSocket(), -1);
+  EXPECT_EQ(broker.finish(), "");
+  EXPECT_EQ(broker.received(), "");
+  Reports logged = reports(log);
+  ASSERT_FALSE(logged.empty());
+  EXPECT_NE(logged.back().find("shorter than 1024"), std::string::npos);
+}
+
+TEST_F(ConnectTest, RunningBrokerIsRetriedWithoutStartingAnother) {
+  TempDir dir;
+  std::string fake = dir.install("/bin/sleep", "tapbroker.exe");
+  ChildProcess first(fake, {"30"});
+  ChildProcess second(fake, {"30"});
+  ASSERT_GT(first.pid(), 0);
+  ASSERT_GT(second.pid(), 0);
+
+  EXPECT_EQ(client.Connect(nullptr, nullptr, dir.path().c_str()), -1005);
+  EXPECT_EQ(client.GetClientStatus(), -1005);
+  EXPECT_EQ(client.GetClientSocket(), 0);
+  // Each running broker is reported; neither "1001" nor "1107": nothing was started.
+  EXPECT_EQ(reports(log), (Reports{"1089 probe", "1090", "1091", "1106", "1085", "1072", "1072",
+                                   "1002", "1090", "1091", "1004"}));
+  EXPECT_EQ(win::WSAReferences(), 0);
+}
+
+TEST_F(ConnectTest, StartsTheBrokerFromTheInstallDirectory) {
+  requireNoBroker();
+  TempDir dir;
+  // A directory name that is not ASCII must reach the system unchanged.
+  std::string installDir = dir / "b\xc3\xbcro";
+  std::filesystem::create_directory(installDir);
+  std::filesystem::copy_file(helperProgram(), installDir + "/tapbroker.exe");
+
+  EXPECT_EQ(client.Connect(nullptr, nullptr, installDir.c_str()), 0);
+  EXPECT_EQ(client.GetClientStatus(), 0);
+  EXPECT_EQ(reports(log), (Reports{"1089 probe", "1090", "1091", "1106", "1085", "1001", "1107",
+                                   "1090", "1091"}));
+  hangUp();
+  endStartedBrokers();
+  std::ifstream introduction(installDir + "/introduction", std::ios::binary);
+  std::stringstream received;
+  received << introduction.rdbuf();
+  EXPECT_EQ(received.str(), std::string("probe\0", 6));
+}
+
+TEST_F(ConnectTest, BrokerThatCannotStartLeavesTheClientUnconnected) {
+  requireNoBroker();
+  TempDir installDir;  // exists, but holds no tapbroker.exe
+  std::string console;
+  {
+    CapturedOutput output(scratch / "stdout");
+    EXPECT_EQ(client.Connect(nullptr, nullptr, installDir.path().c_str()), -1005);
+    console = output.text();
+  }
+  EXPECT_EQ(client.GetClientStatus(), -1005);
+  EXPECT_EQ(client.GetClientSocket(), 0);
+  EXPECT_EQ(console, "Norvane Server: TapBroker process not successfully launched:\n" +
+                         (installDir / "tapbroker.exe") + ":2:No such file or directory\n");
+  EXPECT_EQ(reports(log), (Reports{"1089 probe", "1090", "1091", "1106", "1085", "1001", "1107",
+                                   "1090", "1091", "1004"}));
+}
+
+TEST_F(ConnectTest, MissingInstallationIsReportedOnTheConsole) {
+  requireNoBroker();
+  // An application whose binary directory is gone, given an installation directory that
+  // does not exist either.
+  std::string outputFile = scratch / "stdout";
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, outputFile.c_str(), O_WRONLY | O_CREAT, 0600);
+  std::string program = helperProgram(), mode = "installed-in";
+  std::string binary = scratch / "gone", install = scratch / "missing";
+  char* argv[] = {program.data(), mode.data(), binary.data(), install.data(), nullptr};
+  pid_t pid = 0;
+  ASSERT_EQ(::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, environ), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+
+  std::stringstream console;
+  console << std::ifstream(outputFile).rdbuf();
+  EXPECT_EQ(console.str(),
+            "Error : Verdane Programmer install is not correct. Please install again.\n"
+            "result -1024 status 77\n");
+}
+
+}  // namespace
