@@ -108,6 +108,22 @@ void sendIntCase(benchmark::State& state) {
       [&] { return c.baseline.sendInt(5, 7) == 0; });
 }
 
+// The method's own resolution: the baseline against a second baseline connection, with
+// everything else as in the Send(5, 7) case. A ratio away from 1 here is noise or bias of
+// the measurement, not of the library.
+void calibrationCase(benchmark::State& state) {
+  Conversations c;
+  if (std::string why = c.open(); !why.empty()) return fail(state, why);
+  BareClient second;
+  if (!second.connect(kClientName) || !second.grantFlags(kGrantFirst, kGrantSecond)) {
+    return fail(state, "calibration: the second baseline could not connect");
+  }
+  alternate(
+      state, PairedFigure{"calibration: Send(5, 7) baseline against baseline", 0, 0, 0, 0},
+      [&] { return second.sendInt(5, 7) == 0; }, [&] { return c.baseline.sendInt(5, 7) == 0; });
+  second.disconnect();
+}
+
 void jtagShiftCase(benchmark::State& state) {
   Conversations c;
   if (std::string why = c.open(); !why.empty()) return fail(state, why);
@@ -222,6 +238,7 @@ void registerPairedCases(const SuiteOptions& options) {
         ->UseRealTime()
         ->Unit(benchmark::kMicrosecond);
   };
+  add("paired/calibration_Send_5_7_baseline_twice", calibrationCase);
   add("paired/Send_5_7", sendIntCase);
   add("paired/JTAG_shift_1_block_readback", jtagShiftCase);
   add("paired/generic_shift_1MiB_readback", genericShiftCase)->Unit(benchmark::kMillisecond);

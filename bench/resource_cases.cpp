@@ -22,14 +22,21 @@ const unsigned char* shiftData() {
   return data.data();
 }
 
-long residentKiB() {
+struct Resident {
+  long totalKiB = 0;
+  long privateKiB = 0;  // less the pages shared with files: heap, stacks, anonymous maps
+};
+
+Resident resident() {
   long pages = 0;
-  long resident = 0;
+  long total = 0;
+  long shared = 0;
   if (std::FILE* statm = std::fopen("/proc/self/statm", "r")) {
-    if (std::fscanf(statm, "%ld %ld", &pages, &resident) != 2) resident = 0;
+    if (std::fscanf(statm, "%ld %ld %ld", &pages, &total, &shared) != 3) total = shared = 0;
     std::fclose(statm);
   }
-  return resident * (::sysconf(_SC_PAGESIZE) / 1024);
+  long pageKiB = ::sysconf(_SC_PAGESIZE) / 1024;
+  return Resident{total * pageKiB, (total - shared) * pageKiB};
 }
 
 struct Measured {
@@ -152,12 +159,18 @@ void memoryCase(benchmark::State& state, long calls) {
   figure.calls = calls;
   for (auto _ : state) {
     for (int i = 0; i < 1000; ++i) c.library.Send(5, 7);
-    figure.residentBeforeKiB = residentKiB();
+    // The first reading pages in the code that reads: it must not count as growth.
+    resident();
+    Resident before = resident();
     HeapCount count;
     long failed = 0;
     for (long i = 0; i < calls; ++i) failed += c.library.Send(5, 7) != 0;
     HeapTotals totals = count.sinceStart();
-    figure.residentAfterKiB = residentKiB();
+    Resident after = resident();
+    figure.residentBeforeKiB = before.totalKiB;
+    figure.residentAfterKiB = after.totalKiB;
+    figure.privateBeforeKiB = before.privateKiB;
+    figure.privateAfterKiB = after.privateKiB;
     figure.liveHeapGrowthBytes = totals.liveBytes;
     figure.allocations = totals.allocations;
     figure.frees = totals.frees;
@@ -170,6 +183,8 @@ void memoryCase(benchmark::State& state, long calls) {
   }
   state.counters["resident_before_KiB"] = static_cast<double>(figure.residentBeforeKiB);
   state.counters["resident_after_KiB"] = static_cast<double>(figure.residentAfterKiB);
+  state.counters["private_growth_KiB"] =
+      static_cast<double>(figure.privateAfterKiB - figure.privateBeforeKiB);
   state.counters["heap_left_bytes"] = static_cast<double>(figure.liveHeapGrowthBytes);
   Summary::get().put(figure);
 }

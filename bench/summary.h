@@ -45,6 +45,8 @@ struct MemoryFigure {
   long calls = 0;
   long residentBeforeKiB = 0;
   long residentAfterKiB = 0;
+  long privateBeforeKiB = 0;  // resident less file-backed pages
+  long privateAfterKiB = 0;
   long long liveHeapGrowthBytes = 0;
   unsigned long long allocations = 0;
   unsigned long long frees = 0;
