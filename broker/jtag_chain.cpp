@@ -1,0 +1,117 @@
+#include "broker/jtag_chain.h"
+
+#include "broker/bits.h"
+
+namespace broker {
+
+JtagChain::JtagChain(const std::vector<DeviceSpec>& devices) {
+  devices_.reserve(devices.size());
+  for (const DeviceSpec& spec : devices) devices_.emplace_back(spec);
+}
+
+int JtagChain::totalIrLength() const {
+  int total = 0;
+  for (const TapDevice& device : devices_) total += device.spec().irLength;
+  return total;
+}
+
+bool JtagChain::shiftChain(bool tdi) {
+  // TDI enters the device nearest it (the last); each passes its outgoing bit on.
+  bool bit = tdi;
+  for (auto device = devices_.rbegin(); device != devices_.rend(); ++device) {
+    bit = device->shift(bit);
+  }
+  return bit;
+}
+
+bool JtagChain::clock(bool tms, bool tdi) {
+  bool tdo = false;
+  switch (state_) {
+    case TapState::CaptureDr:
+      for (TapDevice& device : devices_) device.captureDr();
+      break;
+    case TapState::CaptureIr:
+      for (TapDevice& device : devices_) device.captureIr();
+      break;
+    case TapState::ShiftDr:
+    case TapState::ShiftIr:
+      tdo = shiftChain(tdi);
+      break;
+    default:
+      break;
+  }
+  state_ = nextTapState(state_, tms);
+  ++clocks_;
+  switch (state_) {
+    case TapState::UpdateDr:
+      for (TapDevice& device : devices_) device.updateDr();
+      break;
+    case TapState::UpdateIr:
+      for (TapDevice& device : devices_) device.updateIr();
+      break;
+    case TapState::TestLogicReset:
+      for (TapDevice& device : devices_) device.reset();
+      break;
+    default:
+      break;
+  }
+  return tdo;
+}
+
+void JtagChain::moveTo(TapState target) {
+  for (bool tms : tmsPath(state_, target)) clock(tms, false);
+}
+
+void JtagChain::reset() {
+  state_ = TapState::TestLogicReset;
+  for (TapDevice& device : devices_) device.reset();
+}
+
+void JtagChain::scan(bool instruction, const std::uint8_t* tdi, std::uint8_t* tdo,
+                     std::size_t bitCount, TapState end) {
+  if (bitCount == 0) return;
+  moveTo(instruction ? TapState::ShiftIr : TapState::ShiftDr);
+  for (std::size_t bit = 0; bit < bitCount; ++bit) {
+    setBitAt(tdo, bit, clock(bit + 1 == bitCount, bitAt(tdi, bit)));
+  }
+  moveTo(end);
+}
+
+void JtagChain::clockTms(const std::uint8_t* tms, std::uint8_t* tdo, std::size_t bitCount) {
+  for (std::size_t bit = 0; bit < bitCount; ++bit) {
+    setBitAt(tdo, bit, clock(bitAt(tms, bit), false));
+  }
+}
+
+void JtagChain::loadInstructions(const std::vector<std::uint32_t>& opcodes) {
+  // The bits shifted in first travel furthest, to device 0 at the TDO end: the image
+  // starts with device 0's opcode, least significant bit first.
+  std::vector<std::uint8_t> image(static_cast<std::size_t>(totalIrLength() + 7) / 8 + 1, 0);
+  std::size_t position = 0;
+  for (std::size_t i = 0; i < devices_.size(); ++i) {
+    for (int bit = 0; bit < devices_[i].spec().irLength; ++bit) {
+      setBitAt(image.data(), position++, (opcodes[i] >> bit) & 1u);
+    }
+  }
+  std::vector<std::uint8_t> ignored(image.size(), 0);
+  scan(true, image.data(), ignored.data(), position, TapState::RunTestIdle);
+}
+
+void JtagChain::loadInstruction(std::size_t index, std::uint32_t opcode) {
+  std::vector<std::uint32_t> opcodes;
+  for (std::size_t i = 0; i < devices_.size(); ++i) {
+    opcodes.push_back(i == index ? opcode : devices_[i].bypassOpcode());
+  }
+  loadInstructions(opcodes);
+}
+
+void JtagChain::loadIdcode() {
+  std::vector<std::uint32_t> opcodes;
+  for (const TapDevice& device : devices_) {
+    opcodes.push_back(device.spec().hasIdcode ? device.spec().idcodeOpcode
+                                              : device.bypassOpcode());
+  }
+  loadInstructions(opcodes);
+}
+
+}  // namespace broker

@@ -1,0 +1,87 @@
+#include "broker/options.h"
+
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+
+#include "broker/chain_config.h"
+#include "broker/version.h"
+
+namespace broker {
+namespace {
+
+ParsedOptions stop(int exitCode, std::string message) {
+  ParsedOptions parsed;
+  parsed.exitCode = exitCode;
+  parsed.message = std::move(message);
+  return parsed;
+}
+
+// A whole number from `low` to `high`, or false.
+bool readNumber(const QString& text, int low, int high, int& value) {
+  bool ok = false;
+  const int number = text.toInt(&ok, 10);
+  if (!ok || number < low || number > high) return false;
+  value = number;
+  return true;
+}
+
+}  // namespace
+
+ParsedOptions parseOptions(const QStringList& arguments) {
+  QCommandLineParser parser;
+  parser.setApplicationDescription(
+      "The reference broker: serves tapbroker_client conversations on 127.0.0.1 with a "
+      "simulated programming cable (a JTAG chain, a pump-data flash, an I2C EEPROM and an "
+      "SPI flash).");
+  const QCommandLineOption help({"h", "help"}, "Show this help and exit.");
+  const QCommandLineOption version({"v", "version"}, "Show the version and exit.");
+  const QCommandLineOption trace("trace", "Write a transcript of every exchange to stderr.");
+  const QCommandLineOption idleExit(
+      "idle-exit", "Exit after <seconds> without any connection (0: never; default 300).",
+      "seconds", "300");
+  const QCommandLineOption port("port",
+                                "Listen on <port> instead of 4001 (for testing; 0: any free "
+                                "port).",
+                                "port", "4001");
+  const QCommandLineOption maxConnections(
+      "max-connections", "Serve at most <count> connections at once (default 64).", "count",
+      "64");
+  parser.addOptions({help, version, trace, idleExit, port, maxConnections});
+  parser.addPositionalArgument("chain", "JSON description of the JTAG chain (optional).",
+                               "[chain.json]");
+
+  if (!parser.parse(arguments)) return stop(2, parser.errorText().toStdString());
+  if (parser.isSet(help)) return stop(0, parser.helpText().toStdString());
+  if (parser.isSet(version)) {
+    return stop(0, std::string(kProgramName) + " " + kBrokerVersion);
+  }
+
+  ParsedOptions parsed;
+  Options& options = parsed.options;
+  options.trace = parser.isSet(trace);
+  int number = 0;
+  if (!readNumber(parser.value(idleExit), 0, 86400 * 365, options.server.idleExitSeconds)) {
+    return stop(2, "--idle-exit takes a number of seconds, 0 or more");
+  }
+  if (!readNumber(parser.value(port), 0, 65535, number)) {
+    return stop(2, "--port takes a port number from 0 to 65535");
+  }
+  options.server.port = static_cast<std::uint16_t>(number);
+  if (!readNumber(parser.value(maxConnections), 1, 1024, options.server.maxConnections)) {
+    return stop(2, "--max-connections takes a count from 1 to 1024");
+  }
+  const QStringList positional = parser.positionalArguments();
+  if (positional.size() > 1) return stop(2, "at most one chain description may be given");
+  options.server.chain = defaultChain();
+  if (!positional.isEmpty()) {
+    options.chainFile = positional.first();
+    std::string error;
+    if (!loadChainFile(options.chainFile, options.server.chain, error)) {
+      return stop(2, "chain description " + error);
+    }
+  }
+  parsed.run = true;
+  return parsed;
+}
+
+}  // namespace broker

@@ -1,0 +1,33 @@
+// The broker's command line. A broker that the client library starts gets none, so every
+// option has a default that serves that case.
+#ifndef BROKER_OPTIONS_H
+#define BROKER_OPTIONS_H
+
+#include <QString>
+#include <QStringList>
+#include <string>
+
+#include "broker/server.h"
+
+namespace broker {
+
+struct Options {
+  ServerConfig server;
+  bool trace = false;
+  QString chainFile;
+};
+
+// What the command line asks for: run, or stop at once with an exit code after printing
+// `message` (help, version, or an error) to standard output (code 0) or error.
+struct ParsedOptions {
+  bool run = false;
+  int exitCode = 0;
+  std::string message;
+  Options options;
+};
+
+ParsedOptions parseOptions(const QStringList& arguments);
+
+}  // namespace broker
+
+#endif  // BROKER_OPTIONS_H

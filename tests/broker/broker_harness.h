@@ -1,0 +1,71 @@
+// Drives the broker the way a client does, from raw sockets: a broker served in-process on
+// a port of its own, and a small client that sends tokens and reads exact byte counts, so
+// that each test reads like the wire.
+#ifndef TESTS_BROKER_BROKER_HARNESS_H
+#define TESTS_BROKER_BROKER_HARNESS_H
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "broker/server.h"
+#include "broker/trace.h"
+
+// A broker in this process, listening on a free port; stopped when destroyed.
+class RunningBroker {
+ public:
+  explicit RunningBroker(broker::ServerConfig config = defaults());
+  ~RunningBroker();
+
+  static broker::ServerConfig defaults();
+  std::uint16_t port() const { return server_->port(); }
+  int openConnections() const { return server_->openConnections(); }
+  // Every problem line written so far.
+  std::vector<std::string> problems() const;
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<std::string> lines_;
+  std::unique_ptr<broker::Trace> trace_;
+  std::unique_ptr<broker::Server> server_;
+  std::thread thread_;
+};
+
+class WireClient {
+ public:
+  explicit WireClient(std::uint16_t port);
+  ~WireClient();
+  WireClient(const WireClient&) = delete;
+  WireClient& operator=(const WireClient&) = delete;
+
+  bool connected() const { return fd_ >= 0; }
+  void send(const std::string& bytes);
+  void token(const std::string& text) { send(text + '\0'); }
+  // Exactly `length` bytes, or fewer when the connection ends or nothing comes for 5 s.
+  std::string receive(std::size_t length);
+  // True when the broker closes the connection within `ms` (any bytes before are dropped).
+  bool closedByBroker(int ms = 5000);
+  void close();
+
+  // The conversation's steps: each returns what the broker answered.
+  std::string introduce(const std::string& name = "test client");
+  std::string command(int number);              // the command token and its reply
+  std::string strict(const std::string& text);  // a token and its 2-byte acknowledgement
+  std::string strict(int value) { return strict(std::to_string(value)); }
+  std::string answer();  // the request token and a text up to its NUL
+  int answerInt() { return std::stoi(answer()); }
+
+ private:
+  int fd_ = -1;
+};
+
+extern const std::string kAck;  // "+" and NUL
+
+std::string bytes(std::initializer_list<int> values);
+std::string pattern(std::size_t length, unsigned seed);
+std::string mirrored(const std::string& data);
+
+#endif  // TESTS_BROKER_BROKER_HARNESS_H

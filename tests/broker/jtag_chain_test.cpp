@@ -1,0 +1,127 @@
+// The simulated chain as a JTAG tool would see it, and the chain description that sets it up.
+#include "broker/jtag_chain.h"
+
+#include <gtest/gtest.h>
+
+#include "broker/bits.h"
+#include "broker/chain_config.h"
+
+using broker::JtagChain;
+using broker::TapState;
+
+namespace {
+
+std::uint32_t word(const std::vector<std::uint8_t>& bits, std::size_t from) {
+  std::uint32_t value = 0;
+  for (int i = 0; i < 32; ++i)
+    value |= std::uint32_t{broker::bitAt(bits.data(), from + i)} << i;
+  return value;
+}
+
+std::vector<std::uint8_t> scan(JtagChain& chain, bool ir, std::vector<std::uint8_t> tdi,
+                               std::size_t bits) {
+  std::vector<std::uint8_t> tdo(tdi.size(), 0);
+  chain.scan(ir, tdi.data(), tdo.data(), bits, TapState::RunTestIdle);
+  return tdo;
+}
+
+}  // namespace
+
+TEST(JtagChain, IdcodeScanAfterResetReadsEveryDeviceInOrder) {
+  std::vector<broker::DeviceSpec> devices = broker::defaultChain();
+  broker::DeviceSpec plain;  // no IDCODE: reset selects BYPASS, which shows a single 0
+  plain.name = "plain";
+  plain.hasIdcode = false;
+  plain.irLength = 4;
+  devices.insert(devices.begin() + 1, plain);
+  JtagChain chain(devices);
+  chain.moveTo(TapState::TestLogicReset);
+  const auto tdo = scan(chain, false, std::vector<std::uint8_t>(16, 0xFF), 65);
+  EXPECT_EQ(word(tdo, 0), devices[0].idcode);
+  EXPECT_FALSE(broker::bitAt(tdo.data(), 32));
+  EXPECT_EQ(word(tdo, 33), devices[2].idcode);
+  EXPECT_EQ(chain.state(), TapState::RunTestIdle);
+}
+
+TEST(JtagChain, BypassDelaysByOneBitPerDevice) {
+  JtagChain chain(broker::defaultChain());
+  chain.loadInstruction(chain.size(), 0);  // every device in BYPASS
+  const std::vector<std::uint8_t> tdi{0xA5, 0x3C, 0x00};
+  const auto tdo = scan(chain, false, tdi, 24);
+  // Two captured zeros lead, then TDI comes out two bits late.
+  for (std::size_t bit = 0; bit < 22; ++bit) {
+    EXPECT_EQ(broker::bitAt(tdo.data(), bit + 2), broker::bitAt(tdi.data(), bit)) << bit;
+  }
+  EXPECT_FALSE(broker::bitAt(tdo.data(), 0));
+  EXPECT_FALSE(broker::bitAt(tdo.data(), 1));
+}
+
+TEST(JtagChain, InstructionScanCapturesOneZeroPerDevice) {
+  JtagChain chain(broker::defaultChain());  // IR lengths 6 and 8
+  const auto tdo = scan(chain, true, std::vector<std::uint8_t>(2, 0xFF), 14);
+  EXPECT_EQ(tdo[0] & 0x3F, 0x01);                           // device 0: 000001
+  EXPECT_EQ(((tdo[0] >> 6) | (tdo[1] << 2)) & 0xFF, 0x01);  // device 1: 00000001
+}
+
+TEST(JtagChain, UserRegisterKeepsWhatWasShiftedIn) {
+  JtagChain chain(broker::defaultChain());
+  chain.loadInstruction(1, chain.device(1).spec().userOpcode);
+  // Device 1 in USER (32 bits), device 0 in BYPASS (1 bit, nearest TDO): the first bit
+  // shifted in ends in device 0, so the value goes in one bit later.
+  std::vector<std::uint8_t> value{0xF0, 0xAC, 0x68, 0x24, 0x00};  // 0x12345678 << 1
+  scan(chain, false, value, 33);
+  const auto tdo = scan(chain, false, std::vector<std::uint8_t>(5, 0), 33);
+  EXPECT_EQ(word(tdo, 1), 0x12345678u);
+}
+
+TEST(JtagChain, TmsPathsAreShortestAndReachTheTarget) {
+  EXPECT_EQ(broker::tmsPath(TapState::RunTestIdle, TapState::ShiftDr),
+            (std::vector<bool>{true, false, false}));
+  EXPECT_EQ(broker::tmsPath(TapState::Exit1Ir, TapState::RunTestIdle),
+            (std::vector<bool>{true, false}));
+  for (int from = 0; from < broker::kTapStateCount; ++from) {
+    for (int to = 0; to < broker::kTapStateCount; ++to) {
+      TapState state = static_cast<TapState>(from);
+      for (bool tms : broker::tmsPath(state, static_cast<TapState>(to))) {
+        state = broker::nextTapState(state, tms);
+      }
+      EXPECT_EQ(state, static_cast<TapState>(to));
+    }
+  }
+}
+
+TEST(ChainDescription, ReadsDevicesAndNamesWhatIsWrong) {
+  std::vector<broker::DeviceSpec> chain;
+  std::string error;
+  ASSERT_TRUE(broker::parseChain(R"({"devices": [
+      {"name": "a", "idcode": "0x10000001", "irLength": 5},
+      {"name": "b", "idcode": 3, "irLength": 2, "idcodeInstruction": 2, "userInstruction": 1},
+      {"name": "c", "irLength": 3}]})",
+                                 chain, error))
+      << error;
+  ASSERT_EQ(chain.size(), 3u);
+  EXPECT_EQ(chain[0].idcode, 0x10000001u);
+  EXPECT_EQ(chain[1].idcodeOpcode, 2u);
+  EXPECT_FALSE(chain[2].hasIdcode);
+
+  const struct {
+    const char* json;
+    const char* complaint;
+  } bad[] = {
+      {"{", "not JSON"},
+      {"[]", "\"devices\" array"},
+      {R"({"devices": []})", "1 to 32"},
+      {R"({"devices": [{"name": "a", "idcode": 2, "irLength": 4}]})", "lowest bit"},
+      {R"({"devices": [{"name": "a", "irLength": 1}]})", "irLength"},
+      {R"({"devices": [{"name": "a;b", "irLength": 4}]})", "name"},
+      {R"({"devices": [{"name": "a", "irLength": 2, "userInstruction": 3}]})", "BYPASS"},
+      {R"({"devices": [{"name": "a", "irLength": 4, "idcode": 1, "userInstruction": 1}]})",
+       "different"},
+  };
+  for (const auto& c : bad) {
+    error.clear();
+    EXPECT_FALSE(broker::parseChain(c.json, chain, error)) << c.json;
+    EXPECT_NE(error.find(c.complaint), std::string::npos) << c.json << ": " << error;
+  }
+  EXPECT_EQ(chain.size(), 3u);  // a refused description leaves the chain as it was
+}
