@@ -70,7 +70,7 @@ int BareClient::finalRead() {
 }
 
 bool BareClient::connect(const char* name) {
-  fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
   if (fd_ < 0) return false;
   sockaddr_in address{};
   address.sin_family = AF_INET;

@@ -83,7 +83,7 @@ class Stream {
  public:
   // The buffer is filled once here, so that the process's resident memory does not grow
   // later as the broker's buffers are first touched.
-  explicit Stream(int fd) : fd_(fd), buffer_(64 * 1024, '\0') {}
+  explicit Stream(int fd) : fd_(fd), buffer_(16 * 1024, '\0') {}
   ~Stream() { ::close(fd_); }
   Stream(const Stream&) = delete;
   Stream& operator=(const Stream&) = delete;

@@ -208,7 +208,7 @@ void connectCase(benchmark::State& state) {
 
 }  // namespace
 
-Conversations::Conversations() : library(kClientName) {}
+Conversations::Conversations(char* name) : name(name), library(name) {}
 
 Conversations::~Conversations() {
   if (opened) {
@@ -226,7 +226,7 @@ std::string Conversations::open() {
   }
   if ((code = library.Send(33)) != 0)
     return "library Send(33) returned " + std::to_string(code);
-  if (!baseline.connect(kClientName) || !baseline.grantFlags(kGrantFirst, kGrantSecond)) {
+  if (!baseline.connect(name) || !baseline.grantFlags(kGrantFirst, kGrantSecond)) {
     return "the baseline could not connect";
   }
   return {};
@@ -241,8 +241,11 @@ void registerPairedCases(const SuiteOptions& options) {
   add("paired/calibration_Send_5_7_baseline_twice", calibrationCase);
   add("paired/Send_5_7", sendIntCase);
   add("paired/JTAG_shift_1_block_readback", jtagShiftCase);
-  add("paired/generic_shift_1MiB_readback", genericShiftCase)->Unit(benchmark::kMillisecond);
-  add("paired/pump_1MiB_readback", pumpCase)->Unit(benchmark::kMillisecond);
+  for (auto* transfer : {add("paired/generic_shift_1MiB_readback", genericShiftCase),
+                         add("paired/pump_1MiB_readback", pumpCase)}) {
+    transfer->Unit(benchmark::kMillisecond);
+    if (options.transferMinTime > 0) transfer->MinTime(options.transferMinTime);
+  }
   add("paired/Read_list_1000_bytes", readListCase);
   add("paired/Connect_Disconnect", connectCase)->Iterations(options.connectIterations);
 }

@@ -60,27 +60,53 @@ Measured measure(const std::string& name, int sends, int warmUp, int calls,
   return m;
 }
 
+// Sends on the wire per call, counted from the protocol's sequences: the command token,
+// the argument tokens and blocks, the request tokens of read-backs, the final read.
+struct Row {
+  const char* name;
+  int sends;
+  int calls;
+  std::function<bool()> call;
+};
+
+// Runs every row; false (and the case skipped) when one got a wrong answer.
+bool measureRows(benchmark::State& state, const std::vector<Row>& rows,
+                 std::vector<AllocationFigure>& figures) {
+  for (const Row& row : rows) {
+    Measured m = measure(row.name, row.sends, row.calls < 10 ? 2 : 20, row.calls, row.call);
+    if (!m.ok) {
+      std::string what = std::string("heap: ") + row.name + " got a wrong answer";
+      Summary::get().fail(what);
+      state.SkipWithError(what.c_str());
+      return false;
+    }
+    figures.push_back(m.figure);
+  }
+  return true;
+}
+
+bool opened(benchmark::State& state, Conversations& c) {
+  std::string why = c.open();
+  if (why.empty()) return true;
+  Summary::get().fail(why);
+  state.SkipWithError(why.c_str());
+  return false;
+}
+
+// A name as long as applications give their clients: beyond the 15 characters that a
+// std::string holds without the heap.
+char kLongName[] = "production-line-programmer-station-07";
+
 void heapCase(benchmark::State& state) {
   Conversations c;
-  if (std::string why = c.open(); !why.empty()) {
-    Summary::get().fail(why);
-    state.SkipWithError(why.c_str());
-    return;
-  }
+  Conversations named(kLongName);
+  if (!opened(state, c) || !opened(state, named)) return;
   Client& client = c.library;
   const unsigned char* data = shiftData();
   const unsigned char* bufferA = data;
   std::vector<std::string> items;
   auto ok = [&] { return client.GetClientStatus() == 0; };
-  // Sends on the wire per call, counted from the protocol's sequences: the command token,
-  // the argument tokens and blocks, the request tokens of read-backs, the final read.
-  struct Row {
-    const char* name;
-    int sends;
-    int calls;
-    std::function<bool()> call;
-  };
-  const Row rows[] = {
+  const std::vector<Row> rows = {
       {"Send(6), no argument", 2, 200, [&] { return client.Send(6) == 0 && ok(); }},
       {"Send(5, 7)", 3, 200, [&] { return client.Send(5, 7) == 0 && ok(); }},
       {"Send(36, 1, 2)", 4, 200, [&] { return client.Send(36, 1, 2) == 0 && ok(); }},
@@ -104,18 +130,21 @@ void heapCase(benchmark::State& state) {
          return client.Read(items) == 0;
        }},
   };
+  Client& longNamed = named.library;
+  const std::vector<Row> longNameRows = {
+      {"Send(5, 7), client name of 37 characters", 3, 200,
+       [&] { return longNamed.Send(5, 7) == 0 && longNamed.GetClientStatus() == 0; }},
+      {"JTAG shift, 1 block, client name of 37 characters", 10, 200,
+       [&] {
+         return longNamed.Send(44, 12, 0, 8192, 1, 0, data, bufferA) == 0 &&
+                longNamed.GetClientStatus() == 0;
+       }},
+  };
   std::vector<AllocationFigure> figures;
   for (auto _ : state) {
     figures.clear();
-    for (const Row& row : rows) {
-      Measured m = measure(row.name, row.sends, row.calls < 10 ? 2 : 20, row.calls, row.call);
-      if (!m.ok) {
-        std::string what = std::string("heap: ") + row.name + " got a wrong answer";
-        Summary::get().fail(what);
-        state.SkipWithError(what.c_str());
-        return;
-      }
-      figures.push_back(m.figure);
+    if (!measureRows(state, rows, figures) || !measureRows(state, longNameRows, figures)) {
+      return;
     }
   }
   {
@@ -146,15 +175,12 @@ void heapCase(benchmark::State& state) {
   perToken("per_shift_block", "generic shift blocks: 1 MiB against 2 KiB", 6, 7);
   perToken("per_pump_block", "pump blocks: 1 MiB against 2 KiB", 8, 9);
   state.counters["allocations_per_Send_5_7"] = figures[1].allocationsPerCall;
+  state.counters["with_long_name"] = figures[rows.size()].allocationsPerCall;
 }
 
 void memoryCase(benchmark::State& state, long calls) {
   Conversations c;
-  if (std::string why = c.open(); !why.empty()) {
-    Summary::get().fail(why);
-    state.SkipWithError(why.c_str());
-    return;
-  }
+  if (!opened(state, c)) return;
   MemoryFigure figure;
   figure.calls = calls;
   for (auto _ : state) {
