@@ -51,7 +51,9 @@ std::string Link::readToken(std::string_view meaning, bool betweenCommands) {
     const void* nul = std::memchr(start, 0, buffered());
     if (nul) {
       const std::size_t length = static_cast<const std::uint8_t*>(nul) - start;
-      trace_.exchange(id_, Trace::Direction::Received, start, length + 1, meaning);
+      if (!meaning.empty()) {
+        trace_.exchange(id_, Trace::Direction::Received, start, length + 1, meaning);
+      }
       std::string token(reinterpret_cast<const char*>(start), length);
       begin_ += length + 1;
       return token;

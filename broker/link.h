@@ -38,7 +38,8 @@ class Link {
   int id() const { return id_; }
   const Trace& trace() const { return trace_; }
 
-  // One token, without its NUL. `betweenCommands`: the client may take its time.
+  // One token, without its NUL. `betweenCommands`: the client may take its time. An empty
+  // `meaning` leaves the transcript line to the caller, who knows more once it has looked.
   std::string readToken(std::string_view meaning, bool betweenCommands = false);
   void readExact(std::uint8_t* out, std::size_t length, std::string_view meaning);
   // The request token ("+" and NUL) that the conversation is due; anything else is a

@@ -44,31 +44,40 @@ void Session::run() {
     trace.note(link_.id(), "client \"" + name + "\" connected");
     link_.acknowledge("introduction answered");
     for (;;) {
-      current_ = "between commands";
-      const std::string token = link_.readToken("command or request", true);
+      current_ = "the pause between commands";
+      const std::string token = link_.readToken({}, true);
+      const std::string bytes = token + '\0';
       if (token == "+") {
+        trace.exchange(link_.id(), Trace::Direction::Received, bytes.data(), bytes.size(),
+                       "request");
         answerRequest();
         continue;
       }
       int number = 0;
       if (!parseInt(token, number)) {
+        trace.exchange(link_.id(), Trace::Direction::Received, bytes.data(), bytes.size(),
+                       "garbage");
         throw LinkClosed{"not a command: " + describeBytes(token.data(), token.size()), false};
       }
+      current_ = commandName(number, findCommand(number));
+      trace.exchange(link_.id(), Trace::Direction::Received, bytes.data(), bytes.size(),
+                     current_);
       runCommand(number);
     }
   } catch (const LinkClosed& closed) {
     if (closed.orderly) {
       trace.note(link_.id(), "the client left");
     } else {
-      trace.problem(link_.id(), "connection closed (" + current_ + "): " + closed.reason);
+      trace.problem(link_.id(), "connection closed in " + current_ + ": " + closed.reason);
     }
   } catch (const std::exception& error) {
-    trace.problem(link_.id(), "connection closed (" + current_ + "): " + error.what());
+    trace.problem(link_.id(), "connection closed in " + current_ + ": " + error.what());
   }
 }
 
 void Session::setOutcome(Outcome outcome) {
   pending_ = std::move(outcome);
+  pendingFrom_ = current_;
   answered_ = 0;
 }
 
@@ -77,9 +86,9 @@ void Session::answerRequest() {
   const bool detail = answered_ > 0 && pending_.hasDetail;
   ++answered_;
   if (detail) {
-    link_.sendText(pending_.detail, "answer: text or list");
+    link_.sendText(pending_.detail, "answer: text of " + pendingFrom_);
   } else {
-    link_.sendText(std::to_string(pending_.result), "answer: result");
+    link_.sendText(std::to_string(pending_.result), "answer: result of " + pendingFrom_);
   }
 }
 
@@ -158,8 +167,7 @@ void Session::sendReadBack(const std::vector<std::uint8_t>& data, std::string_vi
 
 void Session::runCommand(int number) {
   const CommandRow* row = findCommand(number);
-  current_ = commandName(number, row);
-  link_.acknowledge("reply to " + current_);
+  link_.acknowledge("reply to the command");
   if (!row) {
     setOutcome(Outcome::of(-1));
     return;

@@ -60,6 +60,7 @@ class Session {
   Link& link_;
   SimulatedCable& cable_;
   Outcome pending_ = Outcome::of(0);
+  std::string pendingFrom_ = "the introduction";
   int answered_ = 0;
   std::string current_ = "the introduction";
 };

@@ -24,10 +24,15 @@ bool looksLikeText(const unsigned char* bytes, std::size_t length) {
 
 std::string describeBytes(const void* data, std::size_t length, std::size_t limit) {
   const auto* bytes = static_cast<const unsigned char*>(data);
-  const std::size_t shown = length < limit ? length : limit;
+  // A long run of zeros at the end (padding, an erased block) is counted, not shown.
+  std::size_t zeros = 0;
+  while (zeros < length && bytes[length - 1 - zeros] == 0) ++zeros;
+  const std::size_t padding = zeros > 4 ? zeros - 1 : 0;
+  const std::size_t body = length - padding;
+  const std::size_t shown = body < limit ? body : limit;
   std::string out;
   char piece[8];
-  if (looksLikeText(bytes, length)) {
+  if (looksLikeText(bytes, body)) {
     out += '"';
     for (std::size_t i = 0; i < shown; ++i) {
       if (bytes[i] == 0) {
@@ -46,7 +51,9 @@ std::string describeBytes(const void* data, std::size_t length, std::size_t limi
       out += piece;
     }
   }
-  if (shown < length) out += " ... (" + std::to_string(length) + " bytes)";
+  if (shown < body) out += " ...";
+  if (padding > 0) out += " + " + std::to_string(padding) + " zero bytes";
+  if (shown < body || padding > 0) out += " (" + std::to_string(length) + " bytes)";
   return out;
 }
 
