@@ -66,7 +66,8 @@ class TAPBROKER_CLIENT_API Client {
   // `installDir` (when non-null and non-empty) or the application's own directory, waits
   // five seconds and tries once more. The first argument is ignored. A non-empty
   // `logFile` is passed to Set_Log_File after the introduction.
-  // Returns 0, -1001, -1002, -1003, -1004, -1005 or -1024.
+  // Returns 0, -1001, -1002, -1003, -1004, -1005, -1024, or -1025 (a name of 1024
+  // characters or more, refused before anything is opened).
   int Connect(char* ignored, const char* logFile, const char* installDir);
   // Sends the closing command 9999 and closes the connection.
   // Returns 0, -1008 (the broker answered -1; the socket is closed all the same) or

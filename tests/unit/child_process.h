@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/process.h"
+
 extern char** environ;
 
 class TempDir {
@@ -69,5 +71,20 @@ class ChildProcess {
  private:
   pid_t pid_ = 0;
 };
+
+// The executable name of process `id` as the broker search reads it, into a buffer of
+// `size` characters; "<unknown>" when it cannot be read.
+inline std::string executableName(pid_t id, win::DWORD size = 260) {
+  std::string name = "<unknown>";
+  name.resize(size);
+  win::HANDLE process = win::OpenProcess(0x410, false, static_cast<win::DWORD>(id));
+  win::HMODULE module = nullptr;
+  win::DWORD needed = 0;
+  if (process != nullptr &&
+      win::K32EnumProcessModules(process, &module, sizeof module, &needed))
+    win::K32GetModuleBaseNameA(process, module, name.data(), size);
+  if (process != nullptr) win::CloseHandle(process);
+  return name.c_str();
+}
 
 #endif  // TESTS_UNIT_CHILD_PROCESS_H

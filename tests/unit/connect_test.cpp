@@ -45,28 +45,30 @@ std::string helperProgram() {
       .string();
 }
 
-std::vector<win::DWORD> runningBrokers() {
-  std::vector<win::DWORD> ids(4096), found;
-  win::DWORD bytes = 0;
-  if (!win::K32EnumProcesses(ids.data(), ids.size() * 4, &bytes)) return found;
-  for (win::DWORD i = 0; i < bytes / 4; ++i) {
-    char name[260] = "<unknown>";
-    win::HANDLE process = win::OpenProcess(0x410, false, ids[i]);
-    win::HMODULE module = nullptr;
-    win::DWORD needed = 0;
-    if (process && win::K32EnumProcessModules(process, &module, sizeof module, &needed))
-      win::K32GetModuleBaseNameA(process, module, name, sizeof name);
-    if (process) win::CloseHandle(process);
-    if (std::string(name) == "tapbroker.exe") found.push_back(ids[i]);
+std::vector<pid_t> runningBrokers() {
+  std::vector<pid_t> found;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    pid_t id = std::atoi(entry.path().filename().c_str());
+    if (id > 0 && executableName(id) == "tapbroker.exe") found.push_back(id);
   }
   return found;
 }
 
-// Waits a while for started brokers to end by themselves, then ends those that remain.
-void endStartedBrokers() {
-  for (int i = 0; i < 300 && !runningBrokers().empty(); ++i)
+// Waits a while for the brokers started from `directory` to end by themselves, then ends
+// those that remain; brokers run from anywhere else are left alone.
+void endBrokersStartedFrom(const std::string& directory) {
+  auto started = [&] {
+    std::vector<pid_t> ours;
+    for (pid_t id : runningBrokers()) {
+      std::error_code error;
+      auto path = std::filesystem::read_symlink("/proc/" + std::to_string(id) + "/exe", error);
+      if (!error && path.parent_path() == directory) ours.push_back(id);
+    }
+    return ours;
+  };
+  for (int i = 0; i < 300 && !started().empty(); ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  for (win::DWORD id : runningBrokers()) ::kill(static_cast<pid_t>(id), SIGKILL);
+  for (pid_t id : started()) ::kill(id, SIGKILL);
 }
 
 // Moves this process into a network namespace of its own with the loopback interface up,
@@ -190,6 +192,7 @@ TEST_F(ConnectTest, UnansweredOrOversizedIntroductionFails) {
 }
 
 TEST_F(ConnectTest, RunningBrokerIsRetriedWithoutStartingAnother) {
+  requireNoBroker();
   TempDir dir;
   std::string fake = dir.install("/bin/sleep", "tapbroker.exe");
   ChildProcess first(fake, {"30"});
@@ -219,7 +222,7 @@ TEST_F(ConnectTest, StartsTheBrokerFromTheInstallDirectory) {
   EXPECT_EQ(reports(log), (Reports{"1089 probe", "1090", "1091", "1106", "1085", "1001", "1107",
                                    "1090", "1091"}));
   hangUp();
-  endStartedBrokers();
+  endBrokersStartedFrom(installDir);
   std::ifstream introduction(installDir + "/introduction", std::ios::binary);
   std::stringstream received;
   received << introduction.rdbuf();
