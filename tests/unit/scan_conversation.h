@@ -12,6 +12,10 @@
 #include "tapbroker_client.h"
 #include "tests/support/scripted_broker.h"
 
+using ids_t = std::vector<std::string>;
+const std::string kRequest("+\0", 2);
+const unsigned char* const kNoData = nullptr;
+
 class ScanConversation : public ::testing::Test {
  protected:
   ScanConversation() { broker.expectToken("scan").ack(); }
@@ -26,12 +30,11 @@ class ScanConversation : public ::testing::Test {
   void command(int number) { broker.token(std::to_string(number)); }
   // Send's closing read: the request token, answered by `value`.
   void finalRead(int value) { broker.request(std::to_string(value)); }
-  // The broker's side of granting both flags, so that command 19 goes out.
+  // Both flags granted (command 4 with no values, then command 33), so that 19 goes out.
   void scriptGrant() {
     command(4);
-    broker.expectToken("a").ack().expectToken("b").ack();
-    for (const char* value : {"0", "0", "0", "1", "0", "0", "0", "1", "0", "0"})
-      broker.token(value);
+    for (const char* t : {"a", "b", "0", "0", "0", "1", "0", "0", "0", "1", "0", "0"})
+      broker.token(t);
     broker.request("1");
     command(33);
     broker.request("1");
@@ -43,13 +46,13 @@ class ScanConversation : public ::testing::Test {
 
   // The identifiers of the reports made while `run` ran, in order.
   template <class Run>
-  std::vector<std::string> reportsOf(Run run) {
+  ids_t reportsOf(Run run) {
     client.Set_Debug_On();
     ::testing::internal::CaptureStderr();
     run();
     client.Set_Debug_Off();
     std::string posted = ::testing::internal::GetCapturedStderr();
-    std::vector<std::string> ids;
+    ids_t ids;
     static const std::regex id(R"(\[(\d{4})\]:)");
     for (std::sregex_iterator it(posted.begin(), posted.end(), id), end; it != end; ++it)
       ids.push_back((*it)[1]);
@@ -61,37 +64,33 @@ class ScanConversation : public ::testing::Test {
   Client client{const_cast<char*>("scan")};
 };
 
-inline std::string bytes(std::initializer_list<int> values) {
-  std::string out;
-  for (int v : values) out += static_cast<char>(v);
-  return out;
-}
-
-// A result text filling the client's whole answer buffer, so that the stream cannot
-// merge it with the read-back that follows.
-inline std::string padded(const std::string& text) {
-  return text + std::string(1024 - text.size(), '\0');
-}
-
-// Recognisable data, `n` bytes long.
-inline std::string pattern(int n, int seed) {
-  std::string out;
-  for (int i = 0; i < n; ++i) out += static_cast<char>((i * 7 + seed) & 0xFF);
-  return out;
-}
-
 // Only the identifiers in `wanted`, in their order.
-inline std::vector<std::string> only(const std::vector<std::string>& ids,
-                                     std::initializer_list<const char*> wanted) {
-  std::vector<std::string> out;
+inline ids_t only(const ids_t& ids, std::initializer_list<const char*> wanted) {
+  ids_t out;
   for (const std::string& id : ids)
     for (const char* w : wanted)
       if (id == w) out.push_back(id);
   return out;
 }
 
+inline std::string bytes(std::initializer_list<int> values) {
+  std::string out;
+  for (int v : values) out += static_cast<char>(v);
+  return out;
+}
+// Recognisable data, `n` bytes long.
+inline std::string pattern(int n, int seed) {
+  std::string out;
+  for (int i = 0; i < n; ++i) out += static_cast<char>((i * 7 + seed) & 0xFF);
+  return out;
+}
 inline const unsigned char* data(const std::string& s) {
   return reinterpret_cast<const unsigned char*>(s.data());
+}
+// Text filling the client's whole answer buffer, so that the stream cannot merge it with
+// an answer that follows without a request in between.
+inline std::string padded(const std::string& text) {
+  return text + std::string(1024 - text.size(), '\0');
 }
 
 #endif  // TESTS_UNIT_SCAN_CONVERSATION_H

@@ -1,4 +1,5 @@
 // Command 44: every JTAG interface function code against the arguments it carries.
+#include <functional>
 #include <map>
 #include <sstream>
 
@@ -6,9 +7,7 @@
 
 namespace {
 
-const std::string kRequest("+\0", 2);
-
-// The broker's function list, by argument shape: - nothing, s one string, S two strings,
+// The broker's function list by argument shape: - nothing, s one string, S two strings,
 // 1 2 3 5 that many ints, m int-string-int, p n then 2n strings, j the JTAG shift,
 // b a "%f" block, f a "%f" token, ? no function.
 const std::map<char, const char*> kCodesByShape = {
@@ -32,6 +31,30 @@ const std::map<char, const char*> kCodesByShape = {
     {'?', "72 97 98 130 133 0 -1 144"},
 };
 
+// What follows the code on the wire for each shape, and a call that supplies it.
+struct ShapeOnWire {
+  std::vector<std::string> tokens;
+  std::function<int(Client&, int)> send;
+};
+const std::string kShiftByte = bytes({0x3C});
+const std::map<char, ShapeOnWire> kWire = {
+    {'s', {{"s1"}, [](Client& c, int code) { return c.Send(44, code, "s1", "s2", "s3"); }}},
+    {'S',
+     {{"s1", "s2"}, [](Client& c, int code) { return c.Send(44, code, "s1", "s2", "s3"); }}},
+    {'m',
+     {{"3", "mid", "4"}, [](Client& c, int code) { return c.Send(44, code, 3, "mid", 4); }}},
+    {'p',
+     {{"2", "a", "b", "c", "d"},
+      [](Client& c, int code) { return c.Send(44, code, 2, "a", "b", "c", "d", "e"); }}},
+    {'j',
+     {{"0", "8", "0", "0"},
+      [](Client& c, int code) { return c.Send(44, code, 0, 8, 0, 0, data(kShiftByte)); }}},
+    {'b', {{}, [](Client& c, int code) { return c.Send(44, code, 3); }}},
+    {'f',
+     {{"16777216.000000"}, [](Client& c, int code) { return c.Send(44, code, 16777217); }}},
+};
+int sendInts(Client& c, int code) { return c.Send(44, code, 11, 12, 13, 14, 15, 16); }
+
 class JtagInterface : public ScanConversation {};
 
 TEST_F(JtagInterface, EveryCodeCarriesTheArgumentsOfItsShape) {
@@ -42,70 +65,23 @@ TEST_F(JtagInterface, EveryCodeCarriesTheArgumentsOfItsShape) {
   }
   ASSERT_EQ(146u, shapeOf.size());  // 1 to 143, and three codes outside the list
 
-  std::string shiftByte = bytes({0x3C});
   for (const auto& [code, shape] : shapeOf) {
     command(44);
     broker.token(std::to_string(code));
-    std::vector<std::string> tokens;
-    switch (shape) {
-      case 's':
-        tokens = {"s1"};
-        break;
-      case 'S':
-        tokens = {"s1", "s2"};
-        break;
-      case '1':
-      case '2':
-      case '3':
-      case '5':
-        for (int i = 0; i < shape - '0'; ++i) tokens.push_back(std::to_string(11 + i));
-        break;
-      case 'm':
-        tokens = {"3", "mid", "4"};
-        break;
-      case 'p':
-        tokens = {"2", "a", "b", "c", "d"};
-        break;
-      case 'j':
-        tokens = {"0", "8", "0", "0"};
-        break;
-      case 'f':
-        tokens = {"16777216.000000"};
-        break;
+    if (kWire.count(shape)) {
+      for (const std::string& t : kWire.at(shape).tokens) broker.token(t);
+    } else if (shape != '-' && shape != '?') {
+      for (int i = 0; i < shape - '0'; ++i) broker.token(std::to_string(11 + i));
     }
-    for (const std::string& t : tokens) broker.token(t);
     if (shape == 'j')
-      broker.expect(shiftByte + '\0').answer("ok").expect(kRequest).answer(padded("0"));
+      broker.expect(kShiftByte + '\0').answer("ok").expect(kRequest).answer(padded("0"));
     if (shape == 'b') broker.expect(padded("3.000000")).ack();
     finalRead(1000 + code);
   }
   start();
   for (const auto& [code, shape] : shapeOf) {
-    int result;
-    switch (shape) {
-      case 's':
-      case 'S':
-        result = client.Send(44, code, "s1", "s2", "s3");
-        break;
-      case 'm':
-        result = client.Send(44, code, 3, "mid", 4);
-        break;
-      case 'p':
-        result = client.Send(44, code, 2, "a", "b", "c", "d", "e");
-        break;
-      case 'j':
-        result = client.Send(44, code, 0, 8, 0, 0, data(shiftByte));
-        break;
-      case 'b':
-        result = client.Send(44, code, 3);
-        break;
-      case 'f':
-        result = client.Send(44, code, 16777217);
-        break;
-      default:
-        result = client.Send(44, code, 11, 12, 13, 14, 15, 16);
-        break;
-    }
+    int result =
+        kWire.count(shape) ? kWire.at(shape).send(client, code) : sendInts(client, code);
     ASSERT_EQ(1000 + code, result) << "code " << code << " shape " << shape;
   }
   finish();
@@ -113,7 +89,7 @@ TEST_F(JtagInterface, EveryCodeCarriesTheArgumentsOfItsShape) {
 
 TEST_F(JtagInterface, PartsGoOnAfterAFailureAndLongStringsAreRefused) {
   command(44);
-  broker.token("30").expectToken("3").answer(std::string("-\0", 2)).token("mid").token("4");
+  broker.token("30").expectToken("3").answer("-").token("mid").token("4");
   finalRead(5);
   command(44);
   broker.token("120").token("0");  // no pairs: no strings
@@ -129,14 +105,10 @@ TEST_F(JtagInterface, PartsGoOnAfterAFailureAndLongStringsAreRefused) {
   EXPECT_EQ(5, client.Send(44, 30, 3, "mid", 4));
   EXPECT_EQ(6, client.Send(44, 120, 0, "unused"));
   auto ids = reportsOf([&] { EXPECT_EQ(7, client.Send(44, 72, 1)); });
-  EXPECT_EQ((std::vector<std::string>{"1061", "1063", "2000"}),
-            only(ids, {"1061", "1063", "2000"}));
+  EXPECT_EQ(ids_t({"1061", "1063", "2000"}), only(ids, {"1061", "1063", "2000"}));
   EXPECT_EQ(8, client.Send(44, 1, longest.c_str()));
-  const char* t = tooLong.c_str();
-  EXPECT_EQ(-1025, client.Send(44, 1, t));
-  EXPECT_EQ(-1025, client.Send(44, 83, "a", t));
-  EXPECT_EQ(-1025, client.Send(44, 31, 1, t, 2));
-  EXPECT_EQ(-1025, client.Send(44, 120, 1, "a", t));
+  EXPECT_EQ(-1025, client.Send(44, 31, 1, tooLong.c_str(), 2));
+  EXPECT_EQ(-1025, client.Send(44, 120, 1, "a", tooLong.c_str()));
   finish();  // the refused commands sent nothing
 }
 
