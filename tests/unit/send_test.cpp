@@ -1,0 +1,253 @@
+// Send and Disconnect against a scripted broker: the bytes of every command shape, the
+// flags that hold the withheld group back, command 4, failures and reconnection.
+#include <string>
+#include <vector>
+
+#include "tests/unit/wire_fixture.h"
+
+namespace {
+
+struct Token {
+  std::string text;
+  bool strict;  // answered "+"; otherwise by a reply that is not looked at
+};
+
+// How a command's arguments are passed, and the tokens the broker sees for them.
+struct Shape {
+  int (*send)(Client&, int command);
+  std::vector<Token> tokens;
+};
+
+const Shape kNone{[](Client& c, int n) { return c.Send(n); }, {}};
+const Shape kOneInt{[](Client& c, int n) { return c.Send(n, -5); }, {{"-5", true}}};
+const Shape kTwoInts{[](Client& c, int n) { return c.Send(n, 0, 123); },
+                     {{"0", true}, {"123", true}}};
+const Shape kOneText{[](Client& c, int n) { return c.Send(n, "txt"); }, {{"txt", false}}};
+const Shape kTwoTexts{[](Client& c, int n) { return c.Send(n, "ab", nullptr); },
+                      {{"ab", false}, {"", false}}};
+const Shape kTwoStrictTexts{[](Client& c, int n) { return c.Send(n, nullptr, ""); },
+                            {{"", true}, {"", true}}};
+// clang-format off
+const Shape kPairs{[](Client& c, int n) { return c.Send(n, 1, "a", -2, "", 3, nullptr, 4, "d"); },
+                   {{"1", true}, {"a", true}, {"-2", true}, {"", true},
+                    {"3", true}, {"", true}, {"4", true}, {"d", true}}};
+// clang-format on
+
+struct CommandCase {
+  int command;
+  const Shape& shape;
+  bool withheld;
+};
+
+// clang-format off
+const CommandCase kCommands[] = {
+    {1, kNone, false},      {2, kOneText, true},   {3, kTwoTexts, false}, {5, kOneInt, true},
+    {6, kNone, true},       {7, kOneInt, true},    {8, kNone, true},      {9, kOneInt, true},
+    {10, kNone, true},      {11, kNone, true},     {12, kTwoStrictTexts, true},
+    {13, kNone, true},      {14, kNone, true},     {15, kOneInt, true},   {16, kOneInt, true},
+    {17, kOneInt, true},    {18, kOneInt, true},   {20, kTwoInts, true},  {21, kPairs, true},
+    {22, kNone, true},      {23, kOneInt, true},   {24, kNone, true},     {25, kNone, true},
+    {26, kNone, true},      {27, kNone, true},     {28, kNone, true},     {29, kOneText, false},
+    {30, kNone, false},     {31, kNone, false},    {32, kNone, false},    {36, kTwoInts, false},
+    {37, kOneInt, false},   {38, kNone, false},    {39, kOneInt, false},  {40, kTwoInts, false},
+    {43, kNone, false},     {45, kOneInt, false},  {49, kOneInt, false},  {53, kOneInt, false},
+    {54, kOneInt, false},   {55, kOneInt, false},  {56, kNone, false},    {0, kNone, true},
+    {-7, kNone, true},      {57, kNone, false},    {10000, kNone, false},
+};
+// clang-format on
+
+// The broker's side of one command that goes out; its final answer is 3 * command + 1.
+void script(ScriptedBroker& broker, const CommandCase& c) {
+  broker.expectToken(std::to_string(c.command)).answer("reply");
+  for (const Token& token : c.shape.tokens)
+    broker.expectToken(token.text).answer(token.strict ? std::string("+\0", 2) : "no");
+  broker.request(std::to_string(3 * c.command + 1));
+}
+
+using SendTest = WireTest;
+
+TEST_F(SendTest, EveryCommandShapeWithAndWithoutTheFlags) {
+  for (const CommandCase& c : kCommands) {
+    if (c.withheld)
+      broker.expect(std::string("8888\0", 5)).answer("?");
+    else
+      script(broker, c);
+  }
+  scriptGrant();
+  for (const CommandCase& c : kCommands) script(broker, c);
+  start();
+
+  for (const CommandCase& c : kCommands) {
+    SCOPED_TRACE(c.command);
+    EXPECT_EQ(c.shape.send(client, c.command), c.withheld ? 1 : 3 * c.command + 1);
+    EXPECT_EQ(client.GetClientStatus(), c.withheld ? 1 : 0);
+  }
+  grant();
+  for (const CommandCase& c : kCommands) {
+    SCOPED_TRACE(c.command);
+    EXPECT_EQ(c.shape.send(client, c.command), 3 * c.command + 1);
+    EXPECT_EQ(client.GetClientStatus(), 0);
+  }
+  EXPECT_EQ(broker.finish(), "");
+}
+
+TEST_F(SendTest, FlagsFollowTheBrokersGrantsAndClears) {
+  const std::string withheld("8888\0", 5);
+  auto goesOut = [&] { broker.expectToken("5").answer("r").token("7").request("50"); };
+  auto held = [&] { broker.expect(withheld).answer("r"); };
+  broker.expectToken("33").answer("r").request("1");
+  held();  // flagB alone is not enough
+  scriptCommand4("1");
+  goesOut();
+  broker.expectToken("34").answer("r").request("0");
+  held();
+  broker.expectToken("33").answer("r").request("1");
+  broker.expectToken("35").answer("r").request("0");
+  held();
+  scriptCommand4("7");
+  held();
+  scriptCommand4("1");
+  goesOut();
+  broker.expectToken("9999").answer("r").request("0");
+  held();
+  broker.expectToken("33").answer("r").request("0");
+  start();
+
+  EXPECT_EQ(client.Send(33), 0);
+  EXPECT_EQ(client.Send(5, 7), 1);
+  EXPECT_EQ(client.Send(4, "u", "p", 0), 0);
+  EXPECT_EQ(client.Send(5, 7), 50);
+  EXPECT_EQ(client.Send(34), 0);
+  EXPECT_EQ(client.Send(5, 7), 1);
+  EXPECT_EQ(client.Send(33), 0);
+  EXPECT_EQ(client.Send(35), 0);
+  EXPECT_EQ(client.Send(5, 7), 1);
+  EXPECT_EQ(client.Send(4, "u", "p", 0), 7);
+  EXPECT_EQ(client.GetClientStatus(), 7);
+  EXPECT_EQ(client.Send(5, 7), 1);
+  EXPECT_EQ(client.Send(4, "u", "p", 0), 0);
+  EXPECT_EQ(client.Send(5, 7), 50);
+  EXPECT_EQ(client.Send(9999), 0);
+  EXPECT_EQ(client.Send(5, 7), 1);
+  EXPECT_EQ(client.Send(33), -1);
+  EXPECT_EQ(client.GetClientStatus(), -1);
+  EXPECT_EQ(broker.finish(), "");
+}
+
+TEST_F(SendTest, Command4SendsItsTenValuesAndEndsWithTheGrant) {
+  scriptCommand4("0");
+  scriptCommand4("1", {"9", "8", "0", "1", "0", "0", "0", "1", "0", "0"});
+  broker.expectToken("4").answer("r").expectToken("").answer("r").expectToken("").answer("r");
+  for (int value = -1; value > -11; --value)
+    broker.expectToken(std::to_string(value)).answer("r");
+  broker.request("1");
+  start();
+
+  EXPECT_EQ(client.Send(4, "u", "p", 0), -1);
+  EXPECT_EQ(client.Send(4, "u", "p", 2, 9, 8), 0);
+  EXPECT_EQ(client.Send(4, nullptr, "", 10, -1, -2, -3, -4, -5, -6, -7, -8, -9, -10), 0);
+  EXPECT_EQ(broker.finish(), "");  // no final read after any of them
+}
+
+TEST_F(SendTest, RefusesArgumentsBeyondTheLimitsBeforeAnythingGoesOut) {
+  const std::string tooLong(1024, 'x');
+  const std::string longest(1023, 'y');
+  broker.expectToken("29").answer("r").expectToken(longest).answer("r").request("2");
+  start();
+
+  const char* big = tooLong.c_str();
+  const std::vector<std::function<int()>> refused = {
+      [&] { return client.Send(3, "a", big); },
+      [&] { return client.Send(2, big); },  // withheld, but refused first
+      [&] { return client.Send(12, big, "b"); },
+      [&] { return client.Send(21, 1, "a", 2, "b", 3, "c", 4, big); },
+      [&] { return client.Send(4, big, "p", 0); },
+      [&] { return client.Send(4, "u", "p", 11, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11); },
+  };
+  for (std::size_t i = 0; i < refused.size(); ++i) {
+    SCOPED_TRACE(i);
+    Ids ids = reported([&] { EXPECT_EQ(refused[i](), -1025); });
+    EXPECT_EQ(ids, Ids{"1003"});
+    EXPECT_EQ(client.GetClientStatus(), -1025);
+  }
+  EXPECT_EQ(client.Send(29, longest.c_str()), 2);
+  EXPECT_EQ(broker.finish(), "");  // nothing of the refused commands reached the broker
+}
+
+TEST_F(SendTest, TheFirstFailureEndsTheCommandWithItsCode) {
+  broker.expectToken("36").answer("r").expectToken("7").answer("+");  // "+" alone will do
+  broker.expectToken("8").answer(std::string("-\0", 2));
+  broker.expectToken("1").answer("r").expect(std::string("+\0", 2)).close();
+  start();
+
+  EXPECT_EQ(client.Send(36, 7, 8, 9), -1002);  // no final read follows
+  EXPECT_EQ(client.GetClientStatus(), -1002);
+  EXPECT_EQ(client.Send(1), -1002);  // the final read got no answer
+  EXPECT_EQ(client.GetClientStatus(), -1002);
+  EXPECT_EQ(broker.finish(), "");
+}
+
+TEST_F(SendTest, ReportsEachStepInOrder) {
+  broker.expectToken("36").answer("r").token("7").token("8").request("0");
+  broker.expect(std::string("8888\0", 5)).answer("r");
+  broker.expectToken("35").answer("r").request("0");
+  broker.expectToken("57").answer("r").request("0");
+  start();
+
+  Ids ids = reported([&] {
+    client.Send(36, 7, 8);
+    client.Send(5, 1);
+    client.Send(35);
+    client.Send(57);
+  });
+  EXPECT_EQ(ids, (Ids{"1093", "1079", "1061", "1063", "1061", "1063", "1080",
+                      "1096", "1019", "1021", "1008", "1093", "1012", "1096",
+                      "1019", "1021", "1093", "1013", "1096", "1019", "1021"}));
+  EXPECT_EQ(broker.finish(), "");
+}
+
+TEST_F(SendTest, OnlyCommands1And4ConnectAgainWhenTheirTokenFails) {
+  broker.close().accept();
+  introduce();
+  broker.close().accept();
+  introduce();
+  broker.close();
+  start();
+
+  for (int command : {1, 4, 3}) {
+    SCOPED_TRACE(command);
+    long before = client.GetClientSocket();
+    int result = command == 4   ? client.Send(4, "u", "p", 0)
+                 : command == 3 ? client.Send(3, "a", "b")
+                                : client.Send(1);
+    EXPECT_TRUE(result == -1001 || result == -1002) << result;
+    EXPECT_EQ(client.GetClientStatus(), result);  // not what the new Connect left there
+    EXPECT_EQ(client.GetClientSocket() != before, command != 3);
+  }
+  EXPECT_EQ(broker.finish(), "");
+}
+
+TEST_F(SendTest, DisconnectClosesWhateverTheBrokerAnswers) {
+  broker.expectToken("9999").answer("r").request("0").accept();
+  introduce();
+  broker.expectToken("9999").answer("r").request("-1");
+  start();
+
+  Ids ids = reported([&] { EXPECT_EQ(client.Disconnect(), 0); });
+  ASSERT_FALSE(ids.empty());
+  EXPECT_EQ(ids.front(), "1098");
+  EXPECT_EQ(ids.back(), "1028");
+
+  ASSERT_EQ(client.Connect(nullptr, nullptr, nullptr), 0);
+  EXPECT_EQ(client.Disconnect(), -1008);
+  EXPECT_EQ(client.GetClientStatus(), -1008);
+  EXPECT_EQ(broker.finish(), "");
+
+  // Never connected: the closing command cannot go out, and there is nothing to shut down.
+  char other[] = "other";
+  Client unconnected(other);
+  EXPECT_EQ(unconnected.Disconnect(), -1009);
+  EXPECT_EQ(unconnected.GetClientStatus(), -1009);
+}
+
+}  // namespace

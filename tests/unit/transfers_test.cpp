@@ -1,0 +1,59 @@
+// The generic transfers, called directly on a connected socket: what they leave of the
+// caller's argument position, and the flag query's answers.
+#include "protocol/transfers.h"
+
+#include <cstdarg>
+#include <string>
+
+#include "diagnostics/call_context.h"
+#include "tests/unit/wire_fixture.h"
+
+namespace {
+
+class TransferTest : public WireTest {
+ protected:
+  std::uint64_t socket() { return static_cast<std::uint32_t>(client.GetClientSocket()); }
+  CallContext context{0, nullptr, "tester", ""};
+};
+
+// Runs sendIntargs twice on one argument position.
+int intsTwice(CallContext& context, std::uint64_t socket, int count, ...) {
+  va_list args;
+  va_start(args, count);
+  int first = sendIntargs(context, socket, count, args);
+  int second = first == 0 ? sendIntargs(context, socket, count, args) : first;
+  va_end(args);
+  return second;
+}
+
+TEST_F(TransferTest, ATransferNeverMovesTheCallersPosition) {
+  broker.token("-1").token("0").token("-1").token("0");
+  start();
+
+  EXPECT_EQ(intsTwice(context, socket(), 2, -1, 0), 0);
+  EXPECT_EQ(broker.finish(), "");
+}
+
+TEST_F(TransferTest, FlagQueryTakesTheBrokersNumber) {
+  const struct {
+    const char* answer;
+    int result;
+    int flag;
+  } cases[] = {{"1", 0, 1}, {"0", -1, 0}, {"7", 7, 0}, {"x", -1, 0}};
+  for (const auto& c : cases) broker.request(c.answer);
+  start();
+
+  std::uint64_t s = socket();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.answer);
+    int flag = 5;
+    EXPECT_EQ(sendFlagQuery(context, s, flag), c.result);
+    EXPECT_EQ(flag, c.flag);
+  }
+  int flag = 5;  // the broker has ended its side: no answer, no change
+  EXPECT_EQ(sendFlagQuery(context, s, flag), -1002);
+  EXPECT_EQ(flag, 5);
+  broker.finish();
+}
+
+}  // namespace
