@@ -1,7 +1,6 @@
 #include "scan/scan_limits.h"
 
 #include <climits>
-#include <cstring>
 
 #include "protocol/wire.h"
 #include "scan/application_list.h"
@@ -18,14 +17,9 @@ constexpr const char* kLongString = "a string argument of 1024 bytes or more";
 constexpr const char* kTooManyPairs = "more string pairs than an int can count";
 constexpr const char* kLongApplicationList = "an application list longer than 1024 bytes";
 
-// A token carries at most the buffer less its NUL.
-bool tooLongForToken(const char* text) {
-  return text != nullptr && strnlen(text, wire::kBufferSize) >= wire::kBufferSize;
-}
-
 const char* stringsRefused(ArgumentCursor& list, long long count) {
   for (long long i = 0; i < count; ++i)
-    if (tooLongForToken(list.nextString())) return kLongString;
+    if (!wire::fitsToken(list.nextString())) return kLongString;
   return nullptr;
 }
 

@@ -34,6 +34,8 @@ TEST_F(SerialShift, OnlyI2cMirrorsAndShortSingleBlockReadsAreZeroFilled) {
   char out[2] = {1, 1};
   EXPECT_EQ(0, client.GetTDO(out, 16));
   EXPECT_EQ(bytes({0x09, 0}), std::string(out, 2));
+  EXPECT_EQ(-1025, client.Send(46, 7, 1, 16, kNoData, 9));  // refused: nothing sent
+  EXPECT_EQ(-1025, client.Send(42, data(d), -15, 0, 1));
   finish();
 }
 
