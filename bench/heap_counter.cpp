@@ -5,6 +5,10 @@
 #include <cstdlib>
 #include <new>
 
+// A sanitizer brings its own allocator, which glibc's entry points would bypass: such
+// builds count the global operator new only (kCountsMalloc is then false).
+#ifndef TAPBROKER_BENCH_OPERATOR_NEW_ONLY
+constexpr bool kCountsMalloc = true;
 // glibc's own entry points, which the replacements below forward to.
 extern "C" {
 void* __libc_malloc(std::size_t size);
@@ -12,6 +16,9 @@ void* __libc_calloc(std::size_t count, std::size_t size);
 void* __libc_realloc(void* block, std::size_t size);
 void __libc_free(void* block);
 }
+#else
+constexpr bool kCountsMalloc = false;
+#endif
 
 namespace {
 
@@ -53,6 +60,9 @@ HeapCount::~HeapCount() {
 
 HeapTotals HeapCount::sinceStart() const { return difference(totals, start_); }
 
+bool HeapCount::coversMalloc() { return kCountsMalloc; }
+
+#ifndef TAPBROKER_BENCH_OPERATOR_NEW_ONLY
 // The aligned allocation functions are left to glibc: their blocks come back through the
 // free below, which hands every block to glibc's own free.
 extern "C" {
@@ -90,10 +100,28 @@ __attribute__((visibility("default"))) void free(void* block) {
 }
 
 }  // extern "C"
+#endif
+
+namespace {
+
+void* countedNew(std::size_t size) {
+  void* block = std::malloc(size == 0 ? 1 : size);
+  if (counting && block != nullptr) {
+    ++totals.newCalls;
+    if (!kCountsMalloc) noteAllocation(block);
+  }
+  return block;
+}
+
+void countedDelete(void* block) {
+  if (!kCountsMalloc) noteFree(block);
+  std::free(block);
+}
+
+}  // namespace
 
 __attribute__((visibility("default"))) void* operator new(std::size_t size) {
-  if (counting) ++totals.newCalls;
-  void* block = std::malloc(size == 0 ? 1 : size);
+  void* block = countedNew(size);
   if (block == nullptr) throw std::bad_alloc();
   return block;
 }
@@ -104,8 +132,7 @@ __attribute__((visibility("default"))) void* operator new[](std::size_t size) {
 
 __attribute__((visibility("default"))) void* operator new(std::size_t size,
                                                           const std::nothrow_t&) noexcept {
-  if (counting) ++totals.newCalls;
-  return std::malloc(size == 0 ? 1 : size);
+  return countedNew(size);
 }
 
 __attribute__((visibility("default"))) void* operator new[](std::size_t size,
@@ -114,18 +141,18 @@ __attribute__((visibility("default"))) void* operator new[](std::size_t size,
 }
 
 __attribute__((visibility("default"))) void operator delete(void* block) noexcept {
-  std::free(block);
+  countedDelete(block);
 }
 
 __attribute__((visibility("default"))) void operator delete[](void* block) noexcept {
-  std::free(block);
+  countedDelete(block);
 }
 
 __attribute__((visibility("default"))) void operator delete(void* block, std::size_t) noexcept {
-  std::free(block);
+  countedDelete(block);
 }
 
 __attribute__((visibility("default"))) void operator delete[](void* block,
                                                               std::size_t) noexcept {
-  std::free(block);
+  countedDelete(block);
 }

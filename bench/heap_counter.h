@@ -1,7 +1,8 @@
 // Counts heap operations made by one thread while a HeapCount is open on it: every
 // malloc, calloc and realloc (whoever calls them: the library, the message catalogue, the
 // C and C++ runtimes) and, among them, the calls of the global operator new. Other
-// threads (the benchmark's broker) are never counted.
+// threads (the benchmark's broker) are never counted. In a sanitizer build only operator
+// new is counted, since the sanitizer's allocator must keep malloc to itself.
 #ifndef BENCH_HEAP_COUNTER_H
 #define BENCH_HEAP_COUNTER_H
 
@@ -23,6 +24,8 @@ class HeapCount {
 
   // What this thread did since the count was opened.
   HeapTotals sinceStart() const;
+  // False in a sanitizer build: allocations then means operator new only.
+  static bool coversMalloc();
 
  private:
   HeapTotals start_;

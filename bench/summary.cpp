@@ -6,6 +6,8 @@
 #include <ctime>
 #include <fstream>
 
+#include "heap_counter.h"
+
 namespace {
 
 template <class Figure>
@@ -126,9 +128,12 @@ void Summary::print(std::FILE* out) const {
   }
 
   if (!allocations_.empty()) {
+    std::fprintf(out, "\nHeap use per call, steady state (%s)\n\n",
+                 HeapCount::coversMalloc()
+                     ? "all heap allocations of the calling thread: malloc, calloc, realloc, "
+                       "operator new"
+                     : "sanitizer build: operator new of the calling thread only");
     std::fprintf(out,
-                 "\nHeap use per call, steady state (all heap allocations of the calling "
-                 "thread: malloc, calloc, realloc, operator new)\n\n"
                  "| call | sends on the wire | allocations | of them operator new | heap "
                  "bytes left behind |\n"
                  "|---|---|---|---|---|\n");
