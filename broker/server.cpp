@@ -76,7 +76,15 @@ void Server::run() {
 
 void Server::accept() {
   const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-  if (fd < 0) return;  // the client gave up already, or descriptors ran out for a moment
+  if (fd < 0) {
+    // Out of descriptors the pending connection stays pending and the listener stays
+    // readable: wait a little instead of spinning. Any other failure is the client's.
+    if (errno == EMFILE || errno == ENFILE) {
+      trace_.problem(0, std::string("cannot accept: ") + std::strerror(errno));
+      std::this_thread::sleep_for(std::chrono::milliseconds(config_.timeouts.pollMs));
+    }
+    return;
+  }
   const int id = nextId_++;
   if (open_ >= config_.maxConnections) {
     trace_.problem(id, "refused: " + std::to_string(open_.load()) + " connections are open");

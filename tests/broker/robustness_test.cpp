@@ -92,6 +92,24 @@ TEST(Robustness, ConnectionsBeyondTheCapAreClosedAtOnce) {
   stillServes(broker);
 }
 
+TEST(Robustness, RandomBytesAfterAnyCommandNeverBringTheBrokerDown) {
+  RunningBroker broker;
+  const int commands[] = {4, 19, 21, 41, 42, 44, 46, 47, 51, 52, 120, 9999};
+  unsigned seed = 1;
+  for (int round = 0; round < 48; ++round) {
+    WireClient client(broker.port());
+    ASSERT_EQ(client.introduce(), kAck);
+    client.token(std::to_string(commands[round % std::size(commands)]));
+    // Short tokens (digits, signs, text, NULs) mixed with raw bytes, as a confused client
+    // might send them, without waiting for the answers.
+    std::string noise = pattern(64 + 97 * round, seed++);
+    for (std::size_t i = 0; i < noise.size(); i += 5) noise[i] = "0123-+;\0"[i % 9];
+    client.send(noise);
+    client.close();
+  }
+  stillServes(broker);
+}
+
 // The executable, on a free port, exits by itself once idle.
 TEST(BrokerExecutable, ServesOnTheGivenPortAndExitsWhenIdle) {
   int probe = ::socket(AF_INET, SOCK_STREAM, 0);
