@@ -27,7 +27,8 @@ set(config_dir ${CMAKE_INSTALL_LIBDIR}/cmake/tapbroker_client)
 install(EXPORT tapbroker_client_targets NAMESPACE tapbroker_client::
         FILE tapbroker_clientTargets.cmake DESTINATION ${config_dir})
 configure_package_config_file(cmake/tapbroker_clientConfig.cmake.in
-  ${CMAKE_BINARY_DIR}/tapbroker_clientConfig.cmake INSTALL_DESTINATION ${config_dir})
+  ${CMAKE_BINARY_DIR}/tapbroker_clientConfig.cmake INSTALL_DESTINATION ${config_dir}
+  PATH_VARS CMAKE_INSTALL_BINDIR)
 write_basic_package_version_file(${CMAKE_BINARY_DIR}/tapbroker_clientConfigVersion.cmake
   COMPATIBILITY SameMajorVersion)
 install(FILES ${CMAKE_BINARY_DIR}/tapbroker_clientConfig.cmake
