@@ -63,12 +63,13 @@ Outcome SimulatedCable::command(int number, const Arguments& args) {
       return scanIdentifications();
     case 9: {
       if (first < 0 || static_cast<std::size_t>(first) >= chain_.size()) return Outcome::of(-1);
-      const DeviceSpec& spec = chain_.device(static_cast<std::size_t>(first)).spec();
-      if (!spec.hasIdcode) return Outcome::withText(-1, "none");
-      return Outcome::withText(static_cast<int>(spec.idcode), hex32(spec.idcode));
+      const DeviceDescription& description =
+          chain_.device(static_cast<std::size_t>(first)).description();
+      if (!description.hasIdcode) return Outcome::withText(-1, "none");
+      return Outcome::withText(static_cast<int>(description.idcode), hex32(description.idcode));
     }
     case 10:
-      return Outcome::of(chain_.device(selected_).spec().irLength);
+      return Outcome::of(chain_.device(selected_).description().irLength);
     case 11:
       return Outcome::of(chain_.totalIrLength());
     case 12: {
@@ -128,7 +129,7 @@ Outcome SimulatedCable::command(int number, const Arguments& args) {
     case 27: {
       std::vector<std::string> names;
       for (std::size_t i = 0; i < chain_.size(); ++i)
-        names.push_back(chain_.device(i).spec().name);
+        names.push_back(chain_.device(i).description().name);
       return Outcome::withList(static_cast<int>(names.size()), names);
     }
     case 28:

@@ -37,7 +37,8 @@ bool fail(std::string& error, int index, const std::string& what) {
   return false;
 }
 
-bool readDevice(const QJsonValue& entry, int index, DeviceSpec& device, std::string& error) {
+bool readDevice(const QJsonValue& entry, int index, DeviceDescription& device,
+                std::string& error) {
   if (!entry.isObject()) return fail(error, index, "must be an object");
   const QJsonObject object = entry.toObject();
 
@@ -92,19 +93,20 @@ bool readDevice(const QJsonValue& entry, int index, DeviceSpec& device, std::str
 
 }  // namespace
 
-std::vector<DeviceSpec> defaultChain() {
-  DeviceSpec fpga;
+std::vector<DeviceDescription> defaultChain() {
+  DeviceDescription fpga;
   fpga.name = "sim-fpga";
   fpga.idcode = 0x1A2B3C4D;
   fpga.irLength = 6;
-  DeviceSpec cpld;
+  DeviceDescription cpld;
   cpld.name = "sim-cpld";
   cpld.idcode = 0x2C0FFEE1;
   cpld.irLength = 8;
   return {fpga, cpld};
 }
 
-bool parseChain(const QByteArray& json, std::vector<DeviceSpec>& chain, std::string& error) {
+bool parseChain(const QByteArray& json, std::vector<DeviceDescription>& chain,
+                std::string& error) {
   QJsonParseError parseError{};
   const QJsonDocument document = QJsonDocument::fromJson(json, &parseError);
   if (parseError.error != QJsonParseError::NoError) {
@@ -122,9 +124,9 @@ bool parseChain(const QByteArray& json, std::vector<DeviceSpec>& chain, std::str
     error = "\"devices\" must hold 1 to " + std::to_string(kMaxDevices) + " devices";
     return false;
   }
-  std::vector<DeviceSpec> read;
+  std::vector<DeviceDescription> read;
   for (int i = 0; i < list.size(); ++i) {
-    DeviceSpec device;
+    DeviceDescription device;
     if (!readDevice(list.at(i), i, device, error)) return false;
     read.push_back(device);
   }
@@ -132,7 +134,8 @@ bool parseChain(const QByteArray& json, std::vector<DeviceSpec>& chain, std::str
   return true;
 }
 
-bool loadChainFile(const QString& path, std::vector<DeviceSpec>& chain, std::string& error) {
+bool loadChainFile(const QString& path, std::vector<DeviceDescription>& chain,
+                   std::string& error) {
   QFile file(path);
   // A chain description is a few lines; anything far bigger is not one.
   constexpr qint64 kMaxFileSize = 1 << 20;

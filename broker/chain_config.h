@@ -23,10 +23,12 @@ namespace broker {
 
 constexpr int kMaxDevices = 32;
 
-std::vector<DeviceSpec> defaultChain();
+std::vector<DeviceDescription> defaultChain();
 // Reads the chain from JSON text; false with `error` naming the fault.
-bool parseChain(const QByteArray& json, std::vector<DeviceSpec>& chain, std::string& error);
-bool loadChainFile(const QString& path, std::vector<DeviceSpec>& chain, std::string& error);
+bool parseChain(const QByteArray& json, std::vector<DeviceDescription>& chain,
+                std::string& error);
+bool loadChainFile(const QString& path, std::vector<DeviceDescription>& chain,
+                   std::string& error);
 
 }  // namespace broker
 

@@ -4,14 +4,14 @@
 
 namespace broker {
 
-JtagChain::JtagChain(const std::vector<DeviceSpec>& devices) {
+JtagChain::JtagChain(const std::vector<DeviceDescription>& devices) {
   devices_.reserve(devices.size());
-  for (const DeviceSpec& spec : devices) devices_.emplace_back(spec);
+  for (const DeviceDescription& description : devices) devices_.emplace_back(description);
 }
 
 int JtagChain::totalIrLength() const {
   int total = 0;
-  for (const TapDevice& device : devices_) total += device.spec().irLength;
+  for (const TapDevice& device : devices_) total += device.description().irLength;
   return total;
 }
 
@@ -89,7 +89,7 @@ void JtagChain::loadInstructions(const std::vector<std::uint32_t>& opcodes) {
   std::vector<std::uint8_t> image(static_cast<std::size_t>(totalIrLength() + 7) / 8 + 1, 0);
   std::size_t position = 0;
   for (std::size_t i = 0; i < devices_.size(); ++i) {
-    for (int bit = 0; bit < devices_[i].spec().irLength; ++bit) {
+    for (int bit = 0; bit < devices_[i].description().irLength; ++bit) {
       setBitAt(image.data(), position++, (opcodes[i] >> bit) & 1u);
     }
   }
@@ -108,8 +108,8 @@ void JtagChain::loadInstruction(std::size_t index, std::uint32_t opcode) {
 void JtagChain::loadIdcode() {
   std::vector<std::uint32_t> opcodes;
   for (const TapDevice& device : devices_) {
-    opcodes.push_back(device.spec().hasIdcode ? device.spec().idcodeOpcode
-                                              : device.bypassOpcode());
+    opcodes.push_back(device.description().hasIdcode ? device.description().idcodeOpcode
+                                                     : device.bypassOpcode());
   }
   loadInstructions(opcodes);
 }

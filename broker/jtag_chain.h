@@ -15,7 +15,7 @@ namespace broker {
 
 class JtagChain {
  public:
-  explicit JtagChain(const std::vector<DeviceSpec>& devices);
+  explicit JtagChain(const std::vector<DeviceDescription>& devices);
 
   std::size_t size() const { return devices_.size(); }
   const TapDevice& device(std::size_t index) const { return devices_[index]; }

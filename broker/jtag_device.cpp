@@ -4,22 +4,25 @@
 
 namespace broker {
 
-TapDevice::TapDevice(DeviceSpec spec) : spec_(std::move(spec)) { reset(); }
+TapDevice::TapDevice(DeviceDescription description) : description_(std::move(description)) {
+  reset();
+}
 
 std::uint32_t TapDevice::irMask() const {
-  return spec_.irLength >= 32 ? 0xFFFFFFFFu : (1u << spec_.irLength) - 1u;
+  return description_.irLength >= 32 ? 0xFFFFFFFFu : (1u << description_.irLength) - 1u;
 }
 
 TapDevice::Register TapDevice::selected() const {
-  if (spec_.hasIdcode && instruction_ == spec_.idcodeOpcode) return Register::Idcode;
-  if (instruction_ == spec_.userOpcode) return Register::User;
+  if (description_.hasIdcode && instruction_ == description_.idcodeOpcode)
+    return Register::Idcode;
+  if (instruction_ == description_.userOpcode) return Register::User;
   return Register::Bypass;
 }
 
 int TapDevice::dataRegisterLength() const { return selected() == Register::Bypass ? 1 : 32; }
 
 void TapDevice::reset() {
-  instruction_ = spec_.hasIdcode ? spec_.idcodeOpcode : irMask();
+  instruction_ = description_.hasIdcode ? description_.idcodeOpcode : irMask();
   shiftRegister_ = 0;
   shiftLength_ = dataRegisterLength();
 }
@@ -27,13 +30,13 @@ void TapDevice::reset() {
 void TapDevice::captureIr() {
   // The two bits nearest TDO capture 1 then 0, which is how a chain's IR length is found.
   shiftRegister_ = 0x1;
-  shiftLength_ = spec_.irLength;
+  shiftLength_ = description_.irLength;
 }
 
 void TapDevice::captureDr() {
   switch (selected()) {
     case Register::Idcode:
-      shiftRegister_ = spec_.idcode;
+      shiftRegister_ = description_.idcode;
       break;
     case Register::User:
       shiftRegister_ = user_;

@@ -11,7 +11,7 @@
 
 namespace broker {
 
-struct DeviceSpec {
+struct DeviceDescription {
   std::string name;
   bool hasIdcode = true;  // without one, reset selects BYPASS and a scan sees a single 0
   std::uint32_t idcode = 0;
@@ -22,9 +22,9 @@ struct DeviceSpec {
 
 class TapDevice {
  public:
-  explicit TapDevice(DeviceSpec spec);
+  explicit TapDevice(DeviceDescription description);
 
-  const DeviceSpec& spec() const { return spec_; }
+  const DeviceDescription& description() const { return description_; }
   std::uint32_t instruction() const { return instruction_; }
   std::uint32_t bypassOpcode() const { return irMask(); }
   std::uint32_t userRegister() const { return user_; }
@@ -45,7 +45,7 @@ class TapDevice {
   Register selected() const;
   std::uint32_t irMask() const;
 
-  DeviceSpec spec_;
+  DeviceDescription description_;
   std::uint32_t instruction_ = 0;
   std::uint64_t shiftRegister_ = 0;
   int shiftLength_ = 1;

@@ -23,7 +23,7 @@ struct ServerConfig {
   std::uint16_t port = 4001;  // 0: any free port, see Server::port()
   int maxConnections = 64;
   int idleExitSeconds = 300;  // 0: never
-  std::vector<DeviceSpec> chain;
+  std::vector<DeviceDescription> chain;
   Timeouts timeouts;
 };
 

@@ -63,7 +63,7 @@ int SimulatedCable::selectDevice(int index) {
 int SimulatedCable::deviceByName(const std::string& name) const {
   if (name.empty()) return static_cast<int>(selected_);
   for (std::size_t i = 0; i < chain_.size(); ++i) {
-    if (sameWord(chain_.device(i).spec().name, name)) return static_cast<int>(i);
+    if (sameWord(chain_.device(i).description().name, name)) return static_cast<int>(i);
   }
   return -1;
 }
@@ -73,10 +73,10 @@ bool SimulatedCable::opcodeByName(std::size_t index, const std::string& name,
   const TapDevice& device = chain_.device(index);
   if (sameWord(name, "BYPASS")) {
     opcode = device.bypassOpcode();
-  } else if (sameWord(name, "IDCODE") && device.spec().hasIdcode) {
-    opcode = device.spec().idcodeOpcode;
+  } else if (sameWord(name, "IDCODE") && device.description().hasIdcode) {
+    opcode = device.description().idcodeOpcode;
   } else if (sameWord(name, "USER")) {
-    opcode = device.spec().userOpcode;
+    opcode = device.description().userOpcode;
   } else {
     return false;
   }

@@ -21,7 +21,7 @@
 namespace broker {
 
 struct CableContext {
-  std::vector<DeviceSpec> chain;
+  std::vector<DeviceDescription> chain;
   std::function<int()> openConnections;          // for command 31
   std::function<void(const std::string&)> note;  // for command 29
 };

@@ -28,8 +28,8 @@ std::vector<std::uint8_t> scan(JtagChain& chain, bool ir, std::vector<std::uint8
 }  // namespace
 
 TEST(JtagChain, IdcodeScanAfterResetReadsEveryDeviceInOrder) {
-  std::vector<broker::DeviceSpec> devices = broker::defaultChain();
-  broker::DeviceSpec plain;  // no IDCODE: reset selects BYPASS, which shows a single 0
+  std::vector<broker::DeviceDescription> devices = broker::defaultChain();
+  broker::DeviceDescription plain;  // no IDCODE: reset selects BYPASS, which shows a single 0
   plain.name = "plain";
   plain.hasIdcode = false;
   plain.irLength = 4;
@@ -65,7 +65,7 @@ TEST(JtagChain, InstructionScanCapturesOneZeroPerDevice) {
 
 TEST(JtagChain, UserRegisterKeepsWhatWasShiftedIn) {
   JtagChain chain(broker::defaultChain());
-  chain.loadInstruction(1, chain.device(1).spec().userOpcode);
+  chain.loadInstruction(1, chain.device(1).description().userOpcode);
   // Device 1 in USER (32 bits), device 0 in BYPASS (1 bit, nearest TDO): the first bit
   // shifted in ends in device 0, so the value goes in one bit later.
   std::vector<std::uint8_t> value{0xF0, 0xAC, 0x68, 0x24, 0x00};  // 0x12345678 << 1
@@ -91,7 +91,7 @@ TEST(JtagChain, TmsPathsAreShortestAndReachTheTarget) {
 }
 
 TEST(ChainDescription, ReadsDevicesAndNamesWhatIsWrong) {
-  std::vector<broker::DeviceSpec> chain;
+  std::vector<broker::DeviceDescription> chain;
   std::string error;
   ASSERT_TRUE(broker::parseChain(R"({"devices": [
       {"name": "a", "idcode": "0x10000001", "irLength": 5},
