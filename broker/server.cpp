@@ -108,17 +108,17 @@ void Server::accept() {
 }
 
 void Server::serve(Worker& worker, int id) {
-  {
+  try {
     Link link(worker.fd, id, trace_, stopping_, config_.timeouts);
-    CableContext context{
-        config_.chain, [this] { return openConnections(); },
-        [this, id](const std::string& note) { trace_.note(id, "client note: " + note); }};
-    try {
-      SimulatedCable cable(std::move(context));
-      Session(link, cable).run();
-    } catch (const std::exception& error) {
-      trace_.problem(id, std::string("connection closed: ") + error.what());
-    }
+    auto note = [this, id](const std::string& text) {
+      trace_.note(id, "client note: " + describeBytes(text.data(), text.size()));
+    };
+    SimulatedCable cable(
+        CableContext{config_.chain, [this] { return openConnections(); }, note});
+    Session(link, cable).run();
+  } catch (const std::exception& error) {
+    // The session catches its own; this is a cable that could not be made.
+    trace_.problem(id, std::string("connection closed: ") + error.what());
   }
   // The descriptor stays open until the accepting thread joins this one, so that it is
   // never reused while a shutdown might still be aimed at it.

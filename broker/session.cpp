@@ -41,7 +41,7 @@ void Session::run() {
   const Trace& trace = link_.trace();
   try {
     const std::string name = link_.readToken("introduction: the client's name");
-    trace.note(link_.id(), "client \"" + name + "\" connected");
+    trace.note(link_.id(), "client " + describeBytes(name.data(), name.size()) + " connected");
     link_.acknowledge("introduction answered");
     for (;;) {
       current_ = "the pause between commands";
