@@ -1,8 +1,10 @@
 // The scan transfers of a session: shifts, pump data and the I2C and SPI transfers. Their
 // lengths come from the bit count in their header, in the client's arithmetic: a single
 // block up to 1024 bytes, beyond that blocks of 1024 bytes, each acknowledged.
+#include <algorithm>
 #include <array>
 #include <cstdio>
+#include <utility>
 
 #include "broker/bits.h"
 #include "broker/session.h"
