@@ -2,12 +2,16 @@
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
+#include <cstdio>
 
 #include "broker/chain_config.h"
 #include "broker/version.h"
 
 namespace broker {
 namespace {
+
+constexpr const char* kIdleExitVariable = "TAPBROKER_IDLE_EXIT";
+constexpr int kMaxIdleExit = 86400 * 365;
 
 ParsedOptions stop(int exitCode, std::string message) {
   ParsedOptions parsed;
@@ -36,9 +40,22 @@ ParsedOptions parseOptions(const QStringList& arguments) {
   const QCommandLineOption help({"h", "help"}, "Show this help and exit.");
   const QCommandLineOption version({"v", "version"}, "Show the version and exit.");
   const QCommandLineOption trace("trace", "Write a transcript of every exchange to stderr.");
-  const QCommandLineOption idleExit(
-      "idle-exit", "Exit after <seconds> without any connection (0: never; default 300).",
-      "seconds", "300");
+  // A broker that the client library starts gets no command line but inherits the
+  // environment: that is how tests make such a broker go away soon after them.
+  QString idleDefault = "300";
+  int number = 0;
+  const QString fromEnvironment = qEnvironmentVariable(kIdleExitVariable);
+  if (readNumber(fromEnvironment, 0, kMaxIdleExit, number)) {
+    idleDefault = fromEnvironment;
+  } else if (!fromEnvironment.isEmpty()) {
+    std::fprintf(stderr, "%s: ignoring %s=%s: not a number of seconds\n", kProgramName,
+                 kIdleExitVariable, qPrintable(fromEnvironment));
+  }
+  const QCommandLineOption idleExit("idle-exit",
+                                    "Exit after <seconds> without any connection (0: never; "
+                                    "default 300, or " +
+                                        QString(kIdleExitVariable) + " when set).",
+                                    "seconds", idleDefault);
   const QCommandLineOption port("port",
                                 "Listen on <port> instead of 4001 (for testing; 0: any free "
                                 "port).",
@@ -59,8 +76,7 @@ ParsedOptions parseOptions(const QStringList& arguments) {
   ParsedOptions parsed;
   Options& options = parsed.options;
   options.trace = parser.isSet(trace);
-  int number = 0;
-  if (!readNumber(parser.value(idleExit), 0, 86400 * 365, options.server.idleExitSeconds)) {
+  if (!readNumber(parser.value(idleExit), 0, kMaxIdleExit, options.server.idleExitSeconds)) {
     return stop(2, "--idle-exit takes a number of seconds, 0 or more");
   }
   if (!readNumber(parser.value(port), 0, 65535, number)) {
