@@ -122,11 +122,18 @@ TEST(BrokerExecutable, ServesOnTheGivenPortAndExitsWhenIdle) {
   const std::string port = std::to_string(ntohs(address.sin_port));
   ::close(probe);
 
-  const char* argv[] = {TAPBROKER_EXE, "--port", port.c_str(), "--idle-exit", "1", nullptr};
+  // No --idle-exit: the limit comes from the environment, as for a broker that the library
+  // starts without a command line.
+  const char* argv[] = {TAPBROKER_EXE, "--port", port.c_str(), nullptr};
+  std::vector<char*> environment;
+  for (char** variable = environ; *variable; ++variable) environment.push_back(*variable);
+  std::string idle = "TAPBROKER_IDLE_EXIT=1";
+  environment.push_back(idle.data());
+  environment.push_back(nullptr);
   pid_t pid = 0;
-  ASSERT_EQ(
-      ::posix_spawn(&pid, TAPBROKER_EXE, nullptr, nullptr, const_cast<char**>(argv), environ),
-      0);
+  ASSERT_EQ(::posix_spawn(&pid, TAPBROKER_EXE, nullptr, nullptr, const_cast<char**>(argv),
+                          environment.data()),
+            0);
   std::unique_ptr<WireClient> client;
   for (int attempt = 0; attempt < 100; ++attempt) {
     client = std::make_unique<WireClient>(static_cast<std::uint16_t>(std::stoi(port)));
