@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -52,10 +51,10 @@ class ScanConversation : public ::testing::Test {
     run();
     client.Set_Debug_Off();
     std::string posted = ::testing::internal::GetCapturedStderr();
-    ids_t ids;
-    static const std::regex id(R"(\[(\d{4})\]:)");
-    for (std::sregex_iterator it(posted.begin(), posted.end(), id), end; it != end; ++it)
-      ids.push_back((*it)[1]);
+    ids_t ids;  // each report is a line "<tag>[<id>]: <text>"
+    for (std::size_t at = posted.find("]: "); at != std::string::npos;
+         at = posted.find("]: ", at + 1))
+      if (at >= 5 && posted[at - 5] == '[') ids.push_back(posted.substr(at - 4, 4));
     if (!ids.empty() && ids.back() == "1101") ids.pop_back();  // debugging switched off
     return ids;
   }
