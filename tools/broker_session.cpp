@@ -1,0 +1,160 @@
+#include "broker_session.h"
+
+#include <dirent.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdlib>
+#include <string_view>
+
+#include "tool_error.h"
+
+namespace tapclient {
+namespace {
+
+// The library keeps its own copy of the name.
+char clientName[] = "tapclient";
+
+constexpr std::string_view kBrokerExecutable = "tapbroker.exe";
+
+std::string codeText(int code) {
+  std::string text = std::to_string(code);
+  const std::string meaning = describeLibraryCode(code);
+  if (!meaning.empty()) text += " (" + meaning + ")";
+  return text;
+}
+
+}  // namespace
+
+BrokerSession::BrokerSession(const SessionOptions& options)
+    : options_(options), client_(clientName) {}
+
+BrokerSession::~BrokerSession() {
+  if (connected_ && inStep_) client_.Disconnect();
+}
+
+void BrokerSession::fail(const std::string& what, int code) {
+  // Whatever the library was in the middle of, the broker may still be waiting for the
+  // rest of it: nothing more is sent on this conversation.
+  if (isLibraryFailure(code)) inStep_ = false;
+  throw ToolError(what + ": the library reported " + codeText(code));
+}
+
+void BrokerSession::connect() {
+  if (options_.debug) client_.Set_Debug_On();
+  // Set before connecting, so that the log holds the search for the broker too.
+  if (!options_.logFile.empty()) {
+    const int logged = client_.Set_Log_File(options_.logFile.c_str());
+    if (logged == -1) throw ToolError("cannot create the log file " + options_.logFile);
+    if (logged != 0) fail("setting the log file " + options_.logFile, logged);
+  }
+  const char* installDir = options_.installDir.empty() ? nullptr : options_.installDir.c_str();
+  const int result = client_.Connect(nullptr, nullptr, installDir);
+  if (result != 0) {
+    std::string what = "connecting to the broker on 127.0.0.1:4001";
+    if (result == -1005 && !brokerProcessRunning()) {
+      what += " (no tapbroker.exe could be started from " +
+              (installDir ? options_.installDir : std::string("this program's directory")) +
+              ")";
+    }
+    throw ToolError(what + ": the library reported " + codeText(result));
+  }
+  connected_ = true;
+  inStep_ = true;
+}
+
+void BrokerSession::openCable(const char* cable, const char* port) {
+  // No settings of our own: the broker keeps its defaults (setting 0 would set the TCK).
+  const int opened = client_.Send(4, cable, port, 0);
+  if (isLibraryFailure(opened)) fail("opening the cable", opened);
+  if (opened != 0) {
+    throw ToolError("the broker refused to open cable \"" + std::string(cable) + "\" on " +
+                    port + " (answer " + std::to_string(opened) + ")");
+  }
+  const int session = client_.Send(33);
+  if (isLibraryFailure(session)) fail("opening the device session", session);
+  if (session != 0) {
+    throw ToolError("the broker refused the device session (answer " + std::to_string(session) +
+                    ")");
+  }
+}
+
+void BrokerSession::disconnect() {
+  if (!connected_) return;
+  connected_ = false;
+  const int result = client_.Disconnect();
+  if (result != 0) fail("disconnecting", result);
+}
+
+int BrokerSession::checked(const std::string& what, int result) {
+  const int status = client_.GetClientStatus();
+  if (isLibraryFailure(status)) fail(what, status);
+  if (isLibraryFailure(result)) fail(what, result);
+  return result;
+}
+
+void BrokerSession::expect(const std::string& what, int result, int expected) {
+  if (checked(what, result) != expected) {
+    throw ToolError(what + ": the broker answered " + std::to_string(result) + ", expected " +
+                    std::to_string(expected));
+  }
+}
+
+std::string BrokerSession::readText(const std::string& what) {
+  char* text = nullptr;
+  const int result = client_.Read(text);
+  if (result != 0) fail(what, result);
+  return text;
+}
+
+std::vector<std::string> BrokerSession::readList(const std::string& what) {
+  std::vector<std::string> items;
+  const int result = client_.Read(items);
+  if (result != 0) fail(what, result);
+  return items;
+}
+
+int BrokerSession::readInt(const std::string& what) {
+  int value = 0;
+  const int result = client_.Read(value);
+  if (result != 0) fail(what, result);
+  return value;
+}
+
+void BrokerSession::takeReadBack(const std::string& what, std::vector<unsigned char>& out,
+                                 int bitCount) {
+  out.assign(static_cast<std::size_t>(bitCount > 0 ? (bitCount + 7) / 8 : 0), 0);
+  // The read-back is not a conversation step: a failure here leaves the broker in step.
+  const int result = client_.GetTDO(reinterpret_cast<char*>(out.data()), bitCount);
+  if (result != 0) {
+    throw ToolError(what + ": the library reported " + codeText(result));
+  }
+}
+
+bool brokerProcessRunning(std::string* directory) {
+  DIR* proc = ::opendir("/proc");
+  if (proc == nullptr) return false;
+  bool found = false;
+  while (dirent* entry = ::readdir(proc)) {
+    const std::string_view pid = entry->d_name;
+    if (pid.empty() || pid.find_first_not_of("0123456789") != std::string_view::npos) continue;
+    const std::string link = "/proc/" + std::string(pid) + "/exe";
+    char target[PATH_MAX];
+    const ssize_t length = ::readlink(link.c_str(), target, sizeof target - 1);
+    if (length <= 0) continue;
+    const std::string_view path(target, static_cast<std::size_t>(length));
+    const std::size_t slash = path.rfind('/');
+    const std::string_view base =
+        slash == std::string_view::npos ? path : path.substr(slash + 1);
+    if (base != kBrokerExecutable) continue;
+    found = true;
+    if (directory != nullptr) {
+      *directory = std::string(path.substr(0, slash == std::string_view::npos ? 0 : slash));
+    }
+    break;
+  }
+  ::closedir(proc);
+  return found;
+}
+
+}  // namespace tapclient

@@ -1,0 +1,68 @@
+// One conversation with the broker, as tapclient holds it: the library's Client with the
+// diagnostics the user asked for, and checks that turn a failed operation into a
+// ToolError naming what was being done and the library's status code.
+#ifndef TOOLS_BROKER_SESSION_H
+#define TOOLS_BROKER_SESSION_H
+
+#include <tapbroker_client.h>
+
+#include <string>
+#include <vector>
+
+namespace tapclient {
+
+struct SessionOptions {
+  bool debug = false;
+  std::string logFile;     // empty: no log file
+  std::string installDir;  // empty: the program's own directory
+};
+
+class BrokerSession {
+ public:
+  explicit BrokerSession(const SessionOptions& options);
+  // Ends the conversation politely while it is still in step; after a failed exchange the
+  // socket is simply left to close with the process, since a closing command sent into a
+  // conversation out of step could wait on the broker for a long time.
+  ~BrokerSession();
+  BrokerSession(const BrokerSession&) = delete;
+  BrokerSession& operator=(const BrokerSession&) = delete;
+
+  // Connects, starting the broker when none runs. Throws ToolError on failure.
+  void connect();
+  // Opens the simulated cable (command 4) and a device session (command 33): the two
+  // grants without which the cable commands are withheld.
+  void openCable(const char* cable = "sim-usb", const char* port = "port0");
+  // Sends the closing command and closes the connection.
+  void disconnect();
+
+  // Checks the outcome of a Send whose arguments were given by the caller: returns the
+  // broker's answer, or throws when the library reports a failure of its own.
+  int checked(const std::string& what, int result);
+  // As checked(), and the broker's answer must be `expected`.
+  void expect(const std::string& what, int result, int expected);
+
+  std::string readText(const std::string& what);
+  std::vector<std::string> readList(const std::string& what);
+  int readInt(const std::string& what);
+  // Copies the last read-back into `out` (resized to the bytes of `bitCount`).
+  void takeReadBack(const std::string& what, std::vector<unsigned char>& out, int bitCount);
+
+  Client& client() { return client_; }
+  bool connected() const { return connected_; }
+
+ private:
+  [[noreturn]] void fail(const std::string& what, int code);
+
+  SessionOptions options_;
+  Client client_;
+  bool connected_ = false;
+  bool inStep_ = true;
+};
+
+// Whether a process named tapbroker.exe runs on this machine (how the library decides
+// whether to start one), and the directory it was started from when one does.
+bool brokerProcessRunning(std::string* directory = nullptr);
+
+}  // namespace tapclient
+
+#endif  // TOOLS_BROKER_SESSION_H

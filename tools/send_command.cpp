@@ -1,0 +1,249 @@
+#include "send_command.h"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <cstdlib>
+#include <utility>
+
+#include "tool_error.h"
+
+namespace tapclient {
+namespace {
+
+enum class Shape { None, Strings, Ints, Pairs, CableOpen, ApplicationList, Interface, Scan };
+enum class FunctionShape { None, Strings, Ints, IntStringInt, CountedPairs, JtagShift };
+
+struct CommandShape {
+  Shape shape;
+  int count;
+};
+struct FunctionRow {
+  FunctionShape shape;
+  int count;
+};
+
+// The longest lists tapclient passes: the string tails of commands 41 and 44/120.
+constexpr std::size_t kMaxTailStrings = 64;
+constexpr std::size_t kCableSettings = 10;
+constexpr int kPairsFunction = 120;
+
+template <std::size_t N>
+bool among(int code, const int (&codes)[N]) {
+  return std::find(std::begin(codes), std::end(codes), code) != std::end(codes);
+}
+
+// Commands by the arguments that follow the number; any other number takes none.
+CommandShape commandShape(int command) {
+  static constexpr int kOneString[] = {2, 29};
+  static constexpr int kTwoStrings[] = {3, 12};
+  static constexpr int kOneInt[] = {5, 7, 9, 15, 16, 17, 18, 23, 37, 39, 45, 49, 53, 54, 55};
+  static constexpr int kTwoInts[] = {20, 36, 40};
+  static constexpr int kScans[] = {19, 42, 46, 47, 48, 50, 51, 52};
+  if (among(command, kOneString)) return {Shape::Strings, 1};
+  if (among(command, kTwoStrings)) return {Shape::Strings, 2};
+  if (among(command, kOneInt)) return {Shape::Ints, 1};
+  if (among(command, kTwoInts)) return {Shape::Ints, 2};
+  if (among(command, kScans)) return {Shape::Scan, 0};
+  if (command == 21) return {Shape::Pairs, 4};
+  if (command == 4) return {Shape::CableOpen, 0};
+  if (command == 41) return {Shape::ApplicationList, 0};
+  if (command == 44) return {Shape::Interface, 0};
+  return {Shape::None, 0};
+}
+
+// Interface function codes by the arguments that follow the code. Codes 36, 69 and 70
+// take their value as an int, which the library turns into the text the broker reads.
+FunctionRow functionShape(int code) {
+  static constexpr int kOneString[] = {1, 51, 53, 55, 60, 78, 84, 86, 102, 112, 114, 115, 122};
+  static constexpr int kTwoStrings[] = {83, 116, 124};
+  static constexpr int kOneInt[] = {
+      2,  11, 13, 17, 18, 19, 20, 21, 22, 23, 24, 25,  26,  28,  34,  35,  36,  45,  46,  49,
+      57, 63, 64, 68, 69, 70, 71, 77, 81, 92, 95, 104, 106, 110, 117, 132, 134, 141, 142, 143};
+  static constexpr int kTwoInts[] = {5, 6, 76, 91, 96, 140};
+  static constexpr int kIntStringInt[] = {30, 31, 32, 33};
+  if (among(code, kOneString)) return {FunctionShape::Strings, 1};
+  if (among(code, kTwoStrings)) return {FunctionShape::Strings, 2};
+  if (among(code, kOneInt)) return {FunctionShape::Ints, 1};
+  if (among(code, kTwoInts)) return {FunctionShape::Ints, 2};
+  if (code == 93) return {FunctionShape::Ints, 3};
+  if (code == 89 || code == 90) return {FunctionShape::Ints, 5};
+  if (among(code, kIntStringInt)) return {FunctionShape::IntStringInt, 3};
+  if (code == kPairsFunction) return {FunctionShape::CountedPairs, 0};
+  if (code == 12) return {FunctionShape::JtagShift, 0};
+  return {FunctionShape::None, 0};
+}
+
+// The argument types a command expects, as 'i' and 's', for an argument list of `given`
+// entries (the lists whose length varies take theirs from what was given).
+std::string expectedTypes(int command, const std::vector<TypedArgument>& arguments) {
+  const CommandShape shape = commandShape(command);
+  const std::size_t given = arguments.size();
+  switch (shape.shape) {
+    case Shape::None:
+      return "";
+    case Shape::Strings:
+      return std::string(static_cast<std::size_t>(shape.count), 's');
+    case Shape::Ints:
+      return std::string(static_cast<std::size_t>(shape.count), 'i');
+    case Shape::Pairs:
+      return "isisisis";
+    case Shape::CableOpen:
+      return "ss" + std::string(std::clamp<std::size_t>(given, 2, 2 + kCableSettings) - 2, 'i');
+    case Shape::ApplicationList:
+      return std::string(std::clamp<std::size_t>(given, 1, kMaxTailStrings), 's');
+    case Shape::Interface: {
+      if (given == 0 || !arguments[0].isInt) return "i";
+      const FunctionRow row = functionShape(arguments[0].number);
+      switch (row.shape) {
+        case FunctionShape::None:
+          return "i";
+        case FunctionShape::Strings:
+          return "i" + std::string(static_cast<std::size_t>(row.count), 's');
+        case FunctionShape::Ints:
+          return "i" + std::string(static_cast<std::size_t>(row.count), 'i');
+        case FunctionShape::IntStringInt:
+          return "iisi";
+        case FunctionShape::CountedPairs: {
+          // The pair count is taken from the strings given.
+          std::size_t strings = given > 1 ? given - 1 : 0;
+          strings = std::min(strings + strings % 2, kMaxTailStrings);
+          return "i" + std::string(strings, 's');
+        }
+        case FunctionShape::JtagShift:
+          throw UsageError(
+              "interface function 12 is the JTAG shift, which carries data buffers: "
+              "tapclient scan runs one");
+      }
+      return "i";
+    }
+    case Shape::Scan:
+      throw UsageError("command " + std::to_string(command) +
+                       " carries scan data, which cannot be typed on a command line: "
+                       "tapclient program, scan and demo run those transfers");
+  }
+  return "";
+}
+
+std::string synopsisOf(const std::string& types, int command) {
+  std::string text;
+  for (char type : types) {
+    if (!text.empty()) text += ' ';
+    text += type == 'i' ? "i:NUMBER" : "s:TEXT";
+  }
+  const Shape shape = commandShape(command).shape;
+  if (shape == Shape::CableOpen) text = "s:CABLE s:PORT [i:SETTING]... (at most ten)";
+  if (shape == Shape::ApplicationList) text = "s:NAME... (one or more application names)";
+  return text.empty() ? "no arguments" : text;
+}
+
+const char* textOf(const TypedArgument& argument) { return argument.text.c_str(); }
+
+// Passes an int prefix and a tail of strings; the tail is padded with null pointers that
+// the library never reads, since the counts before the tail say how many it takes.
+template <typename... Prefix, std::size_t... K>
+int sendWithTail(Client& client, int command,
+                 const std::array<const char*, kMaxTailStrings>& tail,
+                 std::index_sequence<K...>, Prefix... prefix) {
+  return client.Send(command, prefix..., tail[K]...);
+}
+
+std::array<const char*, kMaxTailStrings> tailOf(const std::vector<TypedArgument>& arguments,
+                                                std::size_t from) {
+  std::array<const char*, kMaxTailStrings> tail{};
+  for (std::size_t i = from, k = 0; i < arguments.size() && k < tail.size(); ++i, ++k)
+    tail[k] = textOf(arguments[i]);
+  return tail;
+}
+
+}  // namespace
+
+TypedArgument parseTypedArgument(const std::string& word) {
+  TypedArgument argument;
+  if (word.rfind("s:", 0) == 0) {
+    argument.text = word.substr(2);
+    return argument;
+  }
+  const std::string number = word.rfind("i:", 0) == 0 ? word.substr(2) : word;
+  errno = 0;
+  char* end = nullptr;
+  const long long value = std::strtoll(number.c_str(), &end, 0);
+  if (number.empty() || *end != '\0' || errno == ERANGE || value < INT_MIN ||
+      value > static_cast<long long>(UINT_MAX)) {
+    throw UsageError("argument \"" + word +
+                     "\" is neither i:NUMBER (a 32-bit integer) nor s:TEXT");
+  }
+  argument.isInt = true;
+  // 0x80000000 to 0xFFFFFFFF are taken as the 32-bit patterns they spell.
+  argument.number = static_cast<int>(static_cast<std::uint32_t>(value));
+  return argument;
+}
+
+std::string argumentSynopsis(int command, const std::vector<TypedArgument>& arguments) {
+  return synopsisOf(expectedTypes(command, arguments), command);
+}
+
+bool withheldUntilOpen(int command) {
+  return command <= 0 || command == 2 || (command >= 5 && command <= 28);
+}
+
+int sendTyped(Client& client, int command, const std::vector<TypedArgument>& arguments) {
+  const std::string expected = expectedTypes(command, arguments);
+  std::string given;
+  for (const TypedArgument& argument : arguments) given += argument.isInt ? 'i' : 's';
+  if (given != expected) {
+    throw UsageError("command " + std::to_string(command) +
+                     (commandShape(command).shape == Shape::Interface && !arguments.empty() &&
+                              arguments[0].isInt
+                          ? " function " + std::to_string(arguments[0].number)
+                          : std::string()) +
+                     " takes " + synopsisOf(expected, command));
+  }
+  const auto& a = arguments;
+  auto number = [&](std::size_t i) { return i < a.size() && a[i].isInt ? a[i].number : 0; };
+  auto text = [&](std::size_t i) { return i < a.size() ? textOf(a[i]) : ""; };
+  const auto everyTail = std::make_index_sequence<kMaxTailStrings>();
+
+  switch (commandShape(command).shape) {
+    case Shape::None:
+    case Shape::Ints:
+      // Unread trailing arguments are harmless: the command reads as many as it takes.
+      return client.Send(command, number(0), number(1));
+    case Shape::Strings:
+      return client.Send(command, text(0), text(1));
+    case Shape::Pairs:
+      return client.Send(command, number(0), text(1), number(2), text(3), number(4), text(5),
+                         number(6), text(7));
+    case Shape::CableOpen: {
+      std::array<int, kCableSettings> settings{0, 0, 0, 1, 0, 0, 0, 1, 0, 0};
+      const int count = static_cast<int>(a.size()) - 2;
+      for (int i = 0; i < count; ++i) settings[static_cast<std::size_t>(i)] = number(2 + i);
+      return client.Send(4, text(0), text(1), count, settings[0], settings[1], settings[2],
+                         settings[3], settings[4], settings[5], settings[6], settings[7],
+                         settings[8], settings[9]);
+    }
+    case Shape::ApplicationList:
+      return sendWithTail(client, 41, tailOf(a, 0), everyTail, static_cast<int>(a.size()));
+    case Shape::Interface: {
+      const int code = number(0);
+      switch (functionShape(code).shape) {
+        case FunctionShape::Strings:
+          return client.Send(44, code, text(1), text(2));
+        case FunctionShape::IntStringInt:
+          return client.Send(44, code, number(1), text(2), number(3));
+        case FunctionShape::CountedPairs:
+          return sendWithTail(client, 44, tailOf(a, 1), everyTail, code,
+                              static_cast<int>((a.size() - 1) / 2));
+        default:
+          return client.Send(44, code, number(1), number(2), number(3), number(4), number(5));
+      }
+    }
+    case Shape::Scan:
+      break;
+  }
+  return 0;  // not reached: scan commands were refused above
+}
+
+}  // namespace tapclient

@@ -1,0 +1,37 @@
+// `tapclient send N [ARGS...]`: a numbered command with typed arguments from the command
+// line. Send is variadic, so the arguments must reach it with the types the command reads
+// (an int as int, a string as char*) and no fewer than it reads: each command's argument
+// shape is known here and the arguments are checked against it before anything is sent.
+#ifndef TOOLS_SEND_COMMAND_H
+#define TOOLS_SEND_COMMAND_H
+
+#include <tapbroker_client.h>
+
+#include <string>
+#include <vector>
+
+namespace tapclient {
+
+struct TypedArgument {
+  bool isInt = false;
+  int number = 0;
+  std::string text;
+};
+
+// "i:7", "i:-3", "i:0x1F", "s:text", or a bare integer. Throws UsageError otherwise.
+TypedArgument parseTypedArgument(const std::string& word);
+
+// What a command takes, in the typed notation ("s:CABLE s:PORT [i:SETTING]..."); empty
+// for none.
+std::string argumentSynopsis(int command, const std::vector<TypedArgument>& arguments);
+
+// Checks `arguments` against the command's shape and calls Send with them. Throws
+// UsageError when they do not fit, before anything is sent.
+int sendTyped(Client& client, int command, const std::vector<TypedArgument>& arguments);
+
+// True for the commands the library withholds until the cable and a session are open.
+bool withheldUntilOpen(int command);
+
+}  // namespace tapclient
+
+#endif  // TOOLS_SEND_COMMAND_H
