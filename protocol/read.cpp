@@ -2,6 +2,7 @@
 // of at most 1024 bytes, hand the text over as an integer, a text or a list.
 #include <cstring>
 
+#include "protocol/answer_list.h"
 #include "protocol/wire.h"
 #include "tapbroker_client.h"
 
@@ -66,15 +67,6 @@ int Client::Read(std::vector<std::string>& items) {
   char answer[wire::kBufferSize + 1];
   int received = readAnswer(kListIds, answer);
   if (received < 0) return received;
-  // Every ";" closes an item, empty or not; what follows the last one counts only when
-  // it holds something.
-  const char* itemStart = answer;
-  for (const char* at = answer; *at != '\0'; ++at) {
-    if (*at == ';') {
-      items.emplace_back(itemStart, at);
-      itemStart = at + 1;
-    }
-  }
-  if (*itemStart != '\0') items.emplace_back(itemStart);
+  wire::appendListItems(answer, items);
   return 0;
 }
