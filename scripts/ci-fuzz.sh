@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# CI step: builds the libFuzzer targets with clang into build-fuzz (or $FUZZ_BUILD_DIR),
+# runs each for $FUZZ_SECONDS seconds (20 by default) on a copy of its seed corpus, prints
+# the executions per target and fails on any crash, leak, sanitizer report or hang. The
+# input that failed is kept in the build directory under fuzz-artifacts/.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build_dir=${FUZZ_BUILD_DIR:-build-fuzz}
+seconds=${FUZZ_SECONDS:-20}
+compiler=${FUZZ_CXX:-clang++-14}
+targets=(expansion read_list conversation)
+
+generator=()
+command -v ninja >/dev/null && [ ! -f "$build_dir/Makefile" ] && generator=(-G Ninja)
+cmake -S . -B "$build_dir" "${generator[@]}" -DCMAKE_CXX_COMPILER="$compiler" \
+  -DTAPBROKER_TESTS=OFF >/dev/null
+cmake --build "$build_dir" --parallel "$(nproc)" --target "${targets[@]/#/fuzz_}"
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+artifacts="$(pwd)/$build_dir/fuzz-artifacts"
+mkdir -p "$artifacts"
+status=0
+for target in "${targets[@]}"; do
+  cp -r "fuzz/corpus/$target" "$work/$target"
+  options=(-max_total_time="$seconds" -timeout=10 -print_final_stats=1
+           -artifact_prefix="$artifacts/$target-")
+  # The conversation's inputs are records for a whole round of operations.
+  [ "$target" = conversation ] && options+=(-max_len=16384)
+  if "$build_dir/bin/fuzz_$target" "${options[@]}" "$work/$target" >"$work/$target.log" 2>&1; then
+    runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$work/$target.log")
+    echo "fuzz_$target: ${runs:-?} executions in ${seconds} s"
+  else
+    echo "fuzz_$target: FAILED"
+    tail -n 80 "$work/$target.log"
+    status=1
+  fi
+done
+exit "$status"
