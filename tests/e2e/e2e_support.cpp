@@ -1,0 +1,234 @@
+#include "e2e_support.h"
+
+#include <arpa/inet.h>
+#include <dirent.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <thread>
+
+extern char** environ;
+
+namespace e2e {
+namespace {
+
+using namespace std::chrono_literals;
+
+std::string executableOf(const std::string& pid) {
+  char target[PATH_MAX];
+  const std::string link = "/proc/" + pid + "/exe";
+  const ssize_t length = ::readlink(link.c_str(), target, sizeof target - 1);
+  return length > 0 ? std::string(target, static_cast<std::size_t>(length)) : std::string();
+}
+
+// Starts `path` with `arguments`, its stdout to `outFd` (or /dev/null when -1) and its
+// stderr to /dev/null. Returns the pid, 0 on failure.
+pid_t spawn(const std::string& path, const std::vector<std::string>& arguments, int outFd) {
+  std::vector<char*> argv{const_cast<char*>(path.c_str())};
+  for (const std::string& argument : arguments)
+    argv.push_back(const_cast<char*>(argument.c_str()));
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  if (outFd >= 0) {
+    posix_spawn_file_actions_adddup2(&actions, outFd, STDOUT_FILENO);
+  } else {
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  }
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+  pid_t pid = 0;
+  if (::posix_spawn(&pid, path.c_str(), &actions, nullptr, argv.data(), environ) != 0) pid = 0;
+  posix_spawn_file_actions_destroy(&actions);
+  return pid;
+}
+
+bool exited(pid_t pid, int& status) { return ::waitpid(pid, &status, WNOHANG) == pid; }
+
+// Gone, or a zombie that is not ours to reap: either way it serves nothing any more.
+bool finished(pid_t pid) {
+  std::FILE* stat = std::fopen(("/proc/" + std::to_string(pid) + "/stat").c_str(), "r");
+  if (stat == nullptr) return true;
+  char line[512] = {};
+  const bool read = std::fgets(line, sizeof line, stat) != nullptr;
+  std::fclose(stat);
+  const char* close = read ? std::strrchr(line, ')') : nullptr;
+  return close == nullptr || close[1] == '\0' || close[2] == 'Z' || close[2] == 'X';
+}
+
+}  // namespace
+
+std::string binaryDirectory() {
+  const std::string self = executableOf("self");
+  return self.substr(0, self.rfind('/'));
+}
+
+std::vector<pid_t> brokerProcesses(const std::string& directory) {
+  std::vector<pid_t> found;
+  DIR* proc = ::opendir("/proc");
+  if (proc == nullptr) return found;
+  while (dirent* entry = ::readdir(proc)) {
+    const std::string pid = entry->d_name;
+    if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos) continue;
+    const std::string path = executableOf(pid);
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos || path.substr(slash + 1) != "tapbroker.exe") continue;
+    if (!directory.empty() && path.substr(0, slash) != directory) continue;
+    found.push_back(static_cast<pid_t>(std::stol(pid)));
+  }
+  ::closedir(proc);
+  return found;
+}
+
+bool waitForNoBroker(int seconds) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  while (!brokerProcesses().empty()) {
+    if (std::chrono::steady_clock::now() >= until) return false;
+    std::this_thread::sleep_for(250ms);
+  }
+  return true;
+}
+
+bool portAnswers() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(4001);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const bool answered =
+      ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+  ::close(fd);
+  return answered;
+}
+
+bool stopProcess(pid_t pid) {
+  if (pid <= 0) return true;
+  ::kill(pid, SIGTERM);
+  for (int i = 0; i < 100; ++i) {
+    int status = 0;
+    // Our child is reaped here; a process started by the library is reaped by others.
+    if (exited(pid, status)) return true;
+    if (finished(pid)) return true;
+    std::this_thread::sleep_for(50ms);
+  }
+  ::kill(pid, SIGKILL);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return false;
+}
+
+BrokerProcess::BrokerProcess() {
+  const std::string path = binaryDirectory() + "/tapbroker.exe";
+  // Others' tests take the port now and then: a broker that cannot have it exits with 1.
+  for (int attempt = 0; attempt < 40 && pid_ == 0; ++attempt) {
+    // The idle limit stops it even if this test never gets to.
+    const pid_t pid = spawn(path, {"--idle-exit", "60"}, -1);
+    if (pid == 0) return;
+    for (int wait = 0; wait < 100; ++wait) {
+      int status = 0;
+      if (exited(pid, status)) break;
+      if (portAnswers()) {
+        // Make sure the answer was ours: a broker that lost the port exits at once.
+        std::this_thread::sleep_for(50ms);
+        if (!exited(pid, status)) pid_ = pid;
+        break;
+      }
+      std::this_thread::sleep_for(20ms);
+    }
+    if (pid_ == 0) {
+      stopProcess(pid);
+      std::this_thread::sleep_for(250ms);
+    }
+  }
+}
+
+BrokerProcess::~BrokerProcess() { stopProcess(pid_); }
+
+int runProgram(const std::string& program, const std::vector<std::string>& arguments,
+               std::string& output) {
+  int pipeFds[2];
+  if (::pipe2(pipeFds, O_CLOEXEC) != 0) return -1;
+  const pid_t pid = spawn(binaryDirectory() + "/" + program, arguments, pipeFds[1]);
+  ::close(pipeFds[1]);
+  char buffer[4096];
+  ssize_t got;
+  while ((got = ::read(pipeFds[0], buffer, sizeof buffer)) > 0 || (got < 0 && errno == EINTR)) {
+    if (got > 0) output.append(buffer, static_cast<std::size_t>(got));
+  }
+  ::close(pipeFds[0]);
+  if (pid == 0) return -1;
+  int status = 0;
+  if (::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
+}
+
+::testing::AssertionResult openCable(Client& client) {
+  const int cable = client.Send(4, "sim-usb", "port0", 0);
+  if (cable != 0) return ::testing::AssertionFailure() << "Send(4) gave " << cable;
+  const int session = client.Send(33);
+  if (session != 0) return ::testing::AssertionFailure() << "Send(33) gave " << session;
+  return ::testing::AssertionSuccess();
+}
+
+::testing::AssertionResult connectAndOpen(Client& client) {
+  const int connected = client.Connect(nullptr, nullptr, nullptr);
+  if (connected != 0) return ::testing::AssertionFailure() << "Connect gave " << connected;
+  return openCable(client);
+}
+
+int readInt(Client& client) {
+  int value = 0;
+  const int result = client.Read(value);
+  return result == 0 ? value : result;
+}
+
+std::string readText(Client& client) {
+  char* text = nullptr;
+  return client.Read(text) == 0 ? std::string(text) : std::string("<read failed>");
+}
+
+std::vector<std::string> readList(Client& client) {
+  std::vector<std::string> items;
+  if (client.Read(items) != 0) items = {"<read failed>"};
+  return items;
+}
+
+std::vector<std::uint8_t> readBack(Client& client, std::size_t bytes) {
+  std::vector<std::uint8_t> data(bytes, 0);
+  const int result =
+      client.GetTDO(reinterpret_cast<char*>(data.data()), static_cast<int>(bytes * 8));
+  EXPECT_EQ(result, 0) << "GetTDO";
+  return data;
+}
+
+std::uint32_t crc32(const std::vector<std::uint8_t>& bytes) {
+  std::uint32_t crc = 0xFFFFFFFFu;
+  for (std::uint8_t byte : bytes) {
+    crc ^= byte;
+    for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+  }
+  return ~crc;
+}
+
+std::vector<std::uint8_t> pattern(std::size_t count, std::uint32_t seed) {
+  std::vector<std::uint8_t> bytes(count);
+  std::uint32_t state = seed * 2654435761u + 1;
+  for (std::uint8_t& byte : bytes) {
+    state = state * 1664525u + 1013904223u;
+    byte = static_cast<std::uint8_t>((state >> 24) % 0xFF);  // never 0xFF
+  }
+  return bytes;
+}
+
+}  // namespace e2e
