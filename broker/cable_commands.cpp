@@ -62,7 +62,10 @@ Outcome SimulatedCable::command(int number, const Arguments& args) {
     case 8:
       return scanIdentifications();
     case 9: {
-      if (first < 0 || static_cast<std::size_t>(first) >= chain_.size()) return Outcome::of(-1);
+      // No such device has no IDCODE either: the same answer as a device without one.
+      if (first < 0 || static_cast<std::size_t>(first) >= chain_.size()) {
+        return Outcome::withText(-1, "none");
+      }
       const DeviceDescription& description =
           chain_.device(static_cast<std::size_t>(first)).description();
       if (!description.hasIdcode) return Outcome::withText(-1, "none");
