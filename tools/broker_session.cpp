@@ -52,7 +52,12 @@ void BrokerSession::connect() {
   const int result = client_.Connect(nullptr, nullptr, installDir);
   if (result != 0) {
     std::string what = "connecting to the broker on 127.0.0.1:4001";
-    if (result == -1005 && !brokerProcessRunning()) {
+    std::string running;
+    if (result == -1005 && brokerProcessRunning(&running)) {
+      // The library starts no second broker while one runs, whatever port that one serves.
+      what += " (a tapbroker.exe from " + running +
+              " runs but does not answer there, so none was started)";
+    } else if (result == -1005) {
       what += " (no tapbroker.exe could be started from " +
               (installDir ? options_.installDir : std::string("this program's directory")) +
               ")";

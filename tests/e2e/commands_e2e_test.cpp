@@ -93,7 +93,13 @@ TEST_F(CommandsE2E, EveryCommandAnswersAsDocumented) {
   const std::vector<Row> rows = {
       {1, SENDS(c.Send(1)), {0}, containing(", simulated cable")},
       {2, SENDS(c.Send(2, "SIM-CPLD"), c.Send(10), c.Send(2, "nope")), {1, 8, -1}},
-      {3, SENDS(c.Send(3, "speed", "fast")), {0}},
+      {3,  // 64 options fit
+       [](Client& c) -> Seen {
+         int accepted = 0;
+         for (int i = 0; i < 64; ++i) accepted += c.Send(3, "speed", "fast") == 0;
+         return {accepted, c.Send(3, "one", "more")};
+       },
+       {64, -1}},
       // Refused for the cable "none", which takes the first flag away; setting 0 is the TCK.
       {4, SENDS(c.Send(4, "none", "port0", 0), c.Send(6), c.Send(4, "sim-usb", "port7", 1, 5000),
                 c.Send(56)),
@@ -120,9 +126,11 @@ TEST_F(CommandsE2E, EveryCommandAnswersAsDocumented) {
       {18, SENDS(c.Send(23, 1), c.Send(18, 1), c.Send(22), c.Send(18, 0), c.Send(22)),
        {0, 0, 1, 0, 0}},
       // The library cannot send an empty shift and gives up after the header; the broker
-      // expects nothing more and leaves -1 pending.
-      {19, SENDS(c.Send(6), c.Send(19, 0, 64, 1, kOnes), c.Send(19, 0, 0, 0, kOnes), readInt(c)),
-       {0, 0, -1001, -1}},
+      // expects nothing more and leaves -1 pending. It refuses a length beyond 256 KiB
+      // before the data; the library one below -14 bits before anything is sent.
+      {19, SENDS(c.Send(6), c.Send(19, 0, 64, 1, kOnes), c.Send(19, 0, 0, 0, kOnes), readInt(c),
+                 c.Send(19, 0, 8 * 262145, 0, kOnes), readInt(c), c.Send(19, 0, -15, 0, kOnes)),
+       {0, 0, -1001, -1, -1002, -1, -1025}},
       {20, SENDS(c.Send(20, 5, 1), c.Send(20, 1, 0), c.Send(20, 1000001, 0)), {0, 1, -1}},
       {21, SENDS(c.Send(21, 0, "TCK", 1, "TMS", 2, "TDI", 3, "TDO")), {0}},
       {22, SENDS(c.Send(23, 6), c.Send(22)), {0, 6}, text("Pause-DR")},
@@ -154,12 +162,13 @@ TEST_F(CommandsE2E, EveryCommandAnswersAsDocumented) {
        containing("GPIO 0x8000")},
       {41, SENDS(c.Send(41, 2, "alpha", "beta")), {2}, list({"alpha", "beta"})},
       // Program 8 bytes, verify them, verify 8 erased ones against the pattern; an empty
-      // pump gives up after its header, one past the end of the flash is refused.
+      // pump gives up after its header; an unknown mode and a pump past the end of the
+      // flash are refused.
       {42, SENDS(c.Send(13), c.Send(15, 0), c.Send(42, data(), 64, 0, 0), c.Send(15, 0),
                  c.Send(42, data(), 64, 2, 0), c.Send(42, data(), 64, 2, 0), c.Send(26),
-                 c.Send(42, data(), 0, 0, 0), readInt(c), c.Send(15, kFlashSize - 4),
-                 c.Send(42, data(), 64, 0, 0), readInt(c)),
-       {0, 0, 0, 0, 0, 8, 16, -1001, -1, 0, -1002, -1}},
+                 c.Send(42, data(), 0, 0, 0), readInt(c), c.Send(42, data(), 64, 7, 0), readInt(c),
+                 c.Send(15, kFlashSize - 4), c.Send(42, data(), 64, 0, 0), readInt(c)),
+       {0, 0, 0, 0, 0, 8, 16, -1001, -1, -1002, -1, 0, -1002, -1}},
       {43, SENDS(c.Send(41, 1, "gamma"), c.Send(43)), {1, 1}, list({"gamma"})},
       {44, SENDS(c.Send(44, 15), c.Send(44, 72)), {2, -1}},
       {45, SENDS(c.Send(45, 400), c.Send(45, 0)), {0, -1}},

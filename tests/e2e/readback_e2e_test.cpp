@@ -79,6 +79,10 @@ TEST_F(ReadBackE2E, ShiftsReadTheChain) {
   ASSERT_EQ(c_.Send(44, 9), 0);
   EXPECT_EQ(c_.Send(44, 12, 0, bits(kLong), 1, 0, tdi.data(), mask.data()), 0);
   EXPECT_EQ(readBack(c_, kLong), marked(throughBypass(tdi)));
+  std::vector<std::uint8_t> expected = throughBypass(tdi);
+  EXPECT_EQ(c_.Send(44, 12, 0, bits(kLong), 1, 1, tdi.data(), mask.data(), expected.data()), 0);
+  expected[kLong - 1] ^= 0x80;
+  EXPECT_EQ(c_.Send(44, 12, 0, bits(kLong), 2, 1, tdi.data(), mask.data(), expected.data()), 1);
   EXPECT_EQ(c_.Send(19, 0, bits(kLong), 1, tdi.data()), 0);
   EXPECT_EQ(readBack(c_, kLong), throughBypass(tdi));
 }
@@ -124,6 +128,9 @@ TEST_F(ReadBackE2E, I2cEepromRoundTrips) {
   EXPECT_EQ(c_.Send(48, 0x1000, 0xA0, bits(longMessage.size()), longMessage.data(), 0), 0);
   EXPECT_EQ(readBack(c_, longMessage.size()), marked(longMessage));
   EXPECT_EQ(c_.Send(55, 0x1000 + static_cast<int>(kBlock)), longMessage[kBlock]);
+  const std::vector<std::uint8_t> longWrite = pattern(2000, 14);
+  EXPECT_EQ(c_.Send(46, 0x1000, 0xA0, bits(longWrite.size()), longWrite.data(), 0), 0);
+  EXPECT_EQ(c_.Send(55, 0x1000 + 1999), longWrite[1999]);
   // 8 KiB that wrap: a write across the end continues at address 0.
   EXPECT_EQ(c_.Send(46, 8190, 0xA0, bits(4), message.data(), 0), 0);
   EXPECT_EQ(c_.Send(55, 1), message[3]);
