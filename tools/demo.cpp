@@ -76,8 +76,8 @@ int runDemo(const QCommandLineParser& parser, const QStringList&,
   std::printf("Connecting to the broker on 127.0.0.1:4001\n");
   if (!brokerWasRunning) {
     std::printf(
-        "  No broker is running: the library starts tapbroker.exe from %s\n"
-        "  and gives it 5 s to come up...\n",
+        "  No tapbroker.exe is running: unless something else answers on the port,\n"
+        "  the library starts one from %s and gives it 5 s to come up...\n",
         startDirectory(options).c_str());
     std::fflush(stdout);
   }
