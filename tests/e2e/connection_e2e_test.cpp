@@ -18,7 +18,7 @@ namespace {
 
 // Connect only starts a broker when none runs on the machine at all; other programs' tests
 // start brokers too, so wait for a quiet moment.
-constexpr int kQuietWaitSeconds = 30;
+constexpr int kQuietWaitSeconds = 10;
 
 // A raw TCP connection to the broker, for bytes no Client would send.
 class RawConnection {

@@ -31,11 +31,16 @@ bool portAnswers();
 // our child). True when it is gone.
 bool stopProcess(pid_t pid);
 
-// A tapbroker.exe started from the binary directory, listening on the fixed port, stopped
-// by its pid when the object goes.
+// The tapbroker.exe from `directory` that listens on 127.0.0.1:4001; 0 when none does.
+pid_t listeningBroker(const std::string& directory);
+
+// A tapbroker.exe from the binary directory listening on the fixed port: one already
+// running there is used as it is (every connection gets a simulated cable of its own, and
+// the demo leaves one running for a few minutes); otherwise one is started, and stopped by
+// its pid when the object goes.
 class BrokerProcess {
  public:
-  // Retries for a while when the port is busy; pid() is 0 when it never came up.
+  // Retries for a while when the port is busy; pid() is 0 when none came up.
   BrokerProcess();
   ~BrokerProcess();
   BrokerProcess(const BrokerProcess&) = delete;
@@ -44,6 +49,7 @@ class BrokerProcess {
 
  private:
   pid_t pid_ = 0;
+  bool started_ = false;
 };
 
 // Runs `program` from the binary directory with `arguments`; returns its exit status
