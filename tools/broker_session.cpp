@@ -16,6 +16,9 @@ namespace {
 char clientName[] = "tapclient";
 
 constexpr std::string_view kBrokerExecutable = "tapbroker.exe";
+// Library codes for commands refused before anything of them went out.
+constexpr int kArgumentRefused = -1025;
+constexpr int kNoShiftData = -1020;
 
 std::string codeText(int code) {
   std::string text = std::to_string(code);
@@ -34,9 +37,11 @@ BrokerSession::~BrokerSession() {
 }
 
 void BrokerSession::fail(const std::string& what, int code) {
-  // Whatever the library was in the middle of, the broker may still be waiting for the
-  // rest of it: nothing more is sent on this conversation.
-  if (isLibraryFailure(code)) inStep_ = false;
+  // Unless the library refused the command before sending any of it, the broker may still
+  // be waiting for the rest: nothing more is sent on this conversation.
+  if (isLibraryFailure(code) && code != kArgumentRefused && code != kNoShiftData) {
+    inStep_ = false;
+  }
   throw ToolError(what + ": the library reported " + codeText(code));
 }
 

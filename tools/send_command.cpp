@@ -136,6 +136,7 @@ std::string synopsisOf(const std::string& types, int command) {
   const Shape shape = commandShape(command).shape;
   if (shape == Shape::CableOpen) text = "s:CABLE s:PORT [i:SETTING]... (at most ten)";
   if (shape == Shape::ApplicationList) text = "s:NAME... (one or more application names)";
+  if (shape == Shape::Interface) text.replace(0, 8, "i:CODE");  // the function code first
   return text.empty() ? "no arguments" : text;
 }
 
@@ -181,26 +182,25 @@ TypedArgument parseTypedArgument(const std::string& word) {
   return argument;
 }
 
-std::string argumentSynopsis(int command, const std::vector<TypedArgument>& arguments) {
-  return synopsisOf(expectedTypes(command, arguments), command);
-}
-
 bool withheldUntilOpen(int command) {
   return command <= 0 || command == 2 || (command >= 5 && command <= 28);
 }
 
-int sendTyped(Client& client, int command, const std::vector<TypedArgument>& arguments) {
+void checkTypedArguments(int command, const std::vector<TypedArgument>& arguments) {
   const std::string expected = expectedTypes(command, arguments);
   std::string given;
   for (const TypedArgument& argument : arguments) given += argument.isInt ? 'i' : 's';
-  if (given != expected) {
-    throw UsageError("command " + std::to_string(command) +
-                     (commandShape(command).shape == Shape::Interface && !arguments.empty() &&
-                              arguments[0].isInt
-                          ? " function " + std::to_string(arguments[0].number)
-                          : std::string()) +
-                     " takes " + synopsisOf(expected, command));
+  if (given == expected) return;
+  std::string which = "command " + std::to_string(command);
+  if (commandShape(command).shape == Shape::Interface && !arguments.empty() &&
+      arguments[0].isInt) {
+    which += " function " + std::to_string(arguments[0].number);
   }
+  throw UsageError(which + " takes " + synopsisOf(expected, command));
+}
+
+int sendTyped(Client& client, int command, const std::vector<TypedArgument>& arguments) {
+  checkTypedArguments(command, arguments);
   const auto& a = arguments;
   auto number = [&](std::size_t i) { return i < a.size() && a[i].isInt ? a[i].number : 0; };
   auto text = [&](std::size_t i) { return i < a.size() ? textOf(a[i]) : ""; };

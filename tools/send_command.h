@@ -21,12 +21,12 @@ struct TypedArgument {
 // "i:7", "i:-3", "i:0x1F", "s:text", or a bare integer. Throws UsageError otherwise.
 TypedArgument parseTypedArgument(const std::string& word);
 
-// What a command takes, in the typed notation ("s:CABLE s:PORT [i:SETTING]..."); empty
-// for none.
-std::string argumentSynopsis(int command, const std::vector<TypedArgument>& arguments);
+// Checks `arguments` against the command's shape; throws UsageError, naming what the
+// command takes, when they do not fit.
+void checkTypedArguments(int command, const std::vector<TypedArgument>& arguments);
 
-// Checks `arguments` against the command's shape and calls Send with them. Throws
-// UsageError when they do not fit, before anything is sent.
+// Checks `arguments` as above and calls Send with them: nothing is sent when they do not
+// fit.
 int sendTyped(Client& client, int command, const std::vector<TypedArgument>& arguments);
 
 // True for the commands the library withholds until the cable and a session are open.

@@ -96,7 +96,9 @@ ProgressBar::~ProgressBar() {
   }
 }
 
-double ProgressBar::seconds() const { return secondsSince(start_); }
+double ProgressBar::seconds() const {
+  return finished_ ? finishedSeconds_ : secondsSince(start_);
+}
 
 std::string ProgressBar::line(std::size_t done, bool final) const {
   const double fraction = total_ == 0 ? 1.0 : static_cast<double>(done) / total_;
@@ -136,6 +138,8 @@ void ProgressBar::update(std::size_t done) {
 }
 
 void ProgressBar::finish() {
+  // The time shown is the time reported afterwards.
+  finishedSeconds_ = secondsSince(start_);
   finished_ = true;
   if (terminal_) {
     std::printf("\r%s\033[K\n", line(total_, true).c_str());

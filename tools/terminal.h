@@ -47,6 +47,7 @@ class ProgressBar {
   void update(std::size_t done);
   // Completes the bar with the time taken and the throughput.
   void finish();
+  // Seconds since the bar was made, or until it was finished.
   double seconds() const;
 
  private:
@@ -58,6 +59,7 @@ class ProgressBar {
   int barWidth_ = 0;
   int nextQuarter_ = 1;
   bool finished_ = false;
+  double finishedSeconds_ = 0;
   std::chrono::steady_clock::time_point start_;
   std::chrono::steady_clock::time_point lastDraw_;
 };

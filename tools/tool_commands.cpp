@@ -82,8 +82,8 @@ int runSend(const QCommandLineParser& parser, const QStringList& words,
     arguments.push_back(parseTypedArgument(text(words[i])));
   std::vector<ReadKind> reads;
   for (const QString& kind : parser.values("read")) reads.push_back(readKind(kind));
-  // Refuse arguments that do not fit before connecting at all.
-  argumentSynopsis(command, arguments);
+  // Arguments that do not fit are refused before connecting at all.
+  checkTypedArguments(command, arguments);
 
   BrokerSession session(options);
   session.connect();
