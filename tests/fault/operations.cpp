@@ -249,6 +249,35 @@ Operation jtagShift(bool multiBlock, bool readBack) {
           }};
 }
 
+// Interface functions other than the shift: one whose three parts all go out whatever
+// became of the earlier ones, and the two that carry a number as floating-point text.
+Operation interfaceFunction(int code) {
+  Conversation c;
+  command(c, 44);
+  c.token(std::to_string(code), "1060").strict("1062");
+  if (code == 30) {
+    const int first = c.size();
+    c.token("7", "1060").strict("1062");
+    c.failuresFrom(first, c.size());
+    const int second = c.size();
+    c.token("s", "1064").strict("1066");
+    c.failuresFrom(second, c.size());
+    c.token("9", "1060").strict("1062");
+  } else if (code == 36) {
+    std::string block = "5.000000";
+    block.resize(1024, '\0');
+    c.sends(block, "").receives(kPlus, 2, false, "");  // failures here report nothing
+  } else {
+    c.token("3.000000", "1054").strict("1055");
+  }
+  finalRead(c, 17);
+  return {"interface_function_" + std::to_string(code), Setup::Connected, Yields::FinalInteger,
+          c, [code](Client& client) {
+            if (code == 30) return result(client.Send(44, 30, 7, const_cast<char*>("s"), 9));
+            return result(client.Send(44, code, code == 36 ? 5 : 3));
+          }};
+}
+
 // I2C (46 to 48) and SSPI (50 to 52); `passes` lists (writeFlag, readFlag) per pass.
 Operation serialShift(bool i2c, int commandNumber, bool multiBlock) {
   const char* sendId = i2c ? "1049" : "1046";
@@ -360,6 +389,7 @@ std::vector<Operation> makeOperations() {
     for (int readBack : {0, 1}) all.push_back(genericShift(multi, readBack));
   for (bool multi : {false, true})
     for (bool readBack : {false, true}) all.push_back(jtagShift(multi, readBack));
+  for (int code : {30, 36, 69}) all.push_back(interfaceFunction(code));
   for (bool i2c : {true, false}) {
     const int base = i2c ? 46 : 50;
     for (int number : {base, base + 1, base + 2})
