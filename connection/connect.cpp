@@ -92,7 +92,10 @@ int startBroker(Client& client, const char* name, const char* installDir) {
 
 int Client::Connect(char* /*ignored*/, const char* logFile, const char* installDir) {
   // Serves the broker search; released by its destructor on every way out.
-  CallContext context(debugOn, logHandle, clientName, logPath);
+  // A context that reports nowhere never reads the strings; not copying them spares a heap
+  // allocation per call when the name is longer than a string holds inline.
+  CallContext context(debugOn, logHandle, reporting() ? clientName : std::string(),
+                      reporting() ? logPath : std::string());
   const char* name = clientName.c_str();
   PrintMessage("1089", name);
 

@@ -25,25 +25,35 @@ std::atomic<int> references{0};
 
 // The descriptors this layer opened and has not closed. A SOCKET value that is not here
 // (0 after a failed connect, a value already closed and perhaps reused by the host for a
-// file) is never handed to the system.
+// file) is never handed to the system. Every send and receive asks, so the descriptors a
+// process normally has are marked in a table read without a lock; only rare large ones go
+// through the locked set.
 class OwnedSockets {
  public:
   void add(int fd) {
+    if (fd < kMarked) {
+      marked_[fd].store(true, std::memory_order_release);
+      return;
+    }
     std::lock_guard<std::mutex> lock(mutex_);
     fds_.insert(fd);
   }
   bool contains(int fd) {
+    if (fd < kMarked) return marked_[fd].load(std::memory_order_acquire);
     std::lock_guard<std::mutex> lock(mutex_);
     return fds_.count(fd) != 0;
   }
   // Forgets `fd` before it is closed, so that no other thread can use the number once the
   // system hands it out again.
   bool take(int fd) {
+    if (fd < kMarked) return marked_[fd].exchange(false, std::memory_order_acq_rel);
     std::lock_guard<std::mutex> lock(mutex_);
     return fds_.erase(fd) != 0;
   }
 
  private:
+  static constexpr int kMarked = 4096;
+  std::atomic<bool> marked_[kMarked] = {};
   std::mutex mutex_;
   std::unordered_set<int> fds_;
 };

@@ -128,7 +128,10 @@ int Client::sendCommand4(CallContext& context, va_list args) {
 int Client::Send(int command, ...) {
   using commands::Transfer;
   status = 0;
-  CallContext context(debugOn, logHandle, clientName, logPath);
+  // A context that reports nowhere never reads the strings; not copying them spares a heap
+  // allocation per call when the name is longer than a string holds inline.
+  CallContext context(debugOn, logHandle, reporting() ? clientName : std::string(),
+                      reporting() ? logPath : std::string());
   const commands::Row& row = commands::rowFor(command);
   const char* name = clientName.c_str();
 

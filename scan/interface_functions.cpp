@@ -24,7 +24,10 @@ void formatAsFloat(char* buffer, int value) {
 
 int Client::JTAGInterfaceFunc(SOCKET& socket, va_list args) {
   using scan::InterfaceShape;
-  CallContext context(debugOn, logHandle, clientName, logPath);
+  // A context that reports nowhere never reads the strings; not copying them spares a heap
+  // allocation per call when the name is longer than a string holds inline.
+  CallContext context(debugOn, logHandle, reporting() ? clientName : std::string(),
+                      reporting() ? logPath : std::string());
   scan::ArgumentCursor list(args);
   const int code = list.nextInt();
   const char* name = clientName.c_str();
