@@ -41,17 +41,55 @@ void parseCatalogue(std::string_view source, Catalogue& catalogue) {
   }
 }
 
+// The arguments that `text` asks for, in order ("$$s" and "$$d" each as one letter), read
+// the way the expansion reads them.
+std::string placeholders(std::string_view text) {
+  std::string kinds;
+  for (std::size_t i = 0; i < text.size();) {
+    if (i + 2 < text.size() && text[i] == '$' && text[i + 1] == '$' &&
+        (text[i + 2] == 's' || text[i + 2] == 'd')) {
+      kinds += "$$";
+      kinds += text[i + 2];
+      i += 3;
+    } else {
+      ++i;
+    }
+  }
+  return kinds;
+}
+
+// A site's text may replace a built-in one only if it asks for no other arguments than the
+// built-in one, in the same order, or for fewer: the library passes exactly what its own
+// texts ask for, and an expansion that takes more would read values that were never passed.
+// Any other entry is refused, said once on standard error, and the built-in text stays.
+void keepToBuiltinArguments(Catalogue& site, const std::string& path) {
+  Catalogue builtin;
+  parseCatalogue(msgcore::kBuiltinCatalogue, builtin);
+  for (auto& [id, text] : site.texts) {
+    auto own = builtin.texts.find(id);
+    if (own == builtin.texts.end()) continue;
+    const std::string asked = placeholders(text), passed = placeholders(own->second);
+    if (std::string_view(passed).starts_with(asked)) continue;
+    std::fprintf(stderr,
+                 "%s: entry %s of %s refused: it asks for \"%s\" where the report passes "
+                 "\"%s\"; the built-in text stays\n",
+                 site.tag.c_str(), id.c_str(), path.c_str(), asked.c_str(), passed.c_str());
+    text = own->second;
+  }
+}
+
 std::unique_ptr<Catalogue> loadCatalogue(std::string_view tag) {
   auto catalogue = std::make_unique<Catalogue>();
   catalogue->tag = tag;
   const char* directory = std::getenv("MSGCORE_PATH");
   if (directory != nullptr && *directory != '\0') {
-    std::ifstream file(std::string(directory) + "/" + std::string(tag) + ".msg",
-                       std::ios::binary);
+    const std::string path = std::string(directory) + "/" + std::string(tag) + ".msg";
+    std::ifstream file(path, std::ios::binary);
     if (file) {
       std::string source((std::istreambuf_iterator<char>(file)),
                          std::istreambuf_iterator<char>());
       parseCatalogue(source, *catalogue);
+      if (tag == msgcore::kBuiltinCatalogueTag) keepToBuiltinArguments(*catalogue, path);
       return catalogue;
     }
   }
