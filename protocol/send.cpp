@@ -1,5 +1,6 @@
 // Send: puts a command number on the wire, runs the transfer its row names, and ends
 // with the command's integer answer.
+#include <charconv>
 #include <cstdio>
 
 #include "diagnostics/call_context.h"
@@ -146,7 +147,7 @@ int Client::Send(int command, ...) {
     if (row.withheld && (flagA == 0 || flagB == 0)) return withhold();
 
     char commandText[wire::kBufferSize] = {};
-    std::snprintf(commandText, sizeof commandText, "%d", command);
+    std::to_chars(commandText, commandText + sizeof commandText - 1, command);  // as "%d"
     if (!wire::sendToken(socket, commandText)) {
       PrintMessage("1009", name, name);
       if (reconnectsOnFailure(command)) Connect(serverName.data(), nullptr, nullptr);
