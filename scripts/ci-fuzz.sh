@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 build_dir=${FUZZ_BUILD_DIR:-build-fuzz}
 seconds=${FUZZ_SECONDS:-20}
 compiler=${FUZZ_CXX:-clang++-14}
-targets=(expansion read_list conversation)
+targets=(expansion read_list conversation site_catalogue)
 
 generator=()
 command -v ninja >/dev/null && [ ! -f "$build_dir/Makefile" ] && generator=(-G Ninja)
