@@ -1,6 +1,7 @@
 #include "summary.h"
 
 #include <sys/utsname.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <ctime>
@@ -53,6 +54,18 @@ std::string cpuModel() {
   return "unknown CPU";
 }
 
+// The machine is shared: how busy it was says how far the figures can be trusted.
+std::string loadAverage() {
+  std::ifstream loadavg("/proc/loadavg");
+  double one = 0;
+  double five = 0;
+  double fifteen = 0;
+  if (!(loadavg >> one >> five >> fifteen)) return "unknown";
+  char text[48];
+  std::snprintf(text, sizeof text, "%.2f %.2f %.2f", one, five, fifteen);
+  return text;
+}
+
 }  // namespace
 
 Summary& Summary::get() {
@@ -80,8 +93,9 @@ void Summary::print(std::FILE* out) const {
   std::time_t now = std::time(nullptr);
   char date[32];
   std::strftime(date, sizeof date, "%Y-%m-%d %H:%M UTC", std::gmtime(&now));
-  std::fprintf(out, "\nSummary: %s, %s %s %s, %s\n", date, host.sysname, host.release,
-               host.machine, cpuModel().c_str());
+  std::fprintf(out, "\nSummary: %s, %s %s %s, %s, %ld CPUs, load average %s\n", date,
+               host.sysname, host.release, host.machine, cpuModel().c_str(),
+               ::sysconf(_SC_NPROCESSORS_ONLN), loadAverage().c_str());
 
   if (!paired_.empty()) {
     std::fprintf(out,
