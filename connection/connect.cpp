@@ -107,16 +107,16 @@ int Client::Connect(char* /*ignored*/, const char* logFile, const char* installD
     return kArgumentRefused;
   }
 
-  // Two references: Disconnect gives back one of them.
   win::WSADATA data;
-  for (int i = 0; i < 2; ++i) {
+  auto socketsStarted = [&]() {
     int error = win::WSAStartup(kSocketsVersion, &data);
-    if (error != 0) {
-      PrintMessage("1000", name, error, name);
-      status = kSocketsFailed;
-      return kSocketsFailed;
-    }
-  }
+    if (error == 0) return true;
+    PrintMessage("1000", name, error, name);
+    status = kSocketsFailed;
+    return false;
+  };
+  // Two references: Disconnect gives back one of them.
+  if (!socketsStarted() || !socketsStarted()) return kSocketsFailed;
 
   int connected = attemptConnection(*this, socket, name);
   if (connected == kNoSocket) return kNoSocket;
@@ -133,12 +133,7 @@ int Client::Connect(char* /*ignored*/, const char* logFile, const char* installD
       if (started != 0) return started;
     }
 
-    int error = win::WSAStartup(kSocketsVersion, &data);
-    if (error != 0) {
-      PrintMessage("1000", name, error, name);
-      status = kSocketsFailed;
-      return kSocketsFailed;
-    }
+    if (!socketsStarted()) return kSocketsFailed;
     connected = attemptConnection(*this, socket, name);
     if (connected == kNoSocket) return kNoSocket;
     if (connected != 0) {
