@@ -21,6 +21,11 @@
 //  -1023  GetTDO: the destination is null
 //  -1024  Connect: no installation directory exists to start the broker from
 //  -1025  an argument is outside the protocol's limits; nothing of the command was sent
+//
+// Every step is reported as a numbered message of the catalogue "tapbrokerclient"
+// (msgcore/tapbrokerclient.msg): posted while Set_Debug_On is in force, written to the log
+// file while Set_Log_File's file is in use. The identifiers each member reports are named
+// below; a report's first argument is the client's name.
 #ifndef TAPBROKER_CLIENT_H
 #define TAPBROKER_CLIENT_H
 
@@ -45,7 +50,7 @@ class TAPBROKER_CLIENT_API Client {
   typedef std::uint64_t SOCKET;
   static constexpr SOCKET INVALID_SOCKET = ~SOCKET{0};
 
-  // A client with an empty name. Touches no network.
+  // A client with an empty name. Touches no network and reports nothing.
   Client();
   // A client introduced to the broker as `name` (a NUL-terminated string, not null;
   // shorter than 1024 characters). Touches no network.
@@ -67,11 +72,18 @@ class TAPBROKER_CLIENT_API Client {
   // five seconds and tries once more. The first argument is ignored. A non-empty
   // `logFile` is passed to Set_Log_File after the introduction.
   // Returns 0, -1001, -1002, -1003, -1004, -1005, -1024, or -1025 (a name of 1024
-  // characters or more, refused before anything is opened).
+  // characters or more, refused before anything is opened); all but -1004 and -1024 are
+  // also stored in the status. Reports 1089 on entry, 1090/1091 per attempt, 1106 when the
+  // first attempt is refused, 1085/1072 while looking for a running broker, 1002 (one
+  // runs) or 1001 and 1107 (starting one), 1004 when the second attempt is refused,
+  // 1000/1006/1007 for the other failures, 1092 before switching the log file on.
+  // When the broker cannot be started, prints the reason on standard output.
   int Connect(char* ignored, const char* logFile, const char* installDir);
   // Sends the closing command 9999 and closes the connection.
   // Returns 0, -1008 (the broker answered -1; the socket is closed all the same) or
-  // -1009 (shutdown failed; the socket is closed).
+  // -1009 (shutdown failed; the socket is closed); both failures are stored in the status.
+  // Reports 1098 on entry, the reports of Send(9999), then 1028 when closed, or 1026
+  // (-1008) or 1027 (-1009). The client may Connect again afterwards.
   int Disconnect();
 
   // The socket's low 32 bits; -1 before the first Connect, 0 after a failed one.
@@ -80,7 +92,8 @@ class TAPBROKER_CLIENT_API Client {
   int GetClientStatus();
   // Overwrites the recorded status.
   void SetClientStatus(int value);
-  // True when this client has a non-empty name. Tests nothing else.
+  // True when this client has a non-empty name (reports 1088), else false (reports 1087).
+  // Tests nothing else: neither the connection nor the catalogue.
   bool ValidClient();
 
   // --- Commands -------------------------------------------------------------------------
@@ -101,27 +114,62 @@ class TAPBROKER_CLIENT_API Client {
   // Arguments are checked first, before the flags are looked at: a refused command sends
   // nothing at all, not even "8888", reports "1003" with the limit it breaks, and returns
   // -1025 whatever the flags, so the conversation stays in step.
-  int Send(int command, ...);
+  //
+  // Arguments after the command number, by command:
+  //   1, 6, 8, 10, 11, 13, 14, 22, 24-28, 30-32, 34, 35, 38, 43, 56, 9999, others: none
+  //   2, 29: one string            3, 12: two strings
+  //   5, 7, 9, 15-18, 23, 37, 39, 45, 49, 53-55: one int        20, 36, 40: two ints
+  //   21: int, string, int, string, int, string, int, string
+  //   4: string, string, int k (0..10), then k ints (the first values of a list of ten
+  //      that starts as 0,0,0,1,0,0,0,1,0,0); then the broker's grant of the first flag
+  //   33: none; then the broker's grant of the second flag
+  //   19 (generic shift): int shiftControl, int bitCount, int readBack,
+  //      const unsigned char* shiftData ((bitCount + 7) / 8 bytes); readBack != 0 keeps
+  //      the bits shifted out for GetTDO. -1020 when shiftData is null.
+  //   41 (shared applications): int count, then count names (char*), each cut to 100
+  //      characters; together with a ";" after each they must fit 1024 bytes.
+  //   42 (pump data): const unsigned char* data, int bitCount, int mode, int readBack.
+  //   44 (interface function): int code, then the code's arguments; code 12 is the JTAG
+  //      shift: int shiftControl, int bitCount, int switchA, int switchB, shiftData, then
+  //      bufferA when switchA != 0 and bufferB when switchB != 0 (each (bitCount + 7) / 8
+  //      bytes); with bit 0 of switchA set and bit 1 of shiftControl clear the bits
+  //      shifted out are kept for GetTDO. -1020 / -1021 for null data or buffers.
+  //   46-48 (I2C): int word, int addressByte, int bitCount, const unsigned char* data,
+  //      int trailingWord; 46 writes, 47 reads then writes and reads, 48 writes and reads.
+  //   50-52 (SSPI): int word, int bitCount, const unsigned char* data, int trailingWord;
+  //      as 46-48. Read bits are kept for GetTDO.
+  // Reports 1093 once the command number is answered, 1008 for a withheld command,
+  // 1009/1010 when the command number cannot be sent or is not answered (commands 1 and
+  // 4 then reconnect once), 1012 after 34, 35 and 9999 clear flags, 1013 for a number
+  // without a meaning of its own, 1003 for a refused argument, and the reports of the
+  // command's transfer and of the final Read(int&).
 
   // Asks the broker for an answer and stores it as an integer (atoi rules: 0 when the
-  // text is not a number). Returns 0, -1001 or -1002; on failure `value` is untouched.
+  // text is not a number). Returns 0, -1001 or -1002; on failure `value` is untouched and
+  // the status holds the code (a successful read leaves the status as it was).
+  // Reports 1096, 1019 (request sent), 1021 (answer), or 1018 / 1020 on failure.
   int Read(int& value);
   // Asks the broker for an answer and points `text` at it. The text is owned by this
   // client and stays valid until its next text read (this overload or Read()) or its
   // destruction. Returns 0, -1001 or -1002; on failure `text` is untouched.
+  // An answer that fills all 1024 bytes without a NUL is handed out whole, terminated.
+  // Reports 1094, 1015, 1017, or 1014 / 1016 on failure.
   int Read(char*& text);
   // Asks the broker for a ";"-separated answer and appends its items to `items` (an empty
   // item between two ";" is kept, a trailing empty one is not). Returns 0, -1001 or -1002.
+  // Reports 1097, 1023, 1025, or 1022 / 1024 on failure.
   int Read(std::vector<std::string>& items);
   // Asks the broker for an answer and returns its text, valid as for Read(char*&).
   // On failure returns a constant empty string; the status holds -1001 or -1002.
+  // Reports 1095, then as Read(char*&).
   const char* Read();
 
   // Copies (bitCount + 7) / 8 bytes of the data read back by the last shift into the
   // memory `tdo` points to, then forgets the data. When fewer bytes are held, only those
   // are copied and the rest of the destination is left as it was. Returns 0, -1022 (no
   // data held; `tdo` then points at a constant empty string) or -1023 (`tdo` is null;
-  // the data is kept).
+  // the data is kept). Nothing is copied for a bitCount of 0 or less, but the data is
+  // forgotten all the same. Reports 1104, and 1105 when no data is held.
   int GetTDO(unsigned char*& tdo, int bitCount);
   // As above, into the caller's buffer `tdo`.
   int GetTDO(char* tdo, int bitCount);
@@ -130,17 +178,22 @@ class TAPBROKER_CLIENT_API Client {
 
   // Reports catalogue message `id` with its arguments (const char* and int, in the order
   // the message's text consumes them): posted to the message catalogue while debugging is
-  // on, appended as one line to the log file while logging is on.
+  // on, appended as one line to the log file while logging is on. With both off it costs
+  // two field tests. The text of an identifier with no catalogue entry is empty.
   void PrintMessage(std::string id, ...);
-  // Posts every later report to the message catalogue. Returns 0.
+  // Posts every later report to the message catalogue. Returns 0. Reports 1100, and 1035
+  // when debugging was already on (both under the setting in force before the call).
   int Set_Debug_On();
-  // Stops posting reports to the message catalogue. Returns 0.
+  // Stops posting reports to the message catalogue. Returns 0. Reports 1101, and 1036
+  // when debugging was already off.
   int Set_Debug_Off();
   // Creates (or empties) the log file at `path` (not null) and logs every later report to
   // it. Returns 0; -1 when the file cannot be created (logging is then off); -1016 for an
-  // empty path (the previous settings stay).
+  // empty path (the previous settings stay; reports 1029 and stores -1016 in the status).
+  // Reports 1099 on entry. The file is opened and closed again by every report.
   int Set_Log_File(const char* path);
-  // Reports both log paths. Returns 0, -1016 (no log path) or -1017 (no second path).
+  // Reports both log paths (1034). Returns 0, -1016 (no log path; reports 1032) or -1017
+  // (no second path; reports 1033); failures are stored in the status.
   int Get_Log_file();
 
  private:
