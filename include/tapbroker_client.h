@@ -143,6 +143,7 @@ class TAPBROKER_CLIENT_API Client {
   // 4 then reconnect once), 1012 after 34, 35 and 9999 clear flags, 1013 for a number
   // without a meaning of its own, 1003 for a refused argument, and the reports of the
   // command's transfer and of the final Read(int&).
+  int Send(int command, ...);
 
   // Asks the broker for an answer and stores it as an integer (atoi rules: 0 when the
   // text is not a number). Returns 0, -1001 or -1002; on failure `value` is untouched and
