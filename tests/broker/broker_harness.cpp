@@ -1,16 +1,12 @@
 #include "tests/broker/broker_harness.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <stdexcept>
 
 #include "broker/bits.h"
 #include "broker/chain_config.h"
+#include "tests/support/loopback.h"
 
 const std::string kAck("+\0", 2);
 
@@ -45,27 +41,11 @@ std::vector<std::string> RunningBroker::problems() const {
   return lines_;
 }
 
-WireClient::WireClient(std::uint16_t port) {
-  fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-    ::close(fd_);
-    fd_ = -1;
-    return;
-  }
-  const int on = 1;
-  ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-}
+WireClient::WireClient(std::uint16_t port) : fd_(loopback::connectTo(port)) {}
 
 WireClient::~WireClient() { close(); }
 
-void WireClient::close() {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
-}
+void WireClient::close() { loopback::closeSocket(fd_); }
 
 void WireClient::send(const std::string& data) {
   std::size_t done = 0;
@@ -77,27 +57,15 @@ void WireClient::send(const std::string& data) {
 }
 
 std::string WireClient::receive(std::size_t length) {
-  std::string got;
-  while (fd_ >= 0 && got.size() < length) {
-    pollfd want{fd_, POLLIN, 0};
-    if (::poll(&want, 1, 5000) <= 0) break;
-    char chunk[4096];
-    const std::size_t room = std::min(sizeof chunk, length - got.size());
-    const ssize_t n = ::recv(fd_, chunk, room, 0);
-    if (n <= 0) break;
-    got.append(chunk, static_cast<std::size_t>(n));
-  }
-  return got;
+  return loopback::receiveUpTo(fd_, length, 5000);
 }
 
 bool WireClient::closedByBroker(int ms) {
-  for (;;) {
-    pollfd want{fd_, POLLIN, 0};
-    if (::poll(&want, 1, ms) <= 0) return false;
+  while (loopback::readable(fd_, ms)) {
     char chunk[4096];
-    const ssize_t n = ::recv(fd_, chunk, sizeof chunk, 0);
-    if (n <= 0) return true;
+    if (::recv(fd_, chunk, sizeof chunk, 0) <= 0) return true;
   }
+  return false;
 }
 
 std::string WireClient::introduce(const std::string& name) {

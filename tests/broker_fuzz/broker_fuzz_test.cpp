@@ -6,12 +6,8 @@
 //
 // The run is repeatable: TAPBROKER_FUZZ_SEED picks another seed, TAPBROKER_FUZZ_CONNECTIONS
 // another number of connections.
-#include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
@@ -29,6 +25,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/loopback.h"
+
 extern char** environ;
 
 namespace {
@@ -43,20 +41,7 @@ unsigned long setting(const char* name, unsigned long fallback) {
 // One connection to the broker; every wait is bounded.
 class Connection {
  public:
-  explicit Connection(std::uint16_t port) {
-    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-      ::close(fd_);
-      fd_ = -1;
-      return;
-    }
-    int on = 1;
-    ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-  }
+  explicit Connection(std::uint16_t port) : fd_(loopback::connectTo(port)) {}
   ~Connection() { close(false); }
 
   bool open() const { return fd_ >= 0; }
@@ -66,24 +51,11 @@ class Connection {
   void token(const std::string& text) { send(text + '\0'); }
   // Up to `length` bytes, as they come, within `ms`; fewer when the broker stops or ends.
   std::string receive(std::size_t length, int ms) {
-    std::string got;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (fd_ >= 0 && got.size() < length) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          deadline - std::chrono::steady_clock::now());
-      pollfd p{fd_, POLLIN, 0};
-      if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0) break;
-      char chunk[4096];
-      ssize_t n = ::recv(fd_, chunk, std::min(sizeof chunk, length - got.size()), 0);
-      if (n <= 0) break;
-      got.append(chunk, static_cast<std::size_t>(n));
-    }
-    return got;
+    return loopback::receiveUpTo(fd_, length, ms);
   }
   // Whatever the broker sends first, within `ms`.
   std::string reply(int ms) {
-    pollfd p{fd_, POLLIN, 0};
-    if (fd_ < 0 || ::poll(&p, 1, ms) <= 0) return "";
+    if (!loopback::readable(fd_, ms)) return "";
     char chunk[4096];
     ssize_t n = ::recv(fd_, chunk, sizeof chunk, 0);
     return n > 0 ? std::string(chunk, static_cast<std::size_t>(n)) : "";
@@ -97,15 +69,7 @@ class Connection {
     return text;
   }
   // `abortive`: a reset instead of an orderly close.
-  void close(bool abortive) {
-    if (fd_ < 0) return;
-    if (abortive) {
-      linger now{1, 0};
-      ::setsockopt(fd_, SOL_SOCKET, SO_LINGER, &now, sizeof now);
-    }
-    ::close(fd_);
-    fd_ = -1;
-  }
+  void close(bool abortive) { loopback::closeSocket(fd_, abortive); }
 
  private:
   int fd_ = -1;
@@ -123,16 +87,7 @@ class BrokerProcess {
       ::close(log);
       errors_ = path;
     }
-    int probe = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
-    ::close(probe);
-
+    port_ = loopback::freePort();
     const std::string port = std::to_string(port_);
     const char* argv[] = {TAPBROKER_EXE, "--port", port.c_str(), "--idle-exit", "0", nullptr};
     posix_spawn_file_actions_t actions;

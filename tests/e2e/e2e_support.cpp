@@ -1,12 +1,9 @@
 #include "e2e_support.h"
 
-#include <arpa/inet.h>
 #include <dirent.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -16,6 +13,8 @@
 #include <cstdio>
 #include <cstring>
 #include <thread>
+
+#include "tests/support/loopback.h"
 
 extern char** environ;
 
@@ -100,15 +99,9 @@ bool waitForNoBroker(int seconds) {
 }
 
 bool portAnswers() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return false;
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(4001);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  const bool answered =
-      ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
-  ::close(fd);
+  int fd = loopback::connectTo(4001);
+  const bool answered = fd >= 0;
+  loopback::closeSocket(fd);
   return answered;
 }
 

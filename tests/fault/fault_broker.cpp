@@ -1,18 +1,14 @@
 #include "tests/fault/fault_broker.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <poll.h>
-#include <unistd.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <stdexcept>
-#include <thread>
 
 #include "platform/winsock.h"
+#include "tests/support/loopback.h"
 
 namespace fault {
 namespace {
@@ -34,30 +30,14 @@ std::string printable(const std::string& bytes) {
 
 }  // namespace
 
-FaultBroker::FaultBroker() {
-  listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  int on = 1;
-  ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(kPort);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-    if (std::chrono::steady_clock::now() > deadline) {
-      ::close(listener_);
-      throw std::runtime_error("port 4001 stays busy");
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  ::listen(listener_, 16);
+FaultBroker::FaultBroker() : listener_(loopback::listenOn(kPort)) {
   installSocketHooks(this);
 }
 
 FaultBroker::~FaultBroker() {
   installSocketHooks(nullptr);
   finish();
-  ::close(listener_);
+  loopback::closeSocket(listener_);
 }
 
 void FaultBroker::play(const std::vector<Step>& steps, const Outcome& outcome) {
@@ -86,22 +66,12 @@ void FaultBroker::mismatch(const std::string& what) {
 }
 
 void FaultBroker::closeConnection(bool abortive) {
-  if (connection_ < 0) return;
-  if (abortive) {
-    linger now{1, 0};
-    ::setsockopt(connection_, SOL_SOCKET, SO_LINGER, &now, sizeof now);
-  }
-  ::close(connection_);
-  connection_ = -1;
+  loopback::closeSocket(connection_, abortive);
 }
 
 bool FaultBroker::acceptConnection() {
   closeConnection(false);
-  pollfd p{listener_, POLLIN, 0};
-  if (::poll(&p, 1, kWaitMs) <= 0) return false;
-  connection_ = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-  int on = 1;
-  ::setsockopt(connection_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+  connection_ = loopback::acceptWithin(listener_, kWaitMs);
   return connection_ >= 0;
 }
 

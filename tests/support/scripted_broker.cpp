@@ -1,26 +1,16 @@
 #include "tests/support/scripted_broker.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
-#include <stdexcept>
+
+#include "tests/support/loopback.h"
 
 namespace {
 
 constexpr int kPort = 4001;
 constexpr int kStepTimeoutMs = 5000;
-
-// Waits up to `ms` for `fd` to become readable.
-bool readable(int fd, int ms) {
-  pollfd p{fd, POLLIN, 0};
-  return ::poll(&p, 1, ms) > 0;
-}
 
 }  // namespace
 
@@ -40,27 +30,12 @@ std::string visible(const std::string& bytes) {
   return out;
 }
 
-ScriptedBroker::ScriptedBroker() {
-  listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  int on = 1;
-  ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(kPort);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-    if (std::chrono::steady_clock::now() > deadline)
-      throw std::runtime_error("port 4001 stays busy");
-    ::usleep(50 * 1000);
-  }
-  ::listen(listener_, 16);
-}
+ScriptedBroker::ScriptedBroker() : listener_(loopback::listenOn(kPort)) {}
 
 ScriptedBroker::~ScriptedBroker() {
   if (thread_.joinable()) finish();
-  if (connection_ >= 0) ::close(connection_);
-  if (listener_ >= 0) ::close(listener_);
+  loopback::closeSocket(connection_);
+  loopback::closeSocket(listener_);
 }
 
 ScriptedBroker& ScriptedBroker::accept() {
@@ -95,15 +70,9 @@ void ScriptedBroker::fail(const std::string& what) {
 }
 
 bool ScriptedBroker::acceptConnection() {
-  if (connection_ >= 0) ::close(connection_);
-  connection_ = -1;
-  if (!readable(listener_, kStepTimeoutMs)) {
-    fail("no connection came");
-    return false;
-  }
-  connection_ = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-  int on = 1;
-  ::setsockopt(connection_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+  loopback::closeSocket(connection_);
+  connection_ = loopback::acceptWithin(listener_, kStepTimeoutMs);
+  if (connection_ < 0) fail("no connection came");
   return connection_ >= 0;
 }
 
@@ -115,15 +84,8 @@ void ScriptedBroker::play() {
         if (!acceptConnection()) return;
         break;
       case Step::Expect: {
-        std::string got;
-        while (got.size() < step.bytes.size()) {
-          if (!readable(connection_, kStepTimeoutMs)) break;
-          char chunk[4096];
-          std::size_t want = step.bytes.size() - got.size();
-          ssize_t n = ::recv(connection_, chunk, want < sizeof chunk ? want : sizeof chunk, 0);
-          if (n <= 0) break;
-          got.append(chunk, static_cast<std::size_t>(n));
-        }
+        const std::string got =
+            loopback::receiveUpTo(connection_, step.bytes.size(), kStepTimeoutMs);
         received_ += got;
         if (got != step.bytes) {
           fail("expected \"" + visible(step.bytes) + "\", got \"" + visible(got) + "\"");
@@ -139,16 +101,9 @@ void ScriptedBroker::play() {
         ::usleep(static_cast<useconds_t>(step.milliseconds) * 1000);
         break;
       case Step::Close:
-        ::close(connection_);
-        connection_ = -1;
+      case Step::Reset:
+        loopback::closeSocket(connection_, step.kind == Step::Reset);
         break;
-      case Step::Reset: {
-        linger abortive{1, 0};
-        ::setsockopt(connection_, SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
-        ::close(connection_);
-        connection_ = -1;
-        break;
-      }
     }
   }
   // After the script: end our side, so that a client still waiting for an answer sees
@@ -157,7 +112,7 @@ void ScriptedBroker::play() {
   ::shutdown(connection_, SHUT_WR);
   for (;;) {
     bool last = stopping_;
-    if (readable(connection_, last ? 0 : 20)) {
+    if (loopback::readable(connection_, last ? 0 : 20)) {
       char chunk[4096];
       ssize_t n = ::recv(connection_, chunk, sizeof chunk, 0);
       if (n <= 0) break;
@@ -172,10 +127,7 @@ void ScriptedBroker::play() {
 std::string ScriptedBroker::finish() {
   stopping_ = true;
   if (thread_.joinable()) thread_.join();
-  if (connection_ >= 0) {
-    ::close(connection_);
-    connection_ = -1;
-  }
+  loopback::closeSocket(connection_);
   if (failure_.empty() && !extra_.empty())
     fail("unexpected bytes after the script: \"" + visible(extra_) + "\"");
   return failure_;

@@ -1,0 +1,110 @@
+#include "tests/support/loopback.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <stdexcept>
+#include <thread>
+
+namespace loopback {
+namespace {
+
+sockaddr_in addressOf(std::uint16_t port) {
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  return address;
+}
+
+void noDelay(int fd) {
+  const int on = 1;
+  if (fd >= 0) ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+}
+
+}  // namespace
+
+int listenOn(std::uint16_t port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const int on = 1;
+  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  const sockaddr_in address = addressOf(port);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      ::close(fd);
+      throw std::runtime_error("port " + std::to_string(port) + " stays busy");
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  ::listen(fd, 16);
+  return fd;
+}
+
+std::uint16_t localPort(int fd) {
+  sockaddr_in address{};
+  socklen_t length = sizeof address;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  return ntohs(address.sin_port);
+}
+
+std::uint16_t freePort() {
+  int probe = listenOn(0);
+  const std::uint16_t port = localPort(probe);
+  closeSocket(probe);
+  return port;
+}
+
+int acceptWithin(int listener, int ms) {
+  if (!readable(listener, ms)) return -1;
+  const int fd = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+  noDelay(fd);
+  return fd;
+}
+
+int connectTo(std::uint16_t port) {
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const sockaddr_in address = addressOf(port);
+  if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+    closeSocket(fd);
+  noDelay(fd);
+  return fd;
+}
+
+bool readable(int fd, int ms) {
+  pollfd p{fd, POLLIN, 0};
+  return fd >= 0 && ::poll(&p, 1, ms) > 0;
+}
+
+std::string receiveUpTo(int fd, std::size_t length, int ms) {
+  std::string got;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  while (got.size() < length) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0 || !readable(fd, static_cast<int>(left.count()))) break;
+    char chunk[4096];
+    const ssize_t n = ::recv(fd, chunk, std::min(sizeof chunk, length - got.size()), 0);
+    if (n <= 0) break;
+    got.append(chunk, static_cast<std::size_t>(n));
+  }
+  return got;
+}
+
+void closeSocket(int& fd, bool abortive) {
+  if (fd < 0) return;
+  if (abortive) {
+    linger now{1, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &now, sizeof now);
+  }
+  ::close(fd);
+  fd = -1;
+}
+
+}  // namespace loopback

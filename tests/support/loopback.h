@@ -1,0 +1,33 @@
+// The socket chores that every test harness needs on 127.0.0.1, in one place: listening
+// (with patience for a port another test just released), accepting and connecting with
+// Nagle off, and reading with every wait bounded so a broken peer fails a test instead of
+// hanging it. Only calls that the fault table does not intercept are used for listening
+// and accepting, so its fake broker can share them.
+#ifndef TESTS_SUPPORT_LOOPBACK_H
+#define TESTS_SUPPORT_LOOPBACK_H
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace loopback {
+
+// Listens on `port` (0: any free one); retries for 10 s while it is busy. Throws when it
+// stays busy.
+int listenOn(std::uint16_t port);
+std::uint16_t localPort(int fd);
+// A port nothing listens on now, for a process that will bind it itself.
+std::uint16_t freePort();
+// One connection within `ms`, with TCP_NODELAY; -1 when none comes.
+int acceptWithin(int listener, int ms);
+// A connection to `port`, with TCP_NODELAY; -1 when nothing listens.
+int connectTo(std::uint16_t port);
+bool readable(int fd, int ms);
+// Up to `length` bytes as they come, within `ms` in all; fewer when the peer ends.
+std::string receiveUpTo(int fd, std::size_t length, int ms);
+// Closes `fd` (when open) and marks it closed; `abortive` resets instead.
+void closeSocket(int& fd, bool abortive = false);
+
+}  // namespace loopback
+
+#endif  // TESTS_SUPPORT_LOOPBACK_H
