@@ -4,7 +4,6 @@
 
 #include <stdexcept>
 
-#include "broker/bits.h"
 #include "broker/chain_config.h"
 #include "tests/support/loopback.h"
 
@@ -97,20 +96,5 @@ std::string WireClient::answer() {
 std::string bytes(std::initializer_list<int> values) {
   std::string out;
   for (int value : values) out += static_cast<char>(value);
-  return out;
-}
-
-std::string pattern(std::size_t length, unsigned seed) {
-  std::string out(length, '\0');
-  for (std::size_t i = 0; i < length; ++i) {
-    seed = seed * 1103515245u + 12345u;
-    out[i] = static_cast<char>(seed >> 16);
-  }
-  return out;
-}
-
-std::string mirrored(const std::string& data) {
-  std::string out = data;
-  for (char& c : out) c = static_cast<char>(broker::mirrorByte(static_cast<std::uint8_t>(c)));
   return out;
 }

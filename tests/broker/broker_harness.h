@@ -65,7 +65,5 @@ class WireClient {
 extern const std::string kAck;  // "+" and NUL
 
 std::string bytes(std::initializer_list<int> values);
-std::string pattern(std::size_t length, unsigned seed);
-std::string mirrored(const std::string& data);
 
 #endif  // TESTS_BROKER_BROKER_HARNESS_H
