@@ -19,67 +19,33 @@
 #include "msgcore/msgcore_internal.h"
 #include "tests/fault/fault_broker.h"
 #include "tests/fault/operations.h"
+#include "tests/support/scratch.h"
 
 namespace fault {
 namespace {
 
-// A directory of the test's own, removed with what it holds.
-class Scratch {
- public:
-  Scratch() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "fault-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
-  }
-  ~Scratch() {
-    std::error_code ignored;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
-  }
-  std::string file(const std::string& name) const { return path_ + "/" + name; }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
-
 // The library's own catalogue with every text replaced by "@@<id>" and the entry's
 // placeholders, so that the log is a list of report identifiers while every argument is
 // still expanded as the real texts would expand it.
-class IdentifyingCatalogue {
- public:
-  IdentifyingCatalogue() {
-    std::istringstream in(msgcore::kBuiltinCatalogue);
-    std::ofstream out(scratch_.file("tapbrokerclient.msg"), std::ios::binary);
-    for (std::string line; std::getline(in, line);) {
-      std::size_t tab = line.find('\t');
-      if (line.empty() || line[0] == '#' || tab == std::string::npos) continue;
-      std::string id = line.substr(0, tab);
-      out << id << "\t@@" << id;
-      for (std::size_t at = line.find("$$", tab);
-           at != std::string::npos && at + 2 < line.size(); at = line.find("$$", at + 1)) {
-        if (line[at + 2] == 's' || line[at + 2] == 'd') {
-          out << " $$" << line[at + 2];
-          at += 2;
-        }
+std::string identifyingCatalogue() {
+  std::istringstream in(msgcore::kBuiltinCatalogue);
+  std::ostringstream out;
+  for (std::string line; std::getline(in, line);) {
+    std::size_t tab = line.find('\t');
+    if (line.empty() || line[0] == '#' || tab == std::string::npos) continue;
+    std::string id = line.substr(0, tab);
+    out << id << "\t@@" << id;
+    for (std::size_t at = line.find("$$", tab); at != std::string::npos && at + 2 < line.size();
+         at = line.find("$$", at + 1)) {
+      if (line[at + 2] == 's' || line[at + 2] == 'd') {
+        out << " $$" << line[at + 2];
+        at += 2;
       }
-      out << '\n';
     }
-    out.close();
-    const char* saved = std::getenv("MSGCORE_PATH");
-    hadSaved_ = saved != nullptr;
-    if (hadSaved_) saved_ = saved;
-    ::setenv("MSGCORE_PATH", scratch_.path().c_str(), 1);
-    msgcore::reloadCatalogues();
+    out << '\n';
   }
-  ~IdentifyingCatalogue() {
-    hadSaved_ ? ::setenv("MSGCORE_PATH", saved_.c_str(), 1) : ::unsetenv("MSGCORE_PATH");
-    msgcore::reloadCatalogues();
-  }
-
- private:
-  Scratch scratch_;
-  std::string saved_;
-  bool hadSaved_ = false;
-};
+  return out.str();
+}
 
 // Aborts the whole test program, naming the row, should a row never come back: a client
 // call that waits for ever is exactly the fault this table looks for.
@@ -217,7 +183,7 @@ std::string describe(const Observation& o, const std::vector<std::string>& repor
 
 class FaultTable : public ::testing::TestWithParam<std::size_t> {
  protected:
-  static void SetUpTestSuite() { catalogue_ = new IdentifyingCatalogue; }
+  static void SetUpTestSuite() { catalogue_ = new CatalogueOverride(identifyingCatalogue()); }
   static void TearDownTestSuite() {
     delete catalogue_;
     catalogue_ = nullptr;
@@ -255,12 +221,12 @@ class FaultTable : public ::testing::TestWithParam<std::size_t> {
     return "";
   }
 
-  static IdentifyingCatalogue* catalogue_;
-  Scratch scratch_;
+  static CatalogueOverride* catalogue_;
+  TempDir scratch_;
   FaultBroker broker_;
 };
 
-IdentifyingCatalogue* FaultTable::catalogue_ = nullptr;
+CatalogueOverride* FaultTable::catalogue_ = nullptr;
 
 TEST_P(FaultTable, EveryStepFailsInEveryWay) {
   const Operation& operation = operations()[GetParam()];

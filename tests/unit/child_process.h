@@ -9,42 +9,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdlib>
-#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "platform/process.h"
+#include "tests/support/scratch.h"
 
 extern char** environ;
-
-class TempDir {
- public:
-  TempDir() {
-    char pattern[] = "/tmp/tapbroker-test-XXXXXX";
-    char* made = ::mkdtemp(pattern);
-    path_ = made ? made : "";
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-
-  const std::string& path() const { return path_; }
-  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-  // Copies the executable `from` into this directory as `name`; returns its path.
-  std::string install(const std::string& from, const std::string& name) const {
-    std::string to = *this / name;
-    std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing);
-    std::filesystem::permissions(to, std::filesystem::perms::owner_all);
-    return to;
-  }
-
- private:
-  std::string path_;
-};
 
 class ChildProcess {
  public:
