@@ -18,7 +18,8 @@ class Conversation : public ::testing::Test {
     ASSERT_EQ(client.introduce(), kAck);
   }
   // The command and its tokens: each but the last acknowledged, the last answered `last`.
-  void sendCommand(int command, const std::vector<std::string>& tokens, const std::string& last) {
+  void sendCommand(int command, const std::vector<std::string>& tokens,
+                   const std::string& last) {
     ASSERT_EQ(client.command(command), kAck);
     for (std::size_t i = 0; i < tokens.size(); ++i)
       ASSERT_EQ(client.strict(tokens[i]), i + 1 < tokens.size() ? kAck : last) << tokens[i];

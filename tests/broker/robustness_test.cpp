@@ -4,7 +4,6 @@
 // and dropped transfers are the fuzzing client's business (tests/broker_fuzz).
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 
 #include <chrono>
@@ -12,8 +11,7 @@
 
 #include "tests/broker/broker_harness.h"
 #include "tests/support/loopback.h"
-
-extern char** environ;
+#include "tests/support/processes.h"
 
 namespace {
 
@@ -61,19 +59,12 @@ TEST(Robustness, ConnectionsBeyondTheCapAreClosedAtOnce) {
 
 TEST(BrokerExecutable, ServesOnTheGivenPortAndExitsWhenIdle) {
   const std::uint16_t port = loopback::freePort();
-  const std::string portText = std::to_string(port);
   // No --idle-exit: the limit comes from the environment, as for a broker that the library
   // starts without a command line.
-  const char* argv[] = {TAPBROKER_EXE, "--port", portText.c_str(), nullptr};
-  std::vector<char*> environment;
-  for (char** variable = environ; *variable; ++variable) environment.push_back(*variable);
-  std::string idle = "TAPBROKER_IDLE_EXIT=1";
-  environment.push_back(idle.data());
-  environment.push_back(nullptr);
-  pid_t pid = 0;
-  ASSERT_EQ(::posix_spawn(&pid, TAPBROKER_EXE, nullptr, nullptr, const_cast<char**>(argv),
-                          environment.data()),
-            0);
+  processes::Launch launch{{"--port", std::to_string(port)}};
+  launch.environment = {"TAPBROKER_IDLE_EXIT=1"};
+  const pid_t pid = processes::spawn(TAPBROKER_EXE, launch);
+  ASSERT_GT(pid, 0);
   std::unique_ptr<WireClient> client;
   for (int attempt = 0; attempt < 100; ++attempt) {
     client = std::make_unique<WireClient>(port);

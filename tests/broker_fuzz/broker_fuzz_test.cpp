@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "tests/support/loopback.h"
+#include "tests/support/processes.h"
 
 extern char** environ;
 
@@ -88,23 +89,12 @@ class BrokerProcess {
       errors_ = path;
     }
     port_ = loopback::freePort();
-    const std::string port = std::to_string(port_);
-    const char* argv[] = {TAPBROKER_EXE, "--port", port.c_str(), "--idle-exit", "0", nullptr};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    if (!errors_.empty())
-      posix_spawn_file_actions_addopen(&actions, 2, errors_.c_str(), O_WRONLY | O_TRUNC, 0);
-    if (::posix_spawn(&pid_, TAPBROKER_EXE, &actions, nullptr, const_cast<char**>(argv),
-                      environ) != 0)
-      pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
+    processes::Launch launch{{"--port", std::to_string(port_), "--idle-exit", "0"}};
+    launch.errorFile = errors_;
+    pid_ = processes::spawn(TAPBROKER_EXE, launch);
   }
   ~BrokerProcess() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, nullptr, 0);
-    }
+    if (pid_ > 0) processes::stop(pid_);
     if (!errors_.empty()) ::unlink(errors_.c_str());
   }
 

@@ -81,11 +81,11 @@ TEST_F(QuietMachine, ConnectStartsTheBrokerFromTheBinaryDirectory) {
   char name[] = "e2e-autostart";
   Client client(name);
   ASSERT_EQ(client.Connect(nullptr, nullptr, nullptr), 0);
-  const std::vector<pid_t> started = brokerProcesses(binaryDirectory());
+  const std::vector<pid_t> started = processes::brokers(binaryDirectory());
   EXPECT_EQ(started.size(), 1u);
   EXPECT_EQ(client.Send(30), 1);
   EXPECT_EQ(client.Disconnect(), 0);
-  for (pid_t pid : started) EXPECT_TRUE(stopProcess(pid));
+  for (pid_t pid : started) EXPECT_TRUE(processes::stop(pid));
 }
 
 TEST_F(QuietMachine, ConnectFailsWhenThereIsNoBrokerToStart) {
@@ -96,7 +96,7 @@ TEST_F(QuietMachine, ConnectFailsWhenThereIsNoBrokerToStart) {
   Client client(name);
   EXPECT_EQ(client.Connect(nullptr, nullptr, empty.c_str()), -1005);
   EXPECT_EQ(client.GetClientStatus(), -1005);
-  EXPECT_TRUE(brokerProcesses().empty());
+  EXPECT_TRUE(processes::brokers().empty());
   std::filesystem::remove_all(empty);
 }
 

@@ -12,9 +12,11 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <thread>
 
 #include "tests/support/loopback.h"
+#include "tests/support/processes.h"
 
 extern char** environ;
 
@@ -23,75 +25,17 @@ namespace {
 
 using namespace std::chrono_literals;
 
-std::string executableOf(const std::string& pid) {
-  char target[PATH_MAX];
-  const std::string link = "/proc/" + pid + "/exe";
-  const ssize_t length = ::readlink(link.c_str(), target, sizeof target - 1);
-  return length > 0 ? std::string(target, static_cast<std::size_t>(length)) : std::string();
-}
-
-// Starts `path` with `arguments`, its stdout to `outFd` (or /dev/null when -1) and its
-// stderr to /dev/null. Returns the pid, 0 on failure.
-pid_t spawn(const std::string& path, const std::vector<std::string>& arguments, int outFd) {
-  std::vector<char*> argv{const_cast<char*>(path.c_str())};
-  for (const std::string& argument : arguments)
-    argv.push_back(const_cast<char*>(argument.c_str()));
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  if (outFd >= 0) {
-    posix_spawn_file_actions_adddup2(&actions, outFd, STDOUT_FILENO);
-  } else {
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-  }
-  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-  pid_t pid = 0;
-  if (::posix_spawn(&pid, path.c_str(), &actions, nullptr, argv.data(), environ) != 0) pid = 0;
-  posix_spawn_file_actions_destroy(&actions);
-  return pid;
-}
-
 bool exited(pid_t pid, int& status) { return ::waitpid(pid, &status, WNOHANG) == pid; }
-
-// Gone, or a zombie that is not ours to reap: either way it serves nothing any more.
-bool finished(pid_t pid) {
-  std::FILE* stat = std::fopen(("/proc/" + std::to_string(pid) + "/stat").c_str(), "r");
-  if (stat == nullptr) return true;
-  char line[512] = {};
-  const bool read = std::fgets(line, sizeof line, stat) != nullptr;
-  std::fclose(stat);
-  const char* close = read ? std::strrchr(line, ')') : nullptr;
-  return close == nullptr || close[1] == '\0' || close[2] == 'Z' || close[2] == 'X';
-}
 
 }  // namespace
 
 std::string binaryDirectory() {
-  const std::string self = executableOf("self");
-  return self.substr(0, self.rfind('/'));
-}
-
-std::vector<pid_t> brokerProcesses(const std::string& directory) {
-  std::vector<pid_t> found;
-  DIR* proc = ::opendir("/proc");
-  if (proc == nullptr) return found;
-  while (dirent* entry = ::readdir(proc)) {
-    const std::string pid = entry->d_name;
-    if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos) continue;
-    const std::string path = executableOf(pid);
-    const std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos || path.substr(slash + 1) != "tapbroker.exe") continue;
-    if (!directory.empty() && path.substr(0, slash) != directory) continue;
-    found.push_back(static_cast<pid_t>(std::stol(pid)));
-  }
-  ::closedir(proc);
-  return found;
+  return std::filesystem::read_symlink("/proc/self/exe").parent_path().string();
 }
 
 bool waitForNoBroker(int seconds) {
   const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-  while (!brokerProcesses().empty()) {
+  while (!processes::brokers().empty()) {
     if (std::chrono::steady_clock::now() >= until) return false;
     std::this_thread::sleep_for(250ms);
   }
@@ -103,22 +47,6 @@ bool portAnswers() {
   const bool answered = fd >= 0;
   loopback::closeSocket(fd);
   return answered;
-}
-
-bool stopProcess(pid_t pid) {
-  if (pid <= 0) return true;
-  ::kill(pid, SIGTERM);
-  for (int i = 0; i < 100; ++i) {
-    int status = 0;
-    // Our child is reaped here; a process started by the library is reaped by others.
-    if (exited(pid, status)) return true;
-    if (finished(pid)) return true;
-    std::this_thread::sleep_for(50ms);
-  }
-  ::kill(pid, SIGKILL);
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  return false;
 }
 
 pid_t listeningBroker(const std::string& directory) {
@@ -138,7 +66,7 @@ pid_t listeningBroker(const std::string& directory) {
   }
   std::fclose(table);
   if (inode.empty()) return 0;
-  for (pid_t pid : brokerProcesses(directory)) {
+  for (pid_t pid : processes::brokers(directory)) {
     const std::string fds = "/proc/" + std::to_string(pid) + "/fd";
     DIR* dir = ::opendir(fds.c_str());
     if (dir == nullptr) continue;
@@ -163,7 +91,7 @@ BrokerProcess::BrokerProcess() {
     pid_ = listeningBroker(binaryDirectory());
     if (pid_ != 0) return;
     // The idle limit stops it even if this test never gets to.
-    const pid_t pid = spawn(path, {"--idle-exit", "60"}, -1);
+    const pid_t pid = processes::spawn(path, {{"--idle-exit", "60"}});
     if (pid == 0) return;
     for (int wait = 0; wait < 100; ++wait) {
       int status = 0;
@@ -177,21 +105,22 @@ BrokerProcess::BrokerProcess() {
       std::this_thread::sleep_for(20ms);
     }
     if (pid_ == 0) {
-      stopProcess(pid);
+      processes::stop(pid);
       std::this_thread::sleep_for(250ms);
     }
   }
 }
 
 BrokerProcess::~BrokerProcess() {
-  if (started_) stopProcess(pid_);
+  if (started_) processes::stop(pid_);
 }
 
 int runProgram(const std::string& program, const std::vector<std::string>& arguments,
                std::string& output) {
   int pipeFds[2];
   if (::pipe2(pipeFds, O_CLOEXEC) != 0) return -1;
-  const pid_t pid = spawn(binaryDirectory() + "/" + program, arguments, pipeFds[1]);
+  const pid_t pid =
+      processes::spawn(binaryDirectory() + "/" + program, {arguments, pipeFds[1]});
   ::close(pipeFds[1]);
   char buffer[4096];
   ssize_t got;

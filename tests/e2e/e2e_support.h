@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "tapbroker_client.h"
+#include "tests/support/processes.h"
 
 namespace e2e {
 
@@ -19,18 +20,11 @@ namespace e2e {
 // tapclient.
 std::string binaryDirectory();
 
-// Processes whose executable is named tapbroker.exe; only those started from `directory`
-// when it is given.
-std::vector<pid_t> brokerProcesses(const std::string& directory = {});
 // Waits up to `seconds` for no tapbroker.exe to run anywhere (other programs' tests start
 // them too; the library starts none while one runs). True when none runs.
 bool waitForNoBroker(int seconds);
 // Whether something accepts connections on 127.0.0.1:4001.
 bool portAnswers();
-// Sends SIGTERM to `pid` and waits up to five seconds for it to go (reaping it when it is
-// our child). True when it is gone.
-bool stopProcess(pid_t pid);
-
 // The tapbroker.exe from `directory` that listens on 127.0.0.1:4001; 0 when none does.
 pid_t listeningBroker(const std::string& directory);
 

@@ -30,9 +30,7 @@ std::string printable(const std::string& bytes) {
 
 }  // namespace
 
-FaultBroker::FaultBroker() : listener_(loopback::listenOn(kPort)) {
-  installSocketHooks(this);
-}
+FaultBroker::FaultBroker() : listener_(loopback::listenOn(kPort)) { installSocketHooks(this); }
 
 FaultBroker::~FaultBroker() {
   installSocketHooks(nullptr);

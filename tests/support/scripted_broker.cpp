@@ -63,7 +63,9 @@ ScriptedBroker& ScriptedBroker::reset() {
   return *this;
 }
 
-void ScriptedBroker::run() { thread_ = std::thread([this] { play(); }); }
+void ScriptedBroker::run() {
+  thread_ = std::thread([this] { play(); });
+}
 
 void ScriptedBroker::fail(const std::string& what) {
   if (failure_.empty()) failure_ = what;

@@ -5,7 +5,6 @@
 #define TESTS_UNIT_CHILD_PROCESS_H
 
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,20 +12,14 @@
 #include <vector>
 
 #include "platform/process.h"
+#include "tests/support/processes.h"
 #include "tests/support/scratch.h"
-
-extern char** environ;
 
 class ChildProcess {
  public:
   // Starts `path` with `args`; pid() is 0 when it could not be started.
-  ChildProcess(const std::string& path, const std::vector<std::string>& args) {
-    std::vector<char*> argv{const_cast<char*>(path.c_str())};
-    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-    if (::posix_spawn(&pid_, path.c_str(), nullptr, nullptr, argv.data(), environ) != 0)
-      pid_ = 0;
-  }
+  ChildProcess(const std::string& path, const std::vector<std::string>& args)
+      : pid_(processes::spawn(path, {args})) {}
   ~ChildProcess() {
     if (pid_ > 0) {
       ::kill(pid_, SIGKILL);

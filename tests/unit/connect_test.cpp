@@ -18,6 +18,7 @@
 #include "platform/process.h"
 #include "platform/winsock.h"
 #include "tapbroker_client.h"
+#include "tests/support/processes.h"
 #include "tests/support/scripted_broker.h"
 #include "tests/unit/child_process.h"
 #include "tests/unit/diag_support.h"
@@ -45,30 +46,12 @@ std::string helperProgram() {
       .string();
 }
 
-std::vector<pid_t> runningBrokers() {
-  std::vector<pid_t> found;
-  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-    pid_t id = std::atoi(entry.path().filename().c_str());
-    if (id > 0 && executableName(id) == "tapbroker.exe") found.push_back(id);
-  }
-  return found;
-}
-
 // Waits a while for the brokers started from `directory` to end by themselves, then ends
 // those that remain; brokers run from anywhere else are left alone.
 void endBrokersStartedFrom(const std::string& directory) {
-  auto started = [&] {
-    std::vector<pid_t> ours;
-    for (pid_t id : runningBrokers()) {
-      std::error_code error;
-      auto path = std::filesystem::read_symlink("/proc/" + std::to_string(id) + "/exe", error);
-      if (!error && path.parent_path() == directory) ours.push_back(id);
-    }
-    return ours;
-  };
-  for (int i = 0; i < 300 && !started().empty(); ++i)
+  for (int i = 0; i < 300 && !processes::brokers(directory).empty(); ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  for (pid_t id : started()) ::kill(id, SIGKILL);
+  for (pid_t id : processes::brokers(directory)) ::kill(id, SIGKILL);
 }
 
 // Moves this process into a network namespace of its own with the loopback interface up,
@@ -132,7 +115,7 @@ class ConnectTest : public ::testing::Test {
   // Nothing may listen on the broker's port, and no broker may run, for the paths where
   // Connect searches for and starts one.
   void requireNoBroker() {
-    if (!runningBrokers().empty()) GTEST_SKIP() << "a tapbroker.exe runs on this machine";
+    if (!processes::brokers().empty()) GTEST_SKIP() << "a tapbroker.exe runs on this machine";
   }
 
   diag_test::CatalogueOverride catalogue{kIdCatalogue};
@@ -251,15 +234,11 @@ TEST_F(ConnectTest, MissingInstallationIsReportedOnTheConsole) {
   // An application whose binary directory is gone, given an installation directory that
   // does not exist either.
   std::string outputFile = scratch / "stdout";
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, outputFile.c_str(), O_WRONLY | O_CREAT, 0600);
-  std::string program = helperProgram(), mode = "installed-in";
-  std::string binary = scratch / "gone", install = scratch / "missing";
-  char* argv[] = {program.data(), mode.data(), binary.data(), install.data(), nullptr};
-  pid_t pid = 0;
-  ASSERT_EQ(::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, environ), 0);
-  posix_spawn_file_actions_destroy(&actions);
+  const int output = ::open(outputFile.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+  const pid_t pid = processes::spawn(
+      helperProgram(), {{"installed-in", scratch / "gone", scratch / "missing"}, output});
+  ::close(output);
+  ASSERT_GT(pid, 0);
   int status = 0;
   ::waitpid(pid, &status, 0);
 

@@ -17,26 +17,16 @@
 
 #include "platform/process.h"
 #include "platform/winsock.h"
+#include "tests/support/loopback.h"
 #include "tests/unit/child_process.h"
 
 namespace {
 
 // A listener on an ephemeral loopback port, so that these tests leave port 4001 alone.
 struct Listener {
-  Listener() {
-    fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), size);
-    ::listen(fd, 4);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-    port = address.sin_port;
-  }
-  ~Listener() { ::close(fd); }
-  int fd;
-  std::uint16_t port;  // network byte order
+  ~Listener() { loopback::closeSocket(fd); }
+  int fd = loopback::listenOn(0);
+  std::uint16_t port = htons(loopback::localPort(fd));  // network byte order
 };
 
 win::SOCKET connectTo(const Listener& listener) {

@@ -1,0 +1,34 @@
+// Starting and stopping the programs that tests run, and finding brokers among the
+// processes of this machine.
+#ifndef TESTS_SUPPORT_PROCESSES_H
+#define TESTS_SUPPORT_PROCESSES_H
+
+#include <sys/types.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace processes {
+
+struct Launch {
+  Launch(std::vector<std::string> arguments = {}, int outFd = -1)
+      : arguments(std::move(arguments)), outFd(outFd) {}
+  std::vector<std::string> arguments;
+  int outFd;                             // standard output; /dev/null when -1
+  std::string errorFile;                 // standard error; /dev/null when empty
+  std::vector<std::string> environment;  // added to ours, NAME=value
+};
+
+// Starts `path` with standard input on /dev/null; its pid, 0 when it could not start.
+pid_t spawn(const std::string& path, const Launch& launch = {});
+// Processes whose executable is named tapbroker.exe; only those started from `directory`
+// when it is given.
+std::vector<pid_t> brokers(const std::string& directory = {});
+// Sends SIGTERM and waits up to five seconds for `pid` to go (reaping it when it is our
+// child), then kills it. True when it went by itself.
+bool stop(pid_t pid);
+
+}  // namespace processes
+
+#endif  // TESTS_SUPPORT_PROCESSES_H
