@@ -1,8 +1,6 @@
 // The conversation's life against a real broker: Connect starting tapbroker.exe itself, or
 // failing clearly when there is none to start; two clients at once; a broker that keeps
 // serving a client while another connection sends it garbage.
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -12,6 +10,7 @@
 #include <string_view>
 
 #include "e2e_support.h"
+#include "tests/support/loopback.h"
 
 namespace e2e {
 namespace {
@@ -23,43 +22,24 @@ constexpr int kQuietWaitSeconds = 10;
 // A raw TCP connection to the broker, for bytes no Client would send.
 class RawConnection {
  public:
-  RawConnection() {
-    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(4001);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    connected_ =
-        ::connect(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
-    timeval limit{5, 0};
-    ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-  }
-  ~RawConnection() { ::close(fd_); }
-  bool connected() const { return connected_; }
+  ~RawConnection() { loopback::closeSocket(fd_); }
+  bool connected() const { return fd_ >= 0; }
   void send(const std::string& bytes) {
     ASSERT_EQ(::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL),
               static_cast<ssize_t>(bytes.size()));
   }
-  // Everything until the broker stops sending for good or for five seconds; `closed` tells
-  // whether it closed the connection.
+  // Up to `atMost` bytes, within five seconds; `closed` tells whether the broker closed
+  // the connection.
   std::string receive(std::size_t atMost, bool& closed) {
-    std::string bytes;
-    char buffer[256];
-    closed = false;
-    while (bytes.size() < atMost) {
-      const ssize_t got = ::recv(fd_, buffer, sizeof buffer, 0);
-      if (got <= 0) {
-        closed = got == 0;
-        break;
-      }
-      bytes.append(buffer, static_cast<std::size_t>(got));
-    }
+    const std::string bytes = loopback::receiveUpTo(fd_, atMost, 5000);
+    char next;
+    closed = bytes.size() < atMost && loopback::readable(fd_, 0) &&
+             ::recv(fd_, &next, 1, MSG_PEEK) == 0;
     return bytes;
   }
 
  private:
-  int fd_ = -1;
-  bool connected_ = false;
+  int fd_ = loopback::connectTo(4001);
 };
 
 // NUL-terminated tokens, as the conversation carries them.
