@@ -136,6 +136,7 @@ TEST_F(SendTest, FlagsFollowTheBrokersGrantsAndClears) {
 
 TEST_F(SendTest, Command4SendsItsTenValuesAndEndsWithTheGrant) {
   scriptCommand4("0");
+  scriptCommand4("x");  // not a number: refused as "0" is
   scriptCommand4("1", {"9", "8", "0", "1", "0", "0", "0", "1", "0", "0"});
   broker.expectToken("4").answer("r").expectToken("").answer("r").expectToken("").answer("r");
   for (int value = -1; value > -11; --value)
@@ -143,6 +144,7 @@ TEST_F(SendTest, Command4SendsItsTenValuesAndEndsWithTheGrant) {
   broker.request("1");
   start();
 
+  EXPECT_EQ(client.Send(4, "u", "p", 0), -1);
   EXPECT_EQ(client.Send(4, "u", "p", 0), -1);
   EXPECT_EQ(client.Send(4, "u", "p", 2, 9, 8), 0);
   EXPECT_EQ(client.Send(4, nullptr, "", 10, -1, -2, -3, -4, -5, -6, -7, -8, -9, -10), 0);

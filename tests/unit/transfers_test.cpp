@@ -1,5 +1,5 @@
 // The generic transfers, called directly on a connected socket: what they leave of the
-// caller's argument position, and the flag query's answers.
+// caller's argument position. The flag query's answers are Send's (send_test.cpp).
 #include "protocol/transfers.h"
 
 #include <cstdarg>
@@ -32,28 +32,6 @@ TEST_F(TransferTest, ATransferNeverMovesTheCallersPosition) {
 
   EXPECT_EQ(intsTwice(context, socket(), 2, -1, 0), 0);
   EXPECT_EQ(broker.finish(), "");
-}
-
-TEST_F(TransferTest, FlagQueryTakesTheBrokersNumber) {
-  const struct {
-    const char* answer;
-    int result;
-    int flag;
-  } cases[] = {{"1", 0, 1}, {"0", -1, 0}, {"7", 7, 0}, {"x", -1, 0}};
-  for (const auto& c : cases) broker.request(c.answer);
-  start();
-
-  std::uint64_t s = socket();
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.answer);
-    int flag = 5;
-    EXPECT_EQ(sendFlagQuery(context, s, flag), c.result);
-    EXPECT_EQ(flag, c.flag);
-  }
-  int flag = 5;  // the broker has ended its side: no answer, no change
-  EXPECT_EQ(sendFlagQuery(context, s, flag), -1002);
-  EXPECT_EQ(flag, 5);
-  broker.finish();
 }
 
 }  // namespace
