@@ -74,34 +74,6 @@ void isolateNetwork() {
   (void)done;
 }
 
-// Standard output of this process, collected into a file while it lives.
-class CapturedOutput {
- public:
-  explicit CapturedOutput(const std::string& file) : file_(file) {
-    std::fflush(stdout);
-    saved_ = ::dup(1);
-    int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    ::dup2(fd, 1);
-    ::close(fd);
-  }
-  ~CapturedOutput() { text(); }
-  std::string text() {
-    if (saved_ >= 0) {
-      std::fflush(stdout);
-      ::dup2(saved_, 1);
-      ::close(saved_);
-      saved_ = -1;
-    }
-    std::stringstream content;
-    content << std::ifstream(file_).rdbuf();
-    return content.str();
-  }
-
- private:
-  std::string file_;
-  int saved_ = -1;
-};
-
 class ConnectTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() { isolateNetwork(); }
@@ -215,12 +187,9 @@ TEST_F(ConnectTest, StartsTheBrokerFromTheInstallDirectory) {
 TEST_F(ConnectTest, BrokerThatCannotStartLeavesTheClientUnconnected) {
   requireNoBroker();
   TempDir installDir;  // exists, but holds no tapbroker.exe
-  std::string console;
-  {
-    CapturedOutput output(scratch / "stdout");
-    EXPECT_EQ(client.Connect(nullptr, nullptr, installDir.path().c_str()), -1005);
-    console = output.text();
-  }
+  ::testing::internal::CaptureStdout();
+  EXPECT_EQ(client.Connect(nullptr, nullptr, installDir.path().c_str()), -1005);
+  const std::string console = ::testing::internal::GetCapturedStdout();
   EXPECT_EQ(client.GetClientStatus(), -1005);
   EXPECT_EQ(client.GetClientSocket(), 0);
   EXPECT_EQ(console, "Norvane Server: TapBroker process not successfully launched:\n" +
