@@ -40,33 +40,6 @@ std::vector<std::string> RunningBroker::problems() const {
   return lines_;
 }
 
-WireClient::WireClient(std::uint16_t port) : fd_(loopback::connectTo(port)) {}
-
-WireClient::~WireClient() { close(); }
-
-void WireClient::close() { loopback::closeSocket(fd_); }
-
-void WireClient::send(const std::string& data) {
-  std::size_t done = 0;
-  while (fd_ >= 0 && done < data.size()) {
-    const ssize_t sent = ::send(fd_, data.data() + done, data.size() - done, MSG_NOSIGNAL);
-    if (sent <= 0) return;
-    done += static_cast<std::size_t>(sent);
-  }
-}
-
-std::string WireClient::receive(std::size_t length) {
-  return loopback::receiveUpTo(fd_, length, 5000);
-}
-
-bool WireClient::closedByBroker(int ms) {
-  while (loopback::readable(fd_, ms)) {
-    char chunk[4096];
-    if (::recv(fd_, chunk, sizeof chunk, 0) <= 0) return true;
-  }
-  return false;
-}
-
 std::string WireClient::introduce(const std::string& name) {
   token(name);
   return receive(2);

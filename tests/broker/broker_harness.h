@@ -13,6 +13,7 @@
 
 #include "broker/server.h"
 #include "broker/trace.h"
+#include "tests/support/loopback.h"
 
 // A broker in this process, listening on a free port; stopped when destroyed.
 class RunningBroker {
@@ -34,21 +35,11 @@ class RunningBroker {
   std::thread thread_;
 };
 
-class WireClient {
+class WireClient : public loopback::Connection {
  public:
-  explicit WireClient(std::uint16_t port);
-  ~WireClient();
-  WireClient(const WireClient&) = delete;
-  WireClient& operator=(const WireClient&) = delete;
-
-  bool connected() const { return fd_ >= 0; }
-  void send(const std::string& bytes);
-  void token(const std::string& text) { send(text + '\0'); }
-  // Exactly `length` bytes, or fewer when the connection ends or nothing comes for 5 s.
-  std::string receive(std::size_t length);
-  // True when the broker closes the connection within `ms` (any bytes before are dropped).
-  bool closedByBroker(int ms = 5000);
-  void close();
+  using Connection::Connection;
+  std::string receive(std::size_t length) { return Connection::receive(length); }
+  bool closedByBroker() { return closedByPeer(); }
 
   // The conversation's steps: each returns what the broker answered.
   std::string introduce(const std::string& name = "test client");
@@ -57,9 +48,6 @@ class WireClient {
   std::string strict(int value) { return strict(std::to_string(value)); }
   std::string answer();  // the request token and a text up to its NUL
   int answerInt() { return std::stoi(answer()); }
-
- private:
-  int fd_ = -1;
 };
 
 extern const std::string kAck;  // "+" and NUL

@@ -40,27 +40,10 @@ unsigned long setting(const char* name, unsigned long fallback) {
 }
 
 // One connection to the broker; every wait is bounded.
-class Connection {
+class Connection : public loopback::Connection {
  public:
-  explicit Connection(std::uint16_t port) : fd_(loopback::connectTo(port)) {}
-  ~Connection() { close(false); }
-
-  bool open() const { return fd_ >= 0; }
-  void send(const std::string& bytes) {
-    if (fd_ >= 0) ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-  }
-  void token(const std::string& text) { send(text + '\0'); }
-  // Up to `length` bytes, as they come, within `ms`; fewer when the broker stops or ends.
-  std::string receive(std::size_t length, int ms) {
-    return loopback::receiveUpTo(fd_, length, ms);
-  }
-  // Whatever the broker sends first, within `ms`.
-  std::string reply(int ms) {
-    if (!loopback::readable(fd_, ms)) return "";
-    char chunk[4096];
-    ssize_t n = ::recv(fd_, chunk, sizeof chunk, 0);
-    return n > 0 ? std::string(chunk, static_cast<std::size_t>(n)) : "";
-  }
+  using loopback::Connection::Connection;
+  bool open() const { return connected(); }
   // A text answer up to its NUL.
   std::string answer(int ms) {
     token("+");
@@ -69,11 +52,6 @@ class Connection {
       text += byte;
     return text;
   }
-  // `abortive`: a reset instead of an orderly close.
-  void close(bool abortive) { loopback::closeSocket(fd_, abortive); }
-
- private:
-  int fd_ = -1;
 };
 
 // The broker executable on a free port, stopped and reaped by the destructor. What it

@@ -20,26 +20,16 @@ namespace {
 constexpr int kQuietWaitSeconds = 10;
 
 // A raw TCP connection to the broker, for bytes no Client would send.
-class RawConnection {
+class RawConnection : public loopback::Connection {
  public:
-  ~RawConnection() { loopback::closeSocket(fd_); }
-  bool connected() const { return fd_ >= 0; }
-  void send(const std::string& bytes) {
-    ASSERT_EQ(::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL),
-              static_cast<ssize_t>(bytes.size()));
-  }
+  RawConnection() : Connection(4001) {}
   // Up to `atMost` bytes, within five seconds; `closed` tells whether the broker closed
   // the connection.
   std::string receive(std::size_t atMost, bool& closed) {
-    const std::string bytes = loopback::receiveUpTo(fd_, atMost, 5000);
-    char next;
-    closed = bytes.size() < atMost && loopback::readable(fd_, 0) &&
-             ::recv(fd_, &next, 1, MSG_PEEK) == 0;
+    const std::string bytes = Connection::receive(atMost);
+    closed = bytes.size() < atMost && closedByPeer(0);
     return bytes;
   }
-
- private:
-  int fd_ = loopback::connectTo(4001);
 };
 
 // NUL-terminated tokens, as the conversation carries them.

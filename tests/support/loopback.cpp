@@ -107,4 +107,28 @@ void closeSocket(int& fd, bool abortive) {
   fd = -1;
 }
 
+void Connection::send(const std::string& bytes) {
+  std::size_t done = 0;
+  while (fd_ >= 0 && done < bytes.size()) {
+    const ssize_t sent = ::send(fd_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+    if (sent <= 0) return;
+    done += static_cast<std::size_t>(sent);
+  }
+}
+
+std::string Connection::reply(int ms) {
+  if (!readable(fd_, ms)) return "";
+  char chunk[4096];
+  const ssize_t n = ::recv(fd_, chunk, sizeof chunk, 0);
+  return n > 0 ? std::string(chunk, static_cast<std::size_t>(n)) : "";
+}
+
+bool Connection::closedByPeer(int ms) {
+  while (readable(fd_, ms)) {
+    char chunk[4096];
+    if (::recv(fd_, chunk, sizeof chunk, 0) <= 0) return true;
+  }
+  return false;
+}
+
 }  // namespace loopback

@@ -28,6 +28,32 @@ std::string receiveUpTo(int fd, std::size_t length, int ms);
 // Closes `fd` (when open) and marks it closed; `abortive` resets instead.
 void closeSocket(int& fd, bool abortive = false);
 
+// A client's connection to `port`; every wait is bounded.
+class Connection {
+ public:
+  explicit Connection(std::uint16_t port) : fd_(connectTo(port)) {}
+  ~Connection() { close(); }
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+
+  bool connected() const { return fd_ >= 0; }
+  void send(const std::string& bytes);
+  void token(const std::string& text) { send(text + '\0'); }
+  // Up to `length` bytes, as they come, within `ms`; fewer when the peer ends.
+  std::string receive(std::size_t length, int ms = 5000) {
+    return receiveUpTo(fd_, length, ms);
+  }
+  // Whatever the peer sends first, within `ms`.
+  std::string reply(int ms);
+  // True when the peer closes the connection within `ms` (any bytes before are dropped).
+  bool closedByPeer(int ms = 5000);
+  // `abortive`: a reset instead of an orderly close.
+  void close(bool abortive = false) { closeSocket(fd_, abortive); }
+
+ private:
+  int fd_;
+};
+
 }  // namespace loopback
 
 #endif  // TESTS_SUPPORT_LOOPBACK_H
