@@ -9,6 +9,7 @@
 #include <set>
 
 #include "e2e_support.h"
+#include "tests/support/interface_codes.h"
 
 namespace e2e {
 namespace {
@@ -211,51 +212,37 @@ TEST_F(CommandsE2E, EveryCommandAnswersAsDocumented) {
     EXPECT_TRUE(covered.count(command)) << command;
 }
 
-// Interface function codes by the shape of their arguments, as the broker documents them.
-const std::vector<int> kNoArguments = {
-    3,   4,   7,   8,   9,   10,  14,  15,  16,  27,  29,  37,  38,  39,  40,  41,  42,
-    43,  44,  47,  48,  50,  52,  54,  56,  58,  59,  61,  62,  65,  66,  67,  73,  74,
-    75,  79,  80,  82,  85,  87,  88,  94,  99,  100, 101, 103, 105, 107, 108, 109, 111,
-    113, 118, 119, 121, 123, 125, 126, 127, 128, 129, 131, 135, 136, 137, 138, 139};
-const std::vector<int> kOneString = {1, 51, 53, 55, 60, 78, 84, 86, 102, 112, 114, 115, 122};
-const std::vector<int> kTwoStrings = {83, 116, 124};
-const std::vector<int> kOneInt = {2,  11, 13,  17,  18,  19,  20,  21,  22,  23,  24, 25, 26,
-                                  28, 34, 35,  45,  46,  49,  57,  63,  64,  68,  71, 77, 81,
-                                  92, 95, 104, 106, 110, 117, 132, 134, 141, 142, 143};
-const std::vector<int> kTwoInts = {5, 6, 76, 91, 96, 140};
-const std::vector<int> kIntStringInt = {30, 31, 32, 33};
-const std::vector<int> kNotFunctions = {72, 97, 98, 130, 133};
-
-bool in(const std::vector<int>& codes, int code) {
-  return std::find(codes.begin(), codes.end(), code) != codes.end();
-}
-
-// Sends function `code` with arguments of its shape: `value` for its first integer (and
+// Sends function `code` with arguments of its `shape`: `value` for its first integer (and
 // the instruction name "IDCODE" or `name` for its first string).
-int sendFunction(Client& c, int code, int value, const char* name = "IDCODE") {
-  if (in(kNoArguments, code) || in(kNotFunctions, code)) return c.Send(44, code);
-  if (in(kOneString, code)) return c.Send(44, code, name);
-  if (in(kTwoStrings, code)) return c.Send(44, code, "first", "second");
-  if (in(kOneInt, code)) return c.Send(44, code, value);
-  if (in(kTwoInts, code)) return c.Send(44, code, value, 2);
-  if (in(kIntStringInt, code)) return c.Send(44, code, value, "middle", 3);
-  if (code == 93) return c.Send(44, code, value, 2, 3);
-  if (code == 89 || code == 90) return c.Send(44, code, value, 2, 3, 4, 5);
-  if (code == 120) return c.Send(44, code, 2, "a", "b", "c", "d");
-  if (code == 12) return c.Send(44, code, 0, 8, 0, 0, kOnes);  // no read-back, no compare
-  if (code == 36 || code == 69 || code == 70) return c.Send(44, code, value);  // as "%f"
-  ADD_FAILURE() << "function " << code << " has no shape";
-  return 0;
+int sendFunction(Client& c, int code, char shape, int value, const char* name = "IDCODE") {
+  switch (shape) {
+    case 's':
+      return c.Send(44, code, name);
+    case 'S':
+      return c.Send(44, code, "first", "second");
+    case '1':
+    case 'b':  // as "%f"
+    case 'f':
+      return c.Send(44, code, value);
+    case '2':
+      return c.Send(44, code, value, 2);
+    case '3':
+      return c.Send(44, code, value, 2, 3);
+    case '5':
+      return c.Send(44, code, value, 2, 3, 4, 5);
+    case 'm':
+      return c.Send(44, code, value, "middle", 3);
+    case 'p':
+      return c.Send(44, code, 2, "a", "b", "c", "d");
+    case 'j':
+      return c.Send(44, code, 0, 8, 0, 0, kOnes);  // no read-back, no compare
+    default:                                       // no arguments, or no function at all
+      return c.Send(44, code);
+  }
 }
 
 TEST_F(CommandsE2E, EveryInterfaceFunctionAnswersAsDocumented) {
-  // The shape lists above name each code once.
-  std::multiset<int> listed;
-  for (const auto* codes : {&kNoArguments, &kOneString, &kTwoStrings, &kOneInt, &kTwoInts,
-                            &kIntStringInt, &kNotFunctions})
-    listed.insert(codes->begin(), codes->end());
-  listed.insert({12, 36, 69, 70, 89, 90, 93, 120});
-  for (int code = 1; code <= 143; ++code) ASSERT_EQ(listed.count(code), 1u) << code;
+  const std::map<int, char> shapeOf = interfaceShapes();
 
   // What the functions that act on the cable answer when given 1 (and "IDCODE"): 13 goes
   // to Run-Test/Idle, which 14 then reports; every other function accepts with 0.
@@ -263,10 +250,10 @@ TEST_F(CommandsE2E, EveryInterfaceFunctionAnswersAsDocumented) {
   for (int code = 1; code <= 143; ++code) {
     const std::string name = "function " + std::to_string(code);
     SCOPED_TRACE(name);
-    const int expected = in(kNotFunctions, code) ? -1
+    const int expected = shapeOf.at(code) == '?' ? -1
                          : acting.count(code)    ? acting.at(code)
                                                  : 0;
-    EXPECT_EQ(sendFunction(client_, code, 1), expected);
+    EXPECT_EQ(sendFunction(client_, code, shapeOf.at(code), 1), expected);
     expectInStep(name);
   }
 
@@ -287,10 +274,11 @@ TEST_F(CommandsE2E, EveryInterfaceFunctionAnswersAsDocumented) {
     const std::string name =
         "function " + std::to_string(refusal.code) + " given " + std::to_string(refusal.value);
     SCOPED_TRACE(name);
-    EXPECT_EQ(sendFunction(client_, refusal.code, refusal.value), refusal.expected);
+    EXPECT_EQ(sendFunction(client_, refusal.code, shapeOf.at(refusal.code), refusal.value),
+              refusal.expected);
     expectInStep(name);
   }
-  EXPECT_EQ(sendFunction(client_, 1, 0, "FOO"), -2);
+  EXPECT_EQ(sendFunction(client_, 1, 's', 0, "FOO"), -2);
   for (int code : {0, -1, 144, 9999}) {
     SCOPED_TRACE("function " + std::to_string(code));
     EXPECT_EQ(client_.Send(44, code), -1);
