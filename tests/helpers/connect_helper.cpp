@@ -8,9 +8,6 @@
 // With "installed-in BINARY INSTALL" it stands for an application whose binary directory
 // is BINARY: it connects a Client with INSTALL as the installation directory and prints
 // the result and the status. BINARY need not exist, which no real program can arrange.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -22,6 +19,7 @@
 
 #include "sysbase/BaseSystem.h"
 #include "tapbroker_client.h"
+#include "tests/support/loopback.h"
 
 // Replaces the system library's answer in this program, so that a test chooses it.
 namespace {
@@ -39,29 +37,16 @@ std::filesystem::path ownDirectory() {
   return std::filesystem::read_symlink("/proc/self/exe").parent_path();
 }
 
-bool readable(int fd, int ms) {
-  pollfd p{fd, POLLIN, 0};
-  return ::poll(&p, 1, ms) > 0;
-}
-
 int serveOneIntroduction() {
-  int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  int on = 1;
-  ::setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(4001);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      ::listen(listener, 1) != 0 || !readable(listener, kWaitMs))
-    return 1;
-  int connection = ::accept(listener, nullptr, nullptr);
-  ::close(listener);
+  int listener = loopback::listenOn(4001);
+  int connection = loopback::acceptWithin(listener, kWaitMs);
+  loopback::closeSocket(listener);
   if (connection < 0) return 1;
 
   std::string introduction;
   char chunk[1024];
-  while (introduction.find('\0') == std::string::npos && readable(connection, kWaitMs)) {
+  while (introduction.find('\0') == std::string::npos &&
+         loopback::readable(connection, kWaitMs)) {
     ssize_t n = ::recv(connection, chunk, sizeof chunk, 0);
     if (n <= 0) break;
     introduction.append(chunk, static_cast<std::size_t>(n));
@@ -69,9 +54,10 @@ int serveOneIntroduction() {
   std::ofstream(ownDirectory() / "introduction", std::ios::binary) << introduction;
   static const char kWelcome[] = "welcome";
   ::send(connection, kWelcome, sizeof kWelcome, MSG_NOSIGNAL);
-  while (readable(connection, kWaitMs) && ::recv(connection, chunk, sizeof chunk, 0) > 0) {
+  while (loopback::readable(connection, kWaitMs) &&
+         ::recv(connection, chunk, sizeof chunk, 0) > 0) {
   }
-  ::close(connection);
+  loopback::closeSocket(connection);
   return 0;
 }
 
