@@ -3,56 +3,27 @@
 // would have the expansion take values that were never passed: such an entry is refused
 // with a word on standard error, and the library's own text stays in its place.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
-#include "msgcore/msgcore_internal.h"
 #include "tapbroker_client.h"
+#include "tests/support/scratch.h"
 
 namespace {
 
-class SiteCatalogue : public ::testing::Test {
- protected:
-  SiteCatalogue() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "site-XXXXXX").string();
-    directory_ = ::mkdtemp(pattern.data()) != nullptr ? pattern : "";
-  }
-  ~SiteCatalogue() override {
-    ::unsetenv("MSGCORE_PATH");
-    msgcore::reloadCatalogues();
-    std::error_code ignored;
-    std::filesystem::remove_all(directory_, ignored);
-  }
-  void install(const std::string& texts) {
-    std::ofstream(directory_ + "/tapbrokerclient.msg", std::ios::binary) << texts;
-    ::setenv("MSGCORE_PATH", directory_.c_str(), 1);
-    msgcore::reloadCatalogues();
-  }
-  std::vector<std::string> lines(const std::string& file) {
-    std::vector<std::string> out;
-    std::ifstream in(file);
-    for (std::string line; std::getline(in, line);) out.push_back(line);
-    return out;
-  }
+TEST(SiteCatalogue, TextsAskingForArgumentsNeverPassedAreRefused) {
+  TempDir scratch;
+  const std::string log = scratch / "run.log";
+  char name[] = "probe";
 
-  std::string directory_;
-};
-
-TEST_F(SiteCatalogue, TextsAskingForArgumentsNeverPassedAreRefused) {
-  install(
+  ::testing::internal::CaptureStderr();
+  CatalogueOverride catalogue(
       "1100\t$$d switches debugging on\n"          // a number where a text is passed
       "1035\tdebugging was on already\n"           // asks for less: used
       "1101\t$$s switches debugging off\n"         // asks for what is passed: used
       "1036\t$$s$$s$$s$$s$$s$$s$$s$$s$$s$$s$$s\n"  // far more than is passed
       "7001\t$$d and $$s\n");                      // no text of the library's own: kept
-  const std::string log = directory_ + "/run.log";
-  char name[] = "probe";
-
-  ::testing::internal::CaptureStderr();
   Client client(name);
   ASSERT_EQ(client.Set_Log_File(log.c_str()), 0);
   client.Set_Debug_On();
@@ -62,15 +33,15 @@ TEST_F(SiteCatalogue, TextsAskingForArgumentsNeverPassedAreRefused) {
   client.PrintMessage("7001", 5, "five");
   const std::string posted = ::testing::internal::GetCapturedStderr();
 
-  EXPECT_EQ(lines(log), (std::vector<std::string>{
-                            "probe: switching debug output on",
-                            "probe: switching debug output on",
-                            "debugging was on already",
-                            "probe switches debugging off",
-                            "probe switches debugging off",
-                            "probe: debug output was already off",
-                            "5 and five",
-                        }));
+  EXPECT_EQ(readLines(log), (std::vector<std::string>{
+                                "probe: switching debug output on",
+                                "probe: switching debug output on",
+                                "debugging was on already",
+                                "probe switches debugging off",
+                                "probe switches debugging off",
+                                "probe: debug output was already off",
+                                "5 and five",
+                            }));
   // Each refusal is said once, when the catalogue is read, naming the entry.
   for (const char* id : {"1100", "1036"}) {
     const std::string entry = std::string("entry ") + id;
