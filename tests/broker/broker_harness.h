@@ -6,7 +6,6 @@
 
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -24,12 +23,8 @@ class RunningBroker {
   static broker::ServerConfig defaults();
   std::uint16_t port() const { return server_->port(); }
   int openConnections() const { return server_->openConnections(); }
-  // Every problem line written so far.
-  std::vector<std::string> problems() const;
 
  private:
-  mutable std::mutex mutex_;
-  std::vector<std::string> lines_;
   std::unique_ptr<broker::Trace> trace_;
   std::unique_ptr<broker::Server> server_;
   std::thread thread_;

@@ -83,8 +83,7 @@ class Watchdog {
 
 std::vector<std::string> failureReports(const std::string& logPath) {
   std::vector<std::string> ids;
-  std::ifstream in(logPath, std::ios::binary);
-  for (std::string line; std::getline(in, line);) {
+  for (const std::string& line : readLines(logPath)) {
     if (line.rfind("@@", 0) != 0 || line.size() < 6) continue;
     std::string id = line.substr(2, 4);
     if (isFailureReport(id)) ids.push_back(id);
