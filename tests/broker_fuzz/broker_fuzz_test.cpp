@@ -27,6 +27,7 @@
 
 #include "tests/support/loopback.h"
 #include "tests/support/processes.h"
+#include "tests/support/scratch.h"
 
 extern char** environ;
 
@@ -60,27 +61,18 @@ class Connection : public loopback::Connection {
 class BrokerProcess {
  public:
   BrokerProcess() {
-    char path[] = "/tmp/tapbroker-fuzz-XXXXXX";
-    int log = ::mkstemp(path);
-    if (log >= 0) {
-      ::close(log);
-      errors_ = path;
-    }
     port_ = loopback::freePort();
     processes::Launch launch{{"--port", std::to_string(port_), "--idle-exit", "0"}};
-    launch.errorFile = errors_;
+    launch.errorFile = directory_ / "errors";
     pid_ = processes::spawn(TAPBROKER_EXE, launch);
   }
   ~BrokerProcess() {
     if (pid_ > 0) processes::stop(pid_);
-    if (!errors_.empty()) ::unlink(errors_.c_str());
   }
 
   // The last lines of the broker's standard error.
   std::string errors() const {
-    std::ifstream in(errors_);
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    const std::vector<std::string> lines = readLines(directory_ / "errors");
     std::string out;
     for (std::size_t i = lines.size() > 60 ? lines.size() - 60 : 0; i < lines.size(); ++i)
       out += lines[i] + "\n";
@@ -116,7 +108,7 @@ class BrokerProcess {
   pid_t pid_ = -1;
   std::uint16_t port_ = 0;
   int exitStatus_ = -1;
-  std::string errors_;
+  TempDir directory_;
 };
 
 // What a confused or broken client might send, drawn from one generator.

@@ -11,6 +11,7 @@
 
 #include "e2e_support.h"
 #include "tests/support/loopback.h"
+#include "tests/support/scratch.h"
 
 namespace e2e {
 namespace {
@@ -59,15 +60,12 @@ TEST_F(QuietMachine, ConnectStartsTheBrokerFromTheBinaryDirectory) {
 }
 
 TEST_F(QuietMachine, ConnectFailsWhenThereIsNoBrokerToStart) {
-  std::string empty =
-      (std::filesystem::temp_directory_path() / "tapbroker-e2e-XXXXXX").string();
-  ASSERT_NE(::mkdtemp(empty.data()), nullptr);
+  TempDir empty;
   char name[] = "e2e-nobroker";
   Client client(name);
-  EXPECT_EQ(client.Connect(nullptr, nullptr, empty.c_str()), -1005);
+  EXPECT_EQ(client.Connect(nullptr, nullptr, empty.path().c_str()), -1005);
   EXPECT_EQ(client.GetClientStatus(), -1005);
   EXPECT_TRUE(processes::brokers().empty());
-  std::filesystem::remove_all(empty);
 }
 
 class BrokerE2E : public ::testing::Test {
