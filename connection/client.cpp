@@ -48,27 +48,19 @@ Client::Client(const Client& other)
 Client& Client::operator=(const Client& other) {
   flagA = other.flagA;
   flagB = other.flagB;
-  if (this != &other) tdoData = other.tdoData;
-  // Clients that already share one handle (self-assignment included) keep it as it is.
-  if (messages != other.messages) {
-    unsigned* shares = nullptr;
-    // Without a counter for the shared handle, keep this client's own handle.
-    if (other.messages == nullptr ||
-        diagnostics::shareHandle(other.messages, other.messagesShares, shares)) {
-      diagnostics::dropHandle(messages, messagesShares, finishCode);
-      messages = other.messages;
-      messagesShares = shares;
-    }
-  }
-  if (this != &other) clientName = other.clientName;
-  socket = other.socket;
-  if (this != &other) serverName = other.serverName;
-  status = other.status;
-  debugOn = other.debugOn;
+  diagnostics::assignHandle(messages, messagesShares, finishCode, other.messages,
+                            other.messagesShares);
+  // The strings are copied only from another client; the scalars either way.
   if (this != &other) {
+    tdoData = other.tdoData;
+    clientName = other.clientName;
+    serverName = other.serverName;
     logPath = other.logPath;
     auxLogPath = other.auxLogPath;
   }
+  socket = other.socket;
+  status = other.status;
+  debugOn = other.debugOn;
   logHandle = other.logHandle;
   finishCode = other.finishCode;
   return *this;

@@ -27,16 +27,7 @@ CallContext::CallContext(const CallContext& other)
 
 CallContext& CallContext::operator=(const CallContext& other) {
   if (this == &other) return *this;
-  if (messages != other.messages) {
-    unsigned* shares = nullptr;
-    // Without a counter for the shared handle, keep the handle this context has.
-    if (other.messages == nullptr ||
-        diagnostics::shareHandle(other.messages, other.shares_, shares)) {
-      diagnostics::dropHandle(messages, shares_, 0);
-      messages = other.messages;
-      shares_ = shares;
-    }
-  }
+  diagnostics::assignHandle(messages, shares_, 0, other.messages, other.shares_);
   clientName = other.clientName;
   logPath = other.logPath;
   debugOn = other.debugOn;

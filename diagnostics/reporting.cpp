@@ -46,6 +46,16 @@ bool shareHandle(msgManager* handle, unsigned*& sourceShares, unsigned*& targetS
   return true;
 }
 
+void assignHandle(msgManager*& handle, unsigned*& shares, unsigned int finishCode,
+                  msgManager* source, unsigned*& sourceShares) {
+  if (handle == source) return;
+  unsigned* taken = nullptr;
+  if (source != nullptr && !shareHandle(source, sourceShares, taken)) return;
+  dropHandle(handle, shares, finishCode);
+  handle = source;
+  shares = taken;
+}
+
 void dropHandle(msgManager*& handle, unsigned*& shares, unsigned int finishCode) {
   if (handle != nullptr && (shares == nullptr || --*shares == 0)) {
     delete shares;

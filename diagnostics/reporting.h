@@ -33,6 +33,11 @@ msgManager* makeHandle();
 // `handle` with the owner whose counter is `sourceShares`; false when no counter could be
 // allocated, in which case the target must not take the handle.
 bool shareHandle(msgManager* handle, unsigned*& sourceShares, unsigned*& targetShares);
+// Makes an owner that holds `handle` take `source` instead, as an assignment does: owners
+// that already share one handle (self-assignment included) keep it; when no counter can be
+// had for sharing `source`, the owner keeps its own handle rather than go without one.
+void assignHandle(msgManager*& handle, unsigned*& shares, unsigned int finishCode,
+                  msgManager* source, unsigned*& sourceShares);
 // Gives up one owner's hold on `handle`; the last owner finishes and destroys it. Leaves
 // `handle` and `shares` null.
 void dropHandle(msgManager*& handle, unsigned*& shares, unsigned int finishCode);
