@@ -158,24 +158,7 @@ int BareClient::genericShift(int shiftControl, int bitCount, int readBack,
   for (int value : {shiftControl, bitCount, static_cast<int>(bytes), readBack}) {
     if (!sendIntToken(value) || !strictAck()) return kReceiveFailed;
   }
-  if (bytes <= kBlock) {
-    if (!sendBytes(shiftData, static_cast<int>(bytes))) return kSendFailed;
-    int got = looseReply();
-    if (got == 0) return kReceiveFailed;
-    if (readBack != 0) readBack_.assign(reply_, reply_ + bytes);
-    return finalRead();
-  }
-  for (long offset = 0; offset < bytes; offset += kBlock) {
-    int size = static_cast<int>(std::min<long>(kBlock, bytes - offset));
-    if (!sendBytes(shiftData + offset, size)) return kSendFailed;
-    if (!strictAck()) return kReceiveFailed;
-  }
-  if (readBack == 0) {
-    if (!strictAck()) return kReceiveFailed;
-  } else if (int code = multiBlockReadBack(bytes); code != 0) {
-    return code;
-  }
-  return finalRead();
+  return dataPhase(shiftData, bytes, readBack);
 }
 
 int BareClient::pump(const unsigned char* shiftData, int bitCount, int middle, int readBack) {
@@ -184,6 +167,10 @@ int BareClient::pump(const unsigned char* shiftData, int bitCount, int middle, i
   for (int value : {bitCount, middle, readBack}) {
     if (!sendIntToken(value) || !strictAck()) return kReceiveFailed;
   }
+  return dataPhase(shiftData, bytes, readBack);
+}
+
+int BareClient::dataPhase(const unsigned char* shiftData, long bytes, int readBack) {
   if (bytes <= kBlock) {
     if (!sendBytes(shiftData, static_cast<int>(bytes))) return kSendFailed;
     if (looseReply() == 0) return kReceiveFailed;

@@ -46,6 +46,9 @@ class BareClient {
   bool command(int number);
   int finalRead();
   int multiBlockReadBack(long bytes);
+  // What the generic shift and the pump share after their header: the data, single block
+  // with one reply that is also the read-back, or acknowledged blocks and their read-back.
+  int dataPhase(const unsigned char* shiftData, long bytes, int readBack);
 
   int fd_ = -1;
   char buffer_[1025];
