@@ -118,6 +118,14 @@ int Client::Connect(char* /*ignored*/, const char* logFile, const char* installD
   // Two references: Disconnect gives back one of them.
   if (!socketsStarted() || !socketsStarted()) return kSocketsFailed;
 
+  // The connection this one replaces is closed whatever becomes of the new one: a client
+  // holds one conversation at a time, and a copy that still holds the old handle is
+  // refused from now on rather than kept talking on a connection nobody will close.
+  struct CloseOnReturn {
+    SOCKET handle;
+    ~CloseOnReturn() { win::closesocket(handle); }
+  } replaced{socket};
+
   int connected = attemptConnection(*this, socket, name);
   if (connected == kNoSocket) return kNoSocket;
   if (connected != 0) {

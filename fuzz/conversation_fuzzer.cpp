@@ -27,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/socket_handles.h"
 #include "platform/winsock.h"
 #include "tapbroker_client.h"
 #include "tests/fault/socket_hooks.h"
@@ -100,8 +101,9 @@ class FuzzingBroker : public fault::SocketHooks {
   ~FuzzingBroker() override {
     fault::installSocketHooks(nullptr);
     hangUp();
-    // Connect makes a new socket without closing the one it had: close them all here.
-    for (int fd : clientSockets_) win::closesocket(static_cast<win::SOCKET>(fd));
+    // The client's last socket is still open: close it here.
+    for (int fd : clientSockets_)
+      win::closesocket(socket_handles::current(static_cast<std::uint32_t>(fd)));
   }
 
   bool connect(int fd, const sockaddr*, socklen_t, int& result) override {

@@ -9,11 +9,9 @@
 
 #include <atomic>
 #include <cerrno>
-#include <climits>
-#include <mutex>
-#include <unordered_set>
 
 #include "platform/process.h"
+#include "platform/socket_handles.h"
 
 static_assert(win::kAfInet == AF_INET && win::kSockStream == SOCK_STREAM &&
               win::kIpprotoTcp == IPPROTO_TCP);
@@ -23,57 +21,16 @@ namespace {
 
 std::atomic<int> references{0};
 
-// The descriptors this layer opened and has not closed. A SOCKET value that is not here
-// (0 after a failed connect, a value already closed and perhaps reused by the host for a
-// file) is never handed to the system. Every send and receive asks, so the descriptors a
-// process normally has are marked in a table read without a lock; only rare large ones go
-// through the locked set.
-class OwnedSockets {
- public:
-  void add(int fd) {
-    if (fd < kMarked) {
-      marked_[fd].store(true, std::memory_order_release);
-      return;
-    }
-    std::lock_guard<std::mutex> lock(mutex_);
-    fds_.insert(fd);
-  }
-  bool contains(int fd) {
-    if (fd < kMarked) return marked_[fd].load(std::memory_order_acquire);
-    std::lock_guard<std::mutex> lock(mutex_);
-    return fds_.count(fd) != 0;
-  }
-  // Forgets `fd` before it is closed, so that no other thread can use the number once the
-  // system hands it out again.
-  bool take(int fd) {
-    if (fd < kMarked) return marked_[fd].exchange(false, std::memory_order_acq_rel);
-    std::lock_guard<std::mutex> lock(mutex_);
-    return fds_.erase(fd) != 0;
-  }
-
- private:
-  static constexpr int kMarked = 4096;
-  std::atomic<bool> marked_[kMarked] = {};
-  std::mutex mutex_;
-  std::unordered_set<int> fds_;
-};
-
-OwnedSockets& owned() {
-  static OwnedSockets sockets;
-  return sockets;
-}
-
 int fail(int error) {
   SetLastError(static_cast<DWORD>(error));
   errno = error;
   return SOCKET_ERROR;
 }
 
-// The descriptor behind `s`, or -1 when `s` is not a socket this layer holds open.
+// The descriptor behind `s`, or -1 when `s` is not a live handle of this layer.
 int descriptorOf(SOCKET s) {
-  if (s > static_cast<SOCKET>(INT_MAX)) return -1;
-  int fd = static_cast<int>(s);
-  return owned().contains(fd) ? fd : -1;
+  std::uint64_t fd;
+  return socket_handles::find(s, fd) ? static_cast<int>(fd) : -1;
 }
 
 // A connect interrupted by a signal goes on in the background; wait for its outcome
@@ -117,8 +74,12 @@ SOCKET socket(int family, int type, int protocol) {
     fail(errno);
     return INVALID_SOCKET;
   }
-  owned().add(fd);
-  return static_cast<SOCKET>(fd);
+  SOCKET handle = socket_handles::add(static_cast<std::uint64_t>(fd));
+  if (handle == INVALID_SOCKET) {
+    ::close(fd);
+    fail(EMFILE);
+  }
+  return handle;
 }
 
 int connect(SOCKET s, const sockaddr* address, int length) {
@@ -187,11 +148,10 @@ int shutdown(SOCKET s, int how) {
 }
 
 int closesocket(SOCKET s) {
-  if (s > static_cast<SOCKET>(INT_MAX)) return fail(ENOTSOCK);
-  int fd = static_cast<int>(s);
-  if (!owned().take(fd)) return fail(ENOTSOCK);
+  std::uint64_t fd;
+  if (!socket_handles::remove(s, fd)) return fail(ENOTSOCK);
   // On Linux the descriptor is released even when close reports EINTR: never retry.
-  ::close(fd);
+  ::close(static_cast<int>(fd));
   return 0;
 }
 

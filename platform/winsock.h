@@ -47,7 +47,10 @@ int WSACleanup();
 // The current reference count; for tests.
 int WSAReferences();
 
-// A close-on-exec socket, or INVALID_SOCKET.
+// A close-on-exec socket, or INVALID_SOCKET. The handle is the system's socket in the low
+// 32 bits under a generation number of its own (platform/socket_handles.h): it names this
+// one connection, and once closed it is refused by every call below, even when the system
+// has handed the same number to another socket since.
 SOCKET socket(int family, int type, int protocol);
 // 0 or SOCKET_ERROR. Sets TCP_NODELAY on success: the protocol sends small tokens
 // back to back and must never wait for a delayed acknowledgement. `address` is a
@@ -58,9 +61,10 @@ int connect(SOCKET s, const sockaddr* address, int length);
 int send(SOCKET s, const char* data, int length, int flags);
 int recv(SOCKET s, char* data, int length, int flags);
 int shutdown(SOCKET s, int how);
-// Closes only sockets this layer opened; anything else (0 after a failed connect, a
-// stale value) is refused with SOCKET_ERROR and left alone. The calls above refuse such
-// values the same way, so a stale handle never reaches a descriptor the host opened.
+// Closes only live handles of this layer; anything else (0 after a failed connect, a
+// handle already closed, a bare descriptor number) is refused with SOCKET_ERROR and left
+// alone. The calls above refuse such values the same way, so a stale handle never reaches
+// another connection or a descriptor the host opened.
 int closesocket(SOCKET s);
 
 // The dotted IPv4 address in network byte order; all bits set when it is malformed.

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdio>
 
+#include "platform/socket_handles.h"
 #include "platform/winsock.h"
 #include "tests/support/loopback.h"
 
@@ -50,7 +51,8 @@ std::string FaultBroker::finish() {
     mismatch("the client stopped after " + std::to_string(next_) + " of " +
              std::to_string(outcome_->path.size()) + " calls");
   closeConnection(false);
-  for (int fd : clientSockets_) win::closesocket(static_cast<win::SOCKET>(fd));
+  for (int fd : clientSockets_)
+    win::closesocket(socket_handles::current(static_cast<std::uint32_t>(fd)));
   clientSockets_.clear();
   outcome_ = nullptr;
   steps_ = nullptr;

@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "platform/process.h"
+#include "platform/socket_handles.h"
 #include "platform/winsock.h"
 #include "tapbroker_client.h"
 #include "tests/support/processes.h"
@@ -80,7 +81,7 @@ class ConnectTest : public ::testing::Test {
   void SetUp() override { ASSERT_EQ(client.Set_Log_File(log.c_str()), 0); }
   // Closes what a successful Connect opened, without a closing conversation.
   void hangUp() {
-    win::closesocket(static_cast<win::SOCKET>(client.GetClientSocket()));
+    win::closesocket(socket_handles::current(static_cast<std::uint32_t>(client.GetClientSocket())));
     win::WSACleanup();
     win::WSACleanup();
   }

@@ -12,7 +12,9 @@ namespace {
 
 class TransferTest : public WireTest {
  protected:
-  std::uint64_t socket() { return static_cast<std::uint32_t>(client.GetClientSocket()); }
+  std::uint64_t socket() {
+    return socket_handles::current(static_cast<std::uint32_t>(client.GetClientSocket()));
+  }
   CallContext context{0, nullptr, "tester", ""};
 };
 

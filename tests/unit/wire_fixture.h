@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/socket_handles.h"
 #include "platform/winsock.h"
 #include "tapbroker_client.h"
 #include "tests/support/scripted_broker.h"
@@ -22,7 +23,7 @@ class WireTest : public ::testing::Test {
   ~WireTest() override {
     // Close what the test left open without putting anything more on the wire.
     win::closesocket(
-        static_cast<win::SOCKET>(static_cast<unsigned long>(client.GetClientSocket())));
+        socket_handles::current(static_cast<std::uint32_t>(client.GetClientSocket())));
     win::WSACleanup();
   }
 

@@ -1,0 +1,70 @@
+// What a careless application or a hostile broker must not get through: a closed
+// connection stays closed, reconnecting leaves nothing open behind.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <iterator>
+
+#include "platform/socket_handles.h"
+#include "platform/winsock.h"
+#include "tapbroker_client.h"
+#include "tests/support/scripted_broker.h"
+
+namespace {
+
+long openDescriptors() {
+  auto entries = std::filesystem::directory_iterator("/proc/self/fd");
+  return std::distance(begin(entries), end(entries));
+}
+
+// Closes the client's socket without a closing conversation.
+void hangUp(Client& client) {
+  win::closesocket(socket_handles::current(static_cast<std::uint32_t>(client.GetClientSocket())));
+}
+
+TEST(Hardening, AClosedConnectionsHandleNeverReachesTheNextOne) {
+  ScriptedBroker broker;
+  broker.expectToken("a").answer("+").expectToken("9999").answer("r").request("0");
+  broker.accept().expectToken("b").answer("+");
+  broker.run();
+  char nameA[] = "a", nameB[] = "b";
+  Client a(nameA), b(nameB);
+  ASSERT_EQ(a.Connect(nullptr, nullptr, nullptr), 0);
+  Client copy(a);
+  ASSERT_EQ(a.Disconnect(), 0);
+  ASSERT_EQ(b.Connect(nullptr, nullptr, nullptr), 0);
+  // The system gave b the number a had: only the handle tells the two apart.
+  ASSERT_EQ(b.GetClientSocket(), a.GetClientSocket());
+
+  EXPECT_EQ(a.Send(29, "x"), -1001);
+  EXPECT_EQ(copy.Send(29, "y"), -1001);
+  EXPECT_EQ(a.Send(35), -1001);
+  char* text = nullptr;
+  EXPECT_EQ(copy.Read(text), -1001);
+  EXPECT_EQ(broker.finish(), "");  // nothing reached b's connection
+  hangUp(b);
+}
+
+TEST(Hardening, ReconnectingClosesTheConnectionItReplaces) {
+  constexpr int kConnects = 20;
+  ScriptedBroker broker;
+  for (int i = 0; i < kConnects; ++i) (i == 0 ? broker : broker.accept()).token("r");
+  // A failed command 1 connects again by itself.
+  broker.close().accept().token("r");
+  broker.run();
+  const long before = openDescriptors();
+  char name[] = "r";
+  Client client(name);
+  for (int i = 0; i < kConnects; ++i) ASSERT_EQ(client.Connect(nullptr, nullptr, nullptr), 0);
+  Client copy(client);
+  const int failed = client.Send(1);
+  EXPECT_TRUE(failed == -1001 || failed == -1002) << failed;
+  // The copy held the replaced connection: it is refused, not kept talking on it.
+  EXPECT_EQ(copy.Send(30), -1001);
+  EXPECT_EQ(broker.finish(), "");
+  EXPECT_EQ(openDescriptors() - before, 1);  // the client's current connection alone
+  hangUp(client);
+}
+
+}  // namespace
