@@ -1,19 +1,17 @@
 #!/usr/bin/env bash
-# CI step: builds the libFuzzer targets with clang into build-fuzz (or $FUZZ_BUILD_DIR),
+# CI step: builds the libFuzzer targets with clang (the "fuzz" preset; $FUZZ_CXX names
+# another compiler) into build-fuzz (or $FUZZ_BUILD_DIR),
 # runs each for $FUZZ_SECONDS seconds (20 by default) on a copy of its seed corpus, prints
 # the executions per target and fails on any crash, leak, sanitizer report or hang. The
 # input that failed is kept in the build directory under fuzz-artifacts/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/common.sh
 build_dir=${FUZZ_BUILD_DIR:-build-fuzz}
 seconds=${FUZZ_SECONDS:-20}
-compiler=${FUZZ_CXX:-clang++-14}
 targets=(expansion read_list conversation site_catalogue)
 
-generator=()
-command -v ninja >/dev/null && [ ! -f "$build_dir/Makefile" ] && generator=(-G Ninja)
-cmake -S . -B "$build_dir" "${generator[@]}" -DCMAKE_CXX_COMPILER="$compiler" \
-  -DTAPBROKER_TESTS=OFF >/dev/null
+configure fuzz "$build_dir" ${FUZZ_CXX:+-DCMAKE_CXX_COMPILER="$FUZZ_CXX"}
 cmake --build "$build_dir" --parallel "$(nproc)" --target "${targets[@]/#/fuzz_}"
 
 work=$(mktemp -d)

@@ -1,18 +1,17 @@
 #!/usr/bin/env bash
 # CI step: the whole tree built with AddressSanitizer (leak checking included) and
-# UndefinedBehaviorSanitizer into build-asan (or $SANITIZE_BUILD_DIR), and the whole test
-# suite run there. Fails on any failing test and on any sanitizer report, including those
+# UndefinedBehaviorSanitizer (the "sanitized" preset) into build-asan (or
+# $SANITIZE_BUILD_DIR), and the whole test suite run there, in namespaces of its own where
+# the machine allows. Fails on any failing test and on any sanitizer report, including those
 # of processes the tests start in the background (the broker that Connect launches writes
 # its standard error nowhere, so every report goes to a file that is checked at the end).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/common.sh
 build_dir=${SANITIZE_BUILD_DIR:-build-asan}
 started=$(date +%s)
 
-generator=()
-command -v ninja >/dev/null && [ ! -f "$build_dir/Makefile" ] && generator=(-G Ninja)
-cmake -S . -B "$build_dir" "${generator[@]}" -DTAPBROKER_WERROR=ON \
-  -DTAPBROKER_SANITIZE=address,undefined >/dev/null
+configure sanitized "$build_dir"
 cmake --build "$build_dir" --parallel "$(nproc)"
 built=$(date +%s)
 
@@ -24,7 +23,7 @@ export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1:log_path=$reports/ubsan
 export LSAN_OPTIONS="log_path=$reports/lsan:log_exe_name=1"
 
 status=0
-ctest --test-dir "$build_dir" --output-on-failure --timeout 900 || status=$?
+isolated ctest --test-dir "$build_dir" --output-on-failure --timeout 900 || status=$?
 
 if compgen -G "$reports/*" >/dev/null; then
   echo "sanitizer reports:"

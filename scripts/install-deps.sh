@@ -2,12 +2,13 @@
 # Installs the Debian packages the build, the tests and the tools need. Idempotent.
 set -euo pipefail
 packages=(build-essential cmake ninja-build qt6-base-dev libgtest-dev libgmock-dev
-          libbenchmark-dev clang-14 libclang-rt-14-dev pkgconf dpkg-dev)
+          libbenchmark-dev clang-14 libclang-rt-14-dev pkgconf dpkg-dev iproute2)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
+echo "Installing ${missing[*]}..."
 sudo=""
 [ "$(id -u)" -ne 0 ] && sudo="sudo"
 $sudo apt-get update -qq
