@@ -5,6 +5,7 @@
 
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <string_view>
 
 #include "tool_error.h"
@@ -141,7 +142,7 @@ void BrokerSession::takeReadBack(const std::string& what, std::vector<unsigned c
   }
 }
 
-bool brokerProcessRunning(std::string* directory) {
+bool brokerProcessRunning(std::string* directory, std::string* id) {
   DIR* proc = ::opendir("/proc");
   if (proc == nullptr) return false;
   bool found = false;
@@ -152,12 +153,15 @@ bool brokerProcessRunning(std::string* directory) {
     char target[PATH_MAX];
     const ssize_t length = ::readlink(link.c_str(), target, sizeof target - 1);
     if (length <= 0) continue;
-    const std::string_view path(target, static_cast<std::size_t>(length));
+    std::string_view path(target, static_cast<std::size_t>(length));
+    // A broker whose file was rebuilt since still runs, and the library counts it.
+    if (path.ends_with(" (deleted)")) path.remove_suffix(std::strlen(" (deleted)"));
     const std::size_t slash = path.rfind('/');
     const std::string_view base =
         slash == std::string_view::npos ? path : path.substr(slash + 1);
     if (base != kBrokerExecutable) continue;
     found = true;
+    if (id != nullptr) *id = pid;
     if (directory != nullptr) {
       *directory = std::string(path.substr(0, slash == std::string_view::npos ? 0 : slash));
     }

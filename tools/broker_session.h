@@ -60,8 +60,9 @@ class BrokerSession {
 };
 
 // Whether a process named tapbroker.exe runs on this machine (how the library decides
-// whether to start one), and the directory it was started from when one does.
-bool brokerProcessRunning(std::string* directory = nullptr);
+// whether to start one), and the directory it was started from and its process id when
+// one does.
+bool brokerProcessRunning(std::string* directory = nullptr, std::string* pid = nullptr);
 
 }  // namespace tapclient
 

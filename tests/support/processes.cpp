@@ -18,11 +18,16 @@ extern char** environ;
 namespace processes {
 namespace {
 
+// The file the process was started from, also once it has been rebuilt or deleted: a
+// broker started from an older build still counts as a broker, for the library too.
 std::string executableOf(const std::string& pid) {
   char target[PATH_MAX];
   const std::string link = "/proc/" + pid + "/exe";
   const ssize_t length = ::readlink(link.c_str(), target, sizeof target - 1);
-  return length > 0 ? std::string(target, static_cast<std::size_t>(length)) : std::string();
+  std::string path = length > 0 ? std::string(target, static_cast<std::size_t>(length)) : "";
+  const std::string deleted = " (deleted)";
+  if (path.ends_with(deleted)) path.resize(path.size() - deleted.size());
+  return path;
 }
 
 // Gone, or a zombie that is not ours to reap: either way it serves nothing any more.
