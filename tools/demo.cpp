@@ -84,11 +84,12 @@ int runDemo(const QCommandLineParser& parser, const QStringList&,
   BrokerSession session(options);
   Client& client = session.client();
   std::string identification;
+  std::string brokerId;
   steps.time("Connect", [&] {
     session.connect();
     session.checked("broker identification (command 1)", client.Send(1));
     identification = session.readText("broker identification text");
-    const bool started = !brokerWasRunning && brokerProcessRunning();
+    const bool started = !brokerWasRunning && brokerProcessRunning(nullptr, &brokerId);
     return started ? std::string("broker started by this demo") : std::string();
   });
   std::printf("  Connected to %s\n", identification.c_str());
@@ -181,10 +182,11 @@ int runDemo(const QCommandLineParser& parser, const QStringList&,
       "\nAll checks passed: %zu devices found, %s programmed and verified, "
       "I2C and SPI answered.\n",
       chain.devices.size(), formatBytes(static_cast<double>(imageSize)).c_str());
-  if (!brokerWasRunning) {
+  if (!brokerId.empty()) {
     std::printf(
         "The broker started for this demo keeps running and exits by itself after "
-        "5 minutes without connections.\n");
+        "5 minutes without connections; kill %s stops it now.\n",
+        brokerId.c_str());
   }
   return kExitOk;
 }
