@@ -30,9 +30,12 @@
 #define TAPBROKER_CLIENT_H
 
 #include <cstdarg>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 class msgManager;
@@ -43,6 +46,35 @@ class CallContext;
 #else
 #define TAPBROKER_CLIENT_API
 #endif
+
+namespace tapbroker_send {
+
+// What the variable part of Send can carry: what it reads back as an int (integers and
+// enums no wider than an int, which an ellipsis passes as one), and strings and data as
+// char or unsigned char pointers (a null pointer too).
+template <typename T>
+constexpr bool carried =
+    (std::is_integral<T>::value && sizeof(T) <= sizeof(int)) ||
+    (std::is_enum<T>::value && sizeof(T) == sizeof(int)) ||
+    std::is_same<T, char*>::value || std::is_same<T, const char*>::value ||
+    std::is_same<T, unsigned char*>::value || std::is_same<T, const unsigned char*>::value ||
+    std::is_same<T, std::nullptr_t>::value;
+
+// Names the argument at `Position` (the command number is argument 1) in the error.
+template <std::size_t Position, typename T>
+struct Argument {
+  static_assert(carried<T>,
+                "Send: this argument cannot be passed; Send takes ints (or enums and "
+                "integers no wider than an int), char* strings and unsigned char* data; "
+                "the instantiation Argument<position, type> names it");
+};
+
+template <typename Indices, typename... Ts>
+struct Arguments;
+template <std::size_t... Index, typename... Ts>
+struct Arguments<std::index_sequence<Index...>, Ts...> : Argument<Index + 2, Ts>... {};
+
+}  // namespace tapbroker_send
 
 class TAPBROKER_CLIENT_API Client {
  public:
@@ -144,6 +176,17 @@ class TAPBROKER_CLIENT_API Client {
   // without a meaning of its own, 1003 for a refused argument, and the reports of the
   // command's transfer and of the final Read(int&).
   int Send(int command, ...);
+  // The same call with its arguments' types checked by the compiler: a type that the
+  // list above does not take (a std::string, a long long, a size_t, a float...) is an
+  // error naming its position, not undefined behaviour at run time. It is chosen ahead of
+  // the ellipsis and calls it: the library's interface is the one above.
+  template <typename... Ts>
+  int Send(int command, Ts... arguments) {
+    using Checked = tapbroker_send::Arguments<std::index_sequence_for<Ts...>, Ts...>;
+    static_cast<void>(sizeof(Checked));
+    int (Client::*unchecked)(int, ...) = &Client::Send;
+    return (this->*unchecked)(command, arguments...);
+  }
 
   // Asks the broker for an answer and stores it as an integer (atoi rules: 0 when the
   // text is not a number). Returns 0, -1001 or -1002; on failure `value` is untouched and
