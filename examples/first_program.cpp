@@ -1,53 +1,77 @@
-// A first program: connect to the broker (starting it when none runs), open the cable and a
-// device session, read the broker's identification, read the IDCODEs of the JTAG chain
-// with one JTAG shift, and disconnect.
+// A first program, the one docs/getting-started.md walks through: connect to the broker
+// (starting it when none runs), open the cable and a device session, set the clock, read
+// the IDCODEs of the JTAG chain with one JTAG shift, read a text and a list answer, log the
+// last steps, and disconnect.
 #include <tapbroker_client.h>
 
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
+
+// The directory that holds tapbroker.exe, which Connect starts when no broker runs. The
+// build passes it: CMake from tapbroker_client_BINDIR, pkg-config from its bindir
+// variable. Without it Connect looks in this program's own directory.
+#ifndef TAPBROKER_BIN_DIR
+#define TAPBROKER_BIN_DIR nullptr
+#endif
 
 namespace {
 
-int fail(Client& client, const char* what) {
-  std::fprintf(stderr, "first_program: %s failed (status %d)\n", what,
-               client.GetClientStatus());
+int fail(const char* what, int result) {
+  std::fprintf(stderr, "first_program: %s failed: %d\n", what, result);
   return 1;
 }
 
 }  // namespace
 
 int main() {
-  char name[] = "first-program";
-  Client client(name);
+  char name[] = "my-programmer";
+  Client client(name);                       // no network yet
+  int rc = client.Connect(nullptr, nullptr, TAPBROKER_BIN_DIR);
+  if (rc != 0) return fail("Connect", rc);
 
-  if (client.Connect(nullptr, nullptr, TAPBROKER_BIN_DIR) != 0) return fail(client, "Connect");
-  // Command 4 opens the cable and command 33 a device session: together they grant the
-  // two flags that the cable commands need.
-  if (client.Send(4, "sim-usb", "port0", 0) != 0) return fail(client, "opening the cable");
-  if (client.Send(33) != 0) return fail(client, "opening the device session");
+  rc = client.Send(4, "sim-usb", "port0", 0);  // cable name, port, number of settings
+  if (rc != 0) return fail("opening the cable", rc);
+  rc = client.Send(33);                        // device session
+  if (rc != 0) return fail("opening the device session", rc);
 
-  if (client.Send(1) < 0) return fail(client, "command 1");
-  std::printf("broker: %s\n", client.Read());
+  int frequency = client.Send(5, 1000);      // TCK at 1000 kHz; answers the frequency set
+  if (client.GetClientStatus() <= -1001) return fail("command 5", frequency);
+  std::printf("TCK: %d kHz\n", frequency);
+  int refused = client.Send(5, 0);           // 0 kHz: the broker answers -1
+  if (client.GetClientStatus() <= -1001) return fail("command 5", refused);
+  if (refused < 0) std::printf("the broker refused 0 kHz: %d\n", refused);
 
-  // After a TAP reset every device's data register is its IDCODE: a 64-bit data scan of the
-  // two-device chain reads both, nearest TDO first. Interface function 12 is the JTAG shift:
-  // shift control 0 (data registers), 64 bits, switch A 1 (read back; buffer A is the
-  // compare mask), switch B 0.
-  unsigned char tdi[8];
-  unsigned char mask[8];
-  std::memset(tdi, 0xFF, sizeof tdi);
-  std::memset(mask, 0xFF, sizeof mask);
-  if (client.Send(6) < 0) return fail(client, "TAP reset");
-  if (client.Send(44, 12, 0, 64, 1, 0, tdi, mask) < 0) return fail(client, "JTAG shift");
-
-  unsigned char tdo[8] = {};
-  if (client.GetTDO(reinterpret_cast<char*>(tdo), 64) != 0) return fail(client, "GetTDO");
+  // The JTAG shift (interface function 12 of command 44): shift control 0 (data
+  // registers), 64 bits, switch A 1 (read back; buffer A is the compare mask), switch B 0.
+  unsigned char tdi[8], mask[8], tdo[8];
+  std::memset(tdi, 0xFF, 8);
+  std::memset(mask, 0xFF, 8);
+  client.Send(6);                                  // TAP reset: data registers hold IDCODEs
+  client.Send(44, 12, 0, 64, 1, 0, tdi, mask);     // 64-bit data scan with read-back
+  rc = client.GetTDO(reinterpret_cast<char*>(tdo), 64);  // 0; tdo: both IDCODEs, LSB first
+  if (rc != 0) return fail("GetTDO", rc);
   for (int device = 0; device < 2; ++device) {
     unsigned long idcode = 0;
     for (int byte = 3; byte >= 0; --byte) idcode = idcode << 8 | tdo[device * 4 + byte];
     std::printf("device %d: IDCODE 0x%08lX\n", device, idcode);
   }
 
-  if (client.Disconnect() != 0) return fail(client, "Disconnect");
+  client.Send(1);                            // identification
+  const char* text = client.Read();          // "tapbroker.exe 1.0.0, simulated cable"
+  std::printf("broker: %s\n", text);
+
+  std::vector<std::string> devices;
+  client.Send(8);                            // scan the chain
+  client.Read(devices);                      // {"0x1A2B3C4D", "0x2C0FFEE1"}
+  for (const std::string& device : devices) std::printf("chain: %s\n", device.c_str());
+
+  client.Set_Log_File("session.log");        // one line per report, the file emptied first
+  client.Set_Debug_On();                     // each report also on standard error:
+                                             // tapbrokerclient[1098]: ...
+
+  rc = client.Disconnect();                  // command 9999, then the socket is closed
+  if (rc != 0) return fail("Disconnect", rc);
   return 0;
 }
