@@ -26,9 +26,11 @@ const Subcommand kSubcommands[] = {
      "invocation is a conversation of its own, so a command's further answers are read in "
      "the same invocation, with --read.",
      configureSend, runSend},
-    {"read", "int|text|list", "Read the pending answer of a fresh conversation.",
+    {"read", "int|text|list", "Read the pending answer of a fresh conversation (always 0).",
      "Connects and reads the pending answer once. In a fresh conversation that is the "
-     "answer to the introduction, 0: to read a command's answers, use send --read.",
+     "answer to the introduction, 0, as an integer, a text or a one-item list: to read a "
+     "command's answers, use send --read (e.g. send 1 --read text, send --open 8 --read "
+     "list).",
      configureRead, runRead},
     {"scan", "", "Print the JTAG chain: devices, IDCODEs, IR lengths.",
      "Opens the cable and a device session, scans the JTAG chain and prints its devices.",

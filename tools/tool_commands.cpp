@@ -115,6 +115,13 @@ int runRead(const QCommandLineParser&, const QStringList& words,
   session.connect();
   readAndPrint(session, kind);
   session.disconnect();
+  // A conversation of its own has nothing pending but the introduction's answer, whatever
+  // kind it is read as: say what was printed, and where a command's answers are read.
+  std::fprintf(stderr,
+               "tapclient: that is the answer to this conversation's introduction, the only "
+               "answer a fresh conversation holds; a command's answers are read in the same "
+               "call, e.g. tapclient send 1 --read text, or tapclient send --open 8 --read "
+               "list\n");
   return kExitOk;
 }
 
