@@ -1,17 +1,15 @@
 // Connect: reach the broker on the loopback address, start it when nothing answers and no
 // broker process runs, and introduce this client by name.
-#include <QByteArray>
-#include <QDir>
-#include <QString>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "connection/broker_search.h"
+#include "connection/install_path.h"
 #include "diagnostics/call_context.h"
 #include "platform/process.h"
 #include "platform/winsock.h"
 #include "protocol/wire.h"
-#include "sysbase/BaseSystem.h"
 #include "tapbroker_client.h"
 
 namespace {
@@ -30,10 +28,6 @@ constexpr int kNotInstalled = -1024;
 constexpr int kArgumentRefused = -1025;
 
 bool given(const char* text) { return text != nullptr && text[0] != '\0'; }
-
-// Paths are bytes in UTF-8 here, as QDir reads them: decoding them any other way would
-// send a non-ASCII directory to the system under another name.
-QString pathText(const char* bytes) { return QString::fromUtf8(bytes); }
 
 // Opens a socket into `socket` and connects it to the broker, reporting the two steps.
 // Returns 0, kNoSocket (socket left 0, the sockets reference given back) or
@@ -58,30 +52,28 @@ int attemptConnection(Client& client, Client::SOCKET& socket, const char* name) 
 // when the start failed (the console says why and the second attempt will tell), or
 // kNotInstalled when there is no directory to start it from.
 int startBroker(Client& client, const char* name, const char* installDir) {
-  QDir directory = BaseSystem::getBinaryPath();
-  QString text = directory.absolutePath();
-  if (given(installDir)) text = pathText(installDir);
+  std::string text = connection::binaryDirectory();
+  const bool installed = connection::directoryExists(text);
+  if (given(installDir)) text = installDir;
   // The given directory is checked only when the binary directory itself is gone; else a
   // wrong one shows as a failed start.
-  if (!directory.exists()) {
+  if (!installed) {
     char current[kCurrentDirectorySize] = {};
     win::GetCurrentDirectoryA(kCurrentDirectorySize, current);
-    text = pathText(current);
-    if (given(installDir)) text = pathText(installDir);
-    directory.setPath(text);
-    if (!directory.exists()) {
+    text = current;
+    if (given(installDir)) text = installDir;
+    if (!connection::directoryExists(text)) {
       std::printf("Error : Verdane Programmer install is not correct. Please install again.\n");
       return kNotInstalled;
     }
   }
-  text.append(QString::fromLatin1("/") + QString::fromLatin1(connection::kBrokerExecutable));
-  QByteArray path = text.toUtf8();
+  const std::string path = connection::brokerPath(text);
   client.PrintMessage("1107", name);
-  if (!win::CreateProcessA(path.constData(), win::CREATE_NO_WINDOW)) {
+  if (!win::CreateProcessA(path.c_str(), win::CREATE_NO_WINDOW)) {
     win::DWORD error = win::GetLastError();
     char* reason = win::FormatMessageA(error);
     std::printf("Norvane Server: TapBroker process not successfully launched:\n%s:%d:%s\n",
-                path.constData(), static_cast<int>(error), reason != nullptr ? reason : "");
+                path.c_str(), static_cast<int>(error), reason != nullptr ? reason : "");
     win::LocalFree(reason);
   }
   win::Sleep(kBrokerStartPause);

@@ -41,7 +41,18 @@
 class msgManager;
 class CallContext;
 
-#if defined(__GNUC__)
+// On Windows the class comes out of libtapbroker_client.dll: the library's own build
+// exports it, everybody else imports it, and a program linking the library's objects
+// directly (TAPBROKER_CLIENT_STATIC) does neither.
+#if defined(_WIN32)
+#if defined(TAPBROKER_CLIENT_EXPORTS)
+#define TAPBROKER_CLIENT_API __declspec(dllexport)
+#elif defined(TAPBROKER_CLIENT_STATIC)
+#define TAPBROKER_CLIENT_API
+#else
+#define TAPBROKER_CLIENT_API __declspec(dllimport)
+#endif
+#elif defined(__GNUC__)
 #define TAPBROKER_CLIENT_API __attribute__((visibility("default")))
 #else
 #define TAPBROKER_CLIENT_API
@@ -75,6 +86,10 @@ template <std::size_t... Index, typename... Ts>
 struct Arguments<std::index_sequence<Index...>, Ts...> : Argument<Index + 2, Ts>... {};
 
 }  // namespace tapbroker_send
+
+// <winsock2.h> makes INVALID_SOCKET a macro; the member below keeps its name all the same.
+#pragma push_macro("INVALID_SOCKET")
+#undef INVALID_SOCKET
 
 class TAPBROKER_CLIENT_API Client {
  public:
@@ -283,5 +298,7 @@ class TAPBROKER_CLIENT_API Client {
   mutable unsigned* messagesShares;  // owners of `messages`; null while this is the only one
   std::string lastAnswer;    // the text handed out by Read(char*&) and Read()
 };
+
+#pragma pop_macro("INVALID_SOCKET")
 
 #endif  // TAPBROKER_CLIENT_H

@@ -1,5 +1,5 @@
-// POSIX stand-ins for the Windows process services the library uses to find and start
-// the broker.
+// The Windows process services the library uses to find and start the broker: the
+// system's own on Windows (win32_process.cpp), POSIX stand-ins elsewhere (process.cpp).
 #ifndef PLATFORM_PROCESS_H
 #define PLATFORM_PROCESS_H
 
@@ -7,7 +7,11 @@
 
 namespace win {
 
+#if defined(_WIN32)
+typedef unsigned long DWORD;  // the system's own type, so that calls pass straight through
+#else
 typedef std::uint32_t DWORD;
+#endif
 typedef void* HANDLE;
 typedef void* HMODULE;
 
@@ -15,7 +19,8 @@ constexpr DWORD PROCESS_QUERY_INFORMATION = 0x0400;
 constexpr DWORD PROCESS_VM_READ = 0x0010;
 constexpr DWORD CREATE_NO_WINDOW = 0x08000000;
 
-// Every call below that fails records its error code (an errno value) for GetLastError.
+// Every call below that fails records its error code (an errno value on POSIX) for
+// GetLastError.
 
 // Fills `ids` with the identifiers of running processes (at most bytes / 4 of them) and
 // `bytesReturned` with the bytes used. Returns false when the list cannot be had.

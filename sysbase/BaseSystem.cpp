@@ -1,9 +1,47 @@
 #include "sysbase/BaseSystem.h"
 
+#if defined(_WIN32)
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+
+#include <string>
+
+namespace {
+
+// The running executable's path in the ANSI code page, as the "A" calls take it; empty
+// when the system cannot say.
+std::string executablePath() {
+  std::string path(MAX_PATH, '\0');
+  for (;;) {
+    DWORD length = ::GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (length == 0) return {};
+    // A name that filled the buffer may have been cut short: ask again with more room.
+    if (length < path.size()) return path.substr(0, length);
+    if (path.size() >= 32768) return {};
+    path.resize(path.size() * 2);
+  }
+}
+
+}  // namespace
+
+BaseSystem::Directory BaseSystem::getBinaryPath() {
+  std::string file = executablePath();
+  std::string::size_type separator = file.find_last_of("\\/");
+  std::string directory = separator == std::string::npos ? "." : file.substr(0, separator);
+  if (directory.size() == 2 && directory[1] == ':') directory += '\\';  // a drive's root
+#if defined(TAPBROKER_WITH_QT)
+  return QDir(QString::fromLocal8Bit(directory.c_str()));
+#else
+  return Directory(directory);
+#endif
+}
+
+#else
 #include <QFileInfo>
 
-QDir BaseSystem::getBinaryPath() {
+BaseSystem::Directory BaseSystem::getBinaryPath() {
   // /proc/self/exe names the running program even when it was started through a link.
   QString executable = QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath();
   return executable.isEmpty() ? QDir::current() : QFileInfo(executable).dir();
 }
+#endif
