@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Every test, stage by stage: installs what is missing, builds, runs the whole suite, the
 # same suite under AddressSanitizer and UndefinedBehaviorSanitizer, the fuzz targets for a
-# bounded time, and the packaging check. QUICK=1 runs the first three stages only.
+# bounded time, the packaging check, and the Windows build under Wine. QUICK=1 runs the
+# first three stages only.
 #
 # The suites need port 4001 and look for broker processes: where the machine allows, they
 # run in a network and process namespace of their own (scripts/common.sh), so a broker or
@@ -19,6 +20,7 @@ stages=(
   "sanitized suite|scripts/ci-sanitize.sh"
   "fuzzers|scripts/ci-fuzz.sh"
   "packaging|scripts/ci-package.sh"
+  "windows|scripts/test-windows.sh"
 )
 [ "${QUICK:-}" = 1 ] && stages=("${stages[@]:0:3}")
 
