@@ -4,8 +4,6 @@
 #include <ws2tcpip.h>
 
 #include <atomic>
-#include <mutex>
-#include <unordered_set>
 
 // The declarations name these as constants of their own, with the system's values; from
 // here on the names are theirs. (s_addr is a macro of the system's address structure.)
@@ -20,6 +18,8 @@ constexpr int kSystemShutdown[] = {SD_RECEIVE, SD_SEND, SD_BOTH};
 #undef s_addr
 #include "platform/winsock.h"
 
+#include "platform/socket_handles.h"
+
 static_assert(win::kAfInet == AF_INET && win::kSockStream == SOCK_STREAM &&
               win::kIpprotoTcp == IPPROTO_TCP);
 static_assert(win::INVALID_SOCKET == kSystemInvalidSocket &&
@@ -33,32 +33,13 @@ namespace {
 
 std::atomic<int> references{0};
 
-// The sockets this layer opened and has not closed. A SOCKET value that is not here (0
-// after a failed connect, a socket already closed whose number the system may hand out
-// again) never reaches the system.
-class OwnedSockets {
- public:
-  void add(SOCKET s) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    sockets_.insert(s);
-  }
-  bool contains(SOCKET s) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return sockets_.count(s) != 0;
-  }
-  bool take(SOCKET s) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return sockets_.erase(s) != 0;
-  }
-
- private:
-  std::mutex mutex_;
-  std::unordered_set<SOCKET> sockets_;
-};
-
-OwnedSockets& owned() {
-  static OwnedSockets sockets;
-  return sockets;
+// The system socket behind the library handle `s`; false when `s` is not live (0 after a
+// failed connect, a handle already closed whose socket number may be in use again).
+bool systemSocket(SOCKET s, ::SOCKET& system) {
+  std::uint64_t found;
+  if (!socket_handles::find(s, found)) return false;
+  system = static_cast<::SOCKET>(found);
+  return true;
 }
 
 int fail(int error) {
@@ -89,14 +70,19 @@ int WSACleanup() {
 int WSAReferences() { return references.load(); }
 
 SOCKET socket(int family, int type, int protocol) {
-  ::SOCKET s = ::socket(family, type, protocol);
-  if (s == INVALID_SOCKET) return INVALID_SOCKET;
-  owned().add(s);
-  return s;
+  ::SOCKET system = ::socket(family, type, protocol);
+  if (system == kSystemInvalidSocket) return INVALID_SOCKET;
+  SOCKET handle = socket_handles::add(system);
+  if (handle == INVALID_SOCKET) {
+    ::closesocket(system);
+    fail(WSAEMFILE);
+  }
+  return handle;
 }
 
-int connect(SOCKET s, const sockaddr* address, int length) {
-  if (!owned().contains(s)) return fail(WSAENOTSOCK);
+int connect(SOCKET handle, const sockaddr* address, int length) {
+  ::SOCKET s;
+  if (!systemSocket(handle, s)) return fail(WSAENOTSOCK);
   if (address == nullptr || length < static_cast<int>(sizeof(SOCKADDR_IN))) return fail(WSAEFAULT);
   const SOCKADDR_IN* in = reinterpret_cast<const SOCKADDR_IN*>(address);
   sockaddr_in target{};
@@ -111,30 +97,34 @@ int connect(SOCKET s, const sockaddr* address, int length) {
   return 0;
 }
 
-int send(SOCKET s, const char* data, int length, int flags) {
+int send(SOCKET handle, const char* data, int length, int flags) {
   if (length < 0) return fail(WSAEINVAL);
   if (length == 0) return 0;
   if (data == nullptr) return fail(WSAEFAULT);
-  if (!owned().contains(s)) return fail(WSAENOTSOCK);
+  ::SOCKET s;
+  if (!systemSocket(handle, s)) return fail(WSAENOTSOCK);
   return ::send(s, data, length, flags);
 }
 
-int recv(SOCKET s, char* data, int length, int flags) {
+int recv(SOCKET handle, char* data, int length, int flags) {
   if (length < 0) return fail(WSAEINVAL);
   if (length == 0) return 0;
   if (data == nullptr) return fail(WSAEFAULT);
-  if (!owned().contains(s)) return fail(WSAENOTSOCK);
+  ::SOCKET s;
+  if (!systemSocket(handle, s)) return fail(WSAENOTSOCK);
   return ::recv(s, data, length, flags);
 }
 
-int shutdown(SOCKET s, int how) {
-  if (!owned().contains(s)) return fail(WSAENOTSOCK);
+int shutdown(SOCKET handle, int how) {
+  ::SOCKET s;
+  if (!systemSocket(handle, s)) return fail(WSAENOTSOCK);
   return ::shutdown(s, how);
 }
 
-int closesocket(SOCKET s) {
-  if (!owned().take(s)) return fail(WSAENOTSOCK);
-  return ::closesocket(s);
+int closesocket(SOCKET handle) {
+  std::uint64_t system;
+  if (!socket_handles::remove(handle, system)) return fail(WSAENOTSOCK);
+  return ::closesocket(static_cast<::SOCKET>(system));
 }
 
 std::uint32_t inet_addr(const char* dotted) {
