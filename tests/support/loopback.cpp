@@ -97,6 +97,23 @@ std::string receiveUpTo(int fd, std::size_t length, int ms) {
   return got;
 }
 
+std::string receiveSome(int fd, int ms) {
+  char chunk[4096];
+  const ssize_t n = readable(fd, ms) ? ::recv(fd, chunk, sizeof chunk, 0) : 0;
+  return n > 0 ? std::string(chunk, static_cast<std::size_t>(n)) : std::string();
+}
+
+bool sendAll(int fd, const std::string& bytes) {
+  for (std::size_t done = 0; done < bytes.size();) {
+    const ssize_t sent = ::send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+    if (sent <= 0) return false;
+    done += static_cast<std::size_t>(sent);
+  }
+  return true;
+}
+
+void shutdownWrite(int fd) { ::shutdown(fd, SHUT_WR); }
+
 void closeSocket(int& fd, bool abortive) {
   if (fd < 0) return;
   if (abortive) {
@@ -107,27 +124,9 @@ void closeSocket(int& fd, bool abortive) {
   fd = -1;
 }
 
-void Connection::send(const std::string& bytes) {
-  std::size_t done = 0;
-  while (fd_ >= 0 && done < bytes.size()) {
-    const ssize_t sent = ::send(fd_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-    if (sent <= 0) return;
-    done += static_cast<std::size_t>(sent);
-  }
-}
-
-std::string Connection::reply(int ms) {
-  if (!readable(fd_, ms)) return "";
-  char chunk[4096];
-  const ssize_t n = ::recv(fd_, chunk, sizeof chunk, 0);
-  return n > 0 ? std::string(chunk, static_cast<std::size_t>(n)) : "";
-}
-
 bool Connection::closedByPeer(int ms) {
-  while (readable(fd_, ms)) {
-    char chunk[4096];
-    if (::recv(fd_, chunk, sizeof chunk, 0) <= 0) return true;
-  }
+  while (readable(fd_, ms))
+    if (receiveSome(fd_, 0).empty()) return true;
   return false;
 }
 

@@ -1,8 +1,8 @@
-// The socket chores that every test harness needs on 127.0.0.1, in one place: listening
-// (with patience for a port another test just released), accepting and connecting with
-// Nagle off, and reading with every wait bounded so a broken peer fails a test instead of
-// hanging it. Only calls that the fault table does not intercept are used for listening
-// and accepting, so its fake broker can share them.
+// The test programs' own sockets on 127.0.0.1, and the only place where they call the
+// system's socket functions: listening (with patience for a port another test just
+// released), accepting and connecting with Nagle off, sending whole, and reading with every
+// wait bounded so that a broken peer fails a test instead of hanging it. Sockets are plain
+// ints here; a port to other socket APIs changes this file alone.
 #ifndef TESTS_SUPPORT_LOOPBACK_H
 #define TESTS_SUPPORT_LOOPBACK_H
 
@@ -25,6 +25,12 @@ int connectTo(std::uint16_t port);
 bool readable(int fd, int ms);
 // Up to `length` bytes as they come, within `ms` in all; fewer when the peer ends.
 std::string receiveUpTo(int fd, std::size_t length, int ms);
+// What one receive brings within `ms`: empty when nothing comes or the peer has ended.
+std::string receiveSome(int fd, int ms);
+// Sends all of `bytes` (never raising SIGPIPE); false when the connection fails.
+bool sendAll(int fd, const std::string& bytes);
+// Ends our sending side; the peer sees an orderly end of the stream.
+void shutdownWrite(int fd);
 // Closes `fd` (when open) and marks it closed; `abortive` resets instead.
 void closeSocket(int& fd, bool abortive = false);
 
@@ -37,14 +43,14 @@ class Connection {
   Connection& operator=(const Connection&) = delete;
 
   bool connected() const { return fd_ >= 0; }
-  void send(const std::string& bytes);
+  void send(const std::string& bytes) { sendAll(fd_, bytes); }
   void token(const std::string& text) { send(text + '\0'); }
   // Up to `length` bytes, as they come, within `ms`; fewer when the peer ends.
   std::string receive(std::size_t length, int ms = 5000) {
     return receiveUpTo(fd_, length, ms);
   }
   // Whatever the peer sends first, within `ms`.
-  std::string reply(int ms);
+  std::string reply(int ms) { return receiveSome(fd_, ms); }
   // True when the peer closes the connection within `ms` (any bytes before are dropped).
   bool closedByPeer(int ms = 5000);
   // `abortive`: a reset instead of an orderly close.

@@ -29,6 +29,21 @@ std::vector<pid_t> brokers(const std::string& directory = {});
 // child), then kills it. True when it went by itself.
 bool stop(pid_t pid);
 
+// A program started for a test, stopped (and reaped) when the object goes; pid() is 0 when
+// it could not be started.
+class Child {
+ public:
+  explicit Child(const std::string& path, const Launch& launch = {})
+      : pid_(spawn(path, launch)) {}
+  ~Child() { stop(pid_); }
+  Child(const Child&) = delete;
+  Child& operator=(const Child&) = delete;
+  pid_t pid() const { return pid_; }
+
+ private:
+  pid_t pid_;
+};
+
 }  // namespace processes
 
 #endif  // TESTS_SUPPORT_PROCESSES_H

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -42,11 +43,34 @@ class TempDir {
   std::string path_;
 };
 
-// Serves `texts` as the catalogue of tapbrokerclient while it lives. Handles made before
-// keep their texts: make Clients after it.
+// The library's own catalogue with every text replaced by its identifier and the entry's
+// placeholders, so that a log reads as the list of reports made ("1088 probe") while every
+// argument is still read as the real texts read it.
+inline std::string identifyingCatalogue() {
+  std::istringstream in(msgcore::kBuiltinCatalogue);
+  std::string out;
+  for (std::string line; std::getline(in, line);) {
+    const std::size_t tab = line.find('\t');
+    if (line.empty() || line[0] == '#' || tab == std::string::npos) continue;
+    out += line.substr(0, tab) + '\t' + line.substr(0, tab);
+    for (std::size_t at = line.find("$$", tab); at != std::string::npos;
+         at = line.find("$$", at + 1)) {
+      if (at + 2 < line.size() && (line[at + 2] == 's' || line[at + 2] == 'd'))
+        out += std::string(" $$") + line[at += 2];
+    }
+    out += '\n';
+  }
+  return out;
+}
+
+// Serves `texts` as the catalogue of tapbrokerclient while it lives; by default the
+// identifying catalogue and two entries of the tests' own, 7001 with placeholders and 7002
+// without. Handles made before keep their texts: make Clients after it.
 class CatalogueOverride {
  public:
-  explicit CatalogueOverride(const std::string& texts) {
+  explicit CatalogueOverride(const std::string& texts = identifyingCatalogue() +
+                                                        "7001\t$$s: $$d bytes\n"
+                                                        "7002\tplain text\n") {
     std::ofstream(directory_ / "tapbrokerclient.msg", std::ios::binary) << texts;
     const char* saved = std::getenv("MSGCORE_PATH");
     hadSaved_ = saved != nullptr;

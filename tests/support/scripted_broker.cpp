@@ -1,8 +1,6 @@
 #include "tests/support/scripted_broker.h"
 
-#include <sys/socket.h>
-#include <unistd.h>
-
+#include <chrono>
 #include <cstdio>
 
 #include "tests/support/loopback.h"
@@ -13,6 +11,15 @@ constexpr int kPort = 4001;
 constexpr int kStepTimeoutMs = 5000;
 
 }  // namespace
+
+std::string pattern(std::size_t n, int seed) {
+  std::string out;
+  for (std::size_t i = 0; i < n; ++i) {
+    auto c = static_cast<unsigned char>((i * 7 + static_cast<std::size_t>(seed) * 13) & 0xFF);
+    out += static_cast<char>(c >= 0xEE || c == '\n' || c == '\r' ? 0x11 : c);
+  }
+  return out;
+}
 
 std::string visible(const std::string& bytes) {
   std::string out;
@@ -91,16 +98,16 @@ void ScriptedBroker::play() {
         received_ += got;
         if (got != step.bytes) {
           fail("expected \"" + visible(step.bytes) + "\", got \"" + visible(got) + "\"");
-          ::shutdown(connection_, SHUT_RDWR);
+          loopback::closeSocket(connection_, true);
           return;
         }
         break;
       }
       case Step::Answer:
-        ::send(connection_, step.bytes.data(), step.bytes.size(), MSG_NOSIGNAL);
+        loopback::sendAll(connection_, step.bytes);
         break;
       case Step::Pause:
-        ::usleep(static_cast<useconds_t>(step.milliseconds) * 1000);
+        std::this_thread::sleep_for(std::chrono::milliseconds(step.milliseconds));
         break;
       case Step::Close:
       case Step::Reset:
@@ -111,14 +118,13 @@ void ScriptedBroker::play() {
   // After the script: end our side, so that a client still waiting for an answer sees
   // the connection close, then record whatever it still sends until finish().
   if (connection_ < 0) return;
-  ::shutdown(connection_, SHUT_WR);
+  loopback::shutdownWrite(connection_);
   for (;;) {
-    bool last = stopping_;
+    const bool last = stopping_;
     if (loopback::readable(connection_, last ? 0 : 20)) {
-      char chunk[4096];
-      ssize_t n = ::recv(connection_, chunk, sizeof chunk, 0);
-      if (n <= 0) break;
-      extra_.append(chunk, static_cast<std::size_t>(n));
+      const std::string got = loopback::receiveSome(connection_, 0);
+      if (got.empty()) break;
+      extra_ += got;
     } else if (last) {
       break;
     }

@@ -1,13 +1,40 @@
 // A broker that follows a script: an in-process server on 127.0.0.1:4001 that expects
 // exact bytes, answers from the script and records everything it receives, so that a
-// test reads like a wire transcript. One ScriptedBroker listens at a time.
+// test reads like a wire transcript. One ScriptedBroker listens at a time. Beside it, the
+// byte helpers every wire test uses.
 #ifndef TESTS_SUPPORT_SCRIPTED_BROKER_H
 #define TESTS_SUPPORT_SCRIPTED_BROKER_H
 
 #include <atomic>
+#include <initializer_list>
 #include <string>
 #include <thread>
 #include <vector>
+
+// The strict acknowledgement, which is also the request token: "+" and NUL.
+inline const std::string kAck("+\0", 2);
+
+inline std::string bytes(std::initializer_list<int> values) {
+  std::string out;
+  for (int v : values) out += static_cast<char>(v);
+  return out;
+}
+// Recognisable data, `n` bytes long, never 0xEE, 0xFF or a line break.
+std::string pattern(std::size_t n, int seed);
+inline const unsigned char* data(const std::string& s) {
+  return reinterpret_cast<const unsigned char*>(s.data());
+}
+// Text filling a whole 1024-byte answer, so that the stream cannot merge it with an answer
+// that follows without a request in between.
+inline std::string padded(const std::string& text) {
+  return text + std::string(1024 - text.size(), '\0');
+}
+// NUL-terminated tokens, as the conversation carries them.
+inline std::string tokens(std::initializer_list<std::string> texts) {
+  std::string out;
+  for (const std::string& text : texts) (out += text) += '\0';
+  return out;
+}
 
 class ScriptedBroker {
  public:
@@ -22,7 +49,7 @@ class ScriptedBroker {
   ScriptedBroker& expect(const std::string& bytes);  // exactly these bytes, nothing else
   ScriptedBroker& expectToken(const std::string& text) { return expect(text + '\0'); }
   ScriptedBroker& answer(const std::string& bytes);  // one send of these bytes
-  ScriptedBroker& ack() { return answer(std::string("+\0", 2)); }
+  ScriptedBroker& ack() { return answer(kAck); }
   ScriptedBroker& pause(int milliseconds);         // let the client's receive complete
   ScriptedBroker& close();                         // orderly close of the connection
   ScriptedBroker& reset();                         // abortive close (RST)
@@ -31,7 +58,7 @@ class ScriptedBroker {
   ScriptedBroker& token(const std::string& text) { return expectToken(text).ack(); }
   // Expect the request token "+\0" and answer `text` with its NUL.
   ScriptedBroker& request(const std::string& text) {
-    return expect(std::string("+\0", 2)).answer(text + '\0');
+    return expect(kAck).answer(text + '\0');
   }
 
   // Plays the script on a thread of its own.

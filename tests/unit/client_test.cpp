@@ -7,11 +7,10 @@
 #include "diagnostics/call_context.h"
 #include "msgcore/msgManager.h"
 #include "tapbroker_client.h"
-#include "tests/unit/diag_support.h"
+#include "tests/support/scratch.h"
 
 namespace {
 
-using diag_test::readLines;
 using Lines = std::vector<std::string>;
 
 // Handles alive and finished since the start of a test.
@@ -23,8 +22,8 @@ struct HandleCount {
 };
 
 TEST(ClientState, FreshStatusSocketAndValidity) {
-  diag_test::CatalogueOverride catalogue;
-  diag_test::ScratchDirectory scratch;
+  CatalogueOverride catalogue;
+  TempDir scratch;
   for (const char* name : {"", "cable-7"}) {
     Client client(const_cast<char*>(name));
     EXPECT_EQ(client.GetClientSocket(), -1);
@@ -66,8 +65,8 @@ TEST(ClientHandle, SharedByCopiesAndFinishedOnceByTheLastOwner) {
 }
 
 TEST(ClientHandle, AssignmentCarriesSettingsAndSelfAssignmentKeepsThem) {
-  diag_test::CatalogueOverride catalogue;
-  diag_test::ScratchDirectory scratch;
+  CatalogueOverride catalogue;
+  TempDir scratch;
   const std::string log = scratch.file("shared.log");
   Client source(const_cast<char*>("src"));
   ASSERT_EQ(source.Set_Log_File(log.c_str()), 0);
@@ -85,8 +84,8 @@ TEST(ClientHandle, AssignmentCarriesSettingsAndSelfAssignmentKeepsThem) {
 }
 
 TEST(ClientHandle, MissingHandleIsNeverUsedNorFinished) {
-  diag_test::CatalogueOverride catalogue;
-  diag_test::ScratchDirectory scratch;
+  CatalogueOverride catalogue;
+  TempDir scratch;
   HandleCount count;
   {
     msgcore::failNextAllocations(1);

@@ -8,11 +8,10 @@
 #include "diagnostics/call_context.h"
 #include "diagnostics/expansion.h"
 #include "tapbroker_client.h"
-#include "tests/unit/diag_support.h"
+#include "tests/support/scratch.h"
 
 namespace {
 
-using diag_test::readLines;
 using Lines = std::vector<std::string>;
 
 std::string expand(const char* text, ...) {
@@ -43,8 +42,8 @@ struct Route {
 
 class DiagRouting : public testing::TestWithParam<Route> {
  protected:
-  diag_test::CatalogueOverride catalogue_;
-  diag_test::ScratchDirectory scratch_;
+  CatalogueOverride catalogue_;
+  TempDir scratch_;
   const std::string log_ = scratch_.file("run.log");
 };
 
@@ -81,8 +80,8 @@ INSTANTIATE_TEST_SUITE_P(DiagSwitches, DiagRouting,
 
 class DiagLogFile : public testing::Test {
  protected:
-  diag_test::CatalogueOverride catalogue_;
-  diag_test::ScratchDirectory scratch_;
+  CatalogueOverride catalogue_;
+  TempDir scratch_;
   Client client_{const_cast<char*>("probe")};
 };
 

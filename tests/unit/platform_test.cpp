@@ -18,7 +18,8 @@
 #include "platform/process.h"
 #include "platform/winsock.h"
 #include "tests/support/loopback.h"
-#include "tests/unit/child_process.h"
+#include "tests/support/processes.h"
+#include "tests/support/scratch.h"
 
 namespace {
 
@@ -37,6 +38,19 @@ win::SOCKET connectTo(const Listener& listener) {
   address.sin_port = listener.port;
   EXPECT_EQ(win::connect(s, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
   return s;
+}
+
+// The executable name of process `id` as the broker search reads it, into a buffer of
+// `size` characters.
+std::string executableName(pid_t id, win::DWORD size = 260) {
+  std::string name(size, '\0');
+  win::HANDLE process = win::OpenProcess(0x410, false, static_cast<win::DWORD>(id));
+  win::HMODULE module = nullptr;
+  win::DWORD needed = 0;
+  if (process != nullptr && win::K32EnumProcessModules(process, &module, sizeof module, &needed))
+    win::K32GetModuleBaseNameA(process, module, name.data(), size);
+  if (process != nullptr) win::CloseHandle(process);
+  return name.c_str();
 }
 
 bool isOpen(int fd) { return ::fcntl(fd, F_GETFD) != -1; }
@@ -121,7 +135,7 @@ TEST(PlatformSockets, OneCallPerTransferAndNoSigpipe) {
 TEST(PlatformProcess, NamesProcessesByTheirExecutable) {
   TempDir dir;
   std::string path = dir.install("/bin/sleep", "tapbroker.exe");
-  ChildProcess sleeper(path, {"30"});
+  processes::Child sleeper(path, {{"30"}});
   ASSERT_GT(sleeper.pid(), 0);
   EXPECT_EQ(executableName(sleeper.pid()), "tapbroker.exe");
   EXPECT_EQ(executableName(sleeper.pid(), 4), "tap");  // cut to the buffer, with its NUL

@@ -1,58 +1,87 @@
-// Command 44: every JTAG interface function code against the arguments it carries.
-#include <functional>
+// Command 44: one interface function of each shape in the library's table carries the
+// arguments of its shape (the end-to-end walk sends every code to the broker).
 #include <map>
+#include <utility>
 
-#include "tests/support/interface_codes.h"
-#include "tests/unit/scan_conversation.h"
+#include "scan/interface_shapes.h"
+#include "tests/unit/wire_test.h"
 
 namespace {
 
-// What follows the code on the wire for each shape, and a call that supplies it.
-struct ShapeOnWire {
-  std::vector<std::string> tokens;
-  std::function<int(Client&, int)> send;
-};
-const std::string kShiftByte = bytes({0x3C});
-const std::map<char, ShapeOnWire> kWire = {
-    {'s', {{"s1"}, [](Client& c, int code) { return c.Send(44, code, "s1", "s2", "s3"); }}},
-    {'S',
-     {{"s1", "s2"}, [](Client& c, int code) { return c.Send(44, code, "s1", "s2", "s3"); }}},
-    {'m',
-     {{"3", "mid", "4"}, [](Client& c, int code) { return c.Send(44, code, 3, "mid", 4); }}},
-    {'p',
-     {{"2", "a", "b", "c", "d"},
-      [](Client& c, int code) { return c.Send(44, code, 2, "a", "b", "c", "d", "e"); }}},
-    {'j',
-     {{"0", "8", "0", "0"},
-      [](Client& c, int code) { return c.Send(44, code, 0, 8, 0, 0, data(kShiftByte)); }}},
-    {'b', {{}, [](Client& c, int code) { return c.Send(44, code, 3); }}},
-    {'f',
-     {{"16777216.000000"}, [](Client& c, int code) { return c.Send(44, code, 16777217); }}},
-};
-int sendInts(Client& c, int code) { return c.Send(44, code, 11, 12, 13, 14, 15, 16); }
+using scan::InterfaceShape;
 
-class JtagInterface : public ScanConversation {};
+class JtagInterface : public WireTest {};
 
-TEST_F(JtagInterface, EveryCodeCarriesTheArgumentsOfItsShape) {
-  const std::map<int, char> shapeOf = interfaceShapes();
-  for (const auto& [code, shape] : shapeOf) {
+TEST_F(JtagInterface, OneFunctionOfEachShapeCarriesItsArguments) {
+  // The first code of each shape and count (the first gap in the numbering among them),
+  // and two codes outside the table.
+  std::map<std::pair<InterfaceShape, int>, int> firstOfShape = {
+      {{InterfaceShape::Unknown, -1}, -1}, {{InterfaceShape::Unknown, 144}, 144}};
+  for (int code = 143; code >= 1; --code) {
+    const scan::InterfaceFunction function = scan::interfaceFunction(code);
+    firstOfShape[{function.shape, function.count}] = code;
+  }
+  const std::string shiftByte = bytes({0x3C});
+  for (const auto& [shape, code] : firstOfShape) {
     command(44);
     broker.token(std::to_string(code));
-    if (kWire.count(shape)) {
-      for (const std::string& t : kWire.at(shape).tokens) broker.token(t);
-    } else if (shape != '-' && shape != '?') {
-      for (int i = 0; i < shape - '0'; ++i) broker.token(std::to_string(11 + i));
+    switch (shape.first) {
+      case InterfaceShape::Strings:
+        for (const char* s : {"s1", "s2", "s3"}) {
+          if (s[1] - '0' <= shape.second) broker.token(s);
+        }
+        break;
+      case InterfaceShape::Ints:
+        for (int i = 0; i < shape.second; ++i) broker.token(std::to_string(11 + i));
+        break;
+      case InterfaceShape::IntStringInt:
+        broker.token("3").token("mid").token("4");
+        break;
+      case InterfaceShape::CountedStringPairs:
+        broker.token("2").token("a").token("b").token("c").token("d");
+        break;
+      case InterfaceShape::JtagShift:
+        broker.token("0").token("8").token("0").token("0");
+        broker.expect(shiftByte + '\0').answer("ok").expect(kAck).answer(padded("0"));
+        break;
+      case InterfaceShape::FloatBlock:
+        broker.expect(padded("3.000000")).ack();
+        break;
+      case InterfaceShape::FloatToken:  // in single precision
+        broker.token("16777216.000000");
+        break;
+      default:
+        break;
     }
-    if (shape == 'j')
-      broker.expect(kShiftByte + '\0').answer("ok").expect(kRequest).answer(padded("0"));
-    if (shape == 'b') broker.expect(padded("3.000000")).ack();
     finalRead(1000 + code);
   }
   start();
-  for (const auto& [code, shape] : shapeOf) {
-    int result =
-        kWire.count(shape) ? kWire.at(shape).send(client, code) : sendInts(client, code);
-    ASSERT_EQ(1000 + code, result) << "code " << code << " shape " << shape;
+  for (const auto& [shape, code] : firstOfShape) {
+    int result = 0;
+    switch (shape.first) {
+      case InterfaceShape::Strings:
+        result = client.Send(44, code, "s1", "s2", "s3");
+        break;
+      case InterfaceShape::IntStringInt:
+        result = client.Send(44, code, 3, "mid", 4);
+        break;
+      case InterfaceShape::CountedStringPairs:
+        result = client.Send(44, code, 2, "a", "b", "c", "d", "e");
+        break;
+      case InterfaceShape::JtagShift:
+        result = client.Send(44, code, 0, 8, 0, 0, data(shiftByte));
+        break;
+      case InterfaceShape::FloatBlock:
+        result = client.Send(44, code, 3);
+        break;
+      case InterfaceShape::FloatToken:
+        result = client.Send(44, code, 16777217);
+        break;
+      default:
+        result = client.Send(44, code, 11, 12, 13, 14, 15, 16);
+        break;
+    }
+    ASSERT_EQ(1000 + code, result) << "code " << code;
   }
   finish();
 }
@@ -67,15 +96,15 @@ TEST_F(JtagInterface, PartsGoOnAfterAFailureAndLongStringsAreRefused) {
   command(44);
   broker.token("72");
   finalRead(7);
-  std::string longest(1023, 'x'), tooLong(1024, 'x');
+  const std::string longest(1023, 'x'), tooLong(1024, 'x');
   command(44);
   broker.token("1").token(longest);
   finalRead(8);
   start();
   EXPECT_EQ(5, client.Send(44, 30, 3, "mid", 4));
   EXPECT_EQ(6, client.Send(44, 120, 0, "unused"));
-  auto ids = reportsOf([&] { EXPECT_EQ(7, client.Send(44, 72, 1)); });
-  EXPECT_EQ(ids_t({"1061", "1063", "2000"}), only(ids, {"1061", "1063", "2000"}));
+  EXPECT_EQ(Ids({"1061", "1063", "2000"}),
+            reported([&] { EXPECT_EQ(7, client.Send(44, 72, 1)); }, {"1061", "1063", "2000"}));
   EXPECT_EQ(8, client.Send(44, 1, longest.c_str()));
   EXPECT_EQ(-1025, client.Send(44, 31, 1, tooLong.c_str(), 2));
   EXPECT_EQ(-1025, client.Send(44, 120, 1, "a", tooLong.c_str()));

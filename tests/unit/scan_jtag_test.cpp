@@ -1,9 +1,11 @@
 // The JTAG shift (command 44, function 12), the generic shift (command 19) and GetTDO.
-#include "tests/unit/scan_conversation.h"
+#include "tests/unit/wire_test.h"
 
 namespace {
 
-class JtagShift : public ScanConversation {
+const unsigned char* const kNone = nullptr;
+
+class JtagShift : public WireTest {
  protected:
   // Command 44, function 12 and the four header tokens.
   void header(int control, int bits, int switchA, int switchB) {
@@ -12,27 +14,27 @@ class JtagShift : public ScanConversation {
     for (int value : {control, bits, switchA, switchB}) broker.token(std::to_string(value));
   }
 };
-class ShiftGeneric : public ScanConversation {};
+class ShiftGeneric : public WireTest {};
 
 TEST_F(JtagShift, SingleBlockReadBackAndItsRetrieval) {
   std::string shift = bytes({0x12, 0x34}), a = bytes({0xFF, 0x00});
   header(0, 16, 1, 0);
   broker.expect(shift + '\0').answer("ok").expect(a + '\0').answer("ok");
-  broker.expect(kRequest).answer(padded("3")).answer(bytes({0xAB, 0xCD, 0xEF}));
+  broker.expect(kAck).answer(padded("3")).answer(bytes({0xAB, 0xCD, 0xEF}));
   finalRead(7);
   start();
   auto ids =
-      reportsOf([&] { EXPECT_EQ(7, client.Send(44, 12, 0, 16, 1, 0, data(shift), data(a))); });
-  EXPECT_EQ(ids_t({"1111", "1103", "1042"}),
-            only(ids, {"1111", "1103", "1042", "1039", "1040"}));
+      reported([&] { EXPECT_EQ(7, client.Send(44, 12, 0, 16, 1, 0, data(shift), data(a))); },
+               {"1111", "1103", "1042", "1039", "1040"});
+  EXPECT_EQ(Ids({"1111", "1103", "1042"}), ids);
   unsigned char* destination = nullptr;
   EXPECT_EQ(-1023, client.GetTDO(destination, 16));  // the data stays for the next call
   unsigned char out[3] = {0x55, 0x55, 0x55};
   destination = out;
   EXPECT_EQ(0, client.GetTDO(destination, 24));  // two bytes held: the third is left alone
   EXPECT_EQ(bytes({0xAB, 0xCD, 0x55}), std::string(out, out + 3));
-  ids = reportsOf([&] { EXPECT_EQ(-1022, client.GetTDO(destination, 16)); });
-  EXPECT_EQ(ids_t({"1104", "1105"}), ids);
+  ids = reported([&] { EXPECT_EQ(-1022, client.GetTDO(destination, 16)); });
+  EXPECT_EQ(Ids({"1104", "1105"}), ids);
   ASSERT_NE(nullptr, destination);
   EXPECT_EQ(0, destination[0]);
   finish();
@@ -41,11 +43,11 @@ TEST_F(JtagShift, SingleBlockReadBackAndItsRetrieval) {
 TEST_F(JtagShift, BlockBoundariesAndMissingBuffers) {
   std::string full = pattern(1024, 1), one = bytes({0x5A});
   header(0, 8192, 0, 0);  // one block of 1024 bytes and its trailing zero
-  broker.expect(full + '\0').answer("ok").expect(kRequest).answer(padded("0"));
+  broker.expect(full + '\0').answer("ok").expect(kAck).answer(padded("0"));
   finalRead(1);
   header(0, 0, 0, 1);  // an empty shift still sends its zero byte; bufferB follows shiftData
   broker.expect(std::string(1, '\0')).answer("ok").expect(std::string(1, '\0')).answer("ok");
-  broker.expect(kRequest).answer(padded("0"));
+  broker.expect(kAck).answer(padded("0"));
   finalRead(3);
   command(44);
   broker.token("12");  // null shiftData is the shift's to refuse
@@ -55,8 +57,8 @@ TEST_F(JtagShift, BlockBoundariesAndMissingBuffers) {
   EXPECT_EQ(1, client.Send(44, 12, 0, 8192, 0, 0, data(full)));
   EXPECT_EQ(3, client.Send(44, 12, 0, 0, 0, 1, data(one), data(one)));
   EXPECT_EQ(-1025, client.Send(44, 12, 0, -15, 0, 0, data(one)));  // refused: nothing sent
-  EXPECT_EQ(-1020, client.Send(44, 12, 0, 1, 1, 0, kNoData));
-  EXPECT_EQ(-1021, client.Send(44, 12, 0, 1, 1, 0, data(one), kNoData));
+  EXPECT_EQ(-1020, client.Send(44, 12, 0, 1, 1, 0, kNone));
+  EXPECT_EQ(-1021, client.Send(44, 12, 0, 1, 1, 0, data(one), kNone));
   finish();
 }
 
@@ -71,7 +73,7 @@ TEST_F(JtagShift, ReadBackOnlyWhenSwitchResultAndControlAllowIt) {
   for (const Case& c : cases) {
     header(c.control, 8, c.switchA, 0);
     broker.expect(shift + '\0').answer("ok").expect(a + '\0').answer("ok");
-    broker.expect(kRequest).answer(padded(c.result));
+    broker.expect(kAck).answer(padded(c.result));
     if (c.readBack) broker.answer(bytes({0x77}));
     if (c.result[0] != '-') finalRead(0);
   }
@@ -97,10 +99,10 @@ TEST_F(JtagShift, MultiBlockReadBackChecksEveryBlock) {
           .ack()
           .expect(buffer->substr(1024) + std::string(1023, '\0'))
           .ack();
-    broker.expect(kRequest).answer(padded("0")).answer(first).expect(kRequest);
+    broker.expect(kAck).answer(padded("0")).answer(first).expect(kAck);
   };
   shiftBlocks();
-  broker.answer("+xy").expect(kRequest);
+  broker.answer("+xy").expect(kAck);
   finalRead(9);
   shiftBlocks();
   broker.answer("-xy");  // not a read-back block
@@ -109,9 +111,10 @@ TEST_F(JtagShift, MultiBlockReadBackChecksEveryBlock) {
   std::string out(1027, '\0');
   EXPECT_EQ(0, client.GetTDO(out.data(), 8 * 1027));
   EXPECT_EQ(first + "+xy", out);
-  auto ids = reportsOf(
-      [&] { EXPECT_EQ(-1002, client.Send(44, 12, 0, 8193, 1, 0, data(shift), data(a))); });
-  EXPECT_EQ(ids_t({"1110", "1110", "1040"}), only(ids, {"1110", "1040"}));
+  auto ids = reported(
+      [&] { EXPECT_EQ(-1002, client.Send(44, 12, 0, 8193, 1, 0, data(shift), data(a))); },
+      {"1110", "1040"});
+  EXPECT_EQ(Ids({"1110", "1110", "1040"}), ids);
   out.assign(1027, '\0');
   EXPECT_EQ(0, client.GetTDO(out.data(), 8 * 1027));
   EXPECT_EQ(first + std::string(3, '\0'), out);  // the bad block was not kept
@@ -135,7 +138,7 @@ TEST_F(ShiftGeneric, ExactLengthsAndReadBack) {
   header({"5", "0", "0", "1"});  // nothing to send: the send of 0 bytes fails
   header({"5", "8193", "1025", "1"});
   broker.expect(over.substr(0, 1024)).ack().expect(over.substr(1024)).ack();
-  broker.answer("AB").expect(kRequest).answer("C").expect(kRequest);
+  broker.answer("AB").expect(kAck).answer("C").expect(kAck);
   finalRead(6);
   start();
   EXPECT_EQ(1, client.Send(19, 5, 12, 1, data(two)));
@@ -145,8 +148,9 @@ TEST_F(ShiftGeneric, ExactLengthsAndReadBack) {
   char out[3] = {};
   EXPECT_EQ(0, client.GetTDO(out, 24));  // the multi-block shift left it alone
   EXPECT_EQ(bytes({0x11, 0x22, 0x00}), std::string(out, 3));
-  auto ids = reportsOf([&] { EXPECT_EQ(-1001, client.Send(19, 5, 0, 1, data(two))); });
-  EXPECT_EQ(ids_t({"1111", "1102", "1037"}), only(ids, {"1111", "1102", "1037", "1041"}));
+  auto ids = reported([&] { EXPECT_EQ(-1001, client.Send(19, 5, 0, 1, data(two))); },
+                      {"1111", "1102", "1037", "1041"});
+  EXPECT_EQ(Ids({"1111", "1102", "1037"}), ids);
   EXPECT_EQ(6, client.Send(19, 5, 8193, 1, data(over)));
   EXPECT_EQ(0, client.GetTDO(out, 24));
   EXPECT_EQ("ABC", std::string(out, 3));

@@ -1,16 +1,34 @@
 // I2C and SSPI shifts (commands 46 to 52), pump data (42) and the shared applications (41).
-#include "tests/unit/scan_conversation.h"
+#include "tests/unit/wire_test.h"
 
 namespace {
 
-class SerialShift : public ScanConversation {
+const unsigned char* const kNone = nullptr;
+
+class SerialShift : public WireTest {
  protected:
+  // The command token (none for -1) and the header's tokens.
   void header(int number, const std::vector<std::string>& tokens) {
-    command(number);
+    if (number >= 0) command(number);
     for (const std::string& t : tokens) broker.token(t);
   }
 };
 class PumpData : public SerialShift {};
+
+TEST_F(SerialShift, TheSecondPassOfCommand47GoesOnAfterTheFirstFailed) {
+  const std::string d = bytes({0x01, 0x80});
+  command(47);
+  broker.expectToken("7").answer("-");  // the reading pass fails at once
+  header(-1, {"7", "128", "16", "9"});   // the writing and reading pass goes on
+  broker.expect(bytes({0x80, 0x01})).answer(bytes({0x42, 0x43}));
+  finalRead(3);
+  start();
+  EXPECT_EQ(3, client.Send(47, 7, 0x01, 16, data(d), 9));
+  char out[2] = {};
+  EXPECT_EQ(0, client.GetTDO(out, 16));
+  EXPECT_EQ(bytes({0x42, 0x43}), std::string(out, 2));
+  finish();
+}
 
 TEST_F(SerialShift, OnlyI2cMirrorsAndShortSingleBlockReadsAreZeroFilled) {
   std::string d = bytes({0x01, 0x80});
@@ -34,7 +52,7 @@ TEST_F(SerialShift, OnlyI2cMirrorsAndShortSingleBlockReadsAreZeroFilled) {
   char out[2] = {1, 1};
   EXPECT_EQ(0, client.GetTDO(out, 16));
   EXPECT_EQ(bytes({0x09, 0}), std::string(out, 2));
-  EXPECT_EQ(-1025, client.Send(46, 7, 1, 16, kNoData, 9));  // refused: nothing sent
+  EXPECT_EQ(-1025, client.Send(46, 7, 1, 16, kNone, 9));  // refused: nothing sent
   EXPECT_EQ(-1025, client.Send(42, data(d), -15, 0, 1));
   finish();
 }
@@ -51,8 +69,8 @@ TEST_F(SerialShift, MultiBlockReadBlocksMustBeginWithPlusForI2cAndPumpOnly) {
   for (const Case& c : cases) {
     header(c.number, c.tokens);
     broker.expect(zeros.substr(0, 1024)).ack().expect(zeros.substr(1024)).ack();
-    broker.answer(first).expect(kRequest).answer("x1");
-    if (!c.checked) broker.expect(kRequest).request("0");
+    broker.answer(first).expect(kAck).answer("x1");
+    if (!c.checked) broker.expect(kAck).request("0");
   }
   start();
   for (const Case& c : cases) {
@@ -85,10 +103,10 @@ TEST_F(PumpData, SharedApplicationsArePackedIntoOneBlockThatMustFit) {
   EXPECT_EQ(0, client.Send(41, 0));
   const char* h = hundred.c_str();
   EXPECT_EQ(0, client.Send(41, 11, h, h, h, h, h, h, h, h, h, h, tail13.c_str()));
-  auto ids = reportsOf([&] {
+  auto ids = reported([&] {
     EXPECT_EQ(-1025, client.Send(41, 11, h, h, h, h, h, h, h, h, h, h, tail14.c_str()));
   });
-  EXPECT_EQ(ids_t{"1003"}, ids);
+  EXPECT_EQ(Ids{"1003"}, ids);
   finish();  // nothing of the refused command reached the broker
 }
 

@@ -1,11 +1,12 @@
 // A Client introduced to a ScriptedBroker, for tests that read like wire transcripts:
 // script what follows the introduction on `broker`, call start(), drive the client, then
-// check broker.finish().
-#ifndef TESTS_UNIT_WIRE_FIXTURE_H
-#define TESTS_UNIT_WIRE_FIXTURE_H
+// finish() checks that the broker saw exactly the script.
+#ifndef TESTS_UNIT_WIRE_TEST_H
+#define TESTS_UNIT_WIRE_TEST_H
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -27,12 +28,17 @@ class WireTest : public ::testing::Test {
     win::WSACleanup();
   }
 
-  // Scripts the broker's side of a Connect: the client's name, answered by any byte.
+  // The broker's side of a Connect: the client's name, answered by any byte.
   void introduce() { broker.expectToken(name).answer("+"); }
   void start() {
     broker.run();
     ASSERT_EQ(client.Connect(nullptr, nullptr, nullptr), 0);
   }
+  void finish() { EXPECT_EQ(broker.finish(), ""); }
+
+  // The command token and the broker's reply; Send's closing read answered by `value`.
+  void command(int number) { broker.token(std::to_string(number)); }
+  void finalRead(int value) { broker.request(std::to_string(value)); }
 
   // The broker's side of Send(4, "u", "p", 0) and Send(33), both granted.
   void scriptGrant() {
@@ -40,10 +46,9 @@ class WireTest : public ::testing::Test {
     broker.expectToken("33").answer("ok").request("1");
   }
   void scriptCommand4(const std::string& grant,
-                      const std::vector<std::string>& values = {"0", "0", "0", "1", "0", "0",
-                                                                "0", "1", "0", "0"}) {
-    broker.expectToken("4").answer("ok");
-    broker.expectToken("u").answer("ok").expectToken("p").answer("ok");
+                      const Ids& values = {"0", "0", "0", "1", "0", "0", "0", "1", "0", "0"}) {
+    broker.expectToken("4").answer("ok").expectToken("u").answer("ok");
+    broker.expectToken("p").answer("ok");
     for (const std::string& value : values) broker.expectToken(value).answer("ok");
     broker.request(grant);
   }
@@ -52,26 +57,23 @@ class WireTest : public ::testing::Test {
     ASSERT_EQ(client.Send(33), 0);
   }
 
-  // The message identifiers that `run` reported, in order (debugging is on meanwhile).
-  Ids reported(const std::function<void()>& run) {
-    Ids ids = posted([&] {
-      client.Set_Debug_On();
-      run();
-      client.Set_Debug_Off();
-    });
-    ids.pop_back();  // Set_Debug_Off's own report
-    return ids;
-  }
-  // The message identifiers posted to the catalogue while `run` ran, in order.
-  static Ids posted(const std::function<void()>& run) {
+  // The identifiers of the reports that `run` made, in order (debugging on meanwhile);
+  // with `wanted`, only those.
+  Ids reported(const std::function<void()>& run, const Ids& wanted = {}) {
     ::testing::internal::CaptureStderr();
+    client.Set_Debug_On();
     run();
-    std::string lines = ::testing::internal::GetCapturedStderr();
-    Ids ids;
+    client.Set_Debug_Off();
+    const std::string lines = ::testing::internal::GetCapturedStderr();
+    Ids all, ids;
     const std::string tag = "tapbrokerclient[";
     for (std::size_t at = lines.find(tag); at != std::string::npos;
          at = lines.find(tag, at + 1))
-      ids.push_back(lines.substr(at + tag.size(), 4));
+      all.push_back(lines.substr(at + tag.size(), 4));
+    all.pop_back();  // Set_Debug_Off's own report
+    for (const std::string& id : all)
+      if (wanted.empty() || std::find(wanted.begin(), wanted.end(), id) != wanted.end())
+        ids.push_back(id);
     return ids;
   }
 
@@ -80,4 +82,4 @@ class WireTest : public ::testing::Test {
   Client client{name};
 };
 
-#endif  // TESTS_UNIT_WIRE_FIXTURE_H
+#endif  // TESTS_UNIT_WIRE_TEST_H
