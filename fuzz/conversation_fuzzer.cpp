@@ -126,7 +126,7 @@ class FuzzingBroker : public fault::SocketHooks {
     }
   }
 
-  void beforeRecv(int fd) override {
+  void beforeRecv(int fd, size_t) override {
     if (broker_ < 0) return;
     pollfd waiting{fd, POLLIN, 0};
     if (::poll(&waiting, 1, 0) > 0 && (waiting.revents & POLLIN)) return;

@@ -6,7 +6,6 @@
 extern "C" {
 ssize_t __real_send(int fd, const void* data, size_t length, int flags);
 ssize_t __real_recv(int fd, void* data, size_t length, int flags);
-int __real_shutdown(int fd, int how);
 int __real_connect(int fd, const sockaddr* address, socklen_t length);
 }
 
@@ -14,6 +13,17 @@ namespace fault {
 namespace {
 
 std::atomic<SocketHooks*> installed{nullptr};
+// Set while a hook runs: the calls it makes itself, as the broker's side, go straight to
+// the system.
+thread_local bool inHook = false;
+
+// The hooks for a call of this thread, or null.
+SocketHooks* hooks() { return inHook ? nullptr : installed.load(); }
+
+struct InHook {
+  InHook() { inHook = true; }
+  ~InHook() { inHook = false; }
+};
 
 }  // namespace
 
@@ -25,10 +35,6 @@ ssize_t realSend(int fd, const void* data, size_t length, int flags) {
 ssize_t realRecv(int fd, void* data, size_t length, int flags) {
   return __real_recv(fd, data, length, flags);
 }
-int realShutdown(int fd, int how) { return __real_shutdown(fd, how); }
-int realConnect(int fd, const sockaddr* address, socklen_t length) {
-  return __real_connect(fd, address, length);
-}
 
 }  // namespace fault
 
@@ -36,37 +42,32 @@ int realConnect(int fd, const sockaddr* address, socklen_t length) {
 extern "C" {
 
 ssize_t __wrap_send(int fd, const void* data, size_t length, int flags) {
-  fault::SocketHooks* hooks = fault::installed;
+  fault::SocketHooks* hooks = fault::hooks();
   if (hooks == nullptr) return __real_send(fd, data, length, flags);
-  hooks->beforeSend(fd);
+  fault::InHook(), hooks->beforeSend(fd);
   ssize_t result = __real_send(fd, data, length, flags);
   int saved = errno;
-  hooks->afterSend(fd, data, result);
+  fault::InHook(), hooks->afterSend(fd, data, result);
   errno = saved;
   return result;
 }
 
 ssize_t __wrap_recv(int fd, void* data, size_t length, int flags) {
-  fault::SocketHooks* hooks = fault::installed;
+  fault::SocketHooks* hooks = fault::hooks();
   if (hooks == nullptr) return __real_recv(fd, data, length, flags);
-  hooks->beforeRecv(fd);
+  fault::InHook(), hooks->beforeRecv(fd, length);
   ssize_t result = __real_recv(fd, data, length, flags);
   int saved = errno;
-  hooks->afterRecv(fd, result);
+  fault::InHook(), hooks->afterRecv(fd, data, result);
   errno = saved;
   return result;
 }
 
-int __wrap_shutdown(int fd, int how) {
-  fault::SocketHooks* hooks = fault::installed;
-  if (hooks != nullptr) hooks->beforeShutdown(fd);
-  return __real_shutdown(fd, how);
-}
-
 int __wrap_connect(int fd, const sockaddr* address, socklen_t length) {
-  fault::SocketHooks* hooks = fault::installed;
+  fault::SocketHooks* hooks = fault::hooks();
   int result = 0;
-  if (hooks != nullptr && hooks->connect(fd, address, length, result)) return result;
+  if (hooks != nullptr && (fault::InHook(), hooks->connect(fd, address, length, result)))
+    return result;
   return __real_connect(fd, address, length);
 }
 

@@ -1,8 +1,8 @@
-// Puts a test on the far side of every socket call the library makes. The library's
-// send, recv, shutdown and connect are routed here at link time (--wrap), so a fake
-// broker can act exactly between the client's calls: answer just before a receive, read
-// just after a send, close or reset the connection just before the call that should see
-// it. Nothing then depends on how threads happen to be scheduled.
+// Puts a test on the far side of every socket call the library makes. The library's send,
+// recv and connect are routed here at link time (--wrap), so a fake broker can act exactly
+// between the client's calls: answer just before a receive, read just after a send, close
+// or reset the connection just before the call that should meet it. Nothing then depends
+// on how threads happen to be scheduled.
 #ifndef TESTS_FAULT_SOCKET_HOOKS_H
 #define TESTS_FAULT_SOCKET_HOOKS_H
 
@@ -21,20 +21,18 @@ class SocketHooks {
   }
   virtual void beforeSend(int /*fd*/) {}
   virtual void afterSend(int /*fd*/, const void* /*data*/, ssize_t /*result*/) {}
-  virtual void beforeRecv(int /*fd*/) {}
-  virtual void afterRecv(int /*fd*/, ssize_t /*result*/) {}
-  virtual void beforeShutdown(int /*fd*/) {}
+  virtual void beforeRecv(int /*fd*/, size_t /*length*/) {}
+  virtual void afterRecv(int /*fd*/, const void* /*data*/, ssize_t /*result*/) {}
 };
 
-// Routes the library's calls through `hooks` until another call; null lets them pass.
-// The hooks run on the thread that makes the call.
+// Routes the calls of every thread through `hooks` until another call; null lets them
+// pass. The hooks run on the thread that makes the call; the socket calls they make
+// themselves pass straight to the system.
 void installSocketHooks(SocketHooks* hooks);
 
 // The system calls themselves, for the broker's own side of the connection.
 ssize_t realSend(int fd, const void* data, size_t length, int flags);
 ssize_t realRecv(int fd, void* data, size_t length, int flags);
-int realShutdown(int fd, int how);
-int realConnect(int fd, const sockaddr* address, socklen_t length);
 
 }  // namespace fault
 

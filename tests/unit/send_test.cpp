@@ -168,6 +168,16 @@ TEST_F(SendTest, RefusesArgumentsBeyondTheLimitsBeforeAnythingGoesOut) {
   finish();  // nothing of the refused commands reached the broker
 }
 
+TEST_F(SendTest, AnAcknowledgementWithoutPlusEndsTheCommand) {
+  broker.expectToken("36").answer("r").expectToken("7").answer("+");  // "+" alone will do
+  broker.expectToken("8").answer(tokens({"-"}));
+  start();
+
+  EXPECT_EQ(client.Send(36, 7, 8, 9), -1002);  // nothing more goes out, no final read
+  EXPECT_EQ(client.GetClientStatus(), -1002);
+  finish();
+}
+
 TEST_F(SendTest, OnlyCommands1And4ConnectAgainWhenTheirTokenFails) {
   broker.close().accept();
   introduce();
