@@ -23,6 +23,7 @@
 
 #include "broker/chain_config.h"
 #include "broker/server.h"
+#include "platform/socket_handles.h"
 #include "platform/winsock.h"
 #include "tapbroker_client.h"
 #include "tests/fault/socket_hooks.h"
@@ -247,7 +248,8 @@ class Replay : public SocketHooks {
     if (play_.calls != nullptr && play_.failAt == kNoFailure && play_.next != play_.calls->size())
       mismatch("the client stopped after " + std::to_string(play_.next) + " calls");
     loopback::closeSocket(play_.connection);
-    for (int fd : play_.sockets) win::closesocket(static_cast<win::SOCKET>(fd));
+    for (int fd : play_.sockets)
+      win::closesocket(socket_handles::current(static_cast<std::uint32_t>(fd)));
     const std::string found = play_.mismatch;
     play_ = {};
     return found;
@@ -445,7 +447,8 @@ class FaultTable : public ::testing::TestWithParam<std::size_t> {
       EXPECT_TRUE(runSetup(operation.setup, client));
       opStart = recorder.calls.size();
       seen = observe(operation, client);
-      win::closesocket(static_cast<win::SOCKET>(client.GetClientSocket()));
+      win::closesocket(
+          socket_handles::current(static_cast<std::uint32_t>(client.GetClientSocket())));
     }
     installSocketHooks(nullptr);
     server.stop();
