@@ -148,7 +148,7 @@ class TAPBROKER_CLIENT_API Client {
   // Sends command `command` with its arguments (ints as int, strings as char*, data as
   // const unsigned char*), runs its transfer and returns the broker's integer answer.
   // A withheld command (command 2, 5 to 28, or 0 and below while the broker has not
-  // granted both flags) sends only "8888" and returns 1. Command 4 and command 33 end
+  // granted both permissions) sends only "8888" and returns 1. Command 4 and command 33 end
   // with the broker's grant instead of an answer: 0 granted, -1 refused, or the broker's
   // own number. A null string given to command 4 goes out as the empty token.
   // On failure returns the negative code also stored in the status: -1001, -1002, a
@@ -168,8 +168,8 @@ class TAPBROKER_CLIENT_API Client {
   //   5, 7, 9, 15-18, 23, 37, 39, 45, 49, 53-55: one int        20, 36, 40: two ints
   //   21: int, string, int, string, int, string, int, string
   //   4: string, string, int k (0..10), then k ints (the first values of a list of ten
-  //      that starts as 0,0,0,1,0,0,0,1,0,0); then the broker's grant of the first flag
-  //   33: none; then the broker's grant of the second flag
+  //      that starts as 0,0,0,1,0,0,0,1,0,0); then the broker's grant of the first permission
+  //   33: none; then the broker's grant of the second permission
   //   19 (generic shift): int shiftControl, int bitCount, int readBack,
   //      const unsigned char* shiftData ((bitCount + 7) / 8 bytes); readBack != 0 keeps
   //      the bits shifted out for GetTDO. -1020 when shiftData is null.
@@ -187,7 +187,7 @@ class TAPBROKER_CLIENT_API Client {
   //      as 46-48. Read bits are kept for GetTDO.
   // Reports 1093 once the command number is answered, 1008 for a withheld command,
   // 1009/1010 when the command number cannot be sent or is not answered (commands 1 and
-  // 4 then reconnect once), 1012 after 34, 35 and 9999 clear flags, 1013 for a number
+  // 4 then reconnect once), 1012 after 34, 35 and 9999 take permissions back, 1013 for a number
   // without a meaning of its own, 1003 for a refused argument, and the reports of the
   // command's transfer and of the final Read(int&).
   int Send(int command, ...);
@@ -261,7 +261,7 @@ class TAPBROKER_CLIENT_API Client {
   // Refuses arguments outside the protocol's limits before anything is sent: returns
   // null when the command may go out, else a text naming the limit.
   const char* refusedArgument(int command, va_list args);
-  // Sends "8888" in place of a command that waits for both flags.
+  // Sends "8888" in place of a command that waits for both permissions.
   int withhold();
   int sendCommand4(CallContext& context, va_list args);
   int JTAGInterfaceFunc(SOCKET& socket, va_list args);
@@ -280,8 +280,8 @@ class TAPBROKER_CLIENT_API Client {
   bool reporting() const { return logHandle != nullptr || debugOn == 1; }
 
   // The fields, in the order the library has always declared them.
-  int flagA;                 // granted by the query that ends command 4
-  int flagB;                 // granted by command 33
+  int flagA;                 // the first permission: granted by the query ending command 4
+  int flagB;                 // the second permission: granted by command 33
   std::string tdoData;       // bytes read back by the last shift, for GetTDO
   msgManager* messages;      // handle on the message catalogue, shared by copies
   std::string clientName;    // introduces this client; first argument of every report
