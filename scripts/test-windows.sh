@@ -39,6 +39,10 @@ for binary in "$build_dir"/bin/*.exe "$build_dir"/bin/*.dll; do
     { echo "$binary needs more than Windows itself"; exit 1; }
 done
 [ -f "$build_dir/lib/libtapbroker_client.dll.a" ] || { echo "no import library"; exit 1; }
+# The DLL exports the Client class alone.
+x86_64-w64-mingw32-objdump -p "$build_dir/bin/libtapbroker_client.dll" |
+  sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/s/^\t\[ *[0-9]*\] //p' | grep -vE '^_ZNK?6Client' &&
+  { echo "libtapbroker_client.dll exports more than Client"; exit 1; }
 built=$(date +%s)
 
 work=$(mktemp -d)
