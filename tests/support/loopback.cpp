@@ -1,16 +1,40 @@
 #include "tests/support/loopback.h"
 
+#include <algorithm>
+#include <chrono>
+#include <stdexcept>
+#include <thread>
+
+#if defined(_WIN32)
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+// Winsock under the POSIX names used below; its socket handles are small values that an int
+// carries.
+namespace loopback {
+namespace {
+constexpr int SOCK_CLOEXEC = 0, MSG_NOSIGNAL = 0, SHUT_WR = SD_SEND;
+int close(int fd) { return ::closesocket(fd); }
+int poll(pollfd* fds, unsigned long count, int ms) { return ::WSAPoll(fds, count, ms); }
+int accept4(int fd, sockaddr* address, int* length, int) {
+  return static_cast<int>(::accept(fd, address, length));
+}
+// Started once and never given back, so that the library's own WSACleanup calls never take
+// the count to zero, which would close every socket of the process.
+const bool started = [] {
+  WSADATA data;
+  return ::WSAStartup(0x0202, &data) == 0;
+}();
+}  // namespace
+}  // namespace loopback
+#else
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include <algorithm>
-#include <chrono>
-#include <stdexcept>
-#include <thread>
+#endif
 
 namespace loopback {
 namespace {
@@ -25,7 +49,8 @@ sockaddr_in addressOf(std::uint16_t port) {
 
 void noDelay(int fd) {
   const int on = 1;
-  if (fd >= 0) ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+  const char* value = reinterpret_cast<const char*>(&on);
+  if (fd >= 0) ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, value, sizeof on);
 }
 
 }  // namespace
@@ -33,12 +58,12 @@ void noDelay(int fd) {
 int listenOn(std::uint16_t port) {
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   const int on = 1;
-  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&on), sizeof on);
   const sockaddr_in address = addressOf(port);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   while (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
     if (std::chrono::steady_clock::now() > deadline) {
-      ::close(fd);
+      close(fd);
       throw std::runtime_error("port " + std::to_string(port) + " stays busy");
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -63,7 +88,7 @@ std::uint16_t freePort() {
 
 int acceptWithin(int listener, int ms) {
   if (!readable(listener, ms)) return -1;
-  const int fd = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+  const int fd = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
   noDelay(fd);
   return fd;
 }
@@ -78,8 +103,10 @@ int connectTo(std::uint16_t port) {
 }
 
 bool readable(int fd, int ms) {
-  pollfd p{fd, POLLIN, 0};
-  return fd >= 0 && ::poll(&p, 1, ms) > 0;
+  pollfd p{};
+  p.fd = fd;
+  p.events = POLLIN;
+  return fd >= 0 && poll(&p, 1, ms) > 0;
 }
 
 std::string receiveUpTo(int fd, std::size_t length, int ms) {
@@ -118,9 +145,9 @@ void closeSocket(int& fd, bool abortive) {
   if (fd < 0) return;
   if (abortive) {
     linger now{1, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &now, sizeof now);
+    ::setsockopt(fd, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&now), sizeof now);
   }
-  ::close(fd);
+  close(fd);
   fd = -1;
 }
 
