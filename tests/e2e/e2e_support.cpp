@@ -1,9 +1,5 @@
 #include "tests/e2e/e2e_support.h"
 
-#include <fcntl.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <thread>
 
@@ -26,22 +22,6 @@ void BrokerTest::SetUp() {
   for (int wait = 0; wait < 250 && !portAnswers(); ++wait)
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   ASSERT_TRUE(portAnswers()) << "tapbroker.exe did not come up";
-}
-
-int runProgram(const std::string& program, const std::vector<std::string>& arguments,
-               std::string& output) {
-  int pipeFds[2];
-  if (::pipe2(pipeFds, O_CLOEXEC) != 0) return -1;
-  const pid_t pid =
-      processes::spawn(binaryDirectory() + "/" + program, {arguments, pipeFds[1]});
-  ::close(pipeFds[1]);
-  char buffer[4096];
-  for (ssize_t got; (got = ::read(pipeFds[0], buffer, sizeof buffer)) > 0;)
-    output.append(buffer, static_cast<std::size_t>(got));
-  ::close(pipeFds[0]);
-  int status = 0;
-  if (pid == 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
-  return WEXITSTATUS(status);
 }
 
 ::testing::AssertionResult connectAndOpen(Client& client, bool connect) {

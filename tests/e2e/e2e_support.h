@@ -31,10 +31,11 @@ class BrokerTest : public ::testing::Test {
   pid_t pid_ = 0;
 };
 
-// Runs `program` from the binary directory; its exit status (-1 when it could not run or
-// died of a signal), and what it wrote to stdout in `output`.
-int runProgram(const std::string& program, const std::vector<std::string>& arguments,
-               std::string& output);
+// Runs `program` from the binary directory, as processes::run does.
+inline int runProgram(const std::string& program, const std::vector<std::string>& arguments,
+                      std::string& output) {
+  return processes::run(binaryDirectory() + "/" + program, arguments, output);
+}
 
 // Connects `client` (unless it is) and opens the cable and a device session: both flags.
 ::testing::AssertionResult connectAndOpen(Client& client, bool connect = true);

@@ -73,6 +73,20 @@ pid_t spawn(const std::string& path, const Launch& launch) {
   return pid;
 }
 
+int run(const std::string& path, const std::vector<std::string>& arguments, std::string& output) {
+  int pipeFds[2];
+  if (::pipe2(pipeFds, O_CLOEXEC) != 0) return -1;
+  const pid_t pid = spawn(path, {arguments, pipeFds[1]});
+  ::close(pipeFds[1]);
+  char buffer[4096];
+  for (ssize_t got; (got = ::read(pipeFds[0], buffer, sizeof buffer)) > 0;)
+    output.append(buffer, static_cast<std::size_t>(got));
+  ::close(pipeFds[0]);
+  int status = 0;
+  if (pid == 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
+}
+
 std::vector<pid_t> brokers(const std::string& directory) {
   std::vector<pid_t> found;
   DIR* proc = ::opendir("/proc");

@@ -1,18 +1,9 @@
 // Connect against a scripted broker, against processes named like the broker, and with a
 // stand-in broker that Connect itself has to start.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <net/if.h>
-#include <sched.h>
-#include <sys/ioctl.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include <signal.h>
 
 #include <chrono>
-#include <cstdio>
-#include <cstring>
-#include <fstream>
-#include <sstream>
 #include <thread>
 
 #include "platform/process.h"
@@ -40,8 +31,7 @@ bool brokerRuns() { return !processes::brokers().empty(); }
 const char* const kBrokerRuns = "a tapbroker.exe runs on this machine";
 
 std::string helperProgram() {
-  return (std::filesystem::read_symlink("/proc/self/exe").parent_path() / "connect_helper")
-      .string();
+  return std::filesystem::path(TAPBROKER_EXE).parent_path() / "connect_helper";
 }
 
 // Waits a while for the brokers started from `directory` to end by themselves, then ends
@@ -52,29 +42,8 @@ void endBrokersStartedFrom(const std::string& directory) {
   for (pid_t id : processes::brokers(directory)) ::kill(id, SIGKILL);
 }
 
-// Moves this process into a network namespace of its own with the loopback interface up,
-// where that is allowed, so that port 4001 here is nobody else's: the brokers these tests
-// start, and the ones other test programs script, never meet. Threads and processes made
-// afterwards share the namespace.
-void isolateNetwork() {
-  static const bool done = [] {
-    if (::unshare(CLONE_NEWNET) != 0) return false;
-    int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    ifreq request{};
-    std::strncpy(request.ifr_name, "lo", IFNAMSIZ - 1);
-    if (fd >= 0 && ::ioctl(fd, SIOCGIFFLAGS, &request) == 0) {
-      request.ifr_flags |= IFF_UP;
-      ::ioctl(fd, SIOCSIFFLAGS, &request);
-    }
-    if (fd >= 0) ::close(fd);
-    return true;
-  }();
-  (void)done;
-}
-
 class ConnectTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() { isolateNetwork(); }
   void SetUp() override { ASSERT_EQ(client.Set_Log_File(log.c_str()), 0); }
   // Closes what a successful Connect opened, without a closing conversation.
   void hangUp() {
@@ -170,10 +139,7 @@ TEST_F(ConnectTest, StartsTheBrokerFromTheInstallDirectory) {
                                    "1090", "1091"}));
   hangUp();
   endBrokersStartedFrom(installDir);
-  std::ifstream introduction(installDir + "/introduction", std::ios::binary);
-  std::stringstream received;
-  received << introduction.rdbuf();
-  EXPECT_EQ(received.str(), std::string("probe\0", 6));
+  EXPECT_EQ(readLines(installDir + "/introduction"), Reports{std::string("probe\0", 6)});
 }
 
 TEST_F(ConnectTest, BrokerThatCannotStartLeavesTheClientUnconnected) {
@@ -194,18 +160,11 @@ TEST_F(ConnectTest, MissingInstallationIsReportedOnTheConsole) {
   if (brokerRuns()) GTEST_SKIP() << kBrokerRuns;
   // An application whose binary directory is gone, given an installation directory that
   // does not exist either.
-  std::string outputFile = scratch / "stdout";
-  const int output = ::open(outputFile.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
-  const pid_t pid = processes::spawn(
-      helperProgram(), {{"installed-in", scratch / "gone", scratch / "missing"}, output});
-  ::close(output);
-  ASSERT_GT(pid, 0);
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-
-  std::stringstream console;
-  console << std::ifstream(outputFile).rdbuf();
-  EXPECT_EQ(console.str(),
+  std::string console;
+  EXPECT_EQ(processes::run(helperProgram(),
+                           {"installed-in", scratch / "gone", scratch / "missing"}, console),
+            0);
+  EXPECT_EQ(console,
             "Error : Verdane Programmer install is not correct. Please install again.\n"
             "result -1024 status 77\n");
 }
