@@ -1,15 +1,16 @@
-// The built-in message texts against what every report passes: a placeholder that does
-// not match its argument reads the wrong thing off the argument list.
+// The message catalogue: the built-in texts against what every report passes (a
+// placeholder that does not match its argument reads the wrong thing off the argument
+// list), and a site's own catalogue, whose entries are refused where they would do that.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <map>
-#include <set>
 #include <sstream>
 #include <string>
 
 #include "msgcore/msgManager.h"
-#include "msgcore/msgcore_internal.h"
+#include "tapbroker_client.h"
+#include "tests/support/scratch.h"
 
 namespace {
 
@@ -39,44 +40,17 @@ std::map<std::string, std::string> reportedArguments() {
   return shapes;
 }
 
-// The placeholders of `text`, read left to right as the expansion reads them.
-std::string placeholderShape(const std::string& text) {
-  std::string shape;
-  for (std::size_t i = 0; i < text.size();) {
-    if (text.compare(i, 3, "$$s") == 0 || text.compare(i, 3, "$$d") == 0) {
-      shape += text[i + 2];
-      i += 3;
-    } else {
-      ++i;
-    }
-  }
-  return shape;
-}
-
 TEST(Catalogue, BuiltinTextsMatchEveryReportAndNothingElse) {
-  const auto kReportedArguments = reportedArguments();
-  ASSERT_EQ(kReportedArguments.size(), 112u);
-  std::istringstream source(msgcore::kBuiltinCatalogue);
-  std::set<std::string> seen;
-  std::string line;
-  while (std::getline(source, line)) {
-    if (line.empty() || line[0] == '#') continue;
-    ASSERT_GE(line.size(), 6u) << "malformed line: " << line;
-    ASSERT_EQ(line[4], '\t') << "malformed line: " << line;
-    const std::string id = line.substr(0, 4);
-    const std::string text = line.substr(5);
-    EXPECT_TRUE(seen.insert(id).second) << id << " appears twice";
-    auto reported = kReportedArguments.find(id);
-    if (reported == kReportedArguments.end()) {
-      ADD_FAILURE() << id << " is not reported by the library";
-      continue;
-    }
-    EXPECT_EQ(placeholderShape(text), reported->second) << id << ": " << text;
-    EXPECT_EQ(text.find_first_of("\r\t"), std::string::npos) << id;
+  std::map<std::string, std::string> texts;  // each text's placeholders, in order
+  std::istringstream catalogue(identifyingCatalogue());
+  for (std::string line; std::getline(catalogue, line);) {
+    std::string shape;
+    for (std::size_t at = line.find("$$"); at != std::string::npos; at = line.find("$$", at + 3))
+      shape += line[at + 2];
+    EXPECT_TRUE(texts.emplace(line.substr(0, 4), shape).second) << line << " appears twice";
   }
-  for (const auto& [id, shape] : kReportedArguments) {
-    EXPECT_TRUE(seen.count(id)) << id << " has no text";
-  }
+  EXPECT_EQ(texts.size(), 112u);
+  EXPECT_EQ(texts, reportedArguments());
 }
 
 TEST(Catalogue, HandleServesTheBuiltinTextsWhenNoFileOverridesThem) {
@@ -89,6 +63,47 @@ TEST(Catalogue, HandleServesTheBuiltinTextsWhenNoFileOverridesThem) {
   EXPECT_EQ(text, "$$s: command $$d sent and answered");
   if (saved != nullptr) setenv("MSGCORE_PATH", restore.c_str(), 1);
   msgcore::reloadCatalogues();
+}
+
+
+TEST(SiteCatalogue, TextsAskingForArgumentsNeverPassedAreRefused) {
+  TempDir scratch;
+  const std::string log = scratch / "run.log";
+  char name[] = "probe";
+
+  ::testing::internal::CaptureStderr();
+  CatalogueOverride catalogue(
+      "1100\t$$d switches debugging on\n"          // a number where a text is passed
+      "1035\tdebugging was on already\n"           // asks for less: used
+      "1101\t$$s switches debugging off\n"         // asks for what is passed: used
+      "1036\t$$s$$s$$s$$s$$s$$s$$s$$s$$s$$s$$s\n"  // far more than is passed
+      "7001\t$$d and $$s\n");                      // no text of the library's own: kept
+  Client client(name);
+  ASSERT_EQ(client.Set_Log_File(log.c_str()), 0);
+  client.Set_Debug_On();
+  client.Set_Debug_On();
+  client.Set_Debug_Off();
+  client.Set_Debug_Off();
+  client.PrintMessage("7001", 5, "five");
+  const std::string posted = ::testing::internal::GetCapturedStderr();
+
+  EXPECT_EQ(readLines(log), (std::vector<std::string>{
+                                "probe: switching debug output on",
+                                "probe: switching debug output on",
+                                "debugging was on already",
+                                "probe switches debugging off",
+                                "probe switches debugging off",
+                                "probe: debug output was already off",
+                                "5 and five",
+                            }));
+  // Each refusal is said once, when the catalogue is read, naming the entry.
+  for (const char* id : {"1100", "1036"}) {
+    const std::string entry = std::string("entry ") + id;
+    EXPECT_NE(posted.find(entry), std::string::npos) << posted;
+    EXPECT_EQ(posted.find(entry), posted.rfind(entry)) << posted;
+  }
+  for (const char* id : {"1035", "1101", "7001"})
+    EXPECT_EQ(posted.find(std::string("entry ") + id), std::string::npos) << posted;
 }
 
 }  // namespace
