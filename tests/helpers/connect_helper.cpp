@@ -8,9 +8,6 @@
 // With "installed-in BINARY INSTALL" it stands for an application whose binary directory
 // is BINARY: it connects a Client with INSTALL as the installation directory and prints
 // the result and the status. BINARY need not exist, which no real program can arrange.
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -20,6 +17,7 @@
 #include "sysbase/BaseSystem.h"
 #include "tapbroker_client.h"
 #include "tests/support/loopback.h"
+#include "tests/support/scripted_broker.h"
 
 // Replaces the system library's answer in this program, so that a test chooses it.
 namespace {
@@ -42,20 +40,12 @@ int serveOneIntroduction() {
   int connection = loopback::acceptWithin(listener, kWaitMs);
   loopback::closeSocket(listener);
   if (connection < 0) return 1;
-
   std::string introduction;
-  char chunk[1024];
-  while (introduction.find('\0') == std::string::npos &&
-         loopback::readable(connection, kWaitMs)) {
-    ssize_t n = ::recv(connection, chunk, sizeof chunk, 0);
-    if (n <= 0) break;
-    introduction.append(chunk, static_cast<std::size_t>(n));
-  }
+  for (std::string got = "-"; !got.empty() && introduction.find('\0') == std::string::npos;)
+    introduction += got = loopback::receiveSome(connection, kWaitMs);
   std::ofstream(ownDirectory() / "introduction", std::ios::binary) << introduction;
-  static const char kWelcome[] = "welcome";
-  ::send(connection, kWelcome, sizeof kWelcome, MSG_NOSIGNAL);
-  while (loopback::readable(connection, kWaitMs) &&
-         ::recv(connection, chunk, sizeof chunk, 0) > 0) {
+  loopback::sendAll(connection, tokens({"welcome"}));
+  while (!loopback::receiveSome(connection, kWaitMs).empty()) {
   }
   loopback::closeSocket(connection);
   return 0;

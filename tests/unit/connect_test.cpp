@@ -1,7 +1,6 @@
 // Connect against a scripted broker, against processes named like the broker, and with a
 // stand-in broker that Connect itself has to start.
 #include <gtest/gtest.h>
-#include <signal.h>
 
 #include <chrono>
 #include <thread>
@@ -39,7 +38,7 @@ std::string helperProgram() {
 void endBrokersStartedFrom(const std::string& directory) {
   for (int i = 0; i < 300 && !processes::brokers(directory).empty(); ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  for (pid_t id : processes::brokers(directory)) ::kill(id, SIGKILL);
+  for (pid_t id : processes::brokers(directory)) processes::stop(id);
 }
 
 class ConnectTest : public ::testing::Test {
