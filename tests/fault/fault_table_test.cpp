@@ -176,6 +176,11 @@ const std::vector<Operation>& operations() {
   return all;
 }
 
+// Closes the client's socket without a closing conversation.
+void hangUp(Client& client) {
+  win::closesocket(socket_handles::current(static_cast<std::uint32_t>(client.GetClientSocket())));
+}
+
 bool runSetup(Setup setup, Client& client) {
   if (setup == Setup::Fresh) return true;
   if (client.Connect(nullptr, nullptr, nullptr) != 0) return false;
@@ -194,175 +199,132 @@ Observation observe(const Operation& operation, Client& client) {
   return o;
 }
 
-// Records the calls of the thread that made it; the broker's own threads pass.
-class Recorder : public SocketHooks {
- public:
+// Notes the calls of the thread that made it; the broker's own threads pass.
+struct Recorder : SocketHooks {
   void afterSend(int, const void* data, ssize_t result) override { note(true, data, result); }
-  void beforeRecv(int, size_t length) override { capacity_ = length; }
+  void beforeRecv(int, size_t length) override { capacity = length; }
   void afterRecv(int, const void* data, ssize_t result) override { note(false, data, result); }
-
+  void note(bool sends, const void* data, ssize_t result) {
+    if (std::this_thread::get_id() != owner) return;
+    failed = failed || result <= 0;
+    if (result > 0) calls.push_back({sends, {static_cast<const char*>(data), std::size_t(result)}, capacity});
+  }
   std::vector<Call> calls;
   bool failed = false;
-
- private:
-  void note(bool sends, const void* data, ssize_t result) {
-    if (std::this_thread::get_id() != owner_) return;
-    failed = failed || result <= 0;
-    if (result > 0)
-      calls.push_back({sends, std::string(static_cast<const char*>(data), result), capacity_});
-  }
-  std::thread::id owner_ = std::this_thread::get_id();
-  std::size_t capacity_ = 0;
+  std::thread::id owner = std::this_thread::get_id();
+  std::size_t capacity = 0;
 };
 
+// The failures at a call: 0 closed, 1 reset, and at a receive 2 to 5 the answer replaced
+// (by one with a wrong first byte, an empty text, half of it, all a receive takes without
+// a NUL); nothing where the replacement would not differ from the answer.
+constexpr int kKinds = 6;
+const char* const kKindNames[] = {"closed", "reset", "wrong first byte", "empty text", "half",
+                                  "full without NUL"};
+std::optional<std::string> replaced(int kind, const Call& call) {
+  std::string answer = call.bytes;
+  if (kind == 2 && !answer.empty() && answer[0] == '+') answer[0] = '-';
+  if (kind == 3) answer = std::string(1, '\0');
+  if (kind == 4) answer.resize(answer.size() / 2 + answer.size() % 2);
+  if (kind == 5) {
+    for (char& c : answer) c = c == '\0' ? 'Z' : c;
+    answer.resize(call.capacity, 'Z');
+  }
+  if (kind < 2 || answer == call.bytes) return std::nullopt;
+  return answer;
+}
+
 // The broker's side played back from inside the client's calls, failing at one of them.
-// After the failure nobody answers: a connection the client makes is closed at once.
-class Replay : public SocketHooks {
+// After the failure nobody answers: a connection the client makes then is closed at once.
+class Player : public SocketHooks {
  public:
-  Replay() : listener_(loopback::listenOn(4001)) {}
-  ~Replay() override {
-    finish();
+  Player(const std::vector<Call>& calls, std::size_t failAt, int kind)
+      : calls_(calls), failAt_(failAt), kind_(kind), listener_(loopback::listenOn(4001)) {
+    installSocketHooks(this);
+  }
+  ~Player() override {
+    installSocketHooks(nullptr);
+    loopback::closeSocket(connection_);
     loopback::closeSocket(listener_);
   }
 
-  void play(const std::vector<Call>& calls, std::size_t failAt, int kind) {
-    play_ = {};
-    play_.calls = &calls;
-    play_.failAt = failAt;
-    play_.kind = kind;
-    installSocketHooks(this);
-  }
-  // Ends the play; an empty text when the client kept to the recording up to the failure.
-  std::string finish() {
-    installSocketHooks(nullptr);
-    if (play_.calls != nullptr && play_.failAt == kNoFailure && play_.next != play_.calls->size())
-      mismatch("the client stopped after " + std::to_string(play_.next) + " calls");
-    loopback::closeSocket(play_.connection);
-    for (int fd : play_.sockets)
-      win::closesocket(socket_handles::current(static_cast<std::uint32_t>(fd)));
-    const std::string found = play_.mismatch;
-    play_ = {};
-    return found;
-  }
+  // What differed from the recording before the failure; empty when nothing did.
+  std::string mismatch;
+  bool sendFailedFirst = false;  // the first call the system failed was a send
+  int callsAfterFailure = -1;    // -1: no call failed in the system
+  bool lastCallFailed = false;
+  // The client stopped early without a failure of ours.
+  bool stoppedEarly() const { return failAt_ == kNoFailure && next_ != calls_.size(); }
 
-  struct Failure {
-    bool sends;  // the first call that failed in the system was a send
-    int callsAfter;
-  };
-  const std::optional<Failure>& failure() const { return play_.failure; }
-  bool lastCallFailed() const { return play_.lastCallFailed; }
-
-  bool connect(int fd, const sockaddr*, socklen_t, int&) override {
-    play_.connecting = fd;
-    return false;
+  bool connect(int fd, const sockaddr* address, socklen_t length, int& result) override {
+    result = ::connect(fd, address, length);
+    loopback::closeSocket(connection_);
+    connection_ = loopback::acceptWithin(listener_, kWaitMs);
+    if (dead_) loopback::closeSocket(connection_);
+    return true;
   }
-  void beforeSend(int fd) override {
-    if (expected(fd, true) != nullptr && play_.next == play_.failAt) die(play_.kind == 1);
+  void beforeSend(int) override {
+    if (expected(true) != nullptr && next_ == failAt_) die(kind_ == 1);
   }
   void afterSend(int, const void* data, ssize_t result) override {
-    noteResult(true, result);
-    const Call* call = live() ? &(*play_.calls)[play_.next] : nullptr;
-    ++play_.next;
+    const Call* call = noteResult(true, result);
     if (call == nullptr || result <= 0) return;
     const std::string sent(static_cast<const char*>(data), static_cast<std::size_t>(result));
-    if (sent != call->bytes)
-      return mismatch("call " + std::to_string(play_.next - 1) + ": the client sent \"" +
-                      visible(sent) + "\"");
+    if (sent != call->bytes) return fail("the client sent \"" + visible(sent) + "\"");
     // Take the bytes off the connection, so that a later close is orderly.
-    loopback::receiveUpTo(play_.connection, sent.size(), kWaitMs);
+    loopback::receiveUpTo(connection_, sent.size(), kWaitMs);
   }
-  void beforeRecv(int fd, size_t) override {
-    const Call* call = expected(fd, false);
-    if (call == nullptr) return;
-    if (play_.next != play_.failAt) {
-      loopback::sendAll(play_.connection, call->bytes);
-    } else if (std::optional<std::string> answer = replaced(play_.kind, *call)) {
-      loopback::sendAll(play_.connection, *answer);
-      die(false);
-    } else {
-      die(play_.kind == 1);
+  void beforeRecv(int, size_t) override {
+    const Call* call = expected(false);
+    std::optional<std::string> answer = call ? replaced(kind_, *call) : std::nullopt;
+    if (call != nullptr && next_ != failAt_) loopback::sendAll(connection_, call->bytes);
+    if (call != nullptr && next_ == failAt_) {
+      if (answer) loopback::sendAll(connection_, *answer);
+      die(!answer && kind_ == 1);
     }
   }
   void afterRecv(int, const void*, ssize_t result) override {
-    noteResult(false, result);
-    if (live() && static_cast<std::size_t>(result) != (*play_.calls)[play_.next].bytes.size())
-      mismatch("call " + std::to_string(play_.next) + ": the receive took " +
-               std::to_string(result) + " bytes");
-    ++play_.next;
-  }
-
-  // The failures at a call: 0 closed, 1 reset, and at a receive 2 to 5 the answer
-  // replaced; nothing where the replacement would not differ from the answer.
-  static constexpr int kKinds = 6;
-  static std::optional<std::string> replaced(int kind, const Call& call) {
-    std::string answer = call.bytes;
-    if (kind == 2 && !answer.empty() && answer[0] == '+') answer[0] = '-';
-    if (kind == 3) answer = std::string(1, '\0');
-    if (kind == 4) answer.resize(answer.size() / 2 + answer.size() % 2);
-    if (kind == 5) {  // all a receive takes, without a NUL
-      for (char& c : answer) c = c == '\0' ? 'Z' : c;
-      answer.resize(call.capacity, 'Z');
-    }
-    if (kind < 2 || answer == call.bytes) return std::nullopt;
-    return answer;
-  }
-  static const char* nameOf(int kind) {
-    static const char* const names[] = {"closed", "reset", "wrong first byte", "empty text",
-                                        "half", "full without NUL"};
-    return names[kind];
+    const Call* call = noteResult(false, result);
+    if (call != nullptr && static_cast<std::size_t>(result) != call->bytes.size())
+      fail("the receive took " + std::to_string(result) + " bytes");
   }
 
  private:
-  bool live() const {
-    return play_.calls != nullptr && !play_.dead && play_.next < play_.calls->size();
+  // The call the recording has next, while the broker still plays.
+  const Call* expected(bool sends) {
+    if (dead_) return nullptr;
+    if (next_ < calls_.size() && calls_[next_].sends == sends) return &calls_[next_];
+    fail(std::string("a ") + (sends ? "send" : "receive") + " the recording does not have");
+    return nullptr;
   }
-  // The call the recording has next, while the broker still plays. A connection the
-  // client has just made is taken here, and closed at once after the failure.
-  const Call* expected(int fd, bool sends) {
-    play_.sockets.insert(fd);
-    if (fd == play_.connecting) {
-      play_.connecting = -1;
-      loopback::closeSocket(play_.connection);
-      play_.connection = loopback::acceptWithin(listener_, kWaitMs);
-      if (play_.dead) loopback::closeSocket(play_.connection);
+  // After a call: notes whether the system failed it; the recording's call while live.
+  const Call* noteResult(bool sends, ssize_t result) {
+    lastCallFailed = result <= 0;
+    if (callsAfterFailure >= 0) ++callsAfterFailure;
+    if (callsAfterFailure < 0 && lastCallFailed) {
+      callsAfterFailure = 0;
+      sendFailedFirst = sends;
     }
-    if (play_.calls == nullptr || play_.dead) return nullptr;
-    if (!live() || (*play_.calls)[play_.next].sends != sends) {
-      mismatch("call " + std::to_string(play_.next) + ": a " + (sends ? "send" : "receive") +
-               " the recording does not have");
-      return nullptr;
-    }
-    return &(*play_.calls)[play_.next];
+    const Call* call = dead_ || next_ >= calls_.size() ? nullptr : &calls_[next_];
+    ++next_;
+    return call;
   }
   void die(bool abortive) {
-    loopback::closeSocket(play_.connection, abortive);
-    play_.dead = true;
+    loopback::closeSocket(connection_, abortive);
+    dead_ = true;
   }
-  void mismatch(const std::string& what) {
-    if (play_.mismatch.empty()) play_.mismatch = what;
+  void fail(const std::string& what) {
+    if (mismatch.empty()) mismatch = "call " + std::to_string(next_) + ": " + what;
     die(true);  // whatever the client does next, it must not wait for an answer
   }
-  void noteResult(bool sends, ssize_t result) {
-    if (play_.failure) ++play_.failure->callsAfter;
-    play_.lastCallFailed = result <= 0;
-    if (!play_.failure && play_.lastCallFailed) play_.failure = Failure{sends, 0};
-  }
 
-  struct Play {
-    const std::vector<Call>* calls = nullptr;
-    std::size_t failAt = kNoFailure;
-    int kind = 0;
-    std::size_t next = 0;
-    int connection = -1;
-    int connecting = -1;
-    bool dead = false;
-    std::string mismatch;
-    std::set<int> sockets;
-    std::optional<Failure> failure;
-    bool lastCallFailed = false;
-  };
+  const std::vector<Call>& calls_;
+  const std::size_t failAt_;
+  const int kind_;
   int listener_;
-  Play play_;
+  int connection_ = -1;
+  std::size_t next_ = 0;
+  bool dead_ = false;
 };
 
 // The reports that say a step failed, by their texts in the library's catalogue.
@@ -410,8 +372,7 @@ class FaultTable : public ::testing::TestWithParam<std::size_t> {
       EXPECT_TRUE(runSetup(operation.setup, client));
       opStart = recorder.calls.size();
       seen = observe(operation, client);
-      win::closesocket(
-          socket_handles::current(static_cast<std::uint32_t>(client.GetClientSocket())));
+      hangUp(client);
     }
     installSocketHooks(nullptr);
     server.stop();
@@ -424,19 +385,17 @@ class FaultTable : public ::testing::TestWithParam<std::size_t> {
   std::string row(const Operation& operation, const std::vector<Call>& calls,
                   const Observation& clean, std::size_t failAt, int kind) {
     const std::string logPath = scratch_ / "row.log";
+    Player player(calls, failAt, kind);
     Observation got;
-    std::string wire;
     {
       Client client(const_cast<char*>(kClientName));
       client.Set_Log_File(logPath.c_str());
-      replay_->play(calls, failAt, kind);
-      if (!runSetup(operation.setup, client)) return "the setup failed: " + replay_->finish();
+      if (!runSetup(operation.setup, client)) return "the setup failed: " + player.mismatch;
       got = observe(operation, client);
+      hangUp(client);
     }
-    const std::optional<Replay::Failure> failure = replay_->failure();
-    const bool lastCallFailed = replay_->lastCallFailed();
-    wire = replay_->finish();
-    if (!wire.empty()) return "on the wire: " + wire;
+    if (player.stoppedEarly()) player.mismatch += "the client stopped early";
+    if (!player.mismatch.empty()) return "on the wire: " + player.mismatch;
     bool reported = false;
     for (const std::string& line : readLines(logPath))
       reported = reported || failureIds_.count(line.substr(0, 4)) != 0;
@@ -448,16 +407,16 @@ class FaultTable : public ::testing::TestWithParam<std::size_t> {
 
     const int code = got.status;
     const bool failed = code == -1001 || code == -1002;
-    if (!(operation.traits & kGoesOn) && failure && failure->callsAfter > 0)
+    if (!(operation.traits & kGoesOn) && player.callsAfterFailure > 0)
       return "the client went on after a failed call";
     if ((operation.traits & kCloses) && got.result != 0 && !(got.result == -1009 && code == -1009))
       return "Disconnect gave " + describe(got);
     if (!(operation.traits & kCloses) && (failed || got.result <= -1000) && got.result != code)
       return "the result is not the status: " + describe(got);
-    if (lastCallFailed && !(operation.traits & kCloses) &&
-        ((operation.traits & kGoesOn) ? !failed : code != (failure->sends ? -1001 : -1002)))
+    if (player.lastCallFailed && !(operation.traits & kCloses) &&
+        ((operation.traits & kGoesOn) ? !failed : code != (player.sendFailedFirst ? -1001 : -1002)))
       return "the code is not the failed call's: " + describe(got);
-    if (!lastCallFailed && code <= -1000 && code != -1002 && !(operation.traits & kCloses))
+    if (!player.lastCallFailed && code <= -1000 && code != -1002 && !(operation.traits & kCloses))
       return "a receive judged wrong gave " + describe(got);
     if (failed && !reported && !(operation.traits & kQuiet)) return "no failure report";
     if (failed && got.value != operation.untouched) return "the destination changed";
@@ -474,7 +433,6 @@ class FaultTable : public ::testing::TestWithParam<std::size_t> {
   static inline CatalogueOverride* catalogue_ = nullptr;
   const std::set<std::string> failureIds_ = failureReports();
   TempDir scratch_;
-  std::optional<Replay> replay_;  // on the broker's port once the recording is made
 };
 
 TEST_P(FaultTable, EveryCallFailsInEveryWay) {
@@ -482,17 +440,16 @@ TEST_P(FaultTable, EveryCallFailsInEveryWay) {
   std::size_t opStart = 0;
   Observation clean;
   const std::vector<Call> calls = record(operation, opStart, clean);
-  replay_.emplace();
   startRow(operation.name + ": as recorded");
   ASSERT_EQ("", row(operation, calls, clean, kNoFailure, 0)) << "as recorded";
 
   int rows = 0;
   for (std::size_t at = opStart; at < calls.size(); ++at) {
-    for (int kind = 0; kind < Replay::kKinds; ++kind) {
-      if (kind >= 2 && (calls[at].sends || !Replay::replaced(kind, calls[at]))) continue;
+    for (int kind = 0; kind < kKinds; ++kind) {
+      if (kind >= 2 && (calls[at].sends || !replaced(kind, calls[at]))) continue;
       const std::string name = operation.name + ", call " + std::to_string(at - opStart) +
                                " (" + (calls[at].sends ? "send" : "receive") + "), " +
-                               Replay::nameOf(kind);
+                               kKindNames[kind];
       startRow(name);
       ++rows;
       EXPECT_EQ("", row(operation, calls, clean, at, kind)) << name;
