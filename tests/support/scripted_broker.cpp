@@ -1,6 +1,5 @@
 #include "tests/support/scripted_broker.h"
 
-#include <chrono>
 #include <cstdio>
 
 #include "tests/support/loopback.h"
@@ -45,31 +44,6 @@ ScriptedBroker::~ScriptedBroker() {
   loopback::closeSocket(listener_);
 }
 
-ScriptedBroker& ScriptedBroker::accept() {
-  steps_.push_back({Step::Accept, {}, 0});
-  return *this;
-}
-ScriptedBroker& ScriptedBroker::expect(const std::string& bytes) {
-  steps_.push_back({Step::Expect, bytes, 0});
-  return *this;
-}
-ScriptedBroker& ScriptedBroker::answer(const std::string& bytes) {
-  steps_.push_back({Step::Answer, bytes, 0});
-  return *this;
-}
-ScriptedBroker& ScriptedBroker::pause(int milliseconds) {
-  steps_.push_back({Step::Pause, {}, milliseconds});
-  return *this;
-}
-ScriptedBroker& ScriptedBroker::close() {
-  steps_.push_back({Step::Close, {}, 0});
-  return *this;
-}
-ScriptedBroker& ScriptedBroker::reset() {
-  steps_.push_back({Step::Reset, {}, 0});
-  return *this;
-}
-
 void ScriptedBroker::run() {
   thread_ = std::thread([this] { play(); });
 }
@@ -106,12 +80,8 @@ void ScriptedBroker::play() {
       case Step::Answer:
         loopback::sendAll(connection_, step.bytes);
         break;
-      case Step::Pause:
-        std::this_thread::sleep_for(std::chrono::milliseconds(step.milliseconds));
-        break;
       case Step::Close:
-      case Step::Reset:
-        loopback::closeSocket(connection_, step.kind == Step::Reset);
+        loopback::closeSocket(connection_);
         break;
     }
   }

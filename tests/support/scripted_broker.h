@@ -45,14 +45,14 @@ class ScriptedBroker {
   ScriptedBroker& operator=(const ScriptedBroker&) = delete;
 
   // Script steps, in order. The first step on a connection accepts it implicitly.
-  ScriptedBroker& accept();                        // take the next connection
-  ScriptedBroker& expect(const std::string& bytes);  // exactly these bytes, nothing else
+  ScriptedBroker& accept() { return add(Step::Accept); }  // take the next connection
+  // Exactly these bytes, nothing else.
+  ScriptedBroker& expect(const std::string& bytes) { return add(Step::Expect, bytes); }
   ScriptedBroker& expectToken(const std::string& text) { return expect(text + '\0'); }
-  ScriptedBroker& answer(const std::string& bytes);  // one send of these bytes
+  // One send of these bytes.
+  ScriptedBroker& answer(const std::string& bytes) { return add(Step::Answer, bytes); }
   ScriptedBroker& ack() { return answer(kAck); }
-  ScriptedBroker& pause(int milliseconds);         // let the client's receive complete
-  ScriptedBroker& close();                         // orderly close of the connection
-  ScriptedBroker& reset();                         // abortive close (RST)
+  ScriptedBroker& close() { return add(Step::Close); }  // orderly close of the connection
 
   // Convenience: expect token `text`, then answer the strict acknowledgement.
   ScriptedBroker& token(const std::string& text) { return expectToken(text).ack(); }
@@ -69,15 +69,16 @@ class ScriptedBroker {
   std::string finish();
   // Every byte received, all connections in order, including bytes after the script.
   const std::string& received() const { return received_; }
-  // Bytes received after the last step of the script.
-  const std::string& extra() const { return extra_; }
 
  private:
   struct Step {
-    enum Kind { Accept, Expect, Answer, Pause, Close, Reset } kind;
+    enum Kind { Accept, Expect, Answer, Close } kind;
     std::string bytes;
-    int milliseconds = 0;
   };
+  ScriptedBroker& add(Step::Kind kind, const std::string& bytes = {}) {
+    steps_.push_back({kind, bytes});
+    return *this;
+  }
   void play();
   bool acceptConnection();
   void fail(const std::string& what);
