@@ -27,16 +27,16 @@ set(config_dir ${CMAKE_INSTALL_LIBDIR}/cmake/tapbroker_client)
 install(EXPORT tapbroker_client_targets NAMESPACE tapbroker_client::
         FILE tapbroker_clientTargets.cmake DESTINATION ${config_dir})
 configure_package_config_file(cmake/tapbroker_clientConfig.cmake.in
-  ${CMAKE_BINARY_DIR}/tapbroker_clientConfig.cmake INSTALL_DESTINATION ${config_dir}
+  ${PROJECT_BINARY_DIR}/tapbroker_clientConfig.cmake INSTALL_DESTINATION ${config_dir}
   PATH_VARS CMAKE_INSTALL_BINDIR)
-write_basic_package_version_file(${CMAKE_BINARY_DIR}/tapbroker_clientConfigVersion.cmake
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/tapbroker_clientConfigVersion.cmake
   COMPATIBILITY SameMajorVersion)
-install(FILES ${CMAKE_BINARY_DIR}/tapbroker_clientConfig.cmake
-              ${CMAKE_BINARY_DIR}/tapbroker_clientConfigVersion.cmake
+install(FILES ${PROJECT_BINARY_DIR}/tapbroker_clientConfig.cmake
+              ${PROJECT_BINARY_DIR}/tapbroker_clientConfigVersion.cmake
         DESTINATION ${config_dir})
 
-configure_file(cmake/tapbroker_client.pc.in ${CMAKE_BINARY_DIR}/tapbroker_client.pc @ONLY)
-install(FILES ${CMAKE_BINARY_DIR}/tapbroker_client.pc
+configure_file(cmake/tapbroker_client.pc.in ${PROJECT_BINARY_DIR}/tapbroker_client.pc @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/tapbroker_client.pc
         DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 
 set(CPACK_PACKAGE_NAME tapbroker-client)
