@@ -42,10 +42,28 @@ inline int bytesForBits(int bitCount) {
 inline std::size_t differingBits(const std::uint8_t* a, const std::uint8_t* b,
                                  const std::uint8_t* mask, std::size_t bitCount) {
   std::size_t differing = 0;
-  for (std::size_t i = 0; i < bitCount; ++i) {
-    if ((!mask || bitAt(mask, i)) && bitAt(a, i) != bitAt(b, i)) ++differing;
+  for (std::size_t i = 0; i < (bitCount + 7) / 8; ++i) {
+    unsigned bits = static_cast<unsigned>(a[i] ^ b[i]) & (mask ? mask[i] : 0xFFu);
+    if (8 * i + 8 > bitCount) bits &= (1u << (bitCount % 8)) - 1u;  // the last byte's rest
+    differing += static_cast<std::size_t>(__builtin_popcount(bits));
   }
   return differing;
+}
+
+// Copies `count` bits from bit `from` of `source` to bit `to` of `target`; a byte at a
+// time where the target is byte-aligned, since a long scan is mostly that.
+inline void copyBits(const std::uint8_t* source, std::size_t from, std::uint8_t* target,
+                     std::size_t to, std::size_t count) {
+  std::size_t i = 0;
+  for (; i < count && (to + i) % 8 != 0; ++i) setBitAt(target, to + i, bitAt(source, from + i));
+  const unsigned offset = (from + i) % 8;
+  for (; count - i >= 8; i += 8) {
+    const std::size_t at = (from + i) / 8;
+    unsigned byte = source[at] >> offset;
+    if (offset != 0) byte |= static_cast<unsigned>(source[at + 1]) << (8 - offset);
+    target[(to + i) / 8] = static_cast<std::uint8_t>(byte);
+  }
+  for (; i < count; ++i) setBitAt(target, to + i, bitAt(source, from + i));
 }
 
 }  // namespace broker

@@ -14,8 +14,10 @@ class I2cEeprom {
   I2cEeprom(std::uint8_t busAddress, std::size_t size);
 
   std::uint8_t busAddress() const { return busAddress_; }
-  std::size_t size() const { return cells_.size(); }
-  std::uint8_t at(std::size_t offset) const { return cells_[offset % cells_.size()]; }
+  std::size_t size() const { return size_; }
+  std::uint8_t at(std::size_t offset) const {
+    return cells_.empty() ? 0xFF : cells_[offset % size_];
+  }
   // True when the address byte (7-bit address and the read/write bit) selects this part.
   bool selectedBy(std::uint8_t addressByte) const { return (addressByte >> 1) == busAddress_; }
   bool writeProtected() const { return writeProtected_; }
@@ -27,7 +29,8 @@ class I2cEeprom {
 
  private:
   std::uint8_t busAddress_;
-  std::vector<std::uint8_t> cells_;
+  std::size_t size_;
+  std::vector<std::uint8_t> cells_;  // empty until the first write: erased, 0xFF
   bool writeProtected_ = false;
 };
 

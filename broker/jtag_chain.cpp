@@ -1,5 +1,7 @@
 #include "broker/jtag_chain.h"
 
+#include <algorithm>
+
 #include "broker/bits.h"
 
 namespace broker {
@@ -71,10 +73,38 @@ void JtagChain::scan(bool instruction, const std::uint8_t* tdi, std::uint8_t* td
                      std::size_t bitCount, TapState end) {
   if (bitCount == 0) return;
   moveTo(instruction ? TapState::ShiftIr : TapState::ShiftDr);
-  for (std::size_t bit = 0; bit < bitCount; ++bit) {
-    setBitAt(tdo, bit, clock(bit + 1 == bitCount, bitAt(tdi, bit)));
-  }
+  shiftMany(tdi, tdo, bitCount);
+  // The last bit went with TMS high, into Exit1, where nothing acts.
+  state_ = nextTapState(state_, true);
   moveTo(end);
+}
+
+void JtagChain::shiftMany(const std::uint8_t* tdi, std::uint8_t* tdo, std::size_t bitCount) {
+  std::size_t length = 0;
+  for (const TapDevice& device : devices_) length += static_cast<std::size_t>(device.shiftLength());
+  // The stream that leaves at TDO: device 0's register first, then the next ones, then TDI.
+  std::vector<std::uint8_t> registers(length / 8 + 1, 0);
+  std::size_t position = 0;
+  for (const TapDevice& device : devices_) {
+    for (int bit = 0; bit < device.shiftLength(); ++bit) {
+      setBitAt(registers.data(), position++, (device.shiftRegister() >> bit) & 1u);
+    }
+  }
+  auto stream = [&](std::size_t k) {
+    return k < length ? bitAt(registers.data(), k) : bitAt(tdi, k - length);
+  };
+  const std::size_t fromRegisters = std::min(bitCount, length);
+  for (std::size_t k = 0; k < fromRegisters; ++k) setBitAt(tdo, k, stream(k));
+  if (bitCount > length) copyBits(tdi, 0, tdo, length, bitCount - length);
+  position = bitCount;
+  for (TapDevice& device : devices_) {
+    std::uint64_t bits = 0;
+    for (int bit = 0; bit < device.shiftLength(); ++bit) {
+      if (stream(position++)) bits |= std::uint64_t{1} << bit;
+    }
+    device.setShiftRegister(bits);
+  }
+  clocks_ += bitCount;
 }
 
 void JtagChain::clockTms(const std::uint8_t* tms, std::uint8_t* tdo, std::size_t bitCount) {

@@ -47,6 +47,10 @@ class JtagChain {
 
  private:
   bool shiftChain(bool tdi);
+  // `bitCount` clocks in a shift state at once: the chain's registers, end to end, are a
+  // delay line, so TDO is their content followed by TDI, and they keep the stream's last
+  // bits. Exactly what as many single clocks do, without their cost on a long scan.
+  void shiftMany(const std::uint8_t* tdi, std::uint8_t* tdo, std::size_t bitCount);
   void loadInstructions(const std::vector<std::uint32_t>& opcodes);
 
   std::vector<TapDevice> devices_;

@@ -37,6 +37,10 @@ class TapDevice {
   void captureDr();
   // One bit in from the TDI side; returns the bit that leaves toward TDO.
   bool shift(bool tdi);
+  // The register between TDI and TDO while shifting, its bit 0 the next to leave.
+  std::uint64_t shiftRegister() const { return shiftRegister_; }
+  int shiftLength() const { return shiftLength_; }
+  void setShiftRegister(std::uint64_t bits) { shiftRegister_ = bits; }
   void updateIr();
   void updateDr();
 

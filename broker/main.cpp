@@ -1,9 +1,11 @@
 // tapbroker.exe: the reference broker with its simulated cable.
 #include <QCoreApplication>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 
 #include "broker/options.h"
+#include "broker/port_holder.h"
 #include "broker/server.h"
 #include "broker/trace.h"
 #include "broker/version.h"
@@ -25,7 +27,12 @@ int main(int argc, char** argv) {
 
   const broker::ParsedOptions parsed = broker::parseOptions(QCoreApplication::arguments());
   if (!parsed.run) {
-    std::fprintf(parsed.exitCode == 0 ? stdout : stderr, "%s\n", parsed.message.c_str());
+    if (parsed.exitCode == 0) {
+      std::printf("%s\n", parsed.message.c_str());
+    } else {
+      std::fprintf(stderr, "%s: %s\nRun \"%s --help\" for the options.\n",
+                   broker::kProgramName, parsed.message.c_str(), broker::kProgramName);
+    }
     return parsed.exitCode;
   }
 
@@ -37,6 +44,9 @@ int main(int argc, char** argv) {
   std::string error;
   if (!server.listen(error)) {
     std::fprintf(stderr, "%s: %s\n", broker::kProgramName, error.c_str());
+    if (errno == EADDRINUSE) {
+      std::fprintf(stderr, "%s\n", broker::describePortHolder(parsed.options.server.port).c_str());
+    }
     return 1;
   }
   runningServer = &server;

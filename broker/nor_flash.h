@@ -1,6 +1,7 @@
 // A NOR flash array: erased bytes read 0xFF, programming can only clear bits, and only an
 // erase (of a sector or of the whole array) sets them again. The pump-data target and the
-// SPI flash are both built on it.
+// SPI flash are both built on it. An array takes memory only once something is programmed
+// into it: thousands of conversations each hold one, and most never write.
 #ifndef BROKER_NOR_FLASH_H
 #define BROKER_NOR_FLASH_H
 
@@ -14,9 +15,9 @@ class NorFlash {
  public:
   NorFlash(std::size_t size, std::size_t sectorSize);
 
-  std::size_t size() const { return cells_.size(); }
+  std::size_t size() const { return size_; }
   std::size_t sectorSize() const { return sectorSize_; }
-  std::uint8_t at(std::size_t offset) const { return cells_[offset]; }
+  std::uint8_t at(std::size_t offset) const { return cells_.empty() ? 0xFF : cells_[offset]; }
 
   void eraseAll();
   // False when `sector` lies beyond the array.
@@ -31,8 +32,9 @@ class NorFlash {
   std::uint32_t crc32() const;
 
  private:
-  std::vector<std::uint8_t> cells_;
+  std::size_t size_;
   std::size_t sectorSize_;
+  std::vector<std::uint8_t> cells_;  // empty while the whole array is erased
 };
 
 }  // namespace broker

@@ -5,12 +5,14 @@
 #include <cstdio>
 
 #include "broker/chain_config.h"
+#include "broker/fault_plan.h"
 #include "broker/version.h"
 
 namespace broker {
 namespace {
 
 constexpr const char* kIdleExitVariable = "TAPBROKER_IDLE_EXIT";
+constexpr const char* kFaultPlanVariable = "TAPBROKER_FAULTS";
 constexpr int kMaxIdleExit = 86400 * 365;
 
 ParsedOptions stop(int exitCode, std::string message) {
@@ -61,9 +63,17 @@ ParsedOptions parseOptions(const QStringList& arguments) {
                                 "port).",
                                 "port", "4001");
   const QCommandLineOption maxConnections(
-      "max-connections", "Serve at most <count> connections at once (default 64).", "count",
-      "64");
-  parser.addOptions({help, version, trace, idleExit, port, maxConnections});
+      "max-connections",
+      "Serve at most <count> connections at once (for testing; default: as many as the "
+      "process may open descriptors for). At the limit, the connection that has waited "
+      "longest between commands makes room for a new one.",
+      "count", "0");
+  const QCommandLineOption faults("faults",
+                                  "Inject the faults that <file> plans (default: the file "
+                                  "that " + QString(kFaultPlanVariable) +
+                                      " names, when set).",
+                                  "file", qEnvironmentVariable(kFaultPlanVariable));
+  parser.addOptions({help, version, trace, idleExit, port, maxConnections, faults});
   parser.addPositionalArgument("chain", "JSON description of the JTAG chain (optional).",
                                "[chain.json]");
 
@@ -83,8 +93,14 @@ ParsedOptions parseOptions(const QStringList& arguments) {
     return stop(2, "--port takes a port number from 0 to 65535");
   }
   options.server.port = static_cast<std::uint16_t>(number);
-  if (!readNumber(parser.value(maxConnections), 1, 1024, options.server.maxConnections)) {
-    return stop(2, "--max-connections takes a count from 1 to 1024");
+  if (!readNumber(parser.value(maxConnections), 0, 1000000, options.server.maxConnections)) {
+    return stop(2, "--max-connections takes a count from 1 to 1000000 (0: no limit of its own)");
+  }
+  if (const QString plan = parser.value(faults); !plan.isEmpty()) {
+    std::string error;
+    if (!FaultPlan::load(plan.toStdString(), options.server.faults, error)) {
+      return stop(2, "fault plan " + error);
+    }
   }
   const QStringList positional = parser.positionalArguments();
   if (positional.size() > 1) return stop(2, "at most one chain description may be given");

@@ -13,6 +13,7 @@ namespace broker {
 // placeholder stands in for a command that the client keeps back, 9999 ends a session.
 constexpr int kWithheldCommand = 8888;
 constexpr int kClosingCommand = 9999;
+constexpr int kInterfaceCommand = 44;
 constexpr int kBlockSize = 1024;
 
 enum class Shape {

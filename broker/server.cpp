@@ -1,14 +1,20 @@
 #include "broker/server.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
+#include <malloc.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <poll.h>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
-#include <chrono>
+#include <climits>
 #include <cstring>
 #include <utility>
 
@@ -16,19 +22,71 @@
 #include "broker/simulated_cable.h"
 
 namespace broker {
+namespace {
+
+// Descriptors kept back from conversations: the listener, epoll, the wake-up, the spare
+// one that lets a refusal be accepted, a chain file, standard streams, and some slack.
+constexpr int kReservedDescriptors = 32;
+
+// Raises the soft descriptor limit to the hard one: each conversation needs one.
+int descriptorLimit() {
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return 1024;
+  if (limit.rlim_cur < limit.rlim_max) {
+    limit.rlim_cur = limit.rlim_max;
+    ::setrlimit(RLIMIT_NOFILE, &limit);
+    ::getrlimit(RLIMIT_NOFILE, &limit);
+  }
+  return static_cast<int>(std::min<rlim_t>(limit.rlim_cur, INT_MAX));
+}
+
+}  // namespace
+
+struct Server::Connection {
+  Connection(Server& server, int fd, int id)
+      : link(fd, server.epoll_, this, id, server.trace_, server.config_.timeouts),
+        cable(CableContext{server.config_.chain, [&server] { return server.openConnections(); },
+                           [&server, id](const std::string& text) {
+                             server.trace_.note(id, "client note: " +
+                                                        describeBytes(text.data(), text.size()));
+                           }}),
+        session(link, cable, server.config_.faults),
+        conversation(session.run()) {}
+
+  Link link;
+  SimulatedCable cable;
+  Session session;
+  Task<void> conversation;
+  std::list<std::unique_ptr<Connection>>::iterator self;
+  bool retired = false;
+};
 
 Server::Server(ServerConfig config, const Trace& trace)
-    : config_(std::move(config)), trace_(trace) {}
+    : config_(std::move(config)), trace_(trace) {
+  wake_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+}
 
 Server::~Server() {
-  stop();
-  reap(true);
-  if (listener_ >= 0) ::close(listener_);
+  closeAll();
+  for (int fd : {listener_, epoll_, wake_, spare_}) {
+    if (fd >= 0) ::close(fd);
+  }
+}
+
+void Server::stop() {
+  stopping_ = true;
+  const std::uint64_t one = 1;
+  if (wake_ >= 0) [[maybe_unused]] auto written = ::write(wake_, &one, sizeof one);
 }
 
 bool Server::listen(std::string& error) {
-  listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
-  if (listener_ < 0) {
+  const int descriptors = descriptorLimit();
+  limit_ = std::max(1, descriptors - kReservedDescriptors);
+  if (config_.maxConnections > 0) limit_ = std::min(limit_, config_.maxConnections);
+  listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, IPPROTO_TCP);
+  epoll_ = ::epoll_create1(EPOLL_CLOEXEC);
+  spare_ = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+  if (listener_ < 0 || epoll_ < 0 || wake_ < 0) {
     error = std::string("cannot make a socket: ") + std::strerror(errno);
     return false;
   }
@@ -39,106 +97,166 @@ bool Server::listen(std::string& error) {
   address.sin_port = htons(config_.port);
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      ::listen(listener_, 64) != 0) {
+      ::listen(listener_, SOMAXCONN) != 0) {
+    const int failure = errno;
     error = "cannot listen on 127.0.0.1:" + std::to_string(config_.port) + ": " +
-            std::strerror(errno);
+            std::strerror(failure);
     ::close(listener_);
     listener_ = -1;
+    errno = failure;  // the caller tells a taken port from other failures
     return false;
   }
   socklen_t length = sizeof address;
   ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
   port_ = ntohs(address.sin_port);
+  for (int* fd : {&listener_, &wake_}) {
+    epoll_event event{};
+    event.events = EPOLLIN;
+    event.data.ptr = fd;
+    ::epoll_ctl(epoll_, EPOLL_CTL_ADD, *fd, &event);
+  }
   return true;
 }
 
 void Server::run() {
-  using Clock = std::chrono::steady_clock;
   auto idleSince = Clock::now();
-  trace_.note(0, "listening on 127.0.0.1:" + std::to_string(port_));
+  nextCheck_ = idleSince;
+  trace_.note(0, "listening on 127.0.0.1:" + std::to_string(port_) + ", at most " +
+                     std::to_string(limit_) + " connections at once");
+  std::array<epoll_event, 256> events;
   while (!stopping_) {
-    pollfd want{listener_, POLLIN, 0};
-    const int ready = ::poll(&want, 1, config_.timeouts.pollMs);
-    if (ready > 0) accept();
-    reap(false);
+    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(nextCheck_ - Clock::now());
+    const int timeout = static_cast<int>(std::clamp<long long>(wait.count(), 0, 1000));
+    const int ready = ::epoll_wait(epoll_, events.data(), events.size(), timeout);
+    for (int i = 0; i < ready; ++i) {
+      const epoll_event& event = events[static_cast<std::size_t>(i)];
+      if (event.data.ptr == &listener_) {
+        accept();
+        continue;
+      }
+      if (event.data.ptr == &wake_) {
+        std::uint64_t count = 0;
+        [[maybe_unused]] auto got = ::read(wake_, &count, sizeof count);
+        continue;
+      }
+      Connection& connection = *static_cast<Connection*>(event.data.ptr);
+      if (connection.retired) continue;
+      const bool broken = event.events & (EPOLLHUP | EPOLLERR);
+      if (event.events & (EPOLLIN | EPOLLHUP | EPOLLERR)) connection.link.receive();
+      if (event.events & (EPOLLOUT | EPOLLHUP | EPOLLERR)) connection.link.writable();
+      // A reset connection keeps signalling: whatever the conversation waits for now (a
+      // pause, say), nobody is left to take it.
+      if (broken && !connection.conversation.done()) connection.link.fail("the connection broke");
+      settle(connection);
+    }
+    const bool someWent = !retired_.empty();
+    retired_.clear();
+    if (Clock::now() >= nextCheck_) checkClocks();
     if (open_ > 0) {
       idleSince = Clock::now();
-    } else if (config_.idleExitSeconds > 0 &&
-               Clock::now() - idleSince >= std::chrono::seconds(config_.idleExitSeconds)) {
-      trace_.problem(
-          0, "no connection for " + std::to_string(config_.idleExitSeconds) + " s: exiting");
-      break;
+    } else {
+      // Conversations' memory goes back to the system once the last one has gone.
+      if (someWent) ::malloc_trim(0);
+      if (config_.idleExitSeconds > 0 &&
+          Clock::now() - idleSince >= std::chrono::seconds(config_.idleExitSeconds)) {
+        trace_.problem(0, "exits: no client has been connected for " +
+                              std::to_string(config_.idleExitSeconds) + " seconds.");
+        break;
+      }
     }
   }
-  stop();
-  reap(true);
+  closeAll();
 }
 
 void Server::accept() {
-  const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-  if (fd < 0) {
-    // Out of descriptors the pending connection stays pending and the listener stays
-    // readable: wait a little instead of spinning. Any other failure is the client's.
-    if (errno == EMFILE || errno == ENFILE) {
-      trace_.problem(0, std::string("cannot accept: ") + std::strerror(errno));
-      std::this_thread::sleep_for(std::chrono::milliseconds(config_.timeouts.pollMs));
+  for (;;) {
+    int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    if (fd < 0 && (errno == EMFILE || errno == ENFILE)) {
+      if (displaceLongestIdle()) continue;  // its descriptor is closed already
+      // No descriptor for the newcomer: the spare one takes it, only to close it.
+      ::close(spare_);
+      fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+      if (fd >= 0) {
+        trace_.problem(nextId_++, "refused: no descriptor left, every connection is busy");
+        ::close(fd);
+      }
+      spare_ = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+      return;
     }
-    return;
-  }
-  const int id = nextId_++;
-  if (open_ >= config_.maxConnections) {
-    trace_.problem(id, "refused: " + std::to_string(open_.load()) + " connections are open");
-    ::close(fd);
-    return;
-  }
-  const int on = 1;
-  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-  ++open_;
-  auto worker = std::make_unique<Worker>();
-  worker->fd = fd;
-  Worker& started = *worker;
-  workers_.push_back(std::move(worker));
-  try {
-    started.thread = std::thread([this, &started, id] { serve(started, id); });
-  } catch (const std::system_error& error) {
-    trace_.problem(id, std::string("refused: no thread: ") + error.what());
-    started.done = true;
-    --open_;
-  }
-}
-
-void Server::serve(Worker& worker, int id) {
-  try {
-    Link link(worker.fd, id, trace_, stopping_, config_.timeouts);
-    auto note = [this, id](const std::string& text) {
-      trace_.note(id, "client note: " + describeBytes(text.data(), text.size()));
-    };
-    SimulatedCable cable(
-        CableContext{config_.chain, [this] { return openConnections(); }, note});
-    Session(link, cable).run();
-  } catch (const std::exception& error) {
-    // The session catches its own; this is a cable that could not be made.
-    trace_.problem(id, std::string("connection closed: ") + error.what());
-  }
-  // The descriptor stays open until the accepting thread joins this one, so that it is
-  // never reused while a shutdown might still be aimed at it.
-  ::shutdown(worker.fd, SHUT_RDWR);
-  --open_;
-  worker.done = true;
-}
-
-void Server::reap(bool all) {
-  for (auto it = workers_.begin(); it != workers_.end();) {
-    Worker& worker = **it;
-    if (all && !worker.done) ::shutdown(worker.fd, SHUT_RDWR);
-    if (!all && !worker.done) {
-      ++it;
+    if (fd < 0) return;  // nobody waits, or a client gave up while waiting
+    const int id = nextId_++;
+    if (open_ >= limit_ && !displaceLongestIdle()) {
+      trace_.problem(id, "refused: " + std::to_string(open_.load()) +
+                             " connections are open, each in the middle of a command");
+      ::close(fd);
       continue;
     }
-    if (worker.thread.joinable()) worker.thread.join();
-    ::close(worker.fd);
-    it = workers_.erase(it);
+    const int on = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    connections_.push_back(std::make_unique<Connection>(*this, fd, id));
+    Connection& connection = *connections_.back();
+    connection.self = std::prev(connections_.end());
+    ++open_;
+    epoll_event event{};
+    event.events = EPOLLIN;
+    event.data.ptr = &connection;
+    ::epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &event);
+    connection.conversation.start();
+    settle(connection);
   }
+}
+
+bool Server::displaceLongestIdle() {
+  Connection* longest = nullptr;
+  for (const auto& connection : connections_) {
+    if (connection->link.idle() &&
+        (!longest || connection->link.waitingSince() < longest->link.waitingSince())) {
+      longest = connection.get();
+    }
+  }
+  if (!longest) return false;
+  longest->link.fail("closed to make room for a new connection: it waited longest");
+  settle(*longest);
+  return true;
+}
+
+void Server::settle(Connection& connection) {
+  if (connection.retired) return;
+  if (!connection.conversation.done()) {
+    nextCheck_ = std::min(nextCheck_, connection.link.dueAt());
+    return;
+  }
+  connection.retired = true;
+  --open_;
+  // Destroyed after the events at hand, which may still point at it.
+  retired_.push_back(std::move(*connection.self));
+  connections_.erase(connection.self);
+}
+
+void Server::checkClocks() {
+  const auto now = Clock::now();
+  nextCheck_ = now + std::chrono::milliseconds(config_.timeouts.pollMs);
+  for (auto it = connections_.begin(); it != connections_.end();) {
+    Connection& connection = **it++;
+    nextCheck_ = std::min(nextCheck_, connection.link.checkClocks(now));
+    settle(connection);
+  }
+  retired_.clear();
+}
+
+void Server::closeAll() {
+  while (!connections_.empty()) {
+    Connection& connection = *connections_.front();
+    connection.link.fail("the broker is stopping");
+    settle(connection);
+    if (!connection.retired) {
+      // A conversation that was never waiting cannot be resumed; drop it all the same.
+      connection.retired = true;
+      --open_;
+      connections_.pop_front();
+    }
+  }
+  retired_.clear();
 }
 
 }  // namespace broker

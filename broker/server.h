@@ -1,18 +1,27 @@
-// The listening side of the broker: 127.0.0.1 only, one thread per connection up to a cap
-// (beyond it a connection is closed at once), each connection with a simulated cable of its
-// own. The server stops when asked, or by itself after a spell with no connection at all:
-// a broker that the client library started has nobody to stop it.
+// The listening side of the broker: 127.0.0.1 only, every connection served by one event
+// loop, each with a simulated cable of its own. A conversation waits in epoll, not in a
+// thread, so an idle client costs a descriptor and a few kilobytes, and a client that
+// stalls holds up nobody: the loop serves whoever is ready.
+//
+// At the limit (the descriptors the process may open, or --max-connections) a newcomer
+// still gets in: the connection that has waited longest between commands is closed to
+// make room. Only when every connection is in the middle of a command is the newcomer
+// closed at once.
+//
+// The server stops when asked, or by itself after a spell with no connection at all: a
+// broker that the client library started has nobody to stop it.
 #ifndef BROKER_SERVER_H
 #define BROKER_SERVER_H
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <list>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "broker/fault_plan.h"
 #include "broker/jtag_device.h"
 #include "broker/link.h"
 #include "broker/trace.h"
@@ -21,9 +30,10 @@ namespace broker {
 
 struct ServerConfig {
   std::uint16_t port = 4001;  // 0: any free port, see Server::port()
-  int maxConnections = 64;
+  int maxConnections = 0;     // 0: as many as the process may open descriptors for
   int idleExitSeconds = 300;  // 0: never
   std::vector<DeviceDescription> chain;
+  FaultPlan faults;
   Timeouts timeouts;
 };
 
@@ -40,27 +50,33 @@ class Server {
   // Serves until stop() or the idle limit; every connection is closed when it returns.
   void run();
   // May be called from any thread or a signal handler.
-  void stop() { stopping_ = true; }
+  void stop();
   int openConnections() const { return open_; }
 
  private:
-  struct Worker {
-    int fd = -1;
-    std::thread thread;
-    std::atomic<bool> done{false};
-  };
+  struct Connection;
   void accept();
-  void serve(Worker& worker, int id);
-  void reap(bool all);
+  // Makes room for a newcomer at the limit; false when every connection is busy.
+  bool displaceLongestIdle();
+  // After `connection` ran: retires it when its conversation has ended.
+  void settle(Connection& connection);
+  void checkClocks();
+  void closeAll();
 
   ServerConfig config_;
   const Trace& trace_;
   int listener_ = -1;
+  int epoll_ = -1;
+  int wake_ = -1;   // an eventfd that stop() writes to
+  int spare_ = -1;  // kept back, so that a refusal can be accepted without descriptors
+  int limit_ = 0;
   std::uint16_t port_ = 0;
   std::atomic<bool> stopping_{false};
   std::atomic<int> open_{0};
   int nextId_ = 1;
-  std::list<std::unique_ptr<Worker>> workers_;
+  std::list<std::unique_ptr<Connection>> connections_;
+  std::vector<std::unique_ptr<Connection>> retired_;
+  Clock::time_point nextCheck_;
 };
 
 }  // namespace broker

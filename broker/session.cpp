@@ -1,6 +1,7 @@
 #include "broker/session.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cstring>
 #include <exception>
@@ -35,22 +36,23 @@ bool parseInt(std::string_view text, int& value) {
   return error == std::errc() && stop == end;
 }
 
-Session::Session(Link& link, SimulatedCable& cable) : link_(link), cable_(cable) {}
+Session::Session(Link& link, SimulatedCable& cable, const FaultPlan& faults)
+    : link_(link), cable_(cable), faults_(faults) {}
 
-void Session::run() {
+Task<void> Session::run() {
   const Trace& trace = link_.trace();
   try {
-    const std::string name = link_.readToken("introduction: the client's name");
+    const std::string name = co_await link_.readToken("introduction: the client's name", true);
     trace.note(link_.id(), "client " + describeBytes(name.data(), name.size()) + " connected");
-    link_.acknowledge("introduction answered");
+    co_await link_.acknowledge("introduction answered");
     for (;;) {
       current_ = "the pause between commands";
-      const std::string token = link_.readToken({}, true);
+      const std::string token = co_await link_.readToken({}, true);
       const std::string bytes = token + '\0';
       if (token == "+") {
         trace.exchange(link_.id(), Trace::Direction::Received, bytes.data(), bytes.size(),
                        "request");
-        answerRequest();
+        co_await answerRequest();
         continue;
       }
       int number = 0;
@@ -62,7 +64,7 @@ void Session::run() {
       current_ = commandName(number, findCommand(number));
       trace.exchange(link_.id(), Trace::Direction::Received, bytes.data(), bytes.size(),
                      current_);
-      runCommand(number);
+      co_await runCommand(number);
     }
   } catch (const LinkClosed& closed) {
     if (closed.orderly) {
@@ -81,166 +83,240 @@ void Session::setOutcome(Outcome outcome) {
   answered_ = 0;
 }
 
-void Session::answerRequest() {
+void Session::armFaults(int command, int function) {
+  if (faults_.empty()) return;
+  const int started = ++starts_[{command, function}];
+  for (const Fault* fault : faults_.matching(command, function, started)) {
+    armed_.push_back(fault);
+  }
+}
+
+const Fault* Session::fire(FaultKind kind) {
+  for (auto it = armed_.begin(); it != armed_.end(); ++it) {
+    if ((*it)->kind != kind) continue;
+    const Fault* fault = *it;
+    armed_.erase(it);
+    link_.trace().problem(link_.id(), "fault fires in " + current_ + ": " + fault->line);
+    return fault;
+  }
+  return nullptr;
+}
+
+Task<void> Session::answerRequest() {
   // The first request after a command takes its integer, later ones its text or list.
-  const bool detail = answered_ > 0 && pending_.hasDetail;
+  const bool first = answered_ == 0;
+  const bool detail = !first && pending_.hasDetail;
   ++answered_;
   if (detail) {
-    link_.sendText(pending_.detail, "answer: text of " + pendingFrom_);
-  } else {
-    link_.sendText(std::to_string(pending_.result), "answer: result of " + pendingFrom_);
+    co_await link_.sendText(pending_.detail, "answer: text of " + pendingFrom_);
+    co_return;
   }
+  int result = pending_.result;
+  if (first && !armed_.empty()) {
+    if (const Fault* delay = fire(FaultKind::Delay)) {
+      co_await link_.pause(std::chrono::milliseconds(delay->value));
+    }
+    if (fire(FaultKind::CloseBefore)) throw LinkClosed{"the fault plan closes it", false};
+    if (const Fault* answer = fire(FaultKind::Answer)) result = answer->value;
+  }
+  co_await link_.sendText(std::to_string(result), "answer: result of " + pendingFrom_);
+  if (first && fire(FaultKind::CloseAfter)) {
+    throw LinkClosed{"the fault plan closes it after the answer", false};
+  }
+  if (first) armed_.clear();
 }
 
-bool Session::refuse(std::string_view reason) {
-  link_.refuse("refused");
+Task<bool> Session::refuse(std::string_view reason) {
+  co_await link_.refuse("refused");
   link_.trace().problem(link_.id(), "refused in " + current_ + ": " + std::string(reason));
-  return false;
+  co_return false;
 }
 
-bool Session::readInt(int& value, std::string_view meaning) {
-  const std::string token = link_.readToken(meaning);
-  if (parseInt(token, value)) return true;
-  return refuse("not an integer: " + describeBytes(token.data(), token.size()));
+Task<bool> Session::readInt(int& value, std::string_view meaning) {
+  const std::string token = co_await link_.readToken(meaning);
+  if (fire(FaultKind::Refuse)) co_return co_await refuse("the fault plan refuses the token");
+  if (parseInt(token, value)) co_return true;
+  co_return co_await refuse("not an integer: " + describeBytes(token.data(), token.size()));
 }
 
-bool Session::takeInt(int& value, std::string_view meaning) {
-  if (!readInt(value, meaning)) return false;
-  link_.acknowledge("acknowledged");
-  return true;
+Task<bool> Session::takeInt(int& value, std::string_view meaning) {
+  const bool taken = co_await readInt(value, meaning);
+  if (!taken) co_return false;
+  co_await link_.acknowledge("acknowledged");
+  co_return true;
 }
 
-std::string Session::takeString(std::string_view meaning, bool loose) {
-  std::string text = link_.readToken(meaning);
-  link_.acknowledge(loose ? "reply" : "acknowledged");
-  return text;
+Task<std::string> Session::takeString(std::string_view meaning, bool loose) {
+  std::string text = co_await link_.readToken(meaning);
+  co_await link_.acknowledge(loose ? "reply" : "acknowledged");
+  co_return text;
 }
 
-bool Session::takeLength(int& bitCount, int& byteCount, std::string_view meaning) {
-  if (!readInt(bitCount, meaning)) return false;
+Task<bool> Session::takeLength(int& bitCount, int& byteCount, std::string_view meaning) {
+  const bool taken = co_await readInt(bitCount, meaning);
+  if (!taken) co_return false;
   byteCount = bytesForBits(bitCount);
   if (byteCount < 0 || byteCount > SimulatedCable::kMaxTransferBytes) {
-    return refuse("a length of " + std::to_string(bitCount) + " bits is outside 0 to " +
-                  std::to_string(8 * SimulatedCable::kMaxTransferBytes));
+    co_return co_await refuse("a length of " + std::to_string(bitCount) +
+                              " bits is outside 0 to " +
+                              std::to_string(8LL * SimulatedCable::kMaxTransferBytes));
   }
-  link_.acknowledge("acknowledged");
-  return true;
+  co_await link_.acknowledge("acknowledged");
+  co_return true;
 }
 
-void Session::receiveBlocks(std::vector<std::uint8_t>& data, bool padded,
-                            std::string_view meaning) {
-  std::vector<std::uint8_t> block(kBlockSize);
+std::string Session::blockMeaning(std::string_view meaning, std::size_t k,
+                                  std::size_t blocks) const {
+  if (!link_.trace().tracing()) return {};
+  return std::string(meaning) + ", block " + std::to_string(k + 1) + "/" +
+         std::to_string(blocks);
+}
+
+Task<void> Session::receiveData(std::vector<std::uint8_t>& data, bool asBuffer,
+                                std::string_view meaning) {
+  if (data.size() <= static_cast<std::size_t>(kBlockSize)) {
+    if (!asBuffer) {
+      co_await link_.readExact(data.data(), data.size(), meaning);
+      co_return;
+    }
+    std::array<std::uint8_t, kBlockSize + 1> block;
+    co_await link_.readExact(block.data(), data.size() + 1, meaning);
+    std::copy_n(block.begin(), data.size(), data.begin());
+    co_await link_.acknowledge("reply");
+    co_return;
+  }
+  std::array<std::uint8_t, kBlockSize> block;
   const std::size_t blocks = (data.size() + kBlockSize - 1) / kBlockSize;
   for (std::size_t k = 0; k < blocks; ++k) {
     const std::size_t offset = k * kBlockSize;
     const std::size_t length = std::min<std::size_t>(kBlockSize, data.size() - offset);
-    const std::string what = std::string(meaning) + ", block " + std::to_string(k + 1) + "/" +
-                             std::to_string(blocks);
-    link_.readExact(block.data(), padded ? kBlockSize : length, what);
-    std::copy_n(block.begin(), length, data.begin() + static_cast<std::ptrdiff_t>(offset));
-    link_.acknowledge("acknowledged");
+    // Blocks land in place; a padded last block's padding goes to the stack.
+    std::uint8_t* into = asBuffer && length < kBlockSize ? block.data() : data.data() + offset;
+    co_await link_.readExact(into, asBuffer ? kBlockSize : length,
+                             blockMeaning(meaning, k, blocks));
+    if (into == block.data()) std::copy_n(block.begin(), length, data.begin() + offset);
+    co_await link_.acknowledge("acknowledged");
   }
 }
 
-void Session::sendBlocks(std::vector<std::uint8_t> data, bool marked,
-                         std::string_view meaning) {
+Task<void> Session::sendReadBack(std::vector<std::uint8_t> data, bool marked,
+                                 std::string_view meaning) {
+  if (const Fault* flip = fire(FaultKind::Flip)) {
+    const auto bit = static_cast<std::size_t>(flip->value);
+    if (bit < 8 * data.size()) data[bit / 8] ^= static_cast<std::uint8_t>(1u << (bit % 8));
+  }
+  if (data.size() <= static_cast<std::size_t>(kBlockSize)) {
+    if (data.empty()) data.push_back(0);
+    co_await link_.send(data.data(), data.size(), meaning);
+    co_return;
+  }
   const std::size_t blocks = (data.size() + kBlockSize - 1) / kBlockSize;
   for (std::size_t k = 0; k < blocks; ++k) {
     const std::size_t offset = k * kBlockSize;
     const std::size_t length = std::min<std::size_t>(kBlockSize, data.size() - offset);
     if (marked) data[offset] = '+';
-    link_.send(data.data() + offset, length,
-               std::string(meaning) + ", block " + std::to_string(k + 1) + "/" +
-                   std::to_string(blocks));
-    link_.readRequest("request for the next block");
+    co_await link_.send(data.data() + offset, length, blockMeaning(meaning, k, blocks));
+    co_await link_.readRequest("request for the next block");
   }
 }
 
-void Session::sendReadBack(const std::vector<std::uint8_t>& data, std::string_view meaning) {
-  static const std::uint8_t kNothing = 0;
-  if (data.empty()) {
-    link_.send(&kNothing, 1, meaning);
-  } else {
-    link_.send(data.data(), data.size(), meaning);
-  }
-}
-
-void Session::runCommand(int number) {
+Task<void> Session::runCommand(int number) {
   const CommandRow* row = findCommand(number);
-  link_.acknowledge("reply to the command");
+  armed_.clear();
+  armFaults(number, -1);
+  co_await link_.acknowledge("reply to the command");
   if (!row) {
     setOutcome(Outcome::of(-1));
-    return;
+    co_return;
   }
   Arguments args;
   switch (row->shape) {
     case Shape::None:
       break;
     case Shape::LooseStrings:
+      for (int i = 0; i < row->count; ++i) {
+        args.strings.push_back(co_await takeString("string argument", true));
+      }
+      break;
     case Shape::Strings:
       for (int i = 0; i < row->count; ++i) {
-        args.strings.push_back(
-            takeString("string argument", row->shape == Shape::LooseStrings));
+        std::string text = co_await link_.readToken("string argument");
+        if (fire(FaultKind::Refuse)) {
+          co_await refuse("the fault plan refuses the token");
+          setOutcome(Outcome::of(-1));
+          co_return;
+        }
+        co_await link_.acknowledge("acknowledged");
+        args.strings.push_back(std::move(text));
       }
       break;
     case Shape::Ints:
       for (int i = 0; i < row->count; ++i) {
         int value = 0;
-        if (!takeInt(value, "integer argument")) return setOutcome(Outcome::of(-1));
+        const bool taken = co_await takeInt(value, "integer argument");
+        if (!taken) {
+          setOutcome(Outcome::of(-1));
+          co_return;
+        }
         args.ints.push_back(value);
       }
       break;
     case Shape::Pairs:
       for (int i = 0; i < 4; ++i) {
         int value = 0;
-        if (!takeInt(value, "integer of a pair")) return setOutcome(Outcome::of(-1));
+        const bool taken = co_await takeInt(value, "integer of a pair");
+        if (!taken) {
+          setOutcome(Outcome::of(-1));
+          co_return;
+        }
         args.ints.push_back(value);
-        args.strings.push_back(takeString("string of a pair", false));
+        args.strings.push_back(co_await takeString("string of a pair", false));
       }
       break;
     case Shape::CableOpen:
-      return cableOpen();
+      co_return co_await cableOpen();
     case Shape::SessionFlag:
       // The client's flag request follows at once and takes "1" or "0".
-      return setOutcome(Outcome::of(cable_.openSession() ? 1 : 0));
+      setOutcome(Outcome::of(cable_.openSession() ? 1 : 0));
+      co_return;
     case Shape::GenericShift:
-      return genericShift();
+      co_return co_await genericShift();
     case Shape::SharedApps:
-      return sharedApplications();
+      co_return co_await sharedApplications();
     case Shape::PumpData:
-      return pumpData();
+      co_return co_await pumpData();
     case Shape::Interface:
-      return interfaceFunction();
+      co_return co_await interfaceFunction();
     case Shape::I2c:
     case Shape::Sspi:
-      return busTransfers(*row);
+      co_return co_await busTransfers(*row);
     case Shape::Withheld:
       // Nothing of the command reached the broker, so nothing changes.
-      return;
+      co_return;
   }
   setOutcome(cable_.command(number, args));
 }
 
-void Session::cableOpen() {
-  const std::string cable = takeString("cable name", true);
-  const std::string port = takeString("port name", true);
+Task<void> Session::cableOpen() {
+  const std::string cable = co_await takeString("cable name", true);
+  const std::string port = co_await takeString("port name", true);
   std::array<int, 10> settings{};
   for (int& setting : settings) {
     // The client takes any reply here, so a bad value cannot be refused: it counts as 0.
-    const std::string token = link_.readToken("cable setting");
+    const std::string token = co_await link_.readToken("cable setting");
     if (!parseInt(token, setting)) {
       setting = 0;
       link_.trace().problem(link_.id(), "cable setting is not an integer, taken as 0");
     }
-    link_.acknowledge("reply");
+    co_await link_.acknowledge("reply");
   }
   // The client's flag request follows at once and takes "1" or "0".
   setOutcome(Outcome::of(cable_.openCable(cable, port, settings) ? 1 : 0));
 }
 
-void Session::sharedApplications() {
-  std::vector<std::uint8_t> block(kBlockSize);
-  link_.readExact(block.data(), block.size(), "packed application list");
+Task<void> Session::sharedApplications() {
+  std::array<std::uint8_t, kBlockSize> block;
+  co_await link_.readExact(block.data(), block.size(), "packed application list");
   std::vector<std::string> names;
   std::string name;
   for (std::uint8_t c : block) {
@@ -253,63 +329,87 @@ void Session::sharedApplications() {
     }
   }
   if (!name.empty()) names.push_back(name);
-  link_.acknowledge("reply");
+  co_await link_.acknowledge("reply");
   setOutcome(cable_.registerApplications(std::move(names)));
 }
 
-void Session::interfaceFunction() {
+Task<void> Session::interfaceFunction() {
   int code = 0;
-  if (!takeInt(code, "interface function code")) return setOutcome(Outcome::of(-1));
+  const std::string token = co_await link_.readToken("interface function code");
+  const bool known = parseInt(token, code);
+  if (known) {
+    current_ += ", function " + std::to_string(code);
+    armFaults(kInterfaceCommand, code);
+  }
+  if (fire(FaultKind::Refuse)) {
+    co_await refuse("the fault plan refuses the token");
+    setOutcome(Outcome::of(-1));
+    co_return;
+  }
+  if (!known) {
+    co_await refuse("not an integer: " + describeBytes(token.data(), token.size()));
+    setOutcome(Outcome::of(-1));
+    co_return;
+  }
+  co_await link_.acknowledge("acknowledged");
   const FunctionRow* row = findFunction(code);
-  current_ += ", function " + std::to_string(code);
   if (!row) {
     link_.trace().note(link_.id(), "function " + std::to_string(code) + " carries nothing");
-    return setOutcome(Outcome::of(-1));
+    setOutcome(Outcome::of(-1));
+    co_return;
   }
   Arguments args;
   switch (row->shape) {
     case FunctionShape::None:
       break;
     case FunctionShape::Strings:
-      for (int i = 0; i < row->count; ++i) args.strings.push_back(takeString("string", false));
+      for (int i = 0; i < row->count; ++i) {
+        args.strings.push_back(co_await takeString("string", false));
+      }
       break;
     case FunctionShape::Ints:
       for (int i = 0; i < row->count; ++i) {
         int value = 0;
-        if (!takeInt(value, "integer")) return setOutcome(Outcome::of(-1));
+        const bool taken = co_await takeInt(value, "integer");
+        if (!taken) {
+          setOutcome(Outcome::of(-1));
+          co_return;
+        }
         args.ints.push_back(value);
       }
       break;
     case FunctionShape::IntStringInt: {
       // The client sends all three even when one is refused.
-      int value = 0;
-      if (takeInt(value, "integer")) args.ints.push_back(value);
-      args.strings.push_back(takeString("string", false));
-      if (takeInt(value, "integer")) args.ints.push_back(value);
+      for (int i = 0; i < 2; ++i) {
+        int value = 0;
+        const bool taken = co_await takeInt(value, "integer");
+        if (taken) args.ints.push_back(value);
+        if (i == 0) args.strings.push_back(co_await takeString("string", false));
+      }
       break;
     }
     case FunctionShape::CountedPairs: {
       int count = 0;
-      const std::string token = link_.readToken("count of string pairs");
-      if (!parseInt(token, count)) {
+      const std::string counted = co_await link_.readToken("count of string pairs");
+      if (!parseInt(counted, count)) {
         link_.trace().problem(link_.id(), "count of pairs is not an integer, taken as 0");
         count = 0;
       }
-      link_.acknowledge("acknowledged");
+      co_await link_.acknowledge("acknowledged");
       for (long long i = 0; i < 2LL * count; ++i) {
-        std::string text = takeString("string of a pair", false);
+        std::string text = co_await takeString("string of a pair", false);
         if (args.strings.size() < kMaxKeptStrings) args.strings.push_back(std::move(text));
       }
       args.ints.push_back(count);
       break;
     }
     case FunctionShape::JtagShift:
-      return jtagShift();
+      co_return co_await jtagShift();
     case FunctionShape::FloatBlock: {
       // The client's answer here is any two bytes, so a bad value cannot be refused: it
       // counts as 0, which the function itself then turns down.
-      std::vector<std::uint8_t> block(kBlockSize);
-      link_.readExact(block.data(), kBlockSize, "value block");
+      std::array<std::uint8_t, kBlockSize> block;
+      co_await link_.readExact(block.data(), kBlockSize, "value block");
       const auto* text = reinterpret_cast<const char*>(block.data());
       const auto* nul = static_cast<const char*>(std::memchr(text, 0, block.size()));
       double value = 0;
@@ -317,18 +417,19 @@ void Session::interfaceFunction() {
         link_.trace().problem(link_.id(), "value block holds no number, taken as 0");
       }
       args.reals.push_back(value);
-      link_.acknowledge("reply");
+      co_await link_.acknowledge("reply");
       break;
     }
     case FunctionShape::FloatToken: {
-      const std::string token = link_.readToken("value");
+      const std::string text = co_await link_.readToken("value");
       double value = 0;
-      if (!parseReal(token, value)) {
-        refuse("not a number: " + describeBytes(token.data(), token.size()));
-        return setOutcome(Outcome::of(-1));
+      if (!parseReal(text, value)) {
+        co_await refuse("not a number: " + describeBytes(text.data(), text.size()));
+        setOutcome(Outcome::of(-1));
+        co_return;
       }
       args.reals.push_back(value);
-      link_.acknowledge("acknowledged");
+      co_await link_.acknowledge("acknowledged");
       break;
     }
   }

@@ -6,63 +6,79 @@
 #define BROKER_SESSION_H
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "broker/fault_plan.h"
 #include "broker/link.h"
 #include "broker/outcome.h"
 #include "broker/protocol_table.h"
 #include "broker/simulated_cable.h"
+#include "broker/task.h"
 
 namespace broker {
 
 class Session {
  public:
-  Session(Link& link, SimulatedCable& cable);
+  Session(Link& link, SimulatedCable& cable, const FaultPlan& faults);
 
   // Runs the conversation until the client leaves or something ends it. Never throws.
-  void run();
+  Task<void> run();
 
  private:
-  void runCommand(int number);
+  Task<void> runCommand(int number);
   void setOutcome(Outcome outcome);
-  void answerRequest();
+  Task<void> answerRequest();
+
+  // Arms the plan's faults for this start of `command` (or of 44's `function`).
+  void armFaults(int command, int function);
+  // The armed fault of `kind`, disarmed and announced in the transcript; null if none.
+  const Fault* fire(FaultKind kind);
 
   // Token readers. The integer readers answer "-" to a token that is not a decimal integer
   // and return false: the client then sends nothing more of that transfer.
-  bool readInt(int& value, std::string_view meaning);
-  bool takeInt(int& value, std::string_view meaning);
-  std::string takeString(std::string_view meaning, bool loose);
+  Task<bool> readInt(int& value, std::string_view meaning);
+  Task<bool> takeInt(int& value, std::string_view meaning);
+  Task<std::string> takeString(std::string_view meaning, bool loose);
   // Refuses a length token whose byte count is negative or beyond what the broker takes.
-  bool takeLength(int& bitCount, int& byteCount, std::string_view meaning);
-  bool refuse(std::string_view reason);
+  Task<bool> takeLength(int& bitCount, int& byteCount, std::string_view meaning);
+  Task<bool> refuse(std::string_view reason);
 
-  // Data blocks of a multi-block transfer, each acknowledged. `padded`: every block
-  // travels as a whole 1024 bytes; otherwise the last one carries only the rest.
-  void receiveBlocks(std::vector<std::uint8_t>& data, bool padded, std::string_view meaning);
-  // Read-back blocks, each followed by the client's request token. `marked`: the client
-  // checks that each block begins with "+", which then stands in for that block's first byte.
-  void sendBlocks(std::vector<std::uint8_t> data, bool marked, std::string_view meaning);
-  // A single-block read-back; the client's receive needs at least one byte.
-  void sendReadBack(const std::vector<std::uint8_t>& data, std::string_view meaning);
+  // Data of a transfer, `data.size()` bytes: a single block up to 1024 bytes, or blocks
+  // of 1024 bytes, each acknowledged, the last one carrying only the rest. `asBuffer`: the
+  // JTAG shift's buffers, where a single block travels with a zero byte after it and is
+  // answered, and every block is a whole 1024 bytes.
+  Task<void> receiveData(std::vector<std::uint8_t>& data, bool asBuffer,
+                         std::string_view meaning);
+  // Read-back: a single block raw (at least one byte: the client's receive needs one), or
+  // blocks each followed by the client's request token. `marked`: the client checks that
+  // each block begins with "+", which then stands in for that block's first byte.
+  Task<void> sendReadBack(std::vector<std::uint8_t> data, bool marked,
+                          std::string_view meaning);
+  // What a transcript line of block `k` of `blocks` says; empty when nobody reads it.
+  std::string blockMeaning(std::string_view meaning, std::size_t k, std::size_t blocks) const;
 
-  void cableOpen();
-  void genericShift();
-  void sharedApplications();
-  void pumpData();
-  void interfaceFunction();
-  void jtagShift();
-  void busTransfers(const CommandRow& row);
-  int i2cTransfer(BusPhase phase);
-  int sspiTransfer(BusPhase phase);
+  Task<void> cableOpen();
+  Task<void> genericShift();
+  Task<void> sharedApplications();
+  Task<void> pumpData();
+  Task<void> interfaceFunction();
+  Task<void> jtagShift();
+  Task<void> busTransfers(const CommandRow& row);
+  Task<int> i2cTransfer(BusPhase phase);
+  Task<int> sspiTransfer(BusPhase phase);
 
   Link& link_;
   SimulatedCable& cable_;
+  const FaultPlan& faults_;
   Outcome pending_ = Outcome::of(0);
   std::string pendingFrom_ = "the introduction";
   int answered_ = 0;
   std::string current_ = "the introduction";
+  std::map<std::pair<int, int>, int> starts_;  // (command, function): times started
+  std::vector<const Fault*> armed_;
 };
 
 // A decimal integer as the client formats one ("%d"): an optional minus sign and digits,

@@ -28,13 +28,13 @@ struct CableContext {
 
 class SimulatedCable {
  public:
-  static constexpr std::size_t kFlashSize = 256 * 1024;
+  static constexpr std::size_t kFlashSize = 1024 * 1024;
   static constexpr std::size_t kFlashSector = 4096;
   static constexpr std::size_t kEepromSize = 8 * 1024;
   static constexpr std::uint8_t kEepromBusAddress = 0x50;
-  // The longest scan, pump or bus transfer taken, in bytes: it bounds what one connection
-  // holds in memory.
-  static constexpr int kMaxTransferBytes = 256 * 1024;
+  // The longest scan, pump or bus transfer taken, in bytes (the whole flash): it bounds
+  // what one connection holds in memory.
+  static constexpr int kMaxTransferBytes = 1024 * 1024;
   static constexpr int kMaxClocks = 1000000;
 
   // Bits of a shift's control word (commands 19 and 44/12).

@@ -41,7 +41,7 @@ TEST_F(Conversation, RefusedTokensEndTheCommandAndTheConversationGoesOn) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.command);
     if (c.command == 42) {
-      sendCommand(15, {std::to_string(256 * 1024 - 10)}, kAck);
+      sendCommand(15, {std::to_string(1024 * 1024 - 10)}, kAck);
       EXPECT_EQ(client.answerInt(), 0);
     }
     sendCommand(c.command, c.tokens, kRefused);

@@ -71,8 +71,8 @@ TEST_F(CommandsE2E, EveryCommandAnswersAsDocumented) {
       {21, [](Client& c) { return c.Send(21, 0, "TCK", 1, "TMS", 2, "TDI", 3, "TDO"); }, 0},
       {22, [](Client& c) { return c.Send(22); }, 0},
       {23, [](Client& c) { return c.Send(23, 13); }, 0},
-      {24, [](Client& c) { return c.Send(24); }, -1224128136},  // the erased flash's CRC
-      {25, [](Client& c) { return c.Send(25); }, 256 * 1024},
+      {24, [](Client& c) { return c.Send(24); }, -1788105612},  // the erased flash's CRC
+      {25, [](Client& c) { return c.Send(25); }, 1024 * 1024},
       {26, [](Client& c) { return c.Send(26); }, 4096},
       {27, [](Client& c) { return c.Send(27); }, 2},
       {28, [](Client& c) { return c.Send(28); }, kAnyCount},
@@ -108,7 +108,7 @@ TEST_F(CommandsE2E, EveryCommandAnswersAsDocumented) {
       {57, [](Client& c) { return c.Send(57); }, -1},  // not a command
       {0, [](Client& c) { return c.Send(0); }, -1},
       // The withheld token's own number: nothing follows, the pending answer stays.
-      {8888, [](Client& c) { return c.Send(25), c.Send(8888); }, 256 * 1024},
+      {8888, [](Client& c) { return c.Send(25), c.Send(8888); }, 1024 * 1024},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE("command " + std::to_string(row.command));
