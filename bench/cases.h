@@ -9,12 +9,17 @@
 
 #include "bare_client.h"
 
+class FastBroker;
+
 struct SuiteOptions {
   long memoryCalls = 1000000;     // Send(5, 7) calls of the resident-memory run
   long connectIterations = 2000;  // pairs of the Connect + Disconnect case
   // Minimum time of the 1 MiB cases, whose pairs take a tenth of a second each; 0 leaves
   // it to --benchmark_min_time.
   double transferMinTime = 3.0;
+  // The suite's broker, which lets tapbroker.exe take the port for the cases that hold
+  // the two brokers against each other; null leaves those cases out.
+  FastBroker* minimalBroker = nullptr;
 };
 
 // Library against baseline: commands, shifts, pump, list read, connect and disconnect.

@@ -290,43 +290,59 @@ bool serveCommand(Stream& stream) {
 
 }  // namespace
 
-std::string FastBroker::start(std::chrono::milliseconds patience) {
-  stopping_ = false;
-  listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (listener_ < 0) return std::string("socket: ") + std::strerror(errno);
+std::string FastBroker::listen(std::chrono::milliseconds patience) {
+  int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (listener < 0) return std::string("socket: ") + std::strerror(errno);
   int on = 1;
-  ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  ::setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(kPort);
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   auto deadline = std::chrono::steady_clock::now() + patience;
   // Other programs' tests listen on the same fixed port for a few seconds at a time.
-  while (::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+  while (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
     if (errno != EADDRINUSE || std::chrono::steady_clock::now() >= deadline) {
       std::string why = std::string("bind 127.0.0.1:4001: ") + std::strerror(errno);
-      ::close(listener_);
-      listener_ = -1;
+      ::close(listener);
       return why;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
-  if (::listen(listener_, 64) != 0) {
+  if (::listen(listener, 64) != 0) {
     std::string why = std::string("listen: ") + std::strerror(errno);
-    ::close(listener_);
-    listener_ = -1;
+    ::close(listener);
     return why;
   }
-  thread_ = std::thread(&FastBroker::serve, this);
+  listener_ = listener;
   return {};
 }
 
+std::string FastBroker::start(std::chrono::milliseconds patience) {
+  stopping_ = false;
+  std::string why = listen(patience);
+  if (why.empty()) thread_ = std::thread(&FastBroker::serve, this);
+  return why;
+}
+
 void FastBroker::stop() {
-  if (listener_ < 0) return;
+  if (!thread_.joinable()) return;
   stopping_ = true;
   thread_.join();
-  ::close(listener_);
-  listener_ = -1;
+  releasePort();
+}
+
+void FastBroker::releasePort() {
+  // The serving thread looks at the listener afresh on every round. Its current poll
+  // keeps a closed descriptor's socket alive, so the port is given up by shutdown.
+  const int listener = listener_.exchange(-1);
+  if (listener < 0) return;
+  ::shutdown(listener, SHUT_RDWR);
+  ::close(listener);
+}
+
+std::string FastBroker::retakePort(std::chrono::milliseconds patience) {
+  return listener_ >= 0 ? std::string() : listen(patience);
 }
 
 // One thread serves every connection: the library's and the baseline's conversations
@@ -338,7 +354,8 @@ void FastBroker::serve() {
   std::vector<pollfd> polled;
   while (!stopping_) {
     polled.clear();
-    polled.push_back(pollfd{listener_, POLLIN, 0});
+    const int listener = listener_;
+    polled.push_back(pollfd{listener, POLLIN, 0});
     for (const auto& stream : streams) polled.push_back(pollfd{stream->fd(), POLLIN, 0});
     // A short timeout, so that stop() is seen while every client is idle.
     int ready = ::poll(polled.data(), polled.size(), 50);
@@ -352,7 +369,7 @@ void FastBroker::serve() {
       if (!alive) streams.erase(streams.begin() + static_cast<long>(i - 1));
     }
     if ((polled[0].revents & POLLIN) != 0) {
-      int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+      int fd = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
       if (fd < 0) continue;
       int on = 1;
       ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);

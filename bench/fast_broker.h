@@ -34,11 +34,16 @@ class FastBroker {
   std::string start(std::chrono::milliseconds patience);
   // Closes the port and every connection. Safe to call twice.
   void stop();
+  // Lets another broker listen on the port for a while; the connections made so far are
+  // still served. retakePort() listens again, with the same patience as start().
+  void releasePort();
+  std::string retakePort(std::chrono::milliseconds patience);
 
  private:
+  std::string listen(std::chrono::milliseconds patience);
   void serve();
 
-  int listener_ = -1;
+  std::atomic<int> listener_{-1};
   std::atomic<bool> stopping_{false};
   std::thread thread_;
 };

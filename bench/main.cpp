@@ -67,11 +67,12 @@ int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 2;
 
+  FastBroker broker;
+  options.minimalBroker = &broker;
   registerPairedCases(options);
   registerReportCases();
   registerResourceCases(options);
 
-  FastBroker broker;
   std::string why = broker.start(std::chrono::milliseconds(portWaitMs));
   if (!why.empty()) {
     std::fprintf(stderr, "tapbroker_bench: cannot run the broker: %s\n", why.c_str());

@@ -3,13 +3,25 @@
 // that a hiccup of the shared machine lands on both sides alike.
 #include <benchmark/benchmark.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include "cases.h"
+#include "fast_broker.h"
 #include "summary.h"
+
+extern char** environ;
 
 char kClientName[] = "bench";
 const char* const kNoInstallation = "/nonexistent/tapbroker-bench";
@@ -206,6 +218,128 @@ void connectCase(benchmark::State& state) {
       [&] { return baseline.connect(kClientName) && baseline.disconnect(); });
 }
 
+// --- tapbroker.exe against the minimal broker -------------------------------------------
+// The same library calls go to tapbroker.exe, with its simulated cable, and to the
+// suite's minimal broker: the ratio is what the simulation and its serving cost. Both
+// listen on the one fixed port, so the minimal broker lets go of it once the library has
+// connected to it, and takes it back when tapbroker.exe has gone.
+
+FastBroker* minimalBroker = nullptr;
+constexpr int kIdcodeBytes = 8;  // the built-in chain's two IDCODE registers, 64 bits
+
+bool portAccepts() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(FastBroker::kPort);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const bool accepted = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  ::close(fd);
+  return accepted;
+}
+
+struct BrokerPair {
+  Client viaBroker{kClientName};
+  Client viaMinimal{kClientName};
+  pid_t broker = 0;
+  bool connected = false;
+
+  static bool openCable(Client& client) {
+    return client.Send(4, kGrantFirst, kGrantSecond, 0) == 0 && client.Send(33) == 0;
+  }
+
+  std::string open() {
+    if (viaMinimal.Connect(nullptr, nullptr, kNoInstallation) != 0 || !openCable(viaMinimal)) {
+      return "the library could not open a conversation with the minimal broker";
+    }
+    minimalBroker->releasePort();
+    char port[] = "4001";
+    char exe[] = TAPBROKER_EXE;
+    char portOption[] = "--port", idleOption[] = "--idle-exit", never[] = "0";
+    char* argv[] = {exe, portOption, port, idleOption, never, nullptr};
+    if (::posix_spawn(&broker, exe, nullptr, nullptr, argv, environ) != 0) {
+      broker = 0;
+      return "tapbroker.exe could not be started";
+    }
+    // Connect would take a refusal for "no broker" and wait five seconds for one.
+    for (int i = 0; i < 200 && !portAccepts(); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    }
+    if (viaBroker.Connect(nullptr, nullptr, kNoInstallation) != 0 || !openCable(viaBroker)) {
+      return "the library could not open a conversation with tapbroker.exe";
+    }
+    connected = true;
+    return {};
+  }
+
+  ~BrokerPair() {
+    if (connected) viaBroker.Disconnect();
+    viaMinimal.Disconnect();
+    if (broker > 0) {
+      ::kill(broker, SIGTERM);
+      ::waitpid(broker, nullptr, 0);
+    }
+    minimalBroker->retakePort(std::chrono::seconds(10));
+  }
+};
+
+// The read-back of the last shift: `bytes` long.
+std::vector<unsigned char> readBack(Client& client, int bytes) {
+  std::vector<unsigned char> data(static_cast<std::size_t>(bytes));
+  client.GetTDO(reinterpret_cast<char*>(data.data()), 8 * bytes);
+  return data;
+}
+
+void brokerSendIntCase(benchmark::State& state) {
+  BrokerPair pair;
+  if (std::string why = pair.open(); !why.empty()) return fail(state, why);
+  alternate(
+      state, PairedFigure{"tapbroker.exe / minimal broker: Send(5, 7)", 0, 0, 0, 1.25},
+      [&] { return pair.viaBroker.Send(5, 7) == 7; },
+      [&] { return pair.viaMinimal.Send(5, 7) == 0; });
+}
+
+void brokerGenericShiftCase(benchmark::State& state) {
+  BrokerPair pair;
+  if (std::string why = pair.open(); !why.empty()) return fail(state, why);
+  const unsigned char* data = pattern().data();
+  auto shift = [data](Client& client) {
+    return client.Send(19, 0, 8 * kMiB, 1, data) == 0 && client.GetClientStatus() == 0;
+  };
+  // The chain is a delay line: the IDCODEs come out first, then the data shifted in.
+  if (!shift(pair.viaBroker)) return fail(state, "tapbroker.exe refused the generic shift");
+  const std::vector<unsigned char> tdo = readBack(pair.viaBroker, kMiB);
+  if (!std::equal(tdo.begin() + kIdcodeBytes, tdo.end(), data)) {
+    return fail(state, "generic shift: tapbroker.exe's read-back is not the data shifted in");
+  }
+  alternate(state,
+            PairedFigure{"tapbroker.exe / minimal broker: generic shift 1 MiB, read-back", 0, 0,
+                         kMiB, 1.25},
+            [&] { return shift(pair.viaBroker); }, [&] { return shift(pair.viaMinimal); });
+}
+
+void brokerPumpCase(benchmark::State& state) {
+  BrokerPair pair;
+  if (std::string why = pair.open(); !why.empty()) return fail(state, why);
+  const unsigned char* data = pattern().data();
+  auto pump = [data](Client& client) {
+    return client.Send(15, 0) == 0 && client.Send(42, data, 8 * kMiB, 0, 1) >= 0 &&
+           client.GetClientStatus() == 0;
+  };
+  // The flash keeps what was programmed; each block's first byte is the "+" marker.
+  if (!pump(pair.viaBroker)) return fail(state, "tapbroker.exe refused the pump");
+  const std::vector<unsigned char> flash = readBack(pair.viaBroker, kMiB);
+  for (int i = 0; i < kMiB; ++i) {
+    if (i % 1024 != 0 && flash[static_cast<std::size_t>(i)] != data[i]) {
+      return fail(state, "pump: tapbroker.exe's read-back is not the flash programmed");
+    }
+  }
+  alternate(state,
+            PairedFigure{"tapbroker.exe / minimal broker: pump 1 MiB, read-back", 0, 0, kMiB,
+                         1.25},
+            [&] { return pump(pair.viaBroker); }, [&] { return pump(pair.viaMinimal); });
+}
+
 }  // namespace
 
 Conversations::Conversations(char* name) : name(name), library(name) {}
@@ -248,4 +382,12 @@ void registerPairedCases(const SuiteOptions& options) {
   }
   add("paired/Read_list_1000_bytes", readListCase);
   add("paired/Connect_Disconnect", connectCase)->Iterations(options.connectIterations);
+  minimalBroker = options.minimalBroker;
+  if (!minimalBroker) return;
+  add("broker/Send_5_7", brokerSendIntCase);
+  for (auto* transfer : {add("broker/generic_shift_1MiB_readback", brokerGenericShiftCase),
+                         add("broker/pump_1MiB_readback", brokerPumpCase)}) {
+    transfer->Unit(benchmark::kMillisecond);
+    if (options.transferMinTime > 0) transfer->MinTime(options.transferMinTime);
+  }
 }
