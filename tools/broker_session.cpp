@@ -6,6 +6,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string_view>
 
 #include "tool_error.h"
@@ -54,6 +55,7 @@ void BrokerSession::connect() {
     if (logged == -1) throw ToolError("cannot create the log file " + options_.logFile);
     if (logged != 0) fail("setting the log file " + options_.logFile, logged);
   }
+  if (!options_.faultPlan.empty()) useFaultPlan();
   const char* installDir = options_.installDir.empty() ? nullptr : options_.installDir.c_str();
   const int result = client_.Connect(nullptr, nullptr, installDir);
   if (result != 0) {
@@ -66,12 +68,29 @@ void BrokerSession::connect() {
     } else if (result == -1005) {
       what += " (no tapbroker.exe could be started from " +
               (installDir ? options_.installDir : std::string("this program's directory")) +
+              (options_.faultPlan.empty()
+                   ? std::string()
+                   : ", or it refused the fault plan " + options_.faultPlan +
+                         "; started by hand, \"tapbroker.exe --faults " + options_.faultPlan +
+                         "\" says what it finds wrong") +
               ")";
     }
     throw ToolError(what + ": the library reported " + codeText(result));
   }
   connected_ = true;
   inStep_ = true;
+}
+
+void BrokerSession::useFaultPlan() {
+  std::string running, id;
+  if (brokerProcessRunning(&running, &id)) {
+    throw ToolError("--faults plans the faults of a broker that tapclient starts, but a "
+                    "tapbroker.exe from " + running + " (process " + id +
+                    ") runs already: stop it first");
+  }
+  // The library starts the broker without arguments; it inherits the environment.
+  const std::string path = std::filesystem::absolute(options_.faultPlan).string();
+  ::setenv("TAPBROKER_FAULTS", path.c_str(), 1);
 }
 
 void BrokerSession::openCable(const char* cable, const char* port) {

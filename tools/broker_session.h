@@ -15,6 +15,7 @@ struct SessionOptions {
   bool debug = false;
   std::string logFile;     // empty: no log file
   std::string installDir;  // empty: the program's own directory
+  std::string faultPlan;   // for a broker that connect() starts; empty: none
 };
 
 class BrokerSession {
@@ -52,6 +53,8 @@ class BrokerSession {
 
  private:
   [[noreturn]] void fail(const std::string& what, int code);
+  // Hands the fault plan to the broker that Connect is about to start.
+  void useFaultPlan();
 
   SessionOptions options_;
   Client client_;

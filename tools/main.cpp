@@ -53,12 +53,17 @@ struct GlobalOptions {
   QCommandLineOption log{"log", "Log the library's messages to <file>.", "file"};
   QCommandLineOption installDir{
       "install-dir", "Start the broker from <dir> instead of this program's directory.", "dir"};
-  void addTo(QCommandLineParser& parser) const { parser.addOptions({debug, log, installDir}); }
+  QCommandLineOption faults{
+      "faults", "Start the broker with the fault plan in <file> (none may run yet).", "file"};
+  void addTo(QCommandLineParser& parser) const {
+    parser.addOptions({debug, log, installDir, faults});
+  }
 };
 
 std::string overallHelp(const QString& program) {
   std::string text = "Usage: " + program.toStdString() +
-                     " [--debug] [--log FILE] [--install-dir DIR] COMMAND [ARGS...]\n\n"
+                     " [--debug] [--log FILE] [--install-dir DIR] [--faults FILE] COMMAND "
+                     "[ARGS...]\n\n"
                      "Drives a programming cable through tapbroker.exe with the "
                      "tapbroker_client library.\n\nCommands:\n";
   for (const Subcommand& subcommand : kSubcommands) {
@@ -71,6 +76,8 @@ std::string overallHelp(const QString& program) {
       "  --debug            Post the library's messages to standard error.\n"
       "  --log FILE         Log the library's messages to FILE.\n"
       "  --install-dir DIR  Start the broker from DIR instead of this program's directory.\n"
+      "  --faults FILE      Start the broker with the fault plan in FILE (docs/broker.md);\n"
+      "                     no broker may run yet.\n"
       "  -h, --help         Show this help; COMMAND --help shows a command's own.\n"
       "  -v, --version      Show the version.\n";
   return text;
@@ -132,6 +139,7 @@ int run(const QStringList& arguments) {
   };
   options.logFile = valueOf(global.log);
   options.installDir = valueOf(global.installDir);
+  options.faultPlan = valueOf(global.faults);
   return subcommand->run(parser, parser.positionalArguments().mid(1), options);
 }
 

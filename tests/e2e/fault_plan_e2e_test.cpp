@@ -1,0 +1,86 @@
+// Faults on demand, seen through the library: a broker that Connect starts itself finds
+// its fault plan in the environment, and every kind of fault reaches the Client as the
+// error the library documents for it (the code, the status, the report).
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <string>
+
+#include "e2e_support.h"
+#include "tests/support/scratch.h"
+
+namespace e2e {
+namespace {
+
+// One fault per command, each on the first time the command runs in a conversation.
+constexpr const char* kPlan =
+    "5   1  refuse\n"
+    "9   1  answer  -7\n"
+    "19  1  flip    3\n"
+    "42  1  close-before\n"
+    "1   1  close-after\n"
+    "30  1  delay   200\n";
+
+const unsigned char kData[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+
+struct FaultCase {
+  const char* fault;
+  std::function<int(Client&)> run;
+  int result;
+  int status;
+  const char* report;  // a catalogue identifier the client posts, or empty
+};
+
+TEST(FaultPlanE2E, EachFaultReachesTheClientAsItsDocumentedError) {
+  if (!waitForNoBroker(10) || portAnswers())
+    GTEST_SKIP() << "a broker runs on this machine: the plan would not reach it";
+  TempDir directory;
+  const std::string plan = directory / "faults.txt";
+  std::ofstream(plan) << kPlan;
+  ::setenv("TAPBROKER_FAULTS", plan.c_str(), 1);
+
+  const FaultCase cases[] = {
+      {"refuse: a strict token answered \"-\"", [](Client& c) { return c.Send(5, 7); }, -1002,
+       -1002, "1062"},
+      {"answer: the integer replaced", [](Client& c) { return c.Send(9, 0); }, -7, 0, ""},
+      {"flip: read-back bit 3, the chain's first IDCODE byte 0x4D",
+       [](Client& c) {
+         const int sent = c.Send(19, 0, 64, 1, kData);
+         return sent != 0 ? sent : readBack(c, 8).front();
+       },
+       0x4D ^ 0x08, 0, ""},
+      {"close-before: no answer to the pump",
+       [](Client& c) { return c.Send(42, kData, 64, 0, 0); }, -1002, -1002, "1020"},
+      {"close-after: answered, then gone",
+       [](Client& c) {
+         const int identified = c.Send(1);
+         return identified != 0 ? identified : c.Send(30);
+       },
+       -1002, -1002, "1010"},
+      {"delay: answered late, answered right", [](Client& c) { return c.Send(30); }, 1, 0, ""},
+  };
+  bool started = false;
+  for (const FaultCase& fault : cases) {
+    SCOPED_TRACE(fault.fault);
+    char name[] = "e2e-faults";
+    Client client(name);
+    ASSERT_TRUE(connectAndOpen(client));  // the first one starts the broker with the plan
+    started = true;
+    client.Set_Debug_On();
+    ::testing::internal::CaptureStderr();
+    const int result = fault.run(client);
+    const std::string reports = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(result, fault.result);
+    EXPECT_EQ(client.GetClientStatus(), fault.status);
+    if (*fault.report) {
+      EXPECT_NE(reports.find(std::string("[") + fault.report + "]"), std::string::npos) << reports;
+    }
+  }
+  ::unsetenv("TAPBROKER_FAULTS");
+  if (started) {
+    for (pid_t pid : processes::brokers(binaryDirectory())) EXPECT_TRUE(processes::stop(pid));
+  }
+}
+
+}  // namespace
+}  // namespace e2e

@@ -1,0 +1,128 @@
+// Many conversations at once, through the library: a thousand idle clients lock nobody
+// out, and once they have gone the broker holds no more descriptors or memory than
+// before; a client stalled in the middle of a transfer holds up nobody.
+#include <dirent.h>
+#include <sys/resource.h>
+
+#include <fstream>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "e2e_support.h"
+#include "tests/support/loopback.h"
+
+namespace e2e {
+namespace {
+
+constexpr int kIdleClients = 1000;
+const std::string kAck("+\0", 2);
+
+// What the broker process holds.
+struct Holdings {
+  int descriptors = 0;
+  long residentKiB = 0;
+};
+
+Holdings holdings(pid_t pid) {
+  Holdings held;
+  const std::string process = "/proc/" + std::to_string(pid);
+  if (DIR* fds = ::opendir((process + "/fd").c_str())) {
+    while (::readdir(fds)) ++held.descriptors;
+    ::closedir(fds);
+  }
+  std::ifstream status(process + "/status");
+  for (std::string field; status >> field;) {
+    if (field == "VmRSS:") status >> held.residentKiB;
+  }
+  return held;
+}
+
+// What the broker holds once it has closed every connection beyond `descriptors`, or
+// after ten seconds.
+Holdings settled(pid_t pid, int descriptors) {
+  Holdings held = holdings(pid);
+  for (int i = 0; i < 200 && held.descriptors > descriptors; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    held = holdings(pid);
+  }
+  return held;
+}
+
+// The whole chain scan through the library: both devices' IDCODEs.
+::testing::AssertionResult scans(Client& client) {
+  if (client.Send(8) != 2) return ::testing::AssertionFailure() << "the scan found no chain";
+  const std::vector<std::string> found = readList(client);
+  if (found != std::vector<std::string>{"0x1A2B3C4D", "0x2C0FFEE1"})
+    return ::testing::AssertionFailure() << "the scan read " << found.size() << " devices";
+  return ::testing::AssertionSuccess();
+}
+
+class ManyClientsE2E : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_NE(broker_.pid(), 0) << "tapbroker.exe did not come up"; }
+  BrokerProcess broker_;
+  char name_[16] = "e2e-many";
+};
+
+TEST_F(ManyClientsE2E, AThousandIdleClientsLockNobodyOutAndLeaveNothingBehind) {
+  rlimit limit{};
+  ::getrlimit(RLIMIT_NOFILE, &limit);
+  limit.rlim_cur = std::max<rlim_t>(limit.rlim_cur, std::min<rlim_t>(limit.rlim_max, 4096));
+  ::setrlimit(RLIMIT_NOFILE, &limit);
+  ASSERT_GT(limit.rlim_cur, static_cast<rlim_t>(kIdleClients + 64)) << "too few descriptors";
+
+  const int listening = holdings(broker_.pid()).descriptors;
+  {  // What the first conversation sets up once stays: it is not what is measured.
+    Client warmUp(name_);
+    ASSERT_TRUE(connectAndOpen(warmUp));
+    ASSERT_TRUE(scans(warmUp));
+    EXPECT_EQ(warmUp.Disconnect(), 0);
+  }
+  const Holdings before = settled(broker_.pid(), listening);
+
+  std::vector<std::unique_ptr<loopback::Connection>> idle;
+  for (int i = 0; i < kIdleClients; ++i) {
+    idle.push_back(std::make_unique<loopback::Connection>(4001));
+    idle.back()->token("idle client " + std::to_string(i));
+    ASSERT_EQ(idle.back()->receive(2), kAck) << "idle client " << i << " was not introduced";
+  }
+  Client working(name_);
+  ASSERT_TRUE(connectAndOpen(working));
+  EXPECT_TRUE(scans(working));
+  EXPECT_EQ(working.Disconnect(), 0);
+  const Holdings busiest = holdings(broker_.pid());
+  EXPECT_GE(busiest.descriptors, before.descriptors + kIdleClients);
+
+  idle.clear();
+  const Holdings after = settled(broker_.pid(), before.descriptors);
+  EXPECT_EQ(after.descriptors, before.descriptors);
+  // A thousand conversations take several MiB; a leak of a kilobyte each would show.
+  EXPECT_LE(after.residentKiB, before.residentKiB + 1024)
+      << "before " << before.residentKiB << " KiB, with " << kIdleClients << " clients "
+      << busiest.residentKiB << " KiB";
+}
+
+TEST_F(ManyClientsE2E, AClientStalledMidTransferHoldsUpNobody) {
+  loopback::Connection stalled(4001);
+  stalled.token("stalled client");
+  ASSERT_EQ(stalled.receive(2), kAck);
+  stalled.token("19");  // a generic shift, begun and never finished
+  ASSERT_EQ(stalled.receive(2), kAck);
+  stalled.token("0");
+  ASSERT_EQ(stalled.receive(2), kAck);
+
+  Client busy(name_);
+  ASSERT_TRUE(connectAndOpen(busy));
+  const std::vector<std::uint8_t> data = pattern(64 * 1024);
+  for (int i = 1; i <= 20; ++i) {
+    ASSERT_EQ(busy.Send(5, i), i);
+    ASSERT_EQ(busy.Send(19, 0, 8 * static_cast<int>(data.size()), 1, data.data()), 0);
+    ASSERT_TRUE(scans(busy));
+  }
+  EXPECT_EQ(busy.Disconnect(), 0);
+}
+
+}  // namespace
+}  // namespace e2e
