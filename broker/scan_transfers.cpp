@@ -15,32 +15,24 @@ bool singleBlock(int byteCount) { return byteCount <= kBlockSize; }
 
 }  // namespace
 
-Task<void> Session::genericShift() {
+Task<int> Session::genericShift() {
   int shiftControl = 0, bitCount = 0, byteCount = 0, announced = 0, readBack = 0;
   bool taken = co_await takeInt(shiftControl, "shift control");
   if (taken) taken = co_await takeLength(bitCount, byteCount, "bit count");
   if (taken) taken = co_await readInt(announced, "byte count");
-  if (!taken) {
-    setOutcome(Outcome::of(-1));
-    co_return;
-  }
+  if (!taken) co_return -1;
   if (announced != byteCount) {
     co_await refuse("byte count " + std::to_string(announced) + " does not match " +
                     std::to_string(bitCount) + " bits");
-    setOutcome(Outcome::of(-1));
-    co_return;
+    co_return -1;
   }
   co_await link_.acknowledge("acknowledged");
   taken = co_await takeInt(readBack, "read-back switch");
-  if (!taken) {
-    setOutcome(Outcome::of(-1));
-    co_return;
-  }
+  if (!taken) co_return -1;
   if (byteCount == 0) {
     // The client cannot send an empty block and gives up here.
     link_.trace().note(link_.id(), "empty shift: nothing follows");
-    setOutcome(Outcome::of(-1));
-    co_return;
+    co_return -1;
   }
   std::vector<std::uint8_t> tdi(static_cast<std::size_t>(byteCount));
   co_await receiveData(tdi, false, "shift data");
@@ -51,19 +43,16 @@ Task<void> Session::genericShift() {
   } else {
     co_await link_.acknowledge("end of shift");
   }
-  setOutcome(Outcome::of(0));
+  co_return 0;
 }
 
-Task<void> Session::jtagShift() {
+Task<int> Session::jtagShift() {
   int shiftControl = 0, bitCount = 0, byteCount = 0, switchA = 0, switchB = 0;
   bool taken = co_await takeInt(shiftControl, "shift control");
   if (taken) taken = co_await takeLength(bitCount, byteCount, "bit count");
   if (taken) taken = co_await takeInt(switchA, "switch A");
   if (taken) taken = co_await takeInt(switchB, "switch B");
-  if (!taken) {
-    setOutcome(Outcome::of(-1));
-    co_return;
-  }
+  if (!taken) co_return -1;
   // The shift data, then the compare mask (switch A) and the expected TDO (switch B).
   const std::size_t length = static_cast<std::size_t>(byteCount);
   std::vector<std::uint8_t> tdi(length), mask, expected;
@@ -92,45 +81,33 @@ Task<void> Session::jtagShift() {
   if ((switchA & 1) && result >= 0 && !(shiftControl & SimulatedCable::kNoReadBack)) {
     co_await sendReadBack(std::move(tdo), true, "TDO");
   }
-  setOutcome(Outcome::of(result));
+  co_return result;
 }
 
-Task<void> Session::pumpData() {
+Task<int> Session::pumpData() {
   int bitCount = 0, mode = 0, readBack = 0;
   bool taken = co_await readInt(bitCount, "bit count");
-  if (!taken) {
-    setOutcome(Outcome::of(-1));
-    co_return;
-  }
+  if (!taken) co_return -1;
   const int byteCount = bytesForBits(bitCount);
   if (byteCount < 0 || byteCount > SimulatedCable::kMaxTransferBytes ||
       !cable_.pumpFits(byteCount)) {
     co_await refuse(std::to_string(bitCount) + " bits do not fit the flash from address " +
                     std::to_string(cable_.flashAddress()));
-    setOutcome(Outcome::of(-1));
-    co_return;
+    co_return -1;
   }
   co_await link_.acknowledge("acknowledged");
   taken = co_await readInt(mode, "pump mode");
-  if (!taken) {
-    setOutcome(Outcome::of(-1));
-    co_return;
-  }
+  if (!taken) co_return -1;
   if (!SimulatedCable::pumpModeKnown(mode)) {
     co_await refuse("pump mode " + std::to_string(mode) + " is unknown");
-    setOutcome(Outcome::of(-1));
-    co_return;
+    co_return -1;
   }
   co_await link_.acknowledge("acknowledged");
   taken = co_await takeInt(readBack, "read-back switch");
-  if (!taken) {
-    setOutcome(Outcome::of(-1));
-    co_return;
-  }
+  if (!taken) co_return -1;
   if (byteCount == 0) {
     link_.trace().note(link_.id(), "empty pump: nothing follows");
-    setOutcome(Outcome::of(-1));
-    co_return;
+    co_return -1;
   }
   std::vector<std::uint8_t> data(static_cast<std::size_t>(byteCount)), back;
   co_await receiveData(data, false, "pump data");
@@ -140,10 +117,10 @@ Task<void> Session::pumpData() {
   } else {
     co_await link_.acknowledge(singleBlock(byteCount) ? "reply" : "end of pump");
   }
-  setOutcome(Outcome::of(result));
+  co_return result;
 }
 
-Task<void> Session::busTransfers(const CommandRow& row) {
+Task<int> Session::busTransfers(const CommandRow& row) {
   // Every transfer of the command runs, whatever became of the one before.
   int result = 0;
   for (int i = 0; i < row.phaseCount; ++i) {
@@ -153,7 +130,7 @@ Task<void> Session::busTransfers(const CommandRow& row) {
       result = co_await sspiTransfer(row.phases[i]);
     }
   }
-  setOutcome(Outcome::of(result));
+  co_return result;
 }
 
 Task<int> Session::i2cTransfer(BusPhase phase) {

@@ -280,16 +280,19 @@ Task<void> Session::runCommand(int number) {
       setOutcome(Outcome::of(cable_.openSession() ? 1 : 0));
       co_return;
     case Shape::GenericShift:
-      co_return co_await genericShift();
+      setOutcome(Outcome::of(co_await genericShift()));
+      co_return;
     case Shape::SharedApps:
       co_return co_await sharedApplications();
     case Shape::PumpData:
-      co_return co_await pumpData();
+      setOutcome(Outcome::of(co_await pumpData()));
+      co_return;
     case Shape::Interface:
       co_return co_await interfaceFunction();
     case Shape::I2c:
     case Shape::Sspi:
-      co_return co_await busTransfers(*row);
+      setOutcome(Outcome::of(co_await busTransfers(*row)));
+      co_return;
     case Shape::Withheld:
       // Nothing of the command reached the broker, so nothing changes.
       co_return;
@@ -404,7 +407,8 @@ Task<void> Session::interfaceFunction() {
       break;
     }
     case FunctionShape::JtagShift:
-      co_return co_await jtagShift();
+      setOutcome(Outcome::of(co_await jtagShift()));
+      co_return;
     case FunctionShape::FloatBlock: {
       // The client's answer here is any two bytes, so a bad value cannot be refused: it
       // counts as 0, which the function itself then turns down.

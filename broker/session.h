@@ -61,12 +61,12 @@ class Session {
   std::string blockMeaning(std::string_view meaning, std::size_t k, std::size_t blocks) const;
 
   Task<void> cableOpen();
-  Task<void> genericShift();
+  Task<int> genericShift();
   Task<void> sharedApplications();
-  Task<void> pumpData();
+  Task<int> pumpData();
   Task<void> interfaceFunction();
-  Task<void> jtagShift();
-  Task<void> busTransfers(const CommandRow& row);
+  Task<int> jtagShift();
+  Task<int> busTransfers(const CommandRow& row);
   Task<int> i2cTransfer(BusPhase phase);
   Task<int> sspiTransfer(BusPhase phase);
 
