@@ -59,10 +59,8 @@ Holdings settled(pid_t pid, int descriptors) {
   return ::testing::AssertionSuccess();
 }
 
-class ManyClientsE2E : public ::testing::Test {
+class ManyClientsE2E : public BrokerTest {
  protected:
-  void SetUp() override { ASSERT_NE(broker_.pid(), 0) << "tapbroker.exe did not come up"; }
-  BrokerProcess broker_;
   char name_[16] = "e2e-many";
 };
 
@@ -73,14 +71,14 @@ TEST_F(ManyClientsE2E, AThousandIdleClientsLockNobodyOutAndLeaveNothingBehind) {
   ::setrlimit(RLIMIT_NOFILE, &limit);
   ASSERT_GT(limit.rlim_cur, static_cast<rlim_t>(kIdleClients + 64)) << "too few descriptors";
 
-  const int listening = holdings(broker_.pid()).descriptors;
+  const int listening = holdings(pid_).descriptors;
   {  // What the first conversation sets up once stays: it is not what is measured.
     Client warmUp(name_);
     ASSERT_TRUE(connectAndOpen(warmUp));
     ASSERT_TRUE(scans(warmUp));
     EXPECT_EQ(warmUp.Disconnect(), 0);
   }
-  const Holdings before = settled(broker_.pid(), listening);
+  const Holdings before = settled(pid_, listening);
 
   std::vector<std::unique_ptr<loopback::Connection>> idle;
   for (int i = 0; i < kIdleClients; ++i) {
@@ -92,11 +90,11 @@ TEST_F(ManyClientsE2E, AThousandIdleClientsLockNobodyOutAndLeaveNothingBehind) {
   ASSERT_TRUE(connectAndOpen(working));
   EXPECT_TRUE(scans(working));
   EXPECT_EQ(working.Disconnect(), 0);
-  const Holdings busiest = holdings(broker_.pid());
+  const Holdings busiest = holdings(pid_);
   EXPECT_GE(busiest.descriptors, before.descriptors + kIdleClients);
 
   idle.clear();
-  const Holdings after = settled(broker_.pid(), before.descriptors);
+  const Holdings after = settled(pid_, before.descriptors);
   EXPECT_EQ(after.descriptors, before.descriptors);
   // A thousand conversations take several MiB; a leak of a kilobyte each would show.
   EXPECT_LE(after.residentKiB, before.residentKiB + 1024)
@@ -115,7 +113,7 @@ TEST_F(ManyClientsE2E, AClientStalledMidTransferHoldsUpNobody) {
 
   Client busy(name_);
   ASSERT_TRUE(connectAndOpen(busy));
-  const std::vector<std::uint8_t> data = pattern(64 * 1024);
+  const std::vector<unsigned char> data(64 * 1024, 0x5A);
   for (int i = 1; i <= 20; ++i) {
     ASSERT_EQ(busy.Send(5, i), i);
     ASSERT_EQ(busy.Send(19, 0, 8 * static_cast<int>(data.size()), 1, data.data()), 0);
