@@ -2,6 +2,7 @@
 
 #include <sys/epoll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,8 +11,18 @@
 
 namespace broker {
 
-Link::Link(int fd, int epoll, void* owner, int id, const Trace& trace, Timeouts timeouts)
-    : fd_(fd), epoll_(epoll), owner_(owner), id_(id), trace_(trace), timeouts_(timeouts) {}
+Link::Link(int fd, int epoll, void* owner, int id, const Trace& trace, Timeouts timeouts,
+           const std::atomic<int>& conversations)
+    : fd_(fd),
+      epoll_(epoll),
+      owner_(owner),
+      id_(id),
+      trace_(trace),
+      timeouts_(timeouts),
+      conversations_(conversations) {
+  const timeval alone{0, kAloneWaitMs * 1000};
+  ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &alone, sizeof alone);
+}
 
 Link::~Link() {
   if (fd_ >= 0) ::close(fd_);
@@ -40,7 +51,9 @@ Link::Suspend Link::more(bool mayWait) {
   mayWait_ = mayWait;
   // Nothing more can come once the client has ended or the link has failed: the awaiter
   // then throws at once instead of waiting for an event that never comes.
-  return Suspend{*this, Wait::Input, ended_ || !failure_.empty()};
+  const bool over = ended_ || !failure_.empty();
+  const bool came = !over && conversations_ == 1 && take(true);
+  return Suspend{*this, Wait::Input, over || came || ended_};
 }
 
 void Link::resume() {
@@ -57,8 +70,7 @@ void Link::watch(bool input, bool output) {
   ::epoll_ctl(epoll_, EPOLL_CTL_MOD, fd_, &event);
 }
 
-void Link::receive() {
-  if (fd_ < 0 || ended_) return;
+bool Link::take(bool wait) {
   if (begin_ == end_) {
     begin_ = end_ = 0;
   } else if (begin_ > 0 && end_ == in_.size()) {
@@ -70,18 +82,24 @@ void Link::receive() {
     // Full while the conversation is busy elsewhere: the kernel keeps the rest until a
     // read wants it.
     watch(false, watchingOutput_);
-    return;
+    return false;
   }
-  const ssize_t got = ::recv(fd_, in_.data() + end_, in_.size() - end_, 0);
+  const ssize_t got =
+      ::recv(fd_, in_.data() + end_, in_.size() - end_, wait ? 0 : MSG_DONTWAIT);
   if (got > 0) {
     end_ += static_cast<std::size_t>(got);
-  } else if (got == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
+    return true;
+  }
+  if (got == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
     ended_ = true;
     watch(false, watchingOutput_);
-  } else {
-    return;
   }
-  if (waiting_ == Wait::Input) resume();
+  return false;
+}
+
+void Link::receive() {
+  if (fd_ < 0 || ended_) return;
+  if ((take(false) || ended_) && waiting_ == Wait::Input) resume();
 }
 
 void Link::writable() {
@@ -172,7 +190,8 @@ Task<void> Link::send(const void* data, std::size_t length, std::string_view mea
   std::size_t done = 0;
   while (done < length) {
     if (!failure_.empty()) throw LinkClosed{failure_, false};
-    const ssize_t sent = ::send(fd_, bytes + done, length - done, MSG_NOSIGNAL);
+    const ssize_t sent =
+        ::send(fd_, bytes + done, length - done, MSG_NOSIGNAL | MSG_DONTWAIT);
     if (sent >= 0) {
       done += static_cast<std::size_t>(sent);
     } else if (errno == EAGAIN || errno == EWOULDBLOCK) {

@@ -10,6 +10,7 @@
 #define BROKER_LINK_H
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <coroutine>
 #include <cstddef>
@@ -38,10 +39,17 @@ class Link {
  public:
   // The longest token with its NUL: the client's buffers hold 1024 bytes.
   static constexpr std::size_t kMaxToken = 1024;
+  // A lone conversation waits this long in its own receive before it waits in the event
+  // loop: one system call where the loop takes two, and the lock-step client's next bytes
+  // usually come within it. A newcomer then waits at most this long to be served.
+  static constexpr int kAloneWaitMs = 2;
 
-  // Takes over `fd` (non-blocking) and closes it when destroyed. `epoll` is the event
-  // loop's, where the descriptor is registered for input with `owner` as its data.
-  Link(int fd, int epoll, void* owner, int id, const Trace& trace, Timeouts timeouts);
+  // Takes over `fd` and closes it when destroyed. `epoll` is the event loop's, where the
+  // descriptor is registered for input with `owner` as its data; `conversations` counts
+  // the loop's connections. The socket blocks, with a receive timeout of kAloneWait: the
+  // loop's own receives and sends never wait (MSG_DONTWAIT).
+  Link(int fd, int epoll, void* owner, int id, const Trace& trace, Timeouts timeouts,
+       const std::atomic<int>& conversations);
   ~Link();
   Link(const Link&) = delete;
   Link& operator=(const Link&) = delete;
@@ -100,6 +108,8 @@ class Link {
   // Waits for more input; throws when none can come.
   Suspend more(bool mayWait);
   void resume();
+  // One receive into the buffer; `wait`: up to kAloneWaitMs. False when nothing came.
+  bool take(bool wait);
   void watch(bool input, bool output);
   std::size_t buffered() const { return end_ - begin_; }
 
@@ -109,6 +119,7 @@ class Link {
   int id_;
   const Trace& trace_;
   Timeouts timeouts_;
+  const std::atomic<int>& conversations_;
   std::array<std::uint8_t, 4 * kMaxToken> in_{};
   std::size_t begin_ = 0;
   std::size_t end_ = 0;

@@ -44,7 +44,8 @@ int descriptorLimit() {
 
 struct Server::Connection {
   Connection(Server& server, int fd, int id)
-      : link(fd, server.epoll_, this, id, server.trace_, server.config_.timeouts),
+      : link(fd, server.epoll_, this, id, server.trace_, server.config_.timeouts,
+             server.open_),
         cable(CableContext{server.config_.chain, [&server] { return server.openConnections(); },
                            [&server, id](const std::string& text) {
                              server.trace_.note(id, "client note: " +
@@ -170,7 +171,7 @@ void Server::run() {
 
 void Server::accept() {
   for (;;) {
-    int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
     if (fd < 0 && (errno == EMFILE || errno == ENFILE)) {
       if (displaceLongestIdle()) continue;  // its descriptor is closed already
       // No descriptor for the newcomer: the spare one takes it, only to close it.
