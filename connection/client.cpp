@@ -2,14 +2,14 @@
 #include <cstdint>
 
 #include "diagnostics/reporting.h"
-#include "msgcore/msgManager.h"
 #include "tapbroker_client.h"
 
 Client::Client() : Client(const_cast<char*>("")) {}
 
-Client::Client(char* name) : messagesShares(nullptr) {
+Client::Client(char* name) {
   // The strings start empty; the handle comes first, then the settings in this order.
-  messages = diagnostics::makeHandle();
+  messagesOwner = diagnostics::makeHandle(true, 0);
+  messages = messagesOwner.get();
   finishCode = 0;
   clientName = name != nullptr ? name : "";
   socket = INVALID_SOCKET;
@@ -23,54 +23,10 @@ Client::Client(char* name) : messagesShares(nullptr) {
   status = 0;
 }
 
-Client::Client(const Client& other)
-    : flagA(other.flagA),
-      flagB(other.flagB),
-      tdoData(other.tdoData),
-      messages(nullptr),
-      clientName(other.clientName),
-      socket(other.socket),
-      serverName(other.serverName),
-      status(other.status),
-      debugOn(other.debugOn),
-      logPath(other.logPath),
-      auxLogPath(other.auxLogPath),
-      logHandle(other.logHandle),
-      finishCode(other.finishCode),
-      messagesShares(nullptr) {
-  // Without a counter to share the handle safely, the copy goes without one: its reports
-  // then post nothing and log empty lines.
-  if (diagnostics::shareHandle(other.messages, other.messagesShares, messagesShares)) {
-    messages = other.messages;
-  }
-}
-
-Client& Client::operator=(const Client& other) {
-  flagA = other.flagA;
-  flagB = other.flagB;
-  diagnostics::assignHandle(messages, messagesShares, finishCode, other.messages,
-                            other.messagesShares);
-  // The strings are copied only from another client; the scalars either way.
-  if (this != &other) {
-    tdoData = other.tdoData;
-    clientName = other.clientName;
-    serverName = other.serverName;
-    logPath = other.logPath;
-    auxLogPath = other.auxLogPath;
-  }
-  socket = other.socket;
-  status = other.status;
-  debugOn = other.debugOn;
-  logHandle = other.logHandle;
-  finishCode = other.finishCode;
-  return *this;
-}
-
-Client::~Client() {
-  // The last owner of the handle finishes and destroys it; the socket is the caller's to
-  // close with Disconnect.
-  diagnostics::dropHandle(messages, messagesShares, finishCode);
-}
+// Copies share the socket and the catalogue handle; the handle's last holder finishes it.
+Client::Client(const Client& other) = default;
+Client& Client::operator=(const Client& other) = default;
+Client::~Client() = default;
 
 long Client::GetClientSocket() {
   // The handle's low 32 bits, read as signed: INVALID_SOCKET reads as -1.

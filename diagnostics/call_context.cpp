@@ -6,39 +6,14 @@
 
 CallContext::CallContext(int debugOn, FILE* logHandle, std::string clientName,
                          std::string logPath)
-    : messages(diagnostics::makeHandle()),
+    : messages(debugOn == 1 || logHandle != nullptr ? diagnostics::makeHandle(false) : nullptr),
       clientName(std::move(clientName)),
       logPath(std::move(logPath)),
       debugOn(debugOn),
-      logHandle(logHandle),
-      shares_(nullptr) {}
-
-CallContext::CallContext(const CallContext& other)
-    : messages(nullptr),
-      clientName(other.clientName),
-      logPath(other.logPath),
-      debugOn(other.debugOn),
-      logHandle(other.logHandle),
-      shares_(nullptr) {
-  if (diagnostics::shareHandle(other.messages, other.shares_, shares_)) {
-    messages = other.messages;
-  }
-}
-
-CallContext& CallContext::operator=(const CallContext& other) {
-  if (this == &other) return *this;
-  diagnostics::assignHandle(messages, shares_, 0, other.messages, other.shares_);
-  clientName = other.clientName;
-  logPath = other.logPath;
-  debugOn = other.debugOn;
-  logHandle = other.logHandle;
-  return *this;
-}
-
-CallContext::~CallContext() { release(); }
+      logHandle(logHandle) {}
 
 void CallContext::release() {
-  diagnostics::dropHandle(messages, shares_, 0);
+  messages.reset();
   debugOn = 0;
   logHandle = nullptr;
   std::string().swap(clientName);
@@ -51,9 +26,9 @@ void CallContext::PrintMessage(std::string id, ...) {
   va_start(args, id);
   // A context reports one way only: posting takes precedence over the log file.
   if (debugOn == 1) {
-    diagnostics::postReport(messages, id, args);
+    diagnostics::postReport(messages.get(), id, args);
   } else {
-    diagnostics::logReport(messages, id, logPath, logHandle, args);
+    diagnostics::logReport(messages.get(), id, logPath, logHandle, args);
   }
   va_end(args);
 }

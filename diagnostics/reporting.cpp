@@ -1,6 +1,5 @@
 #include "diagnostics/reporting.h"
 
-#include <new>
 #include <vector>
 
 #include "diagnostics/expansion.h"
@@ -33,37 +32,13 @@ void logReport(msgManager* messages, std::string& id, const std::string& logPath
   // logHandle keeps the closed stream's value: it only marks that logging is on.
 }
 
-msgManager* makeHandle() { return new msgManager(kCatalogueTag); }
-
-bool shareHandle(msgManager* handle, unsigned*& sourceShares, unsigned*& targetShares) {
-  if (handle == nullptr) return false;
-  if (sourceShares == nullptr) {
-    sourceShares = new (std::nothrow) unsigned(1);
-    if (sourceShares == nullptr) return false;
-  }
-  ++*sourceShares;
-  targetShares = sourceShares;
-  return true;
-}
-
-void assignHandle(msgManager*& handle, unsigned*& shares, unsigned int finishCode,
-                  msgManager* source, unsigned*& sourceShares) {
-  if (handle == source) return;
-  unsigned* taken = nullptr;
-  if (source != nullptr && !shareHandle(source, sourceShares, taken)) return;
-  dropHandle(handle, shares, finishCode);
-  handle = source;
-  shares = taken;
-}
-
-void dropHandle(msgManager*& handle, unsigned*& shares, unsigned int finishCode) {
-  if (handle != nullptr && (shares == nullptr || --*shares == 0)) {
-    delete shares;
-    handle->finishMsgLogFile(finishCode);
-    delete handle;
-  }
-  handle = nullptr;
-  shares = nullptr;
+std::shared_ptr<msgManager> makeHandle(bool finishes, unsigned int finishCode) {
+  msgManager* handle = new msgManager(kCatalogueTag);
+  if (handle == nullptr) return nullptr;
+  return std::shared_ptr<msgManager>(handle, [finishes, finishCode](msgManager* last) {
+    if (finishes) last->finishMsgLogFile(finishCode);
+    delete last;
+  });
 }
 
 }  // namespace diagnostics

@@ -5,6 +5,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 class msgManager;
@@ -25,22 +26,10 @@ void postReport(msgManager* messages, const std::string& id, va_list args);
 void logReport(msgManager* messages, std::string& id, const std::string& logPath,
                FILE*& logHandle, va_list args);
 
-// A new handle on this library's catalogue; null when the allocation yields nothing.
-msgManager* makeHandle();
-
-// Ownership of a handle shared by copies. `shares` counts the owners and stays null while
-// a handle has had only one. Makes the owner whose counter is `targetShares` share
-// `handle` with the owner whose counter is `sourceShares`; false when no counter could be
-// allocated, in which case the target must not take the handle.
-bool shareHandle(msgManager* handle, unsigned*& sourceShares, unsigned*& targetShares);
-// Makes an owner that holds `handle` take `source` instead, as an assignment does: owners
-// that already share one handle (self-assignment included) keep it; when no counter can be
-// had for sharing `source`, the owner keeps its own handle rather than go without one.
-void assignHandle(msgManager*& handle, unsigned*& shares, unsigned int finishCode,
-                  msgManager* source, unsigned*& sourceShares);
-// Gives up one owner's hold on `handle`; the last owner finishes and destroys it. Leaves
-// `handle` and `shares` null.
-void dropHandle(msgManager*& handle, unsigned*& shares, unsigned int finishCode);
+// A new handle on this library's catalogue, shared by copying; null when the allocation
+// yields nothing. A handle that `finishes` (a Client's) is finished with `finishCode` when
+// its last holder lets go of it; one that does not (a CallContext's) is simply destroyed.
+std::shared_ptr<msgManager> makeHandle(bool finishes, unsigned int finishCode = 0);
 
 }  // namespace diagnostics
 

@@ -1,5 +1,6 @@
 // The debug switch and the log file. Each report here is made before the setting changes,
 // so it follows the setting that was in force when the call came.
+#include "protocol/results.h"
 #include "tapbroker_client.h"
 
 int Client::Set_Debug_On() {
@@ -21,8 +22,8 @@ int Client::Set_Log_File(const char* path) {
   if (path == nullptr || *path == '\0') {
     // The file in use, if any, stays in use.
     PrintMessage("1029", clientName.c_str());
-    status = -1016;
-    return -1016;
+    status = results::kNoLogPath;
+    return results::kNoLogPath;
   }
   logPath = path;
   // Mode "w" creates the file or empties it; reports append to it from now on.
@@ -35,13 +36,13 @@ int Client::Set_Log_File(const char* path) {
 int Client::Get_Log_file() {
   if (logPath.empty()) {
     PrintMessage("1032", clientName.c_str());
-    status = -1016;
-    return -1016;
+    status = results::kNoLogPath;
+    return results::kNoLogPath;
   }
   if (auxLogPath.empty()) {
     PrintMessage("1033", clientName.c_str());
-    status = -1017;
-    return -1017;
+    status = results::kNoSecondLogPath;
+    return results::kNoSecondLogPath;
   }
   PrintMessage("1034", clientName.c_str(), logPath.c_str(), clientName.c_str(),
                auxLogPath.c_str());

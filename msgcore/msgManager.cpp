@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "msgcore/msgcore_internal.h"
+#include "msgcore/placeholders.h"
 
 namespace {
 
@@ -41,20 +42,11 @@ void parseCatalogue(std::string_view source, Catalogue& catalogue) {
   }
 }
 
-// The arguments that `text` asks for, in order ("$$s" and "$$d" each as one letter), read
-// the way the expansion reads them.
+// The arguments that `text` asks for, in order, each as "$$s" or "$$d".
 std::string placeholders(std::string_view text) {
   std::string kinds;
-  for (std::size_t i = 0; i < text.size();) {
-    if (i + 2 < text.size() && text[i] == '$' && text[i + 1] == '$' &&
-        (text[i + 2] == 's' || text[i + 2] == 'd')) {
-      kinds += "$$";
-      kinds += text[i + 2];
-      i += 3;
-    } else {
-      ++i;
-    }
-  }
+  msgcore::scanPlaceholders(
+      text, [](std::string_view) {}, [&](char kind) { (kinds += "$$") += kind; });
   return kinds;
 }
 
@@ -78,8 +70,8 @@ void keepToBuiltinArguments(Catalogue& site, const std::string& path) {
   }
 }
 
-std::unique_ptr<Catalogue> loadCatalogue(std::string_view tag) {
-  auto catalogue = std::make_unique<Catalogue>();
+std::shared_ptr<const Catalogue> loadCatalogue(std::string_view tag) {
+  auto catalogue = std::make_shared<Catalogue>();
   catalogue->tag = tag;
   const char* directory = std::getenv("MSGCORE_PATH");
   if (directory != nullptr && *directory != '\0') {
@@ -99,12 +91,11 @@ std::unique_ptr<Catalogue> loadCatalogue(std::string_view tag) {
 }
 
 // Process-wide and never destroyed, so that a handle outliving static destruction (a
-// Client held in a global) still finds its texts.
+// Client held in a global) can still be made. Handles share their catalogue, so one that a
+// reload drops lives on for the handles made before.
 struct CatalogueCache {
   std::mutex mutex;
-  std::map<std::string, std::unique_ptr<Catalogue>, std::less<>> byTag;
-  // Catalogues dropped by a reload stay alive for the handles still pointing at them.
-  std::vector<std::unique_ptr<Catalogue>> retired;
+  std::map<std::string, std::shared_ptr<const Catalogue>, std::less<>> byTag;
 };
 
 CatalogueCache& cache() {
@@ -112,8 +103,7 @@ CatalogueCache& cache() {
   return *instance;
 }
 
-const Catalogue* catalogueFor(const char* tag) {
-  static const Catalogue empty;
+std::shared_ptr<const Catalogue> catalogueFor(const char* tag) {
   std::string_view key = tag != nullptr ? tag : "";
   try {
     CatalogueCache& shared = cache();
@@ -122,51 +112,17 @@ const Catalogue* catalogueFor(const char* tag) {
     if (found == shared.byTag.end()) {
       found = shared.byTag.emplace(std::string(key), loadCatalogue(key)).first;
     }
-    return found->second.get();
+    return found->second;
   } catch (...) {
     // Out of memory while loading: the handle still works, with no texts.
-    return &empty;
-  }
-}
-
-// The tiny formatter of posted messages: $$s and $$d take the next argument.
-void formatText(const std::string& text, va_list args, std::string& out) {
-  for (std::size_t i = 0; i < text.size();) {
-    if (text.compare(i, 3, "$$s") == 0) {
-      const char* value = va_arg(args, const char*);
-      out += value != nullptr ? value : "";
-      i += 3;
-    } else if (text.compare(i, 3, "$$d") == 0) {
-      char digits[16];
-      auto result = std::to_chars(digits, digits + sizeof digits, va_arg(args, int));
-      out.append(digits, result.ptr);
-      i += 3;
-    } else {
-      out += text[i++];
-    }
+    static const auto empty = std::make_shared<const Catalogue>();
+    return empty;
   }
 }
 
 std::atomic<long> liveCount{0};
 std::atomic<long> finishedCount{0};
 std::atomic<int> failingAllocations{0};
-
-// Every operation of the client makes and drops a handle: keep a few freed blocks per
-// thread so that this costs no heap allocation once warmed up.
-constexpr int kFreeListCapacity = 4;
-struct FreeList {
-  void* blocks[kFreeListCapacity];
-  int count = 0;
-  ~FreeList();
-};
-thread_local FreeList freeList;
-// Trivially destructible, so it stays readable after freeList is gone at thread exit.
-thread_local bool freeListGone = false;
-
-FreeList::~FreeList() {
-  while (count > 0) std::free(blocks[--count]);
-  freeListGone = true;
-}
 
 bool takeFailingAllocation() {
   int pending = failingAllocations.load(std::memory_order_relaxed);
@@ -183,25 +139,14 @@ msgManager::msgManager(const char* tag) : catalogue_(catalogueFor(tag)) { ++live
 msgManager::~msgManager() { --liveCount; }
 
 void* msgManager::operator new(std::size_t size) noexcept {
-  if (takeFailingAllocation()) return nullptr;
-  if (!freeListGone && size == sizeof(msgManager) && freeList.count > 0) {
-    return freeList.blocks[--freeList.count];
-  }
-  return std::malloc(size);
+  return takeFailingAllocation() ? nullptr : std::malloc(size);
 }
 
-void msgManager::operator delete(void* block) noexcept {
-  if (block == nullptr) return;
-  if (!freeListGone && freeList.count < kFreeListCapacity) {
-    freeList.blocks[freeList.count++] = block;
-    return;
-  }
-  std::free(block);
-}
+void msgManager::operator delete(void* block) noexcept { std::free(block); }
 
 int msgManager::postMsgVaList(const char* id, va_list args, std::vector<std::string>&,
                               unsigned int) {
-  const Catalogue& catalogue = *static_cast<const Catalogue*>(catalogue_);
+  const Catalogue& catalogue = *static_cast<const Catalogue*>(catalogue_.get());
   std::string key = id != nullptr ? id : "";
   std::string line = catalogue.tag + "[" + key + "]: ";
   auto entry = catalogue.texts.find(key);
@@ -212,7 +157,7 @@ int msgManager::postMsgVaList(const char* id, va_list args, std::vector<std::str
   } else {
     va_list copy;
     va_copy(copy, args);
-    formatText(entry->second, copy, line);
+    msgcore::expandPlaceholders(entry->second, copy, line);
     va_end(copy);
   }
   line += '\n';
@@ -221,7 +166,7 @@ int msgManager::postMsgVaList(const char* id, va_list args, std::vector<std::str
 }
 
 const char* msgManager::queryMsgString(std::string& id, std::string& text) {
-  const Catalogue& catalogue = *static_cast<const Catalogue*>(catalogue_);
+  const Catalogue& catalogue = *static_cast<const Catalogue*>(catalogue_.get());
   auto entry = catalogue.texts.find(id);
   if (entry == catalogue.texts.end()) {
     text.clear();
@@ -241,8 +186,23 @@ long finishedHandles() { return finishedCount.load(); }
 void reloadCatalogues() {
   CatalogueCache& shared = cache();
   std::lock_guard<std::mutex> lock(shared.mutex);
-  for (auto& entry : shared.byTag) shared.retired.push_back(std::move(entry.second));
   shared.byTag.clear();
+}
+
+void expandPlaceholders(std::string_view text, va_list args, std::string& out) {
+  msgcore::scanPlaceholders(
+      text, [&](std::string_view plain) { out += plain; },
+      [&](char kind) {
+        if (kind == 's') {
+          const char* value = va_arg(args, const char*);
+          if (value != nullptr) out += value;
+          return;
+        }
+        // Room for "-2147483648" and more: to_chars writes no NUL and cannot overrun.
+        char digits[16];
+        auto written = std::to_chars(digits, digits + sizeof digits, va_arg(args, int));
+        out.append(digits, written.ptr);
+      });
 }
 
 void failNextAllocations(int count) { failingAllocations.store(count > 0 ? count : 0); }

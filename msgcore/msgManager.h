@@ -5,6 +5,7 @@
 
 #include <cstdarg>
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -34,7 +35,7 @@ class msgManager {
   void finishMsgLogFile(unsigned int code);
 
  private:
-  const void* catalogue_;
+  std::shared_ptr<const void> catalogue_;  // the texts, shared with the cache
 };
 
 namespace msgcore {
