@@ -9,6 +9,7 @@
 #include "diagnostics/call_context.h"
 #include "platform/process.h"
 #include "platform/winsock.h"
+#include "protocol/results.h"
 #include "protocol/wire.h"
 #include "tapbroker_client.h"
 
@@ -21,11 +22,7 @@ constexpr std::uint16_t kBrokerPort = 4001;
 constexpr win::DWORD kBrokerStartPause = 5000;
 constexpr win::DWORD kCurrentDirectorySize = 256;
 
-constexpr int kSocketsFailed = -1003;
-constexpr int kNoSocket = -1004;
-constexpr int kUnreachable = -1005;
-constexpr int kNotInstalled = -1024;
-constexpr int kArgumentRefused = -1025;
+using namespace results;
 
 bool given(const char* text) { return text != nullptr && text[0] != '\0'; }
 
@@ -154,16 +151,16 @@ int Client::Connect(char* /*ignored*/, const char* logFile, const char* installD
       wire::BoundedText text(buffer, sizeof buffer);
       PrintMessage("1006", text.c_str(), text.c_str());
     }
-    status = wire::kSendFailed;
-    return wire::kSendFailed;
+    status = kSendFailed;
+    return kSendFailed;
   }
   if (wire::receiveLoose(socket, buffer) == 0) {
     if (reporting()) {
       wire::BoundedText text(buffer, sizeof buffer);
       PrintMessage("1007", text.c_str(), text.c_str());
     }
-    status = wire::kReceiveFailed;
-    return wire::kReceiveFailed;
+    status = kReceiveFailed;
+    return kReceiveFailed;
   }
 
   if (given(logFile)) {

@@ -33,6 +33,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <type_traits>
 #include <utility>
@@ -107,8 +108,8 @@ class TAPBROKER_CLIENT_API Client {
   // Copies every setting of `other` into this client and shares its socket and message
   // handle; this client's previous handle is released. Returns this client.
   Client& operator=(const Client& other);
-  // Releases the message handle once no copy holds it. Sends nothing and does not close
-  // the socket: call Disconnect first.
+  // Releases the message handle; the last client holding it finishes it. Sends nothing and
+  // does not close the socket: call Disconnect first.
   ~Client();
 
   // --- Connection -----------------------------------------------------------------------
@@ -116,7 +117,9 @@ class TAPBROKER_CLIENT_API Client {
   // Connects to the broker on 127.0.0.1:4001 and introduces this client by name. When the
   // connection is refused and no broker process runs, starts tapbroker.exe from
   // `installDir` (when non-null and non-empty) or the application's own directory, waits
-  // five seconds and tries once more. The first argument is ignored. A non-empty
+  // five seconds and tries once more. The connection this client held before is closed
+  // once the attempt is over, whatever its outcome: copies that still hold it are refused
+  // from then on (-1001 / -1002). The first argument is ignored. A non-empty
   // `logFile` is passed to Set_Log_File after the introduction.
   // Returns 0, -1001, -1002, -1003, -1004, -1005, -1024, or -1025 (a name of 1024
   // characters or more, refused before anything is opened); all but -1004 and -1024 are
@@ -158,9 +161,11 @@ class TAPBROKER_CLIENT_API Client {
   // that does not fit 1024 bytes). When everything went out but
   // the final answer could not be read, the read's -1001 or -1002 is returned, never a
   // number that could pass for an answer.
-  // Arguments are checked first, before the flags are looked at: a refused command sends
-  // nothing at all, not even "8888", reports "1003" with the limit it breaks, and returns
-  // -1025 whatever the flags, so the conversation stays in step.
+  // A withheld command sends none of its arguments, so they are not looked at: it sends
+  // "8888" and returns 1 whatever they are. The arguments of a command that will go out
+  // are checked before anything of it is sent: a refused command sends nothing at all,
+  // reports "1003" with the limit it breaks, and returns -1025, so the conversation stays
+  // in step.
   //
   // Arguments after the command number, by command:
   //   1, 6, 8, 10, 11, 13, 14, 22, 24-28, 30-32, 34, 35, 38, 43, 56, 9999, others: none
@@ -256,23 +261,8 @@ class TAPBROKER_CLIENT_API Client {
   int Get_Log_file();
 
  private:
-  struct SerialShiftProfile;
-
-  // Refuses arguments outside the protocol's limits before anything is sent: returns
-  // null when the command may go out, else a text naming the limit.
-  const char* refusedArgument(int command, va_list args);
   // Sends "8888" in place of a command that waits for both permissions.
   int withhold();
-  int sendCommand4(CallContext& context, va_list args);
-  int JTAGInterfaceFunc(SOCKET& socket, va_list args);
-  int sendJTAGShiftargs(SOCKET socket, va_list args);
-  int sendShiftargs(SOCKET socket, va_list args);
-  int sendI2CShiftargs(SOCKET& socket, int writeFlag, int readFlag, va_list args);
-  int sendSSPIShiftargs(SOCKET& socket, int writeFlag, int readFlag, va_list args);
-  int sendSerialShift(const SerialShiftProfile& profile, SOCKET& socket, int writeFlag,
-                      int readFlag, va_list args);
-  int sendPumpData(SOCKET& socket, va_list args);
-  int sendSharedApps(SOCKET& socket, va_list args);
   // One request-and-answer exchange shared by the Read overloads; `ids` names the
   // overload's five messages. Returns the received byte count, or -1001 / -1002.
   int readAnswer(const char* const ids[5], char (&answer)[1025]);
@@ -295,7 +285,7 @@ class TAPBROKER_CLIENT_API Client {
   unsigned int finishCode;   // handed to the catalogue when the handle is finished
 
   // Bookkeeping that the fields above leave implicit.
-  mutable unsigned* messagesShares;  // owners of `messages`; null while this is the only one
+  std::shared_ptr<msgManager> messagesOwner;  // shares `messages` among copies
   std::string lastAnswer;    // the text handed out by Read(char*&) and Read()
 };
 

@@ -1,13 +1,10 @@
 // Disconnect: the closing command 9999, then the socket is closed whatever the broker said.
 #include "platform/winsock.h"
+#include "protocol/results.h"
 #include "tapbroker_client.h"
 
-namespace {
-
-constexpr int kCloseRefused = -1008;
-constexpr int kShutdownFailed = -1009;
-
-}  // namespace
+using results::kCloseRefused;
+using results::kShutdownFailed;
 
 int Client::Disconnect() {
   const char* name = clientName.c_str();

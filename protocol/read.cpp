@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "protocol/answer_list.h"
+#include "protocol/results.h"
 #include "protocol/wire.h"
 #include "tapbroker_client.h"
 
@@ -25,15 +26,15 @@ int Client::readAnswer(const char* const ids[5], char (&answer)[1025]) {
   PrintMessage(ids[0], name);
   if (!wire::sendRequestToken(socket)) {
     PrintMessage(ids[2], name, name);
-    status = wire::kSendFailed;
-    return wire::kSendFailed;
+    status = results::kSendFailed;
+    return results::kSendFailed;
   }
   PrintMessage(ids[1], name, answer);
   int received = wire::receiveLoose(socket, answer);
   if (received == 0) {
     PrintMessage(ids[3], name, name);
-    status = wire::kReceiveFailed;
-    return wire::kReceiveFailed;
+    status = results::kReceiveFailed;
+    return results::kReceiveFailed;
   }
   PrintMessage(ids[4], name, answer);
   return received;

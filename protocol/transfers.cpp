@@ -1,141 +1,64 @@
 #include "protocol/transfers.h"
 
+#include <cstring>
+
 #include "diagnostics/call_context.h"
+#include "protocol/argument_cursor.h"
+#include "protocol/exchange.h"
+#include "protocol/results.h"
 #include "protocol/wire.h"
 
-namespace {
+const TokenRun kIntTokens{"i", true, true, "1079", "1080", "1060", "1061", "1062", "1063"};
+const TokenRun kStringTokens{"s", true, true, "1081", "1082", "1064", "1065", "1066", "1067"};
+const TokenRun kStringTokensAnyAck{"s",    false,  true,   "1077", "1078",
+                                   "1056", "1057", "1058", "1059"};
+const TokenRun kPairTokens{"is", true, false, "1083", "1084", "1068", "1069", "1070", "1071"};
 
-// Message identifiers of one token-by-token transfer, in the order its steps use them.
-struct TransferMessages {
-  const char* start;
-  const char* end;
-  const char* sendFailed;
-  const char* sent;
-  const char* ackFailed;
-  const char* acknowledged;
-};
-
-constexpr TransferMessages kIntMessages{"1079", "1080", "1060", "1061", "1062", "1063"};
-constexpr TransferMessages kStringMessages{"1081", "1082", "1064", "1065", "1066", "1067"};
-
-// Sends `count` tokens strictly acknowledged, each value taken from `cursor` by
-// `sendNext` (which formats it into the buffer and sends it).
-template <typename SendNext>
-int sendAcknowledgedTokens(CallContext& context, std::uint64_t socket, int count,
-                           const TransferMessages& ids, SendNext sendNext) {
+int sendTokens(CallContext& context, std::uint64_t socket, const TokenRun& run, int count,
+               va_list args) {
   const char* name = context.clientName.c_str();
-  context.PrintMessage(ids.start, name);
+  context.PrintMessage(run.start, name);
   char buffer[wire::kBufferSize] = {};
+  wire::ArgumentCursor list(args);
+  const std::size_t types = std::strlen(run.types);
   for (int i = 0; i < count; ++i) {
-    if (!sendNext(buffer)) {
-      context.PrintMessage(ids.sendFailed, name, name);
-      return wire::kSendFailed;
+    const bool sent = run.types[static_cast<std::size_t>(i) % types] == 'i'
+                          ? wire::sendIntToken(socket, list.nextInt(), buffer)
+                          : wire::sendStringToken(socket, list.nextString(), buffer);
+    if (!sent) {
+      context.PrintMessage(run.sendFailed, name, name);
+      return results::kSendFailed;
     }
-    context.PrintMessage(ids.sent, name, buffer);
-    std::memset(buffer, 0, sizeof buffer);
-    if (!wire::receiveStrictAck(socket, buffer)) {
-      context.PrintMessage(ids.ackFailed, name, name);
-      return wire::kReceiveFailed;
+    context.PrintMessage(run.sent, name, run.showsText ? buffer : name);
+    // A strict acknowledgement lands in a zeroed buffer; any other reply lands on top of
+    // the token and may fill the whole buffer without a NUL.
+    if (run.strict) std::memset(buffer, 0, sizeof buffer);
+    if (run.strict ? !wire::receiveStrictAck(socket, buffer)
+                   : wire::receiveLoose(socket, buffer) == 0) {
+      context.PrintMessage(run.ackFailed, name, name);
+      return results::kReceiveFailed;
     }
-    // The zeroed buffer took at most 2 bytes: it stays NUL-terminated.
-    context.PrintMessage(ids.acknowledged, name, buffer);
+    if (context.reporting())
+      context.PrintMessage(run.acknowledged, name,
+                           run.showsText ? wire::BoundedText(buffer, sizeof buffer).c_str()
+                                         : name);
   }
-  context.PrintMessage(ids.end, name);
+  context.PrintMessage(run.end, name);
   return 0;
 }
 
-}  // namespace
-
-int sendIntargs(CallContext& context, std::uint64_t socket, int count, va_list args) {
-  va_list cursor;
-  va_copy(cursor, args);
-  int result = sendAcknowledgedTokens(context, socket, count, kIntMessages, [&](char* buffer) {
-    return wire::sendIntToken(socket, va_arg(cursor, int), buffer);
-  });
-  va_end(cursor);
-  return result;
-}
-
-int sendStringargs(CallContext& context, std::uint64_t socket, int count, va_list args) {
-  va_list cursor;
-  va_copy(cursor, args);
-  int result =
-      sendAcknowledgedTokens(context, socket, count, kStringMessages, [&](char* buffer) {
-        return wire::sendStringToken(socket, va_arg(cursor, const char*), buffer);
-      });
-  va_end(cursor);
-  return result;
-}
-
-int sendStringargsAnyAck(CallContext& context, std::uint64_t socket, int count, va_list args) {
-  const char* name = context.clientName.c_str();
-  context.PrintMessage("1077", name);
-  char buffer[wire::kBufferSize] = {};
-  va_list cursor;
-  va_copy(cursor, args);
-  int result = 0;
-  for (int i = 0; i < count; ++i) {
-    if (!wire::sendStringToken(socket, va_arg(cursor, const char*), buffer)) {
-      context.PrintMessage("1056", name, name);
-      result = wire::kSendFailed;
-      break;
-    }
-    context.PrintMessage("1057", name, buffer);
-    // The reply lands on top of the token without zeroing and may fill the whole buffer
-    // without a NUL, so a report sees it only through a bounded copy.
-    if (wire::receiveLoose(socket, buffer) == 0) {
-      context.PrintMessage("1058", name, name);
-      result = wire::kReceiveFailed;
-      break;
-    }
-    if (context.reporting())
-      context.PrintMessage("1059", name, wire::BoundedText(buffer, wire::kBufferSize).c_str());
-  }
-  va_end(cursor);
-  if (result == 0) context.PrintMessage("1078", name);
-  return result;
-}
-
-int sendPairargs(CallContext& context, std::uint64_t socket, va_list args) {
-  const char* name = context.clientName.c_str();
-  context.PrintMessage("1083", name);
-  char buffer[wire::kBufferSize] = {};
-  va_list cursor;
-  va_copy(cursor, args);
-  int result = 0;
-  for (int i = 0; i < 8; ++i) {
-    bool sent = i % 2 == 0 ? wire::sendIntToken(socket, va_arg(cursor, int), buffer)
-                           : wire::sendStringToken(socket, va_arg(cursor, const char*), buffer);
-    if (!sent) {
-      context.PrintMessage("1068", name, name);
-      result = wire::kSendFailed;
-      break;
-    }
-    context.PrintMessage("1069", name, name);
-    if (!wire::receiveStrictAck(socket, buffer)) {
-      context.PrintMessage("1070", name, name);
-      result = wire::kReceiveFailed;
-      break;
-    }
-    context.PrintMessage("1071", name, name);
-  }
-  va_end(cursor);
-  if (result == 0) context.PrintMessage("1084", name);
-  return result;
-}
-
-int sendFlagQuery(CallContext& context, std::uint64_t& socket, int& flag) {
+int sendFlagQuery(CallContext& context, std::uint64_t socket, int& flag) {
   const char* name = context.clientName.c_str();
   context.PrintMessage("1086", name);
   if (!wire::sendRequestToken(socket)) {
     context.PrintMessage("1073", name, name);
-    return wire::kSendFailed;
+    return results::kSendFailed;
   }
   char buffer[wire::kBufferSize] = {};
   int received = wire::receive(socket, buffer, 2);
   if (received == 0) {
     context.PrintMessage("1074", name);
-    return wire::kReceiveFailed;
+    return results::kReceiveFailed;
   }
   int answer = wire::leadingInt(buffer, received);
   if (answer == 1) {
@@ -146,4 +69,34 @@ int sendFlagQuery(CallContext& context, std::uint64_t& socket, int& flag) {
   flag = 0;
   context.PrintMessage("1076", name);
   return answer == 0 ? -1 : answer;
+}
+
+int sendCommand4(Exchange& x, va_list args) {
+  char token[wire::kBufferSize] = {};
+  // Every token is answered by a reply whose content does not matter.
+  auto exchange = [&](bool sent) {
+    if (!sent) {
+      x.report("1009", x.name, x.name);
+      return results::kSendFailed;
+    }
+    if (wire::receiveLoose(x.socket, token) == 0) {
+      x.report("1010", x.name, x.name);
+      return results::kReceiveFailed;
+    }
+    return 0;
+  };
+  wire::ArgumentCursor list(args);
+  const char* strings[2] = {list.nextString(), list.nextString()};
+  int values[shapes::kCommand4Values] = {0, 0, 0, 1, 0, 0, 0, 1, 0, 0};
+  // More than ten values were refused before the command went out; the bound only keeps
+  // the list safe.
+  const int valueCount = list.nextInt();
+  for (int i = 0; i < valueCount && i < shapes::kCommand4Values; ++i) values[i] = list.nextInt();
+
+  int result = 0;
+  for (int i = 0; i < 2 && result == 0; ++i)
+    result = exchange(wire::sendStringToken(x.socket, strings[i], token));
+  for (int i = 0; i < shapes::kCommand4Values && result == 0; ++i)
+    result = exchange(wire::sendIntToken(x.socket, values[i], token));
+  return result != 0 ? result : sendFlagQuery(x.context, x.socket, x.flagA);
 }

@@ -1,8 +1,8 @@
-// The generic transfers that move a caller's argument list to the broker token by token.
-// Each reads its arguments from a copy of `args`, so the caller's position never moves:
-// handing the same position to a second transfer reads the same arguments again.
+// The transfers that move a caller's arguments to the broker token by token, and the
+// commands that carry no data of their own. Each reads its arguments from a copy of
+// `args`, so the caller's position never moves.
 // Results: 0, -1001 (a send failed), -1002 (a receive failed or an acknowledgement did
-// not begin with "+"); sendFlagQuery also -1 and the broker's own number.
+// not begin with "+"); the flag queries also -1 and the broker's own number.
 #ifndef PROTOCOL_TRANSFERS_H
 #define PROTOCOL_TRANSFERS_H
 
@@ -10,18 +10,42 @@
 #include <cstdint>
 
 class CallContext;
+struct Exchange;
 
-// `count` int tokens, each strictly acknowledged.
-int sendIntargs(CallContext& context, std::uint64_t socket, int count, va_list args);
-// `count` string tokens (char*, null is the empty token), each strictly acknowledged.
-int sendStringargs(CallContext& context, std::uint64_t socket, int count, va_list args);
-// `count` string tokens, each answered by a loose reply.
-int sendStringargsAnyAck(CallContext& context, std::uint64_t socket, int count,
-                         va_list args);
-// Eight tokens: int, string, int, string, int, string, int, string.
-int sendPairargs(CallContext& context, std::uint64_t socket, va_list args);
+// How a run of tokens goes. Reports go the context's way.
+struct TokenRun {
+  const char* types;  // the argument types it cycles through: "i", "s" or "is"
+  bool strict;        // each token strictly acknowledged, else answered by any reply
+  bool showsText;     // reports show the token and reply, else the client's name
+  const char* start;
+  const char* end;
+  const char* sendFailed;
+  const char* sent;
+  const char* ackFailed;
+  const char* acknowledged;
+};
+
+extern const TokenRun kIntTokens;            // ints, strictly acknowledged
+extern const TokenRun kStringTokens;         // strings (null: the empty token), likewise
+extern const TokenRun kStringTokensAnyAck;   // strings, any reply accepted
+extern const TokenRun kPairTokens;           // int, string, int, string, ...
+
+// `count` tokens as `run` says.
+int sendTokens(CallContext& context, std::uint64_t socket, const TokenRun& run, int count,
+               va_list args);
+inline int sendIntargs(CallContext& context, std::uint64_t socket, int count, va_list args) {
+  return sendTokens(context, socket, kIntTokens, count, args);
+}
+inline int sendStringargs(CallContext& context, std::uint64_t socket, int count,
+                          va_list args) {
+  return sendTokens(context, socket, kStringTokens, count, args);
+}
+
 // Sends the request token and reads the broker's 1 (grant: flag 1, result 0), 0 (flag 0,
 // result -1) or other number (flag 0, result that number).
-int sendFlagQuery(CallContext& context, std::uint64_t& socket, int& flag);
+int sendFlagQuery(CallContext& context, std::uint64_t socket, int& flag);
+// Command 4: two strings and ten ints, each answered by any reply, then the query for
+// flag A.
+int sendCommand4(Exchange& exchange, va_list args);
 
 #endif  // PROTOCOL_TRANSFERS_H

@@ -15,8 +15,6 @@ typedef std::uint64_t SOCKET;
 constexpr int kBufferSize = 1024;
 // The longest text a token can carry: the buffer less its NUL.
 constexpr int kMaxTokenText = kBufferSize - 1;
-constexpr int kSendFailed = -1001;
-constexpr int kReceiveFailed = -1002;
 
 // One send of `length` bytes; true when the send moved at least one byte.
 bool sendBytes(SOCKET socket, const void* data, int length);

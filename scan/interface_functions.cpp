@@ -5,13 +5,13 @@
 #include <cstdio>
 #include <cstring>
 
-#include "diagnostics/call_context.h"
+#include "protocol/argument_cursor.h"
+#include "protocol/results.h"
 #include "protocol/transfers.h"
 #include "protocol/wire.h"
-#include "scan/argument_cursor.h"
-#include "scan/interface_shapes.h"
-#include "tapbroker_client.h"
+#include "scan/runs.h"
 
+namespace scan {
 namespace {
 
 // The broker takes these values as floating point, in single precision.
@@ -22,81 +22,77 @@ void formatAsFloat(char* buffer, int value) {
 
 }  // namespace
 
-int Client::JTAGInterfaceFunc(SOCKET& socket, va_list args) {
-  using scan::InterfaceShape;
-  // A context that reports nowhere never reads the strings; not copying them spares a heap
-  // allocation per call when the name is longer than a string holds inline.
-  CallContext context(debugOn, logHandle, reporting() ? clientName : std::string(),
-                      reporting() ? logPath : std::string());
-  scan::ArgumentCursor list(args);
+int runInterfaceFunction(Exchange& x, const shapes::Command&, va_list args) {
+  using shapes::Function;
+  wire::ArgumentCursor list(args);
   const int code = list.nextInt();
-  const char* name = clientName.c_str();
-
   char buffer[wire::kBufferSize];
-  if (!wire::sendIntToken(socket, code, buffer)) {
-    PrintMessage("1060", name, name);
-    return wire::kSendFailed;
+  if (!wire::sendIntToken(x.socket, code, buffer)) {
+    x.report("1060", x.name, x.name);
+    return results::kSendFailed;
   }
-  PrintMessage("1061", name, buffer);
+  x.report("1061", x.name, buffer);
   std::memset(buffer, 0, sizeof buffer);
-  const int acknowledged = wire::receive(socket, buffer, 2);
+  const int acknowledged = wire::receive(x.socket, buffer, 2);
   if (acknowledged == 0 || buffer[0] != '+') {
-    PrintMessage("1062", name, name);
-    return wire::kReceiveFailed;
+    x.report("1062", x.name, x.name);
+    return results::kReceiveFailed;
   }
-  PrintMessage("1063", name, buffer);
+  x.report("1063", x.name, buffer);
 
-  const scan::InterfaceFunction function = scan::interfaceFunction(code);
+  const shapes::InterfaceFunction function = shapes::interfaceFunction(code);
+  va_list& rest = list.position();
   switch (function.shape) {
-    case InterfaceShape::None:
+    case Function::None:
       return acknowledged;
-    case InterfaceShape::Strings:
-      return sendStringargs(context, socket, function.count, list.position());
-    case InterfaceShape::Ints:
-      return sendIntargs(context, socket, function.count, list.position());
-    case InterfaceShape::IntStringInt:
+    case Function::Strings:
+      return sendStringargs(x.context, x.socket, function.count, rest);
+    case Function::Ints:
+      return sendIntargs(x.context, x.socket, function.count, rest);
+    case Function::IntStringInt:
       // Each part goes out even when an earlier one failed; the last one decides.
-      sendIntargs(context, socket, 1, list.position());
+      sendIntargs(x.context, x.socket, 1, rest);
       list.nextInt();
-      sendStringargs(context, socket, 1, list.position());
+      sendStringargs(x.context, x.socket, 1, rest);
       list.nextString();
-      return sendIntargs(context, socket, 1, list.position());
-    case InterfaceShape::CountedStringPairs: {
+      return sendIntargs(x.context, x.socket, 1, rest);
+    case Function::CountedStringPairs: {
       // As with the parts above, the strings follow whatever became of their count.
-      sendIntargs(context, socket, 1, list.position());
+      sendIntargs(x.context, x.socket, 1, rest);
       const long long strings = 2LL * list.nextInt();
-      return sendStringargs(context, socket,
-                            static_cast<int>(std::clamp<long long>(strings, 0, INT_MAX)),
-                            list.position());
+      return sendStringargs(x.context, x.socket,
+                            static_cast<int>(std::clamp<long long>(strings, 0, INT_MAX)), rest);
     }
-    case InterfaceShape::JtagShift:
-      return sendJTAGShiftargs(socket, list.position());
-    case InterfaceShape::FloatBlock: {
+    case Function::JtagShift:
+      return runJtagShift(x, rest);
+    case Function::FloatBlock: {
       // The text overwrites the acknowledgement; the rest of the block is still zero.
       formatAsFloat(buffer, list.nextInt());
-      if (!wire::sendBytes(socket, buffer, wire::kBufferSize)) return wire::kSendFailed;
-      const int received = wire::receive(socket, buffer, 2);
-      return received == 0 ? wire::kReceiveFailed : received;
+      if (!wire::sendBytes(x.socket, buffer, wire::kBufferSize)) return results::kSendFailed;
+      const int received = wire::receive(x.socket, buffer, 2);
+      return received == 0 ? results::kReceiveFailed : received;
     }
-    case InterfaceShape::FloatToken: {
+    case Function::FloatToken: {
       std::memset(buffer, 0, sizeof buffer);
       formatAsFloat(buffer, list.nextInt());
-      if (!wire::sendToken(socket, buffer)) {
-        PrintMessage("1054", name, name);
-        return wire::kSendFailed;
+      if (!wire::sendToken(x.socket, buffer)) {
+        x.report("1054", x.name, x.name);
+        return results::kSendFailed;
       }
       std::memset(buffer, 0, sizeof buffer);
-      const int received = wire::receive(socket, buffer, 2);
+      const int received = wire::receive(x.socket, buffer, 2);
       if (received == 0 || buffer[0] != '+') {
-        PrintMessage("1055", name, name);
-        return wire::kReceiveFailed;
+        x.report("1055", x.name, x.name);
+        return results::kReceiveFailed;
       }
       return received;
     }
-    case InterfaceShape::Unknown:
+    case Function::Unknown:
       break;
   }
   // The broker has acknowledged the code already: nothing more follows it.
-  PrintMessage("2000");
+  x.report("2000");
   return acknowledged;
 }
+
+}  // namespace scan

@@ -1,28 +1,51 @@
 // Command 41: the list of applications that share the cable, as one packed block.
 #include <cstring>
 
+#include "protocol/argument_cursor.h"
+#include "protocol/results.h"
 #include "protocol/wire.h"
-#include "scan/application_list.h"
-#include "tapbroker_client.h"
+#include "scan/runs.h"
 
-int Client::sendSharedApps(SOCKET& socket, va_list args) {
-  const char* name = clientName.c_str();
-  PrintMessage("1115", name);
+namespace scan {
+namespace {
 
-  char block[scan::kApplicationBlockSize];
+constexpr std::size_t kMaxApplicationName = 100;
+
+}  // namespace
+
+bool packApplicationList(va_list args, char (&block)[kApplicationBlockSize]) {
+  std::memset(block, 0, sizeof block);
+  wire::ArgumentCursor list(args);
+  const int count = list.nextInt();
+  std::size_t used = 0;
+  for (int i = 0; i < count; ++i) {
+    const char* name = list.nextString();
+    std::size_t length = name ? strnlen(name, kMaxApplicationName) : 0;
+    if (used + length + 1 > sizeof block) return false;
+    std::memcpy(block + used, name ? name : "", length);
+    used += length;
+    block[used++] = ';';
+  }
+  return true;
+}
+
+int runSharedApps(Exchange& x, const shapes::Command&, va_list args) {
+  x.report("1115", x.name);
+  char block[kApplicationBlockSize];
   // Send refuses a list that does not fit; never send a list cut short.
-  if (!scan::packApplicationList(args, block)) return -1025;
-  if (reporting()) PrintMessage("1116", name, wire::BoundedText(block, sizeof block).c_str());
-
-  if (!wire::sendBytes(socket, block, sizeof block)) {
-    PrintMessage("1052", name, name);
-    return wire::kSendFailed;
+  if (!packApplicationList(args, block)) return results::kArgumentRefused;
+  if (x.reporting()) x.report("1116", x.name, wire::BoundedText(block, sizeof block).c_str());
+  if (!wire::sendBytes(x.socket, block, sizeof block)) {
+    x.report("1052", x.name, x.name);
+    return results::kSendFailed;
   }
   // Any answer of one or two bytes will do.
   std::memset(block, 0, sizeof block);
-  if (wire::receive(socket, block, 2) == 0) {
-    PrintMessage("1053", name, name);
-    return wire::kReceiveFailed;
+  if (wire::receive(x.socket, block, 2) == 0) {
+    x.report("1053", x.name, x.name);
+    return results::kReceiveFailed;
   }
   return 0;
 }
+
+}  // namespace scan

@@ -3,13 +3,14 @@
 #include <cstring>
 #include <string>
 
-#include "scan/scan_blocks.h"
+#include "protocol/results.h"
+#include "scan/blocks.h"
 #include "tapbroker_client.h"
 
 namespace {
 
-constexpr int kNothingHeld = -1022;
-constexpr int kNoDestination = -1023;
+using results::kNoDestination;
+using results::kNothingHeld;
 // What the reference overload points at when nothing is held: never written, never freed.
 const unsigned char kEmptyTdo[1] = {0};
 

@@ -1,12 +1,12 @@
-// A private reading position in Send's argument list. The scan routines never move their
-// caller's position: commands 47 and 51 hand the same position to two transfers, which
-// must both read the same arguments.
-#ifndef SCAN_ARGUMENT_CURSOR_H
-#define SCAN_ARGUMENT_CURSOR_H
+// A private reading position in Send's argument list. The transfers never move their
+// caller's position: commands 47 and 51 hand the same position to two passes, which must
+// both read the same arguments.
+#ifndef PROTOCOL_ARGUMENT_CURSOR_H
+#define PROTOCOL_ARGUMENT_CURSOR_H
 
 #include <cstdarg>
 
-namespace scan {
+namespace wire {
 
 class ArgumentCursor {
  public:
@@ -26,6 +26,6 @@ class ArgumentCursor {
   va_list list_;
 };
 
-}  // namespace scan
+}  // namespace wire
 
-#endif  // SCAN_ARGUMENT_CURSOR_H
+#endif  // PROTOCOL_ARGUMENT_CURSOR_H

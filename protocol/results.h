@@ -1,0 +1,25 @@
+// The result codes the public header lists, under one name each.
+#ifndef PROTOCOL_RESULTS_H
+#define PROTOCOL_RESULTS_H
+
+namespace results {
+
+constexpr int kSendFailed = -1001;
+constexpr int kReceiveFailed = -1002;
+constexpr int kSocketsFailed = -1003;
+constexpr int kNoSocket = -1004;
+constexpr int kUnreachable = -1005;
+constexpr int kCloseRefused = -1008;
+constexpr int kShutdownFailed = -1009;
+constexpr int kNoLogPath = -1016;
+constexpr int kNoSecondLogPath = -1017;
+constexpr int kNoShiftData = -1020;
+constexpr int kNoBuffer = -1021;
+constexpr int kNothingHeld = -1022;
+constexpr int kNoDestination = -1023;
+constexpr int kNotInstalled = -1024;
+constexpr int kArgumentRefused = -1025;
+
+}  // namespace results
+
+#endif  // PROTOCOL_RESULTS_H

@@ -1,0 +1,164 @@
+// Every transfer kind's argument check and run, side by side. The checks read the
+// arguments from a copy, before anything of the command goes out, so that a refused
+// command leaves the conversation in step.
+#include <climits>
+
+#include "protocol/argument_cursor.h"
+#include "protocol/transfers.h"
+#include "protocol/wire.h"
+#include "scan/blocks.h"
+#include "scan/runs.h"
+
+namespace {
+
+using shapes::Command;
+using shapes::Function;
+using shapes::Transfer;
+
+constexpr const char* kLongString = "a string argument of 1024 bytes or more";
+constexpr const char* kTooManyValues = "more than 10 values for command 4";
+constexpr const char* kNegativeLength = "a bit count below -14 (a negative byte count)";
+constexpr const char* kMissingData = "no data for a transfer that sends bytes";
+constexpr const char* kTooManyPairs = "more string pairs than an int can count";
+constexpr const char* kLongApplicationList = "an application list longer than 1024 bytes";
+
+// Checks the leading arguments laid out as `layout` says, one letter each: i an int, s a
+// string that must fit a token, b a bit count that must give a byte count of 0 or more,
+// d data that must be there when that byte count is above 0. What follows is not read.
+const char* layoutRefused(const char* layout, wire::ArgumentCursor& list) {
+  int byteCount = 0;
+  bool dataMissing = false;
+  for (const char* at = layout; *at != '\0'; ++at) {
+    switch (*at) {
+      case 'i':
+        list.nextInt();
+        break;
+      case 's':
+        if (!wire::fitsToken(list.nextString())) return kLongString;
+        break;
+      case 'b':
+        byteCount = scan::bytesForBits(list.nextInt());
+        if (byteCount < 0) return kNegativeLength;
+        break;
+      default:  // 'd'
+        dataMissing = list.nextData() == nullptr;
+        break;
+    }
+  }
+  return dataMissing && byteCount > 0 ? kMissingData : nullptr;
+}
+
+template <const char* layout>
+const char* refusedBy(const Command&, va_list args) {
+  wire::ArgumentCursor list(args);
+  return layoutRefused(layout, list);
+}
+
+const char* nothingRefused(const Command&, va_list) { return nullptr; }
+
+const char* stringsRefused(const Command& command, va_list args) {
+  wire::ArgumentCursor list(args);
+  for (int i = 0; i < command.count; ++i)
+    if (!wire::fitsToken(list.nextString())) return kLongString;
+  return nullptr;
+}
+
+const char* command4Refused(const Command&, va_list args) {
+  wire::ArgumentCursor list(args);
+  if (const char* refused = layoutRefused("ss", list)) return refused;
+  return list.nextInt() > shapes::kCommand4Values ? kTooManyValues : nullptr;
+}
+
+const char* sharedAppsRefused(const Command&, va_list args) {
+  char block[scan::kApplicationBlockSize];
+  return scan::packApplicationList(args, block) ? nullptr : kLongApplicationList;
+}
+
+const char* interfaceFunctionRefused(const Command&, va_list args) {
+  wire::ArgumentCursor list(args);
+  const shapes::InterfaceFunction function = shapes::interfaceFunction(list.nextInt());
+  switch (function.shape) {
+    case Function::Strings:
+      for (int i = 0; i < function.count; ++i)
+        if (!wire::fitsToken(list.nextString())) return kLongString;
+      return nullptr;
+    case Function::IntStringInt:
+      return layoutRefused("is", list);
+    case Function::CountedStringPairs: {
+      const int pairs = list.nextInt();
+      if (pairs > INT_MAX / 2) return kTooManyPairs;
+      for (long long i = 0; i < 2LL * pairs; ++i)
+        if (!wire::fitsToken(list.nextString())) return kLongString;
+      return nullptr;
+    }
+    case Function::JtagShift:
+      return layoutRefused("ib", list);  // the shift checks its data and buffers itself
+    default:
+      return nullptr;
+  }
+}
+
+constexpr char kPairs[] = "isisisis";
+// The generic shift checks its data itself (-1020).
+constexpr char kGenericShift[] = "ib";
+constexpr char kPumpData[] = "db";
+constexpr char kI2CShift[] = "iibd";
+constexpr char kSSPIShift[] = "ibd";
+
+int runNothing(Exchange&, const Command&, va_list) { return 0; }
+int runInts(Exchange& x, const Command& c, va_list args) {
+  return sendTokens(x.context, x.socket, kIntTokens, c.count, args);
+}
+int runStrings(Exchange& x, const Command& c, va_list args) {
+  return sendTokens(x.context, x.socket, kStringTokens, c.count, args);
+}
+int runStringsAnyAck(Exchange& x, const Command& c, va_list args) {
+  return sendTokens(x.context, x.socket, kStringTokensAnyAck, c.count, args);
+}
+int runPairs(Exchange& x, const Command& c, va_list args) {
+  return sendTokens(x.context, x.socket, kPairTokens, c.count, args);
+}
+int runCommand4(Exchange& x, const Command&, va_list args) { return sendCommand4(x, args); }
+int runQueryFlagB(Exchange& x, const Command&, va_list) {
+  return sendFlagQuery(x.context, x.socket, x.flagB);
+}
+// The flags change after the command went out; the report shows flag A either way.
+template <bool clearA, bool clearB>
+int runClearFlags(Exchange& x, const Command&, va_list) {
+  if (clearA) x.flagA = 0;
+  if (clearB) x.flagB = 0;
+  x.report("1012", x.name, x.flagA);
+  return 0;
+}
+int runUnlisted(Exchange& x, const Command&, va_list) {
+  x.report("1013", x.name);
+  return 0;
+}
+
+// In the order of shapes::Transfer.
+constexpr TransferKind kKinds[] = {
+    {nothingRefused, runNothing},
+    {nothingRefused, runInts},
+    {stringsRefused, runStrings},
+    {stringsRefused, runStringsAnyAck},
+    {refusedBy<kPairs>, runPairs},
+    {command4Refused, runCommand4},
+    {nothingRefused, runQueryFlagB},
+    {nothingRefused, runClearFlags<true, false>},
+    {nothingRefused, runClearFlags<false, true>},
+    {nothingRefused, runClearFlags<true, true>},
+    {nothingRefused, runUnlisted},
+    {refusedBy<kGenericShift>, scan::runGenericShift},
+    {sharedAppsRefused, scan::runSharedApps},
+    {refusedBy<kPumpData>, scan::runPumpData},
+    {interfaceFunctionRefused, scan::runInterfaceFunction},
+    {refusedBy<kI2CShift>, scan::runI2CShift},
+    {refusedBy<kSSPIShift>, scan::runSSPIShift},
+};
+static_assert(sizeof kKinds / sizeof kKinds[0] == static_cast<int>(Transfer::SSPIShift) + 1);
+
+}  // namespace
+
+const TransferKind& transferKind(Transfer transfer) {
+  return kKinds[static_cast<int>(transfer)];
+}
