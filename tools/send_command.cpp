@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <utility>
 
+#include "protocol/shapes.h"
 #include "tool_error.h"
 
 namespace tapclient {
@@ -27,53 +28,57 @@ struct FunctionRow {
 
 // The longest lists tapclient passes: the string tails of commands 41 and 44/120.
 constexpr std::size_t kMaxTailStrings = 64;
-constexpr std::size_t kCableSettings = 10;
-constexpr int kPairsFunction = 120;
+constexpr std::size_t kCableSettings = shapes::kCommand4Values;
 
-template <std::size_t N>
-bool among(int code, const int (&codes)[N]) {
-  return std::find(std::begin(codes), std::end(codes), code) != std::end(codes);
-}
-
-// Commands by the arguments that follow the number; any other number takes none.
+// Commands by the arguments that follow the number, from the library's own table.
 CommandShape commandShape(int command) {
-  static constexpr int kOneString[] = {2, 29};
-  static constexpr int kTwoStrings[] = {3, 12};
-  static constexpr int kOneInt[] = {5, 7, 9, 15, 16, 17, 18, 23, 37, 39, 45, 49, 53, 54, 55};
-  static constexpr int kTwoInts[] = {20, 36, 40};
-  static constexpr int kScans[] = {19, 42, 46, 47, 48, 50, 51, 52};
-  if (among(command, kOneString)) return {Shape::Strings, 1};
-  if (among(command, kTwoStrings)) return {Shape::Strings, 2};
-  if (among(command, kOneInt)) return {Shape::Ints, 1};
-  if (among(command, kTwoInts)) return {Shape::Ints, 2};
-  if (among(command, kScans)) return {Shape::Scan, 0};
-  if (command == 21) return {Shape::Pairs, 4};
-  if (command == 4) return {Shape::CableOpen, 0};
-  if (command == 41) return {Shape::ApplicationList, 0};
-  if (command == 44) return {Shape::Interface, 0};
-  return {Shape::None, 0};
+  const shapes::Command& row = shapes::command(command);
+  switch (row.transfer) {
+    case shapes::Transfer::Ints:
+      return {Shape::Ints, row.count};
+    case shapes::Transfer::Strings:
+    case shapes::Transfer::StringsAnyAck:
+      return {Shape::Strings, row.count};
+    case shapes::Transfer::Pairs:
+      return {Shape::Pairs, 4};
+    case shapes::Transfer::Command4:
+      return {Shape::CableOpen, 0};
+    case shapes::Transfer::SharedApps:
+      return {Shape::ApplicationList, 0};
+    case shapes::Transfer::InterfaceFunction:
+      return {Shape::Interface, 0};
+    case shapes::Transfer::GenericShift:
+    case shapes::Transfer::PumpData:
+    case shapes::Transfer::I2CShift:
+    case shapes::Transfer::SSPIShift:
+      return {Shape::Scan, 0};
+    default:
+      return {Shape::None, 0};
+  }
 }
 
-// Interface function codes by the arguments that follow the code. Codes 36, 69 and 70
-// take their value as an int, which the library turns into the text the broker reads.
+// Interface function codes by the arguments that follow the code, from the library's own
+// table. Codes 36, 69 and 70 take their value as an int, which the library turns into the
+// text the broker reads.
 FunctionRow functionShape(int code) {
-  static constexpr int kOneString[] = {1, 51, 53, 55, 60, 78, 84, 86, 102, 112, 114, 115, 122};
-  static constexpr int kTwoStrings[] = {83, 116, 124};
-  static constexpr int kOneInt[] = {
-      2,  11, 13, 17, 18, 19, 20, 21, 22, 23, 24, 25,  26,  28,  34,  35,  36,  45,  46,  49,
-      57, 63, 64, 68, 69, 70, 71, 77, 81, 92, 95, 104, 106, 110, 117, 132, 134, 141, 142, 143};
-  static constexpr int kTwoInts[] = {5, 6, 76, 91, 96, 140};
-  static constexpr int kIntStringInt[] = {30, 31, 32, 33};
-  if (among(code, kOneString)) return {FunctionShape::Strings, 1};
-  if (among(code, kTwoStrings)) return {FunctionShape::Strings, 2};
-  if (among(code, kOneInt)) return {FunctionShape::Ints, 1};
-  if (among(code, kTwoInts)) return {FunctionShape::Ints, 2};
-  if (code == 93) return {FunctionShape::Ints, 3};
-  if (code == 89 || code == 90) return {FunctionShape::Ints, 5};
-  if (among(code, kIntStringInt)) return {FunctionShape::IntStringInt, 3};
-  if (code == kPairsFunction) return {FunctionShape::CountedPairs, 0};
-  if (code == 12) return {FunctionShape::JtagShift, 0};
-  return {FunctionShape::None, 0};
+  const shapes::InterfaceFunction function = shapes::interfaceFunction(code);
+  switch (function.shape) {
+    case shapes::Function::Strings:
+      return {FunctionShape::Strings, function.count};
+    case shapes::Function::Ints:
+      return {FunctionShape::Ints, function.count};
+    case shapes::Function::FloatBlock:
+    case shapes::Function::FloatToken:
+      return {FunctionShape::Ints, 1};
+    case shapes::Function::IntStringInt:
+      return {FunctionShape::IntStringInt, 3};
+    case shapes::Function::CountedStringPairs:
+      return {FunctionShape::CountedPairs, 0};
+    case shapes::Function::JtagShift:
+      return {FunctionShape::JtagShift, 0};
+    default:
+      return {FunctionShape::None, 0};
+  }
 }
 
 // The argument types a command expects, as 'i' and 's', for an argument list of `given`
@@ -182,9 +187,7 @@ TypedArgument parseTypedArgument(const std::string& word) {
   return argument;
 }
 
-bool withheldUntilOpen(int command) {
-  return command <= 0 || command == 2 || (command >= 5 && command <= 28);
-}
+bool withheldUntilOpen(int command) { return shapes::command(command).withheld; }
 
 void checkTypedArguments(int command, const std::vector<TypedArgument>& arguments) {
   const std::string expected = expectedTypes(command, arguments);
