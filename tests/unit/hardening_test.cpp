@@ -6,10 +6,13 @@
 #include <filesystem>
 #include <iterator>
 
+#include "diagnostics/call_context.h"
+#include "msgcore/msgManager.h"
 #include "platform/socket_handles.h"
 #include "platform/winsock.h"
 #include "tapbroker_client.h"
 #include "tests/support/scripted_broker.h"
+#include "tests/unit/wire_fixture.h"
 
 namespace {
 
@@ -65,6 +68,30 @@ TEST(Hardening, ReconnectingClosesTheConnectionItReplaces) {
   EXPECT_EQ(broker.finish(), "");
   EXPECT_EQ(openDescriptors() - before, 1);  // the client's current connection alone
   hangUp(client);
+}
+
+TEST_F(WireTest, AWithheldCommandSendsOnly8888WhateverItsArguments) {
+  broker.expect(std::string("8888\0", 5)).answer("r").expect(std::string("8888\0", 5)).answer("r");
+  start();
+  const std::string tooLong(1024, 'x');
+  EXPECT_EQ(client.Send(2, tooLong.c_str()), 1);
+  EXPECT_EQ(client.Send(19, 0, -100, 0, nullptr), 1);
+  EXPECT_EQ(client.GetClientStatus(), 1);
+  EXPECT_EQ(broker.finish(), "");
+}
+
+TEST(Hardening, OnlyAClientsCatalogueHandleIsFinished) {
+  const long finished = msgcore::finishedHandles();
+  {
+    CallContext context(1, nullptr, "c", "");
+    CallContext copy(context);
+  }
+  EXPECT_EQ(msgcore::finishedHandles() - finished, 0);
+  {
+    Client client;
+    Client copy(client);
+  }
+  EXPECT_EQ(msgcore::finishedHandles() - finished, 1);
 }
 
 }  // namespace
