@@ -5,7 +5,7 @@
 #include <climits>
 #include <functional>
 
-#include "scan/interface_shapes.h"
+#include "protocol/shapes.h"
 #include "tests/e2e/e2e_support.h"
 #include "tests/support/scripted_broker.h"
 
@@ -127,13 +127,13 @@ TEST_F(CommandsE2E, EveryCommandAnswersAsDocumented) {
 }
 
 TEST_F(CommandsE2E, EveryInterfaceFunctionAnswersAsDocumented) {
-  using scan::InterfaceShape;
+  using InterfaceShape = shapes::Function;
   // What the functions that act on the cable answer when given 1 (and "IDCODE"): 13 goes
   // to Run-Test/Idle, which 14 then reports; every other function accepts with 0.
   const std::map<int, int> acting = {{14, 1}, {15, 2}, {16, 14}, {17, 1}, {36, 1}};
   for (int code = 0; code <= 144; ++code) {
     SCOPED_TRACE("function " + std::to_string(code));
-    const scan::InterfaceFunction function = scan::interfaceFunction(code);
+    const shapes::InterfaceFunction function = shapes::interfaceFunction(code);
     int result = 0;
     switch (function.shape) {
       case InterfaceShape::Strings:

@@ -12,7 +12,7 @@
 #include "platform/winsock.h"
 #include "tapbroker_client.h"
 #include "tests/support/scripted_broker.h"
-#include "tests/unit/wire_fixture.h"
+#include "tests/unit/wire_test.h"
 
 namespace {
 

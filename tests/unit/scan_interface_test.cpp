@@ -3,12 +3,12 @@
 #include <map>
 #include <utility>
 
-#include "scan/interface_shapes.h"
+#include "protocol/shapes.h"
 #include "tests/unit/wire_test.h"
 
 namespace {
 
-using scan::InterfaceShape;
+using InterfaceShape = shapes::Function;
 
 class JtagInterface : public WireTest {};
 
@@ -18,7 +18,7 @@ TEST_F(JtagInterface, OneFunctionOfEachShapeCarriesItsArguments) {
   std::map<std::pair<InterfaceShape, int>, int> firstOfShape = {
       {{InterfaceShape::Unknown, -1}, -1}, {{InterfaceShape::Unknown, 144}, 144}};
   for (int code = 143; code >= 1; --code) {
-    const scan::InterfaceFunction function = scan::interfaceFunction(code);
+    const shapes::InterfaceFunction function = shapes::interfaceFunction(code);
     firstOfShape[{function.shape, function.count}] = code;
   }
   const std::string shiftByte = bytes({0x3C});

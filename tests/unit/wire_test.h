@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "platform/socket_handles.h"
-#include "platform/socket_handles.h"
 #include "platform/winsock.h"
 #include "tapbroker_client.h"
 #include "tests/support/scripted_broker.h"
