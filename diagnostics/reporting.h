@@ -26,6 +26,11 @@ void postReport(msgManager* messages, const std::string& id, va_list args);
 void logReport(msgManager* messages, std::string& id, const std::string& logPath,
                FILE*& logHandle, va_list args);
 
+// Opens the log file at `path` for writing, emptied (`empty`) or to append to, without
+// waiting on anything: a path that cannot be opened at once (a FIFO nobody reads) gives
+// null, as one that cannot be created. Character devices such as /dev/null work.
+FILE* openLogFile(const char* path, bool empty);
+
 // A new handle on this library's catalogue, shared by copying; null when the allocation
 // yields nothing. A handle that `finishes` (a Client's) is finished with `finishCode` when
 // its last holder lets go of it; one that does not (a CallContext's) is simply destroyed.

@@ -1,5 +1,6 @@
 // The debug switch and the log file. Each report here is made before the setting changes,
 // so it follows the setting that was in force when the call came.
+#include "diagnostics/reporting.h"
 #include "protocol/results.h"
 #include "tapbroker_client.h"
 
@@ -26,8 +27,8 @@ int Client::Set_Log_File(const char* path) {
     return results::kNoLogPath;
   }
   logPath = path;
-  // Mode "w" creates the file or empties it; reports append to it from now on.
-  logHandle = std::fopen(logPath.c_str(), "w");
+  // The file is created or emptied; reports append to it from now on.
+  logHandle = diagnostics::openLogFile(logPath.c_str(), true);
   if (logHandle == nullptr) return -1;
   std::fclose(logHandle);
   return 0;

@@ -18,7 +18,7 @@
 //  -1020  a shift was given no shift data
 //  -1021  a shift's optional buffer is null while its switch is on
 //  -1022  GetTDO: no read-back data is held
-//  -1023  GetTDO: the destination is null
+//  -1023  GetTDO: the destination is null or the library's empty placeholder
 //  -1024  Connect: no installation directory exists to start the broker from
 //  -1025  an argument is outside the protocol's limits; nothing of the command was sent
 //
@@ -231,8 +231,8 @@ class TAPBROKER_CLIENT_API Client {
   // Copies (bitCount + 7) / 8 bytes of the data read back by the last shift into the
   // memory `tdo` points to, then forgets the data. When fewer bytes are held, only those
   // are copied and the rest of the destination is left as it was. Returns 0, -1022 (no
-  // data held; `tdo` then points at a constant empty string) or -1023 (`tdo` is null;
-  // the data is kept). Nothing is copied for a bitCount of 0 or less, but the data is
+  // data held; `tdo` then points at a constant empty string) or -1023 (`tdo` is null, or
+  // that constant empty string kept from an earlier call; the data is kept). Nothing is copied for a bitCount of 0 or less, but the data is
   // forgotten all the same. Reports 1104, and 1105 when no data is held.
   int GetTDO(unsigned char*& tdo, int bitCount);
   // As above, into the caller's buffer `tdo`.
@@ -242,8 +242,9 @@ class TAPBROKER_CLIENT_API Client {
 
   // Reports catalogue message `id` with its arguments (const char* and int, in the order
   // the message's text consumes them): posted to the message catalogue while debugging is
-  // on, appended as one line to the log file while logging is on. With both off it costs
-  // two field tests. The text of an identifier with no catalogue entry is empty.
+  // on, appended as one line to the log file while logging is on. In both, characters
+  // below 0x20 and 0x7F of a text argument are written as \n, \r, \t or \xNN, so that
+  // one report is one line. With both off it costs two field tests. The text of an identifier with no catalogue entry is empty.
   void PrintMessage(std::string id, ...);
   // Posts every later report to the message catalogue. Returns 0. Reports 1100, and 1035
   // when debugging was already on (both under the setting in force before the call).
@@ -252,7 +253,8 @@ class TAPBROKER_CLIENT_API Client {
   // when debugging was already off.
   int Set_Debug_Off();
   // Creates (or empties) the log file at `path` (not null) and logs every later report to
-  // it. Returns 0; -1 when the file cannot be created (logging is then off); -1016 for an
+  // it. Returns 0; -1 when the file cannot be created or opened for writing at once (a
+  // FIFO nobody reads; logging is then off, nothing waits); -1016 for an
   // empty path (the previous settings stay; reports 1029 and stores -1016 in the status).
   // Reports 1099 on entry. The file is opened and closed again by every report.
   int Set_Log_File(const char* path);

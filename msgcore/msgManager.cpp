@@ -189,13 +189,33 @@ void reloadCatalogues() {
   shared.byTag.clear();
 }
 
+namespace {
+
+// A text argument comes from the client's name, the broker's answers and the caller's data:
+// its control characters are written escaped, so that it can neither end the line it
+// stands in nor drive the terminal that shows it.
+void appendEscaped(const char* value, std::string& out) {
+  static const char kHex[] = "0123456789ABCDEF";
+  for (const char* at = value; at != nullptr && *at != '\0'; ++at) {
+    const unsigned char c = static_cast<unsigned char>(*at);
+    if (c >= 0x20 && c != 0x7F) {
+      out += *at;
+    } else if (c == '\n' || c == '\r' || c == '\t') {
+      (out += '\\') += c == '\n' ? 'n' : c == '\r' ? 'r' : 't';
+    } else {
+      ((out += "\\x") += kHex[c >> 4]) += kHex[c & 0xF];
+    }
+  }
+}
+
+}  // namespace
+
 void expandPlaceholders(std::string_view text, va_list args, std::string& out) {
   msgcore::scanPlaceholders(
       text, [&](std::string_view plain) { out += plain; },
       [&](char kind) {
         if (kind == 's') {
-          const char* value = va_arg(args, const char*);
-          if (value != nullptr) out += value;
+          appendEscaped(va_arg(args, const char*), out);
           return;
         }
         // Room for "-2147483648" and more: to_chars writes no NUL and cannot overrun.

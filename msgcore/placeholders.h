@@ -1,5 +1,6 @@
 // The placeholders of a catalogue text: "$$s" takes the next argument as a const char*
-// (a null one reads as empty), "$$d" the next as an int, written in decimal. Every other
+// (a null one reads as empty; characters below 0x20 and 0x7F written as \n, \r, \t or
+// \xNN, so that one report stays one line), "$$d" the next as an int, in decimal. Every other
 // character, stray dollar signs included, stands for itself. One reading of them serves the
 // message library and the lines the client library writes to its log file.
 #ifndef MSGCORE_PLACEHOLDERS_H

@@ -17,7 +17,8 @@ const unsigned char kEmptyTdo[1] = {0};
 // Copies the bytes that `bitCount` asks for, but never past what is held: a longer request
 // leaves the rest of the destination as it was. Then forgets what was held.
 int handOver(std::string& held, void* destination, int bitCount) {
-  if (destination == nullptr) return kNoDestination;
+  // The placeholder is what a caller kept from a GetTDO that had nothing to give.
+  if (destination == nullptr || destination == kEmptyTdo) return kNoDestination;
   const int wanted = scan::bytesForBits(bitCount);
   if (wanted > 0)
     std::memcpy(destination, held.data(),

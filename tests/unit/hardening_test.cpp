@@ -2,8 +2,15 @@
 // connection stays closed, reconnecting leaves nothing open behind.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <fstream>
+#include <future>
 #include <iterator>
 
 #include "diagnostics/call_context.h"
@@ -11,6 +18,7 @@
 #include "platform/socket_handles.h"
 #include "platform/winsock.h"
 #include "tapbroker_client.h"
+#include "tests/support/scratch.h"
 #include "tests/support/scripted_broker.h"
 #include "tests/unit/wire_test.h"
 
@@ -92,6 +100,61 @@ TEST(Hardening, OnlyAClientsCatalogueHandleIsFinished) {
     Client copy(client);
   }
   EXPECT_EQ(msgcore::finishedHandles() - finished, 1);
+}
+
+TEST(Hardening, AReportIsOneLineInTheLogAndOnTheConsole) {
+  TempDir scratch;
+  const std::string log = scratch / "run.log";
+  char name[] = "a\nClient \"x\" is ready to use\x1b[2J\t\x7f\r";
+  Client client(name);
+  ASSERT_EQ(client.Set_Log_File(log.c_str()), 0);
+  client.Set_Debug_On();  // logged, not posted: debugging was off when it was called
+  testing::internal::CaptureStderr();
+  EXPECT_TRUE(client.ValidClient());
+  const std::string escaped = R"(Client "a\nClient "x" is ready to use\x1B[2J\t\x7F\r" is ready to use)";
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "tapbrokerclient[1088]: " + escaped + "\n");
+  std::ifstream in(log);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[1], escaped);
+}
+
+TEST_F(WireTest, GetTdoRefusesItsOwnPlaceholderAsADestination) {
+  command(42);
+  broker.token("8").token("0").token("1").expect("\x5a").answer("\xa5");
+  finalRead(0);
+  start();
+  unsigned char* kept = nullptr;
+  EXPECT_EQ(client.GetTDO(kept, 8), -1022);  // points `kept` at the placeholder
+  const unsigned char data[1] = {0x5a};
+  ASSERT_EQ(client.Send(42, data, 8, 0, 1), 0);
+  EXPECT_EQ(client.GetTDO(kept, 8), -1023);
+  EXPECT_EQ(client.GetTDO(reinterpret_cast<char*>(kept), 8), -1023);
+  unsigned char readBack = 0;
+  unsigned char* into = &readBack;
+  EXPECT_EQ(client.GetTDO(into, 8), 0);  // the data was kept
+  EXPECT_EQ(readBack, 0xa5);
+  finish();
+}
+
+TEST(Hardening, SetLogFileNeverWaitsForAFifoReader) {
+  TempDir scratch;
+  const std::string fifo = scratch / "fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  Client client;
+  auto opening =
+      std::async(std::launch::async, [&] { return client.Set_Log_File(fifo.c_str()); });
+  if (opening.wait_for(std::chrono::seconds(2)) != std::future_status::ready) {
+    // Let the waiting call go, so that the test reports instead of hanging.
+    const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    opening.wait();
+    ::close(reader);
+    FAIL() << "Set_Log_File waited for a reader of the FIFO";
+  }
+  EXPECT_EQ(opening.get(), -1);
+  EXPECT_EQ(client.Set_Log_File("/dev/null"), 0);  // a character device still works
+  EXPECT_FALSE(client.ValidClient());
 }
 
 }  // namespace
