@@ -17,7 +17,6 @@
 #include <cstring>
 #include <functional>
 #include <optional>
-#include <regex>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -331,9 +330,10 @@ class Player : public SocketHooks {
 std::set<std::string> failureReports() {
   std::set<std::string> ids;
   std::istringstream in(msgcore::kBuiltinCatalogue);
-  const std::regex failure("failed|did not|could not|may be lost");
-  for (std::string line; std::getline(in, line);)
-    if (std::regex_search(line, failure)) ids.insert(line.substr(0, 4));
+  for (std::string line; std::getline(in, line);) {
+    for (const char* words : {"failed", "did not", "could not", "may be lost"})
+      if (line.find(words) != std::string::npos) ids.insert(line.substr(0, 4));
+  }
   return ids;
 }
 
