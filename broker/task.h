@@ -21,13 +21,20 @@ namespace detail {
 struct PromiseBase {
   std::coroutine_handle<> continuation = std::noop_coroutine();
   std::exception_ptr error;
+  bool startedInline = false;  // running inside its awaiter's call
+  bool finished = false;
 
   std::suspend_always initial_suspend() noexcept { return {}; }
   struct Final {
     bool await_ready() noexcept { return false; }
     template <class Promise>
     std::coroutine_handle<> await_suspend(std::coroutine_handle<Promise> done) noexcept {
-      return done.promise().continuation;
+      PromiseBase& promise = done.promise();
+      promise.finished = true;
+      // Ending inside the awaiter's own call: returning there lets the awaiter go on
+      // without the stack growing by a frame for every call that ends at once. Ending
+      // after a wait: the awaiter goes on from here.
+      return promise.startedInline ? std::noop_coroutine() : promise.continuation;
     }
     void await_resume() noexcept {}
   };
@@ -88,9 +95,14 @@ class [[nodiscard]] Task {
   bool done() const { return !handle_ || handle_.done(); }
 
   bool await_ready() const noexcept { return false; }
-  std::coroutine_handle<> await_suspend(std::coroutine_handle<> awaiting) noexcept {
-    handle_.promise().continuation = awaiting;
-    return handle_;
+  // Runs the task until it ends or waits; the awaiter waits only in the second case.
+  bool await_suspend(std::coroutine_handle<> awaiting) noexcept {
+    promise_type& promise = handle_.promise();
+    promise.continuation = awaiting;
+    promise.startedInline = true;
+    handle_.resume();
+    promise.startedInline = false;
+    return !promise.finished;
   }
   T await_resume() { return handle_.promise().take(); }
 
