@@ -5,12 +5,11 @@
 #include <windows.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "tapbroker_client.h"
+#include "tests/support/scratch.h"
 
 namespace {
 
@@ -26,58 +25,31 @@ std::string ownDirectory() {
   return own.substr(0, own.find_last_of('\\'));
 }
 
-// The scratch directory, holding the catalogue, which is served from before the first
-// Client exists; it goes with everything in it when the program ends.
-const fs::path& scratch() {
-  static const struct Scratch {
-    Scratch() {
-      fs::create_directories(path);
-      std::ofstream(path / "tapbrokerclient.msg", std::ios::binary) << kIdCatalogue;
-      ::_putenv_s("MSGCORE_PATH", path.string().c_str());
-    }
-    ~Scratch() {
-      std::error_code ignored;
-      fs::remove_all(path, ignored);
-    }
-    fs::path path = fs::temp_directory_path() /
-                    ("tapbroker-windows-" + std::to_string(::GetCurrentProcessId()));
-  } scratch;
-  return scratch.path;
-}
-
-// A directory holding the broker double as tapbroker.exe; its name in the ANSI code page.
-std::string installDouble(const std::wstring& name) {
-  fs::path directory = scratch() / name;
-  fs::create_directories(directory);
-  fs::copy_file(ownDirectory() + "\\broker_double.exe", directory / "tapbroker.exe",
-                fs::copy_options::overwrite_existing);
-  char text[MAX_PATH] = {};
-  ::WideCharToMultiByte(CP_ACP, 0, directory.wstring().c_str(), -1, text, MAX_PATH, nullptr,
-                        nullptr);
-  return text;
-}
-
-std::string contents(const fs::path& file) {
-  std::ostringstream text;
-  text << std::ifstream(file, std::ios::binary).rdbuf();
-  return text.str();
-}
-
 class WindowsConnect : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_EQ(client.Set_Log_File(log.c_str()), 0); }
-  void TearDown() override { fs::remove(log); }
 
+  // A directory holding the broker double as tapbroker.exe; its path in the ANSI code page.
+  std::string installDouble(const std::wstring& name) {
+    fs::path directory = fs::path(scratch.path()) / name;
+    fs::create_directories(directory);
+    fs::copy_file(ownDirectory() + "\\broker_double.exe", directory / "tapbroker.exe");
+    char text[MAX_PATH] = {};
+    ::WideCharToMultiByte(CP_ACP, 0, directory.wstring().c_str(), -1, text, MAX_PATH, nullptr,
+                          nullptr);
+    return text;
+  }
   // The reports logged, in order.
   std::vector<std::string> reports() {
     std::vector<std::string> ids;
-    std::istringstream lines(contents(log));
-    for (std::string line; std::getline(lines, line);)
-      if (!line.empty() && line != "\r") ids.push_back(line.substr(0, 4));
+    for (const std::string& line : readLines(log))
+      if (!line.empty()) ids.push_back(line);
     return ids;
   }
 
-  std::string log = (scratch() / "connect.log").string();
+  TempDir scratch;
+  std::string log = scratch.file("connect.log");
+  CatalogueOverride catalogue{kIdCatalogue};
   char name[16] = "windows-connect";
   Client client{name};
 };
@@ -120,7 +92,8 @@ TEST_F(WindowsConnect, StartsTheBrokerFromANonAsciiDirectory) {
   std::string directory = installDouble(L"pr\u00fcfung");
   ASSERT_EQ(client.Connect(nullptr, nullptr, directory.c_str()), 0);
   EXPECT_EQ(reports(), (std::vector<std::string>{"1106", "1085", "1001", "1107"}));
-  EXPECT_EQ(contents(fs::path(directory) / "introduction"), std::string(name) + '\0');
+  EXPECT_EQ(readLines(directory + "/introduction"),
+            std::vector<std::string>{std::string(name) + '\0'});
   EXPECT_EQ(client.Disconnect(), 0);
 }
 
