@@ -232,8 +232,9 @@ class TAPBROKER_CLIENT_API Client {
   // memory `tdo` points to, then forgets the data. When fewer bytes are held, only those
   // are copied and the rest of the destination is left as it was. Returns 0, -1022 (no
   // data held; `tdo` then points at a constant empty string) or -1023 (`tdo` is null, or
-  // that constant empty string kept from an earlier call; the data is kept). Nothing is copied for a bitCount of 0 or less, but the data is
-  // forgotten all the same. Reports 1104, and 1105 when no data is held.
+  // that constant empty string kept from an earlier call; the data is kept). Nothing is
+  // copied for a bitCount of 0 or less, but the data is forgotten all the same. Reports
+  // 1104, and 1105 when no data is held.
   int GetTDO(unsigned char*& tdo, int bitCount);
   // As above, into the caller's buffer `tdo`.
   int GetTDO(char* tdo, int bitCount);
@@ -244,7 +245,8 @@ class TAPBROKER_CLIENT_API Client {
   // the message's text consumes them): posted to the message catalogue while debugging is
   // on, appended as one line to the log file while logging is on. In both, characters
   // below 0x20 and 0x7F of a text argument are written as \n, \r, \t or \xNN, so that
-  // one report is one line. With both off it costs two field tests. The text of an identifier with no catalogue entry is empty.
+  // one report is one line. With both off it costs two field tests. The text of an
+  // identifier with no catalogue entry is empty.
   void PrintMessage(std::string id, ...);
   // Posts every later report to the message catalogue. Returns 0. Reports 1100, and 1035
   // when debugging was already on (both under the setting in force before the call).
