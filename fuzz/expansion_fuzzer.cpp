@@ -11,6 +11,7 @@
 // broken up. The expansion itself must then match the reading below byte for byte.
 #include <cstdarg>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -20,6 +21,24 @@
 namespace {
 
 constexpr int kSlots = 16;
+
+// A text argument as a report writes it: one line, so control characters come out escaped.
+std::string escaped(const char* text) {
+  std::string out;
+  for (; *text != '\0'; ++text) {
+    const unsigned char c = static_cast<unsigned char>(*text);
+    char hex[5];
+    if (c == '\n' || c == '\r' || c == '\t') {
+      out += c == '\n' ? "\\n" : c == '\r' ? "\\r" : "\\t";
+    } else if (c < 0x20 || c == 0x7F) {
+      std::snprintf(hex, sizeof hex, "\\x%02X", c);
+      out += hex;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
 
 void expandThrough(const std::string* text, std::string* line, ...) {
   va_list args;
@@ -72,7 +91,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       } else {
         const bool isText = slot % 2 == 0;
         text[i + 2] = isText ? 's' : 'd';
-        if (isText && pointers[slot / 2] != nullptr) expected += pointers[slot / 2];
+        if (isText && pointers[slot / 2] != nullptr) expected += escaped(pointers[slot / 2]);
         if (!isText) expected += std::to_string(numbers[slot / 2]);
         ++slot;
         i += 3;
