@@ -4,6 +4,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -381,4 +382,19 @@ void FastBroker::serve() {
       if (stream->token(introduction) && stream->ack()) streams.push_back(std::move(stream));
     }
   }
+}
+
+int FastBroker::serveAsProcess() {
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGUSR1);
+  sigaddset(&signals, SIGTERM);
+  // Blocked before the serving thread starts, so that only sigwait sees them.
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  FastBroker broker;
+  if (!broker.start(std::chrono::seconds(10)).empty()) return 1;
+  for (int signal = 0; sigwait(&signals, &signal) == 0 && signal != SIGTERM;) {
+    broker.releasePort();
+  }
+  return 0;
 }

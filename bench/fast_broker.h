@@ -39,6 +39,12 @@ class FastBroker {
   void releasePort();
   std::string retakePort(std::chrono::milliseconds patience);
 
+  // The broker as a process of its own, the way tapbroker.exe runs: serves until SIGTERM;
+  // SIGUSR1 releases the port. The process's exit status.
+  static int serveAsProcess();
+  // The option that makes the benchmark program run serveAsProcess() instead of the suite.
+  static constexpr const char* kProcessOption = "--tapbroker_minimal_broker_process";
+
  private:
   std::string listen(std::chrono::milliseconds patience);
   void serve();

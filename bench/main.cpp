@@ -36,6 +36,9 @@ bool option(const char* argument, const char* name, long& value, bool& bad) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 2 && std::strcmp(argv[1], FastBroker::kProcessOption) == 0) {
+    return FastBroker::serveAsProcess();
+  }
   SuiteOptions options;
   long portWaitMs = 15000;
   if (const char* calls = std::getenv("TAPBROKER_BENCH_MEMORY_CALLS")) {

@@ -220,9 +220,11 @@ void connectCase(benchmark::State& state) {
 
 // --- tapbroker.exe against the minimal broker -------------------------------------------
 // The same library calls go to tapbroker.exe, with its simulated cable, and to the
-// suite's minimal broker: the ratio is what the simulation and its serving cost. Both
-// listen on the one fixed port, so the minimal broker lets go of it once the library has
-// connected to it, and takes it back when tapbroker.exe has gone.
+// suite's minimal broker: the ratio is what the simulation and its serving cost. Both run
+// as processes of their own, so that both sides pay the same for waking another process.
+// Both listen on the one fixed port: the suite's in-process broker lends it to the
+// minimal broker's process, which gives it up once the library has connected, and takes
+// it back when both have gone.
 
 FastBroker* minimalBroker = nullptr;
 constexpr int kIdcodeBytes = 8;  // the built-in chain's two IDCODE registers, 64 bits
@@ -238,47 +240,65 @@ bool portAccepts() {
   return accepted;
 }
 
+// Waits up to five seconds for the port to accept connections (or to stop accepting).
+bool portBecomes(bool accepting) {
+  for (int i = 0; i < 200; ++i) {
+    if (portAccepts() == accepting) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(25));
+  }
+  return false;
+}
+
+// Starts `path` with `arguments`; 0 when it could not start.
+pid_t spawn(std::string path, std::vector<std::string> arguments) {
+  std::vector<char*> argv{path.data()};
+  for (std::string& argument : arguments) argv.push_back(argument.data());
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  return ::posix_spawn(&pid, path.c_str(), nullptr, nullptr, argv.data(), environ) == 0 ? pid
+                                                                                        : 0;
+}
+
+void stop(pid_t pid) {
+  if (pid <= 0) return;
+  ::kill(pid, SIGTERM);
+  ::waitpid(pid, nullptr, 0);
+}
+
 struct BrokerPair {
   Client viaBroker{kClientName};
   Client viaMinimal{kClientName};
   pid_t broker = 0;
-  bool connected = false;
+  pid_t minimal = 0;
 
   static bool openCable(Client& client) {
     return client.Send(4, kGrantFirst, kGrantSecond, 0) == 0 && client.Send(33) == 0;
   }
 
+  // Connect would take a refusal for "no broker" and wait five seconds for one, so each
+  // broker is seen listening before the library connects to it.
   std::string open() {
+    minimalBroker->releasePort();
+    minimal = spawn("/proc/self/exe", {FastBroker::kProcessOption});
+    if (minimal == 0 || !portBecomes(true)) return "the minimal broker's process did not start";
     if (viaMinimal.Connect(nullptr, nullptr, kNoInstallation) != 0 || !openCable(viaMinimal)) {
       return "the library could not open a conversation with the minimal broker";
     }
-    minimalBroker->releasePort();
-    char port[] = "4001";
-    char exe[] = TAPBROKER_EXE;
-    char portOption[] = "--port", idleOption[] = "--idle-exit", never[] = "0";
-    char* argv[] = {exe, portOption, port, idleOption, never, nullptr};
-    if (::posix_spawn(&broker, exe, nullptr, nullptr, argv, environ) != 0) {
-      broker = 0;
-      return "tapbroker.exe could not be started";
-    }
-    // Connect would take a refusal for "no broker" and wait five seconds for one.
-    for (int i = 0; i < 200 && !portAccepts(); ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(25));
-    }
+    ::kill(minimal, SIGUSR1);
+    if (!portBecomes(false)) return "the minimal broker's process kept the port";
+    broker = spawn(TAPBROKER_EXE, {"--port", "4001", "--idle-exit", "0"});
+    if (broker == 0 || !portBecomes(true)) return "tapbroker.exe did not start";
     if (viaBroker.Connect(nullptr, nullptr, kNoInstallation) != 0 || !openCable(viaBroker)) {
       return "the library could not open a conversation with tapbroker.exe";
     }
-    connected = true;
     return {};
   }
 
   ~BrokerPair() {
-    if (connected) viaBroker.Disconnect();
+    viaBroker.Disconnect();
     viaMinimal.Disconnect();
-    if (broker > 0) {
-      ::kill(broker, SIGTERM);
-      ::waitpid(broker, nullptr, 0);
-    }
+    stop(broker);
+    stop(minimal);
     minimalBroker->retakePort(std::chrono::seconds(10));
   }
 };
