@@ -34,12 +34,12 @@ Task<int> Session::genericShift() {
     link_.trace().note(link_.id(), "empty shift: nothing follows");
     co_return -1;
   }
-  std::vector<std::uint8_t> tdi(static_cast<std::size_t>(byteCount));
-  co_await receiveData(tdi, false, "shift data");
-  std::vector<std::uint8_t> tdo = cable_.shift(shiftControl, bitCount, tdi);
+  data_.resize(static_cast<std::size_t>(byteCount));
+  co_await receiveData(data_, false, "shift data");
+  cable_.shift(shiftControl, bitCount, data_, back_);
   // A single block's one reply is also the read-back, whether the client keeps it or not.
   if (readBack || singleBlock(byteCount)) {
-    co_await sendReadBack(std::move(tdo), false, "TDO");
+    co_await sendReadBack(back_, false, "TDO");
   } else {
     co_await link_.acknowledge("end of shift");
   }
@@ -65,7 +65,8 @@ Task<int> Session::jtagShift() {
     expected.resize(length);
     co_await receiveData(expected, true, "expected TDO");
   }
-  std::vector<std::uint8_t> tdo = cable_.shift(shiftControl, bitCount, tdi);
+  std::vector<std::uint8_t> tdo;
+  cable_.shift(shiftControl, bitCount, tdi, tdo);
   const std::size_t bits = bitCount > 0 ? static_cast<std::size_t>(bitCount) : 0;
   const int result =
       switchB ? static_cast<int>(differingBits(tdo.data(), expected.data(),
@@ -79,7 +80,7 @@ Task<int> Session::jtagShift() {
   co_await link_.send(text.data(), text.size(),
                       "shift result (mismatching bits), padded to 1024 bytes");
   if ((switchA & 1) && result >= 0 && !(shiftControl & SimulatedCable::kNoReadBack)) {
-    co_await sendReadBack(std::move(tdo), true, "TDO");
+    co_await sendReadBack(tdo, true, "TDO");
   }
   co_return result;
 }
@@ -109,11 +110,11 @@ Task<int> Session::pumpData() {
     link_.trace().note(link_.id(), "empty pump: nothing follows");
     co_return -1;
   }
-  std::vector<std::uint8_t> data(static_cast<std::size_t>(byteCount)), back;
-  co_await receiveData(data, false, "pump data");
-  const int result = cable_.pump(mode, data, back);
+  data_.resize(static_cast<std::size_t>(byteCount));
+  co_await receiveData(data_, false, "pump data");
+  const int result = cable_.pump(mode, data_, back_);
   if (readBack) {
-    co_await sendReadBack(std::move(back), true, "flash content");
+    co_await sendReadBack(back_, true, "flash content");
   } else {
     co_await link_.acknowledge(singleBlock(byteCount) ? "reply" : "end of pump");
   }
@@ -167,7 +168,7 @@ Task<int> Session::i2cTransfer(BusPhase phase) {
   std::vector<std::uint8_t> back;
   const int readResult = cable_.i2cRead(offset, addressByte, length, back);
   if (result == 0) result = readResult;
-  co_await sendReadBack(std::move(back), true, "bytes read");
+  co_await sendReadBack(back, true, "bytes read");
   co_return result;
 }
 
@@ -191,7 +192,7 @@ Task<int> Session::sspiTransfer(BusPhase phase) {
   const int result =
       cable_.spiTransfer(chipSelect, flags, phase.write ? mosi.data() : nullptr, length, miso);
   if (phase.read) {
-    co_await sendReadBack(std::move(miso), false, "MISO bytes");
+    co_await sendReadBack(miso, false, "MISO bytes");
   } else {
     co_await link_.acknowledge("end of transfer");
   }

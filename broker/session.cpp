@@ -199,7 +199,7 @@ Task<void> Session::receiveData(std::vector<std::uint8_t>& data, bool asBuffer,
   }
 }
 
-Task<void> Session::sendReadBack(std::vector<std::uint8_t> data, bool marked,
+Task<void> Session::sendReadBack(std::vector<std::uint8_t>& data, bool marked,
                                  std::string_view meaning) {
   if (const Fault* flip = fire(FaultKind::Flip)) {
     const auto bit = static_cast<std::size_t>(flip->value);

@@ -55,7 +55,7 @@ class Session {
   // Read-back: a single block raw (at least one byte: the client's receive needs one), or
   // blocks each followed by the client's request token. `marked`: the client checks that
   // each block begins with "+", which then stands in for that block's first byte.
-  Task<void> sendReadBack(std::vector<std::uint8_t> data, bool marked,
+  Task<void> sendReadBack(std::vector<std::uint8_t>& data, bool marked,
                           std::string_view meaning);
   // What a transcript line of block `k` of `blocks` says; empty when nobody reads it.
   std::string blockMeaning(std::string_view meaning, std::size_t k, std::size_t blocks) const;
@@ -79,6 +79,10 @@ class Session {
   std::string current_ = "the introduction";
   std::map<std::pair<int, int>, int> starts_;  // (command, function): times started
   std::vector<const Fault*> armed_;
+  // A long scan's data and read-back, kept from one command to the next: a fresh megabyte
+  // for each would cost more than serving it.
+  std::vector<std::uint8_t> data_;
+  std::vector<std::uint8_t> back_;
 };
 
 // A decimal integer as the client formats one ("%d"): an optional minus sign and digits,

@@ -95,14 +95,14 @@ int SimulatedCable::clockInState(TapState state, int count) {
   return 0;
 }
 
-std::vector<std::uint8_t> SimulatedCable::shift(int shiftControl, int bitCount,
-                                                const std::vector<std::uint8_t>& tdi) {
-  std::vector<std::uint8_t> tdo(tdi.size(), 0);
+void SimulatedCable::shift(int shiftControl, int bitCount, const std::vector<std::uint8_t>& tdi,
+                           std::vector<std::uint8_t>& tdo) {
+  tdo.assign(tdi.size(), 0);
   const std::size_t bits = std::min<std::size_t>(
       bitCount > 0 ? static_cast<std::size_t>(bitCount) : 0, tdi.size() * 8);
   if (shiftControl & kTmsBits) {
     chain_.clockTms(tdi.data(), tdo.data(), bits);
-    return tdo;
+    return;
   }
   const bool instruction = shiftControl & kInstructionScan;
   const TapState end = !(shiftControl & kEndInPause) ? TapState::RunTestIdle
@@ -110,7 +110,6 @@ std::vector<std::uint8_t> SimulatedCable::shift(int shiftControl, int bitCount,
                                                      : TapState::PauseDr;
   chain_.scan(instruction, tdi.data(), tdo.data(), bits, end);
   if (bits > 0 && end == TapState::RunTestIdle) clockInState(end, idleClocks_);
-  return tdo;
 }
 
 bool SimulatedCable::pumpFits(int byteCount) const {

@@ -69,9 +69,9 @@ class SimulatedCable {
   Outcome interfaceFunction(int code, const Arguments& args);
 
   // A JTAG shift of `bitCount` bits (commands 19 and 44/12); `tdi` holds the bytes and
-  // the result the TDO bytes, as many.
-  std::vector<std::uint8_t> shift(int shiftControl, int bitCount,
-                                  const std::vector<std::uint8_t>& tdi);
+  // `tdo` gets the TDO bytes, as many.
+  void shift(int shiftControl, int bitCount, const std::vector<std::uint8_t>& tdi,
+             std::vector<std::uint8_t>& tdo);
 
   // Pump data: whether `byteCount` bytes fit from the flash address on.
   bool pumpFits(int byteCount) const;
