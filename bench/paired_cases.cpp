@@ -4,6 +4,7 @@
 #include <benchmark/benchmark.h>
 
 #include <arpa/inet.h>
+#include <sched.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
@@ -265,7 +266,38 @@ void stop(pid_t pid) {
   ::waitpid(pid, nullptr, 0);
 }
 
+// Where the machine has two CPUs or more, both brokers run on one and the client on
+// another: then neither broker gains or loses by where the scheduler happens to put it.
+class Placement {
+ public:
+  Placement() {
+    ::sched_getaffinity(0, sizeof saved_, &saved_);
+    for (int cpu = 0; cpu < CPU_SETSIZE && (client_ < 0 || brokers_ < 0); ++cpu) {
+      if (!CPU_ISSET(cpu, &saved_)) continue;
+      (client_ < 0 ? client_ : brokers_) = cpu;
+    }
+  }
+  ~Placement() { ::sched_setaffinity(0, sizeof saved_, &saved_); }
+  // The programs started from now on, until forClient(), run on the brokers' CPU.
+  void forBrokers() const { runOn(brokers_); }
+  void forClient() const { runOn(client_); }
+
+ private:
+  void runOn(int cpu) const {
+    if (brokers_ < 0) return;
+    cpu_set_t only;
+    CPU_ZERO(&only);
+    CPU_SET(cpu, &only);
+    ::sched_setaffinity(0, sizeof only, &only);
+  }
+
+  cpu_set_t saved_;
+  int client_ = -1;
+  int brokers_ = -1;
+};
+
 struct BrokerPair {
+  Placement placement;
   Client viaBroker{kClientName};
   Client viaMinimal{kClientName};
   pid_t broker = 0;
@@ -279,6 +311,7 @@ struct BrokerPair {
   // broker is seen listening before the library connects to it.
   std::string open() {
     minimalBroker->releasePort();
+    placement.forBrokers();
     minimal = spawn("/proc/self/exe", {FastBroker::kProcessOption});
     if (minimal == 0 || !portBecomes(true)) return "the minimal broker's process did not start";
     if (viaMinimal.Connect(nullptr, nullptr, kNoInstallation) != 0 || !openCable(viaMinimal)) {
@@ -288,6 +321,7 @@ struct BrokerPair {
     if (!portBecomes(false)) return "the minimal broker's process kept the port";
     broker = spawn(TAPBROKER_EXE, {"--port", "4001", "--idle-exit", "0"});
     if (broker == 0 || !portBecomes(true)) return "tapbroker.exe did not start";
+    placement.forClient();
     if (viaBroker.Connect(nullptr, nullptr, kNoInstallation) != 0 || !openCable(viaBroker)) {
       return "the library could not open a conversation with tapbroker.exe";
     }
