@@ -301,9 +301,11 @@ std::string FastBroker::listen(std::chrono::milliseconds patience) {
   address.sin_port = htons(kPort);
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   auto deadline = std::chrono::steady_clock::now() + patience;
+  portTaken_ = false;
   // Other programs' tests listen on the same fixed port for a few seconds at a time.
   while (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
     if (errno != EADDRINUSE || std::chrono::steady_clock::now() >= deadline) {
+      portTaken_ = errno == EADDRINUSE;
       std::string why = std::string("bind 127.0.0.1:4001: ") + std::strerror(errno);
       ::close(listener);
       return why;

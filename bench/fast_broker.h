@@ -32,6 +32,8 @@ class FastBroker {
   // Listens, retrying while another program holds the port, for at most `patience`.
   // Returns an empty text, or why it could not listen.
   std::string start(std::chrono::milliseconds patience);
+  // Whether the last start() or retakePort() found the port held by another program.
+  bool portTaken() const { return portTaken_; }
   // Closes the port and every connection. Safe to call twice.
   void stop();
   // Lets another broker listen on the port for a while; the connections made so far are
@@ -51,6 +53,7 @@ class FastBroker {
 
   std::atomic<int> listener_{-1};
   std::atomic<bool> stopping_{false};
+  bool portTaken_ = false;
   std::thread thread_;
 };
 

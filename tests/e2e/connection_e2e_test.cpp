@@ -9,8 +9,7 @@ namespace {
 class QuietMachine : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!processes::brokers().empty() || portAnswers())
-      GTEST_SKIP() << "port 4001 or a tapbroker.exe belongs to another program";
+    SKIP_IF_TAKEN(shared_machine::brokerOrPortTaken());
   }
 };
 

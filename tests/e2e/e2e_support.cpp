@@ -6,7 +6,9 @@
 #include "tests/support/loopback.h"
 
 namespace e2e {
+namespace {
 
+// Whether something accepts connections on 127.0.0.1:4001.
 bool portAnswers() {
   int fd = loopback::connectTo(4001);
   const bool answered = fd >= 0;
@@ -14,9 +16,10 @@ bool portAnswers() {
   return answered;
 }
 
+}  // namespace
+
 void BrokerTest::SetUp() {
-  if (!processes::brokers().empty() || portAnswers())
-    GTEST_SKIP() << "port 4001 or a tapbroker.exe belongs to another program";
+  SKIP_IF_TAKEN(shared_machine::brokerOrPortTaken());
   // The idle limit stops it even if this test never gets to.
   pid_ = processes::spawn(TAPBROKER_EXE, {{"--idle-exit", "60"}});
   for (int wait = 0; wait < 250 && !portAnswers(); ++wait)

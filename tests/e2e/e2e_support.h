@@ -13,15 +13,13 @@
 
 #include "tapbroker_client.h"
 #include "tests/support/processes.h"
+#include "tests/support/shared_machine.h"
 
 namespace e2e {
 
 inline std::string binaryDirectory() {
   return std::filesystem::path(TAPBROKER_EXE).parent_path().string();
 }
-// Whether something accepts connections on 127.0.0.1:4001.
-bool portAnswers();
-
 // A test whose tapbroker.exe listens on port 4001 for its whole run; it skips where the
 // port belongs to another program.
 class BrokerTest : public ::testing::Test {

@@ -32,8 +32,7 @@ struct FaultCase {
 };
 
 TEST(FaultPlanE2E, EachFaultReachesTheClientAsItsDocumentedError) {
-  if (!processes::brokers().empty() || portAnswers())
-    GTEST_SKIP() << "port 4001 or a tapbroker.exe belongs to another program";
+  SKIP_IF_TAKEN(shared_machine::brokerOrPortTaken());
   TempDir directory;
   const std::string plan = directory / "faults.txt";
   std::ofstream(plan) << kPlan;

@@ -12,9 +12,9 @@
 
 namespace loopback {
 
-// Listens on `port` (0: any free one); retries for 10 s while it is busy. Throws when it
-// stays busy.
-int listenOn(std::uint16_t port);
+// Listens on `port` (0: any free one), retrying for `patienceMs` while another socket
+// holds it (a program that just ended may still); -1 when it stays busy.
+int listenOn(std::uint16_t port, int patienceMs = 10000);
 std::uint16_t localPort(int fd);
 // A port nothing listens on now, for a process that will bind it itself.
 std::uint16_t freePort();

@@ -3,11 +3,14 @@
 #include <cstdio>
 
 #include "tests/support/loopback.h"
+#include "tests/support/shared_machine.h"
 
 namespace {
 
 constexpr int kPort = 4001;
 constexpr int kStepTimeoutMs = 5000;
+// Long enough for a broker that a test has just stopped to let go of the port.
+constexpr int kPortPatienceMs = 500;
 
 }  // namespace
 
@@ -36,7 +39,11 @@ std::string visible(const std::string& bytes) {
   return out;
 }
 
-ScriptedBroker::ScriptedBroker() : listener_(loopback::listenOn(kPort)) {}
+ScriptedBroker::ScriptedBroker() : listener_(loopback::listenOn(kPort, kPortPatienceMs)) {}
+
+std::string ScriptedBroker::unavailable() const {
+  return listener_ >= 0 ? "" : shared_machine::kPortTaken;
+}
 
 ScriptedBroker::~ScriptedBroker() {
   if (thread_.joinable()) finish();

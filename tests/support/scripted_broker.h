@@ -69,6 +69,9 @@ class ScriptedBroker {
   std::string finish();
   // Every byte received, all connections in order, including bytes after the script.
   const std::string& received() const { return received_; }
+  // Empty while it listens; else why not (another program holds the port), for
+  // SKIP_IF_TAKEN.
+  std::string unavailable() const;
 
  private:
   struct Step {

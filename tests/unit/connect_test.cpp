@@ -12,6 +12,7 @@
 #include "tests/support/processes.h"
 #include "tests/support/scripted_broker.h"
 #include "tests/support/scratch.h"
+#include "tests/support/shared_machine.h"
 
 namespace {
 
@@ -23,11 +24,6 @@ Reports reports(const std::string& log) {
   for (const std::string& line : readLines(log)) ids.push_back(line.substr(0, 4));
   return ids;
 }
-
-// Connect searches for a running broker and starts one only when none runs: the tests of
-// those paths skip where another tapbroker.exe runs on this machine.
-bool brokerRuns() { return !processes::brokers().empty(); }
-const char* const kBrokerRuns = "a tapbroker.exe runs on this machine";
 
 std::string helperProgram() {
   return std::filesystem::path(TAPBROKER_EXE).parent_path() / "connect_helper";
@@ -43,7 +39,12 @@ void endBrokersStartedFrom(const std::string& directory) {
 
 class ConnectTest : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_EQ(client.Set_Log_File(log.c_str()), 0); }
+  // Connect talks to whatever listens on port 4001, and starts a broker only when it finds
+  // none running on the machine.
+  void SetUp() override {
+    SKIP_IF_TAKEN(shared_machine::brokerOrPortTaken());
+    ASSERT_EQ(client.Set_Log_File(log.c_str()), 0);
+  }
   // Closes what a successful Connect opened, without a closing conversation.
   void hangUp() {
     win::closesocket(socket_handles::current(static_cast<std::uint32_t>(client.GetClientSocket())));
@@ -107,7 +108,6 @@ TEST_F(ConnectTest, UnansweredOrOversizedIntroductionFails) {
 }
 
 TEST_F(ConnectTest, RunningBrokerIsRetriedWithoutStartingAnother) {
-  if (brokerRuns()) GTEST_SKIP() << kBrokerRuns;
   TempDir dir;
   std::string fake = dir.install("/bin/sleep", "tapbroker.exe");
   processes::Child first(fake, {{"30"}});
@@ -125,7 +125,6 @@ TEST_F(ConnectTest, RunningBrokerIsRetriedWithoutStartingAnother) {
 }
 
 TEST_F(ConnectTest, StartsTheBrokerFromTheInstallDirectory) {
-  if (brokerRuns()) GTEST_SKIP() << kBrokerRuns;
   TempDir dir;
   // A directory name that is not ASCII must reach the system unchanged.
   std::string installDir = dir / "b\xc3\xbcro";
@@ -142,7 +141,6 @@ TEST_F(ConnectTest, StartsTheBrokerFromTheInstallDirectory) {
 }
 
 TEST_F(ConnectTest, BrokerThatCannotStartLeavesTheClientUnconnected) {
-  if (brokerRuns()) GTEST_SKIP() << kBrokerRuns;
   TempDir installDir;  // exists, but holds no tapbroker.exe
   ::testing::internal::CaptureStdout();
   EXPECT_EQ(client.Connect(nullptr, nullptr, installDir.path().c_str()), -1005);
@@ -156,7 +154,6 @@ TEST_F(ConnectTest, BrokerThatCannotStartLeavesTheClientUnconnected) {
 }
 
 TEST_F(ConnectTest, MissingInstallationIsReportedOnTheConsole) {
-  if (brokerRuns()) GTEST_SKIP() << kBrokerRuns;
   // An application whose binary directory is gone, given an installation directory that
   // does not exist either.
   std::string console;

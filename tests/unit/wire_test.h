@@ -15,6 +15,7 @@
 #include "platform/winsock.h"
 #include "tapbroker_client.h"
 #include "tests/support/scripted_broker.h"
+#include "tests/support/shared_machine.h"
 
 using Ids = std::vector<std::string>;
 
@@ -27,6 +28,8 @@ class WireTest : public ::testing::Test {
         socket_handles::current(static_cast<std::uint32_t>(client.GetClientSocket())));
     win::WSACleanup();
   }
+
+  void SetUp() override { SKIP_IF_TAKEN(broker.unavailable()); }
 
   // The broker's side of a Connect: the client's name, answered by any byte.
   void introduce() { broker.expectToken(name).answer("+"); }
