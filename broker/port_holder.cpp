@@ -14,17 +14,8 @@ constexpr const char* kListenState = "0A";
 
 // The inode of the IPv4 socket that listens on `port`, or an empty text.
 std::string listeningInode(std::uint16_t port) {
-  std::ifstream table("/proc/net/tcp");
-  std::string line;
-  std::getline(table, line);  // the heading
-  while (std::getline(table, line)) {
-    std::istringstream fields(line);
-    std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout, inode;
-    fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >>
-        timeout >> inode;
-    const auto colon = local.find(':');
-    if (state != kListenState || colon == std::string::npos) continue;
-    if (std::stoul(local.substr(colon + 1), nullptr, 16) == port) return inode;
+  for (const TcpSocket& socket : socketsOnPort(port)) {
+    if (socket.state == kListenState) return socket.inode;
   }
   return {};
 }
@@ -59,6 +50,24 @@ long holderOf(const std::string& inode) {
 }
 
 }  // namespace
+
+std::vector<TcpSocket> socketsOnPort(std::uint16_t port) {
+  std::vector<TcpSocket> sockets;
+  std::ifstream table("/proc/net/tcp");
+  std::string line;
+  std::getline(table, line);  // the heading
+  while (std::getline(table, line)) {
+    std::istringstream fields(line);
+    std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout, inode;
+    fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >>
+        timeout >> inode;
+    const auto colon = local.find(':');
+    if (colon == std::string::npos) continue;
+    if (std::stoul(local.substr(colon + 1), nullptr, 16) == port)
+      sockets.push_back({state, inode});
+  }
+  return sockets;
+}
 
 std::string describePortHolder(std::uint16_t port) {
   const std::string inode = listeningInode(port);

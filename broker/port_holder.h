@@ -6,8 +6,19 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace broker {
+
+// An IPv4 socket of this network namespace, as /proc/net/tcp lists it: its state as the
+// kernel's code in hex ("0A" listening, "01" established, "08" closed by the peer only)
+// and its inode.
+struct TcpSocket {
+  std::string state;
+  std::string inode;
+};
+// The sockets whose local port is `port`.
+std::vector<TcpSocket> socketsOnPort(std::uint16_t port);
 
 // A sentence naming the process that listens on TCP `port` and how to stop it, or saying
 // that it cannot be told (a process of another user, say).

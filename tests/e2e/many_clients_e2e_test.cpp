@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "broker/port_holder.h"
 #include "e2e_support.h"
 #include "tests/support/loopback.h"
 
@@ -42,15 +43,9 @@ Holdings holdings(pid_t pid) {
 // The connections to port 4001 that the broker still holds open: established, or ended by
 // the client and not yet closed by the broker.
 int brokerConnections() {
-  std::ifstream tcp("/proc/net/tcp");
-  std::string line;
-  std::getline(tcp, line);  // the header
   int open = 0;
-  for (std::string slot, local, remote, state; tcp >> slot >> local >> remote >> state;) {
-    const bool ours = local.size() > 5 && local.compare(local.size() - 5, 5, ":0FA1") == 0;
-    if (ours && (state == "01" || state == "08")) ++open;
-    std::getline(tcp, line);
-  }
+  for (const broker::TcpSocket& socket : broker::socketsOnPort(4001))
+    open += socket.state == "01" || socket.state == "08";
   return open;
 }
 
