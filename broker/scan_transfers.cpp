@@ -55,8 +55,9 @@ Task<int> Session::jtagShift() {
   if (!taken) co_return -1;
   // The shift data, then the compare mask (switch A) and the expected TDO (switch B).
   const std::size_t length = static_cast<std::size_t>(byteCount);
-  std::vector<std::uint8_t> tdi(length), mask, expected;
-  co_await receiveData(tdi, true, "shift data");
+  std::vector<std::uint8_t> mask, expected;
+  data_.resize(length);
+  co_await receiveData(data_, true, "shift data");
   if (switchA) {
     mask.resize(length);
     co_await receiveData(mask, true, "compare mask");
@@ -65,11 +66,10 @@ Task<int> Session::jtagShift() {
     expected.resize(length);
     co_await receiveData(expected, true, "expected TDO");
   }
-  std::vector<std::uint8_t> tdo;
-  cable_.shift(shiftControl, bitCount, tdi, tdo);
+  cable_.shift(shiftControl, bitCount, data_, back_);
   const std::size_t bits = bitCount > 0 ? static_cast<std::size_t>(bitCount) : 0;
   const int result =
-      switchB ? static_cast<int>(differingBits(tdo.data(), expected.data(),
+      switchB ? static_cast<int>(differingBits(back_.data(), expected.data(),
                                                switchA ? mask.data() : nullptr, bits))
               : 0;
   co_await link_.readRequest("request for the shift result");
@@ -80,7 +80,7 @@ Task<int> Session::jtagShift() {
   co_await link_.send(text.data(), text.size(),
                       "shift result (mismatching bits), padded to 1024 bytes");
   if ((switchA & 1) && result >= 0 && !(shiftControl & SimulatedCable::kNoReadBack)) {
-    co_await sendReadBack(tdo, true, "TDO");
+    co_await sendReadBack(back_, true, "TDO");
   }
   co_return result;
 }

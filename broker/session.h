@@ -79,8 +79,8 @@ class Session {
   std::string current_ = "the introduction";
   std::map<std::pair<int, int>, int> starts_;  // (command, function): times started
   std::vector<const Fault*> armed_;
-  // A long scan's data and read-back, kept from one command to the next: a fresh megabyte
-  // for each would cost more than serving it.
+  // The shift or pump data and its read-back, kept from one command to the next: a fresh
+  // megabyte for each long scan would cost more than serving it.
   std::vector<std::uint8_t> data_;
   std::vector<std::uint8_t> back_;
 };
