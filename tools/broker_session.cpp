@@ -3,11 +3,16 @@
 #include <dirent.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <climits>
+#include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <mutex>
 #include <string_view>
+#include <thread>
 
 #include "tool_error.h"
 
@@ -21,6 +26,41 @@ constexpr std::string_view kBrokerExecutable = "tapbroker.exe";
 // Library codes for commands refused before anything of them went out.
 constexpr int kArgumentRefused = -1025;
 constexpr int kNoShiftData = -1020;
+
+// The library waits for the answer to its introduction for as long as it takes. A program
+// on the port that is not a broker may take the connection and never answer: the user is
+// told so after a while instead of waiting for ever. The while is well beyond the library's
+// own five seconds for a broker it starts.
+constexpr auto kIntroductionPatience = std::chrono::seconds(20);
+
+// Ends the program with `message` unless it is destroyed within `limit`.
+class Watchdog {
+ public:
+  Watchdog(std::chrono::seconds limit, std::string message)
+      : thread_([this, limit, message = std::move(message)] {
+          std::unique_lock<std::mutex> lock(mutex_);
+          if (done_.wait_for(lock, limit, [this] { return finished_; })) return;
+          std::fflush(stdout);
+          std::fprintf(stderr, "tapclient: %s\n", message.c_str());
+          std::_Exit(kExitFailed);
+        }) {}
+  ~Watchdog() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      finished_ = true;
+    }
+    done_.notify_one();
+    thread_.join();
+  }
+  Watchdog(const Watchdog&) = delete;
+  Watchdog& operator=(const Watchdog&) = delete;
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable done_;
+  bool finished_ = false;
+  std::thread thread_;  // last: it uses the members above from its first moment
+};
 
 std::string codeText(int code) {
   std::string text = std::to_string(code);
@@ -57,7 +97,16 @@ void BrokerSession::connect() {
   }
   if (!options_.faultPlan.empty()) useFaultPlan();
   const char* installDir = options_.installDir.empty() ? nullptr : options_.installDir.c_str();
-  const int result = client_.Connect(nullptr, nullptr, installDir);
+  int result;
+  {
+    const Watchdog watchdog(
+        kIntroductionPatience,
+        "nothing on 127.0.0.1:4001 answered the introduction within " +
+            std::to_string(kIntroductionPatience.count()) +
+            " s: the program that holds the port is not a broker, or does not answer; stop "
+            "it and try again");
+    result = client_.Connect(nullptr, nullptr, installDir);
+  }
   if (result != 0) {
     std::string what = "connecting to the broker on 127.0.0.1:4001";
     std::string running;
@@ -84,9 +133,10 @@ void BrokerSession::connect() {
 void BrokerSession::useFaultPlan() {
   std::string running, id;
   if (brokerProcessRunning(&running, &id)) {
-    throw ToolError("--faults plans the faults of a broker that tapclient starts, but a "
-                    "tapbroker.exe from " + running + " (process " + id +
-                    ") runs already: stop it first");
+    throw ToolError(
+        "--faults plans the faults of a broker that tapclient starts, but a "
+        "tapbroker.exe from " +
+        running + " (process " + id + ") runs already: stop it first");
   }
   // The library starts the broker without arguments; it inherits the environment.
   const std::string path = std::filesystem::absolute(options_.faultPlan).string();

@@ -1,6 +1,10 @@
 // Connect starting the real tapbroker.exe itself (the unit tests show what happens when
 // there is none to start), and tapclient as a user runs it.
+#include <sys/wait.h>
+
 #include "tests/e2e/e2e_support.h"
+#include "tests/support/loopback.h"
+#include "tests/support/scratch.h"
 
 namespace e2e {
 namespace {
@@ -8,9 +12,7 @@ namespace {
 // Connect starts a broker only when none runs on the machine at all.
 class QuietMachine : public ::testing::Test {
  protected:
-  void SetUp() override {
-    SKIP_IF_TAKEN(shared_machine::brokerOrPortTaken());
-  }
+  void SetUp() override { SKIP_IF_TAKEN(shared_machine::brokerOrPortTaken()); }
 };
 
 TEST_F(QuietMachine, ConnectStartsTheBrokerFromTheBinaryDirectory) {
@@ -22,6 +24,26 @@ TEST_F(QuietMachine, ConnectStartsTheBrokerFromTheBinaryDirectory) {
   EXPECT_EQ(client.Send(30), 1);
   EXPECT_EQ(client.Disconnect(), 0);
   for (pid_t pid : started) EXPECT_TRUE(processes::stop(pid));
+}
+
+// The library waits for the answer to its introduction as long as it takes; tapclient gives
+// up on a program that takes the connection and never answers, saying why.
+TEST_F(QuietMachine, TapclientGivesUpOnAPortThatNeverAnswers) {
+  int silent = loopback::listenOn(4001, 0);  // the kernel takes connections; nobody answers
+  ASSERT_GE(silent, 0);
+  TempDir scratch;
+  processes::Launch launch({"send", "30"});
+  launch.errorFile = scratch / "errors";
+  const pid_t tapclient = processes::spawn(binaryDirectory() + "/tapclient", launch);
+  int status = -1;
+  ASSERT_EQ(::waitpid(tapclient, &status, 0), tapclient);
+  loopback::closeSocket(silent);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+  const std::vector<std::string> errors = readLines(launch.errorFile);
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_NE(errors[0].find("nothing on 127.0.0.1:4001 answered the introduction"),
+            std::string::npos)
+      << errors[0];
 }
 
 using TapclientE2E = BrokerTest;
