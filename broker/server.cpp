@@ -68,6 +68,8 @@ Server::Server(ServerConfig config, const Trace& trace)
 }
 
 Server::~Server() {
+  stop();
+  const std::lock_guard<std::mutex> finished(running_);
   closeAll();
   for (int fd : {listener_, epoll_, wake_, spare_}) {
     if (fd >= 0) ::close(fd);
@@ -120,6 +122,7 @@ bool Server::listen(std::string& error) {
 }
 
 void Server::run() {
+  const std::lock_guard<std::mutex> serving(running_);
   auto idleSince = Clock::now();
   nextCheck_ = idleSince;
   trace_.note(0, "listening on 127.0.0.1:" + std::to_string(port_) + ", at most " +

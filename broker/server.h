@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <list>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,8 @@ struct ServerConfig {
 class Server {
  public:
   Server(ServerConfig config, const Trace& trace);
+  // Stops a run() in progress on another thread and waits for it to return: the loop and
+  // the destructor must never take the same conversations down at once.
   ~Server();
   Server(const Server&) = delete;
   Server& operator=(const Server&) = delete;
@@ -72,6 +75,7 @@ class Server {
   int limit_ = 0;
   std::uint16_t port_ = 0;
   std::atomic<bool> stopping_{false};
+  std::mutex running_;  // held by run() from start to end
   std::atomic<int> open_{0};
   int nextId_ = 1;
   std::list<std::unique_ptr<Connection>> connections_;

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <fstream>
 #include <sstream>
@@ -52,6 +53,37 @@ TEST(Robustness, AtTheLimitTheLongestIdleMakesRoomUnlessAllAreBusy) {
   WireClient refused(broker.port());
   EXPECT_TRUE(refused.closedByBroker());
   EXPECT_EQ(newcomer.strict(5), kAck);
+}
+
+// A broker serving on a thread of its own is destroyed from another while one client keeps
+// it busy and others wait in the middle of a command: destroying it must stop its loop
+// first, or the two threads take the same conversations down twice.
+TEST(Robustness, DestroyingAServingBrokerStopsItFirst) {
+  for (int round = 0; round < 10; ++round) {
+    broker::Trace trace(false, [](const std::string&) {});
+    auto server = std::make_unique<broker::Server>(RunningBroker::defaults(), trace);
+    std::string error;
+    ASSERT_TRUE(server->listen(error)) << error;
+    const std::uint16_t port = server->port();
+    std::thread serving([raw = server.get()] { raw->run(); });
+
+    std::vector<std::unique_ptr<WireClient>> waiting;
+    for (int i = 0; i < 4; ++i) {
+      waiting.push_back(std::make_unique<WireClient>(port));
+      ASSERT_EQ(waiting.back()->introduce(), kAck);
+      ASSERT_EQ(waiting.back()->command(19), kAck);
+    }
+    std::atomic<bool> served{false};
+    std::thread busy([port, &served] {
+      WireClient client(port);
+      if (client.introduce() != kAck) return;
+      while (client.command(30) == kAck && client.answer() == "1") served = true;
+    });
+    while (!served) std::this_thread::yield();
+    server.reset();
+    serving.join();
+    busy.join();
+  }
 }
 
 TEST(BrokerExecutable, ServesExitsWhenIdleAndNamesTheBrokerOnItsPort) {
