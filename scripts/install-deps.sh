@@ -2,7 +2,8 @@
 # Installs the Debian packages the build, the tests and the tools need. Idempotent.
 set -euo pipefail
 packages=(build-essential cmake ninja-build qt6-base-dev libgtest-dev libgmock-dev
-          libbenchmark-dev clang-14 libclang-rt-14-dev pkgconf dpkg-dev iproute2)
+          libbenchmark-dev clang-14 libclang-rt-14-dev pkgconf dpkg-dev iproute2
+          libasio-dev nlohmann-json3-dev libcli11-dev abigail-tools zip unzip)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
