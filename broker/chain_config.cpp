@@ -1,68 +1,87 @@
 #include "broker/chain_config.h"
 
-#include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QJsonParseError>
-#include <QJsonValue>
+#include <charconv>
 #include <cmath>
+#include <cstdint>
+#include <nlohmann/json.hpp>
+
+#include "broker/input_file.h"
+#include "broker/printable.h"
 
 namespace broker {
 namespace {
 
-constexpr int kMaxNameLength = 64;
+using Json = nlohmann::json;
+
+constexpr std::size_t kMaxNameLength = 64;
 
 // A whole number within 0 to `limit`, from a JSON number or a decimal or 0x text.
-bool readUnsigned(const QJsonValue& value, quint64 limit, quint64& out) {
-  if (value.isDouble()) {
-    const double number = value.toDouble();
+bool readUnsigned(const Json& value, std::uint64_t limit, std::uint64_t& out) {
+  if (value.is_number_unsigned()) {
+    out = value.get<std::uint64_t>();
+    return out <= limit;
+  }
+  if (value.is_number_float()) {
+    const double number = value.get<double>();
     if (!(number >= 0 && number <= static_cast<double>(limit)) ||
         std::floor(number) != number) {
       return false;
     }
-    out = static_cast<quint64>(number);
+    out = static_cast<std::uint64_t>(number);
     return true;
   }
-  if (value.isString()) {
-    bool ok = false;
-    out = value.toString().trimmed().toULongLong(&ok, 0);  // base 0: decimal or 0x
-    return ok && out <= limit;
+  if (!value.is_string()) return false;  // negative integers too
+  std::string_view text = value.get_ref<const std::string&>();
+  text.remove_prefix(std::min(text.find_first_not_of(" \t"), text.size()));
+  text.remove_suffix(text.size() - (text.find_last_not_of(" \t") + 1));
+  int base = 10;
+  if (text.starts_with("0x") || text.starts_with("0X")) {
+    text.remove_prefix(2);
+    base = 16;
   }
-  return false;
+  const char* end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data(), end, out, base);
+  return !text.empty() && error == std::errc() && stop == end && out <= limit;
 }
 
-bool fail(std::string& error, int index, const std::string& what) {
+bool fail(std::string& error, std::size_t index, const std::string& what) {
   error = "devices[" + std::to_string(index) + "]: " + what;
   return false;
 }
 
-bool readDevice(const QJsonValue& entry, int index, DeviceDescription& device,
-                std::string& error) {
-  if (!entry.isObject()) return fail(error, index, "must be an object");
-  const QJsonObject object = entry.toObject();
+// The member `key` of `object`, or null when it has none.
+const Json& member(const Json& object, const char* key) {
+  static const Json kAbsent;
+  const auto found = object.find(key);
+  return found == object.end() ? kAbsent : *found;
+}
 
-  const QString name = object.value("name").toString();
-  if (name.isEmpty() || name.size() > kMaxNameLength) {
+bool readDevice(const Json& entry, std::size_t index, DeviceDescription& device,
+                std::string& error) {
+  if (!entry.is_object()) return fail(error, index, "must be an object");
+
+  const Json& nameValue = member(entry, "name");
+  const std::string name = nameValue.is_string() ? nameValue.get<std::string>() : "";
+  if (name.empty() || name.size() > kMaxNameLength) {
     return fail(error, index, "\"name\" must be a text of 1 to 64 characters");
   }
-  for (QChar c : name) {
+  for (const char c : name) {
     // Names travel in ";"-separated list answers.
-    if (c == ';' || c.unicode() < 0x20 || c.unicode() > 0x7E) {
+    if (c == ';' || c < 0x20 || c > 0x7E) {
       return fail(error, index, "\"name\" may hold printable ASCII but no \";\"");
     }
   }
-  device.name = name.toStdString();
+  device.name = name;
 
-  quint64 number = 0;
-  if (!readUnsigned(object.value("irLength"), 32, number) || number < 2) {
+  std::uint64_t number = 0;
+  if (!readUnsigned(member(entry, "irLength"), 32, number) || number < 2) {
     return fail(error, index, "\"irLength\" must be a whole number from 2 to 32");
   }
   device.irLength = static_cast<int>(number);
-  const quint64 bypass = (quint64{1} << device.irLength) - 1;
+  const std::uint64_t bypass = (std::uint64_t{1} << device.irLength) - 1;
 
-  const QJsonValue idcode = object.value("idcode");
-  device.hasIdcode = !(idcode.isUndefined() || idcode.isNull());
+  const Json& idcode = member(entry, "idcode");
+  device.hasIdcode = !idcode.is_null();
   if (device.hasIdcode) {
     if (!readUnsigned(idcode, 0xFFFFFFFFu, number) || !(number & 1u)) {
       return fail(error, index, "\"idcode\" must be a 32-bit number whose lowest bit is 1");
@@ -76,9 +95,8 @@ bool readDevice(const QJsonValue& entry, int index, DeviceDescription& device,
   };
   for (const Opcode& opcode : {Opcode{"idcodeInstruction", device.idcodeOpcode},
                                Opcode{"userInstruction", device.userOpcode}}) {
-    const QJsonValue value = object.value(opcode.key);
-    if (value.isUndefined()) continue;
-    if (!readUnsigned(value, bypass - 1, number)) {
+    if (!entry.contains(opcode.key)) continue;
+    if (!readUnsigned(member(entry, opcode.key), bypass - 1, number)) {
       return fail(error, index,
                   std::string("\"") + opcode.key + "\" must fit the instruction register " +
                       "and differ from BYPASS (all ones)");
@@ -105,50 +123,42 @@ std::vector<DeviceDescription> defaultChain() {
   return {fpga, cpld};
 }
 
-bool parseChain(const QByteArray& json, std::vector<DeviceDescription>& chain,
+bool parseChain(std::string_view json, std::vector<DeviceDescription>& chain,
                 std::string& error) {
-  QJsonParseError parseError{};
-  const QJsonDocument document = QJsonDocument::fromJson(json, &parseError);
-  if (parseError.error != QJsonParseError::NoError) {
-    error = "not JSON: " + parseError.errorString().toStdString() + " at offset " +
-            std::to_string(parseError.offset);
+  Json document;
+  try {
+    document = Json::parse(json);
+  } catch (const Json::parse_error& parseError) {
+    // The library's message after its "[json.exception.parse_error.N] " tag; it writes
+    // the bytes it quotes from the text as <U+00XX> already.
+    const std::string_view what = parseError.what();
+    error = "not JSON: " + printable::escaped(what.substr(what.find(']') + 2));
     return false;
   }
-  const QJsonValue devices = document.object().value("devices");
-  if (!document.isObject() || !devices.isArray()) {
+  if (!document.is_object() || !member(document, "devices").is_array()) {
     error = "the top level must be an object with a \"devices\" array";
     return false;
   }
-  const QJsonArray list = devices.toArray();
-  if (list.isEmpty() || list.size() > kMaxDevices) {
+  const Json& list = document["devices"];
+  if (list.empty() || list.size() > kMaxDevices) {
     error = "\"devices\" must hold 1 to " + std::to_string(kMaxDevices) + " devices";
     return false;
   }
   std::vector<DeviceDescription> read;
-  for (int i = 0; i < list.size(); ++i) {
+  for (std::size_t i = 0; i < list.size(); ++i) {
     DeviceDescription device;
-    if (!readDevice(list.at(i), i, device, error)) return false;
+    if (!readDevice(list[i], i, device, error)) return false;
     read.push_back(device);
   }
   chain = std::move(read);
   return true;
 }
 
-bool loadChainFile(const QString& path, std::vector<DeviceDescription>& chain,
+bool loadChainFile(const std::string& path, std::vector<DeviceDescription>& chain,
                    std::string& error) {
-  QFile file(path);
-  // A chain description is a few lines; anything far bigger is not one.
-  constexpr qint64 kMaxFileSize = 1 << 20;
-  if (!file.open(QIODevice::ReadOnly)) {
-    error = path.toStdString() + ": " + file.errorString().toStdString();
-    return false;
-  }
-  if (file.size() > kMaxFileSize) {
-    error = path.toStdString() + ": larger than a chain description can be";
-    return false;
-  }
-  if (!parseChain(file.readAll(), chain, error)) {
-    error = path.toStdString() + ": " + error;
+  std::string text;
+  if (!readInputFile(path, text, error) || !parseChain(text, chain, error)) {
+    error = printable::escaped(path) + ": " + error;
     return false;
   }
   return true;

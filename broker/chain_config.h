@@ -12,9 +12,8 @@
 #ifndef BROKER_CHAIN_CONFIG_H
 #define BROKER_CHAIN_CONFIG_H
 
-#include <QByteArray>
-#include <QString>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "broker/jtag_device.h"
@@ -25,9 +24,10 @@ constexpr int kMaxDevices = 32;
 
 std::vector<DeviceDescription> defaultChain();
 // Reads the chain from JSON text; false with `error` naming the fault.
-bool parseChain(const QByteArray& json, std::vector<DeviceDescription>& chain,
+bool parseChain(std::string_view json, std::vector<DeviceDescription>& chain,
                 std::string& error);
-bool loadChainFile(const QString& path, std::vector<DeviceDescription>& chain,
+// Reads the chain file at `path` (a regular file of at most 1 MiB).
+bool loadChainFile(const std::string& path, std::vector<DeviceDescription>& chain,
                    std::string& error);
 
 }  // namespace broker

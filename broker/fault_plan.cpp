@@ -1,9 +1,10 @@
 #include "broker/fault_plan.h"
 
 #include <charconv>
-#include <fstream>
 #include <sstream>
 
+#include "broker/input_file.h"
+#include "broker/printable.h"
 #include "broker/protocol_table.h"
 
 namespace broker {
@@ -62,9 +63,22 @@ bool readsBack(const CommandRow& row, int function) {
   }
 }
 
+// The client reads the flag that ends commands 4 and 33 with one receive of at most two
+// bytes: a single digit and its NUL. Anything longer would leave bytes in the stream that
+// later commands take for their own answers.
+bool answersAFlag(const CommandRow* row) {
+  return row && (row->shape == Shape::CableOpen || row->shape == Shape::SessionFlag);
+}
+constexpr int kHighestFlagAnswer = 9;
+
 // What is wrong with `fault`, or an empty text.
 std::string check(const Fault& fault) {
   const CommandRow* row = findCommand(fault.command);
+  if (fault.kind == FaultKind::Answer && answersAFlag(row) &&
+      (fault.value < 0 || fault.value > kHighestFlagAnswer))
+    return "command " + std::to_string(fault.command) +
+           " answers a flag that the client reads in two bytes, a digit and its NUL: "
+           "\"answer\" takes 0 to 9 there";
   if (fault.function != -1 && (!row || row->shape != Shape::Interface))
     return "only command 44 has interface functions";
   if (fault.function != -1 && !findFunction(fault.function))
@@ -90,11 +104,13 @@ bool parseLine(const std::string& line, Fault& fault, std::string& error) {
   if (!number(std::string_view(target).substr(0, slash), fault.command) ||
       (slash != std::string::npos &&
        !number(std::string_view(target).substr(slash + 1), fault.function))) {
-    error = "the target \"" + target + "\" is not a command number or 44/function";
+    error = "the target \"" + printable::escaped(target) +
+            "\" is not a command number or 44/function";
     return false;
   }
   if (occurrence != "every" && (!number(occurrence, fault.occurrence) || fault.occurrence < 1)) {
-    error = "the occurrence \"" + occurrence + "\" is not a number from 1 or \"every\"";
+    error = "the occurrence \"" + printable::escaped(occurrence) +
+            "\" is not a number from 1 or \"every\"";
     return false;
   }
   const KindRow* row = nullptr;
@@ -102,7 +118,7 @@ bool parseLine(const std::string& line, Fault& fault, std::string& error) {
     if (kind == candidate.name) row = &candidate;
   }
   if (!row) {
-    error = "unknown fault \"" + kind +
+    error = "unknown fault \"" + printable::escaped(kind) +
             "\" (close-before, close-after, refuse, delay, flip or answer)";
     return false;
   }
@@ -118,7 +134,9 @@ bool parseLine(const std::string& line, Fault& fault, std::string& error) {
     return false;
   }
   error = check(fault);
-  fault.line = line.substr(line.find_first_not_of(" \t"));
+  // The words alone, one space apart: the transcript names the fault without the plan's
+  // padding.
+  fault.line = target + " " + occurrence + " " + kind + (value.empty() ? "" : " " + value);
   return error.empty();
 }
 
@@ -142,15 +160,13 @@ bool FaultPlan::parse(std::string_view text, FaultPlan& plan, std::string& error
 }
 
 bool FaultPlan::load(const std::string& path, FaultPlan& plan, std::string& error) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) {
-    error = path + ": cannot be read";
+  std::string text;
+  if (!readInputFile(path, text, error)) {
+    error = printable::escaped(path) + ": " + error;
     return false;
   }
-  std::stringstream text;
-  text << file.rdbuf();
-  if (!parse(text.str(), plan, error)) {
-    error = path + ", " + error;
+  if (!parse(text, plan, error)) {
+    error = printable::escaped(path) + ", " + error;
     return false;
   }
   return true;

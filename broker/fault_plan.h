@@ -40,7 +40,7 @@ class FaultPlan {
  public:
   // Reads a plan from its text; false with `error` naming the line and what is wrong.
   static bool parse(std::string_view text, FaultPlan& plan, std::string& error);
-  // Reads the plan file at `path`.
+  // Reads the plan file at `path` (a regular file of at most 1 MiB).
   static bool load(const std::string& path, FaultPlan& plan, std::string& error);
 
   bool empty() const { return faults_.empty(); }

@@ -1,5 +1,4 @@
 // tapbroker.exe: the reference broker with its simulated cable.
-#include <QCoreApplication>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -21,11 +20,7 @@ extern "C" void onStopSignal(int) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  QCoreApplication application(argc, argv);
-  QCoreApplication::setApplicationName(broker::kProgramName);
-  QCoreApplication::setApplicationVersion(broker::kBrokerVersion);
-
-  const broker::ParsedOptions parsed = broker::parseOptions(QCoreApplication::arguments());
+  const broker::ParsedOptions parsed = broker::parseOptions(argc, argv);
   if (!parsed.run) {
     if (parsed.exitCode == 0) {
       std::printf("%s\n", parsed.message.c_str());

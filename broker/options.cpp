@@ -1,11 +1,14 @@
 #include "broker/options.h"
 
-#include <QCommandLineOption>
-#include <QCommandLineParser>
+#include <CLI/CLI.hpp>
+#include <charconv>
 #include <cstdio>
+#include <cstdlib>
+#include <string_view>
 
 #include "broker/chain_config.h"
 #include "broker/fault_plan.h"
+#include "broker/printable.h"
 #include "broker/version.h"
 
 namespace broker {
@@ -13,6 +16,7 @@ namespace {
 
 constexpr const char* kIdleExitVariable = "TAPBROKER_IDLE_EXIT";
 constexpr const char* kFaultPlanVariable = "TAPBROKER_FAULTS";
+constexpr int kDefaultIdleExit = 300;
 constexpr int kMaxIdleExit = 86400 * 365;
 
 ParsedOptions stop(int exitCode, std::string message) {
@@ -22,93 +26,87 @@ ParsedOptions stop(int exitCode, std::string message) {
   return parsed;
 }
 
-// A whole number from `low` to `high`, or false.
-bool readNumber(const QString& text, int low, int high, int& value) {
-  bool ok = false;
-  const int number = text.toInt(&ok, 10);
-  if (!ok || number < low || number > high) return false;
-  value = number;
-  return true;
+// A broker that the client library starts gets no command line but inherits the
+// environment: that is how tests make such a broker go away soon after them. A value that
+// is not a number of seconds is ignored, with a word, rather than stopping a broker that
+// nobody watches start.
+int idleExitDefault() {
+  const char* variable = std::getenv(kIdleExitVariable);
+  if (variable == nullptr || *variable == '\0') return kDefaultIdleExit;
+  const std::string_view text = variable;
+  int seconds = -1;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), seconds);
+  if (error == std::errc() && end == text.data() + text.size() && seconds >= 0 &&
+      seconds <= kMaxIdleExit) {
+    return seconds;
+  }
+  std::fprintf(stderr, "%s: ignoring %s=%s: not a number of seconds\n", kProgramName,
+               kIdleExitVariable, printable::escaped(text).c_str());
+  return kDefaultIdleExit;
 }
 
 }  // namespace
 
-ParsedOptions parseOptions(const QStringList& arguments) {
-  QCommandLineParser parser;
-  parser.setApplicationDescription(
-      "The reference broker: serves tapbroker_client conversations on 127.0.0.1 with a "
+ParsedOptions parseOptions(int argc, const char* const* argv) {
+  CLI::App app(
+      "The reference broker: serves tapbroker_client conversations on 127.0.0.1 with a\n"
       "simulated programming cable (a JTAG chain, a pump-data flash, an I2C EEPROM and an "
-      "SPI flash).");
-  const QCommandLineOption help({"h", "help"}, "Show this help and exit.");
-  const QCommandLineOption version({"v", "version"}, "Show the version and exit.");
-  const QCommandLineOption trace("trace", "Write a transcript of every exchange to stderr.");
-  // A broker that the client library starts gets no command line but inherits the
-  // environment: that is how tests make such a broker go away soon after them.
-  QString idleDefault = "300";
-  int number = 0;
-  const QString fromEnvironment = qEnvironmentVariable(kIdleExitVariable);
-  if (readNumber(fromEnvironment, 0, kMaxIdleExit, number)) {
-    idleDefault = fromEnvironment;
-  } else if (!fromEnvironment.isEmpty()) {
-    std::fprintf(stderr, "%s: ignoring %s=%s: not a number of seconds\n", kProgramName,
-                 kIdleExitVariable, qPrintable(fromEnvironment));
-  }
-  const QCommandLineOption idleExit("idle-exit",
-                                    "Exit after <seconds> without any connection (0: never; "
-                                    "default 300, or " +
-                                        QString(kIdleExitVariable) + " when set).",
-                                    "seconds", idleDefault);
-  const QCommandLineOption port("port",
-                                "Listen on <port> instead of 4001 (for testing; 0: any free "
-                                "port).",
-                                "port", "4001");
-  const QCommandLineOption maxConnections(
-      "max-connections",
-      "Serve at most <count> connections at once (for testing; default: as many as the "
-      "process may open descriptors for). At the limit, the connection that has waited "
-      "longest between commands makes room for a new one.",
-      "count", "0");
-  const QCommandLineOption faults("faults",
-                                  "Inject the faults that <file> plans (default: the file "
-                                  "that " + QString(kFaultPlanVariable) +
-                                      " names, when set).",
-                                  "file", qEnvironmentVariable(kFaultPlanVariable));
-  parser.addOptions({help, version, trace, idleExit, port, maxConnections, faults});
-  parser.addPositionalArgument("chain", "JSON description of the JTAG chain (optional).",
-                               "[chain.json]");
-
-  if (!parser.parse(arguments)) return stop(2, parser.errorText().toStdString());
-  if (parser.isSet(help)) return stop(0, parser.helpText().toStdString());
-  if (parser.isSet(version)) {
-    return stop(0, std::string(kProgramName) + " " + kBrokerVersion);
-  }
-
+      "SPI flash).",
+      kProgramName);
+  app.set_help_flag("-h,--help", "Show this help and exit.");
+  app.set_version_flag("-v,--version", std::string(kProgramName) + " " + kBrokerVersion,
+                       "Show the version and exit.");
   ParsedOptions parsed;
   Options& options = parsed.options;
-  options.trace = parser.isSet(trace);
-  if (!readNumber(parser.value(idleExit), 0, kMaxIdleExit, options.server.idleExitSeconds)) {
-    return stop(2, "--idle-exit takes a number of seconds, 0 or more");
+  ServerConfig& server = options.server;
+  int port = server.port;
+  server.idleExitSeconds = idleExitDefault();
+  std::string faults;
+  std::string chain;
+  app.add_flag("--trace", options.trace, "Write a transcript of every exchange to stderr.");
+  app.add_option("--idle-exit", server.idleExitSeconds,
+                 "Exit after SECONDS without any connection (0: never;\ndefault 300, or " +
+                     std::string(kIdleExitVariable) + " when set).")
+      ->option_text("SECONDS")
+      ->check(CLI::Range(0, kMaxIdleExit));
+  app.add_option("--port", port,
+                 "Listen on PORT instead of 4001 (for testing;\n0: any free port).")
+      ->option_text("PORT")
+      ->check(CLI::Range(0, 65535));
+  app.add_option("--max-connections", server.maxConnections,
+                 "Serve at most COUNT connections at once (for testing;\ndefault: as many as "
+                 "the process may open descriptors for).\nAt the limit, the connection that "
+                 "has waited longest between\ncommands makes room for a new one.")
+      ->option_text("COUNT")
+      ->check(CLI::Range(0, 1000000));
+  app.add_option("--faults", faults,
+                 "Inject the faults that FILE plans (default: the file\nthat " +
+                     std::string(kFaultPlanVariable) + " names, when set).")
+      ->option_text("FILE")
+      ->envname(kFaultPlanVariable);
+  app.add_option("chain.json", chain, "JSON description of the JTAG chain (optional).")
+      ->option_text(" ");
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp&) {
+    std::string help = app.help();
+    help.erase(help.find_last_not_of('\n') + 1);
+    return stop(0, help);
+  } catch (const CLI::CallForVersion& version) {
+    return stop(0, version.what());
+  } catch (const CLI::ParseError& error) {
+    return stop(2, printable::escaped(error.what()));
   }
-  if (!readNumber(parser.value(port), 0, 65535, number)) {
-    return stop(2, "--port takes a port number from 0 to 65535");
-  }
-  options.server.port = static_cast<std::uint16_t>(number);
-  if (!readNumber(parser.value(maxConnections), 0, 1000000, options.server.maxConnections)) {
-    return stop(2, "--max-connections takes a count from 1 to 1000000 (0: no limit of its own)");
-  }
-  if (const QString plan = parser.value(faults); !plan.isEmpty()) {
+  server.port = static_cast<std::uint16_t>(port);
+  if (!faults.empty()) {
     std::string error;
-    if (!FaultPlan::load(plan.toStdString(), options.server.faults, error)) {
-      return stop(2, "fault plan " + error);
-    }
+    if (!FaultPlan::load(faults, server.faults, error)) return stop(2, "fault plan " + error);
   }
-  const QStringList positional = parser.positionalArguments();
-  if (positional.size() > 1) return stop(2, "at most one chain description may be given");
-  options.server.chain = defaultChain();
-  if (!positional.isEmpty()) {
-    options.chainFile = positional.first();
+  server.chain = defaultChain();
+  if (!chain.empty()) {
     std::string error;
-    if (!loadChainFile(options.chainFile, options.server.chain, error)) {
+    if (!loadChainFile(chain, server.chain, error)) {
       return stop(2, "chain description " + error);
     }
   }

@@ -3,8 +3,6 @@
 #ifndef BROKER_OPTIONS_H
 #define BROKER_OPTIONS_H
 
-#include <QString>
-#include <QStringList>
 #include <string>
 
 #include "broker/server.h"
@@ -14,7 +12,6 @@ namespace broker {
 struct Options {
   ServerConfig server;
   bool trace = false;
-  QString chainFile;
 };
 
 // What the command line asks for: run, or stop at once with an exit code after printing
@@ -26,7 +23,7 @@ struct ParsedOptions {
   Options options;
 };
 
-ParsedOptions parseOptions(const QStringList& arguments);
+ParsedOptions parseOptions(int argc, const char* const* argv);
 
 }  // namespace broker
 

@@ -1,0 +1,104 @@
+// What the broker reads before it serves: the command line and the files it names. A file
+// that is not a regular file of a sane size stops the broker at once with exit code 2 and
+// says why; a fault that would leave bytes the client never reads is refused at load.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "broker/fault_plan.h"
+#include "broker/input_file.h"
+#include "tests/support/processes.h"
+#include "tests/support/scratch.h"
+
+namespace {
+
+struct Outcome {
+  int status = -1;  // the exit code; -1 when it did not exit by itself
+  std::string errors;
+};
+
+// Runs the broker on a port of its own and an idle limit of one second, so that a broker
+// that wrongly starts serving ends by itself and fails the test instead of hanging it.
+Outcome runBroker(const TempDir& scratch, std::vector<std::string> arguments,
+                  std::vector<std::string> environment = {}) {
+  arguments.insert(arguments.begin(), {"--port", "0", "--idle-exit", "1"});
+  processes::Launch launch{arguments};
+  launch.errorFile = scratch / "errors";
+  launch.environment = std::move(environment);
+  const pid_t pid = processes::spawn(TAPBROKER_EXE, launch);
+  Outcome outcome;
+  int status = 0;
+  // A broker stuck opening a pipe would wait for ever; it is given ample time, then killed.
+  for (int wait = 0; wait < 200 && ::waitpid(pid, &status, WNOHANG) == 0; ++wait)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  if (::waitpid(pid, &status, WNOHANG) == 0) {
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, &status, 0);
+  } else if (WIFEXITED(status)) {
+    outcome.status = WEXITSTATUS(status);
+  }
+  std::stringstream errors;
+  errors << std::ifstream(launch.errorFile).rdbuf();
+  outcome.errors = errors.str();
+  return outcome;
+}
+
+TEST(BrokerExecutable, RefusesFilesThatAreNotSmallRegularFilesAndNamesWhatItWasGiven) {
+  TempDir scratch;
+  const std::string fifo = scratch / "fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const std::string large = scratch / "large.txt";
+  std::ofstream(large) << std::string(broker::kMaxInputFileSize + 1, '#');
+  const std::string escaping = scratch / "escaping.txt";
+  std::ofstream(escaping) << "5 1 \x1b[2J\x9b\n";
+
+  const struct {
+    std::vector<std::string> arguments;
+    std::vector<std::string> environment;
+    std::string complaint;
+  } cases[] = {
+      {{"--faults", scratch.path()}, {}, "fault plan " + scratch.path() + ": a directory"},
+      {{"--faults", fifo}, {}, "fault plan " + fifo + ": not a regular file"},
+      {{"--faults", "/dev/zero"}, {}, "fault plan /dev/zero: not a regular file"},
+      {{}, {"TAPBROKER_FAULTS=" + fifo}, "fault plan " + fifo + ": not a regular file"},
+      {{"--faults", large}, {}, "larger than 1048576 bytes"},
+      {{"--faults", escaping}, {}, R"(unknown fault "\x1B[2J\x9B")"},
+      {{scratch.path()}, {}, "chain description " + scratch.path() + ": a directory"},
+      {{fifo}, {}, "chain description " + fifo + ": not a regular file"},
+      {{"/dev/zero"}, {}, "chain description /dev/zero: not a regular file"},
+      {{"--bogus"}, {}, "--bogus"},
+  };
+  for (const auto& c : cases) {
+    const Outcome outcome = runBroker(scratch, c.arguments, c.environment);
+    SCOPED_TRACE(c.complaint);
+    EXPECT_EQ(outcome.status, 2);
+    EXPECT_EQ(outcome.errors.rfind("tapbroker.exe: ", 0), 0u) << outcome.errors;
+    EXPECT_NE(outcome.errors.find(c.complaint), std::string::npos) << outcome.errors;
+  }
+}
+
+TEST(FaultPlanLoading, RefusesAFlagAnswerTheClientCannotReadWhole) {
+  const struct {
+    const char* line;
+    bool accepted;
+  } cases[] = {
+      {"33 1 answer 12345", false}, {"4 1 answer -1", false}, {"4 every answer 10", false},
+      {"4 1 answer 0", true},       {"33 1 answer 9", true},  {"5 1 answer 12345", true},
+  };
+  for (const auto& c : cases) {
+    broker::FaultPlan plan;
+    std::string error;
+    EXPECT_EQ(broker::FaultPlan::parse(c.line, plan, error), c.accepted) << c.line;
+    if (!c.accepted) {
+      EXPECT_NE(error.find("reads in two bytes"), std::string::npos) << error;
+    }
+  }
+}
+
+}  // namespace
