@@ -10,6 +10,20 @@
 
 namespace broker {
 
+// The process that listens on a TCP port of 127.0.0.1: its id (0 when it cannot be told,
+// a process of another user, say) and the file name of its executable.
+struct PortHolder {
+  long pid = 0;
+  std::string program;
+};
+// Each platform's own way to ask the system (port_holder_posix.cpp, port_holder_win32.cpp).
+PortHolder listenerOf(std::uint16_t port);
+
+// A sentence naming the process that listens on TCP `port` and how to stop it, or saying
+// that it cannot be told.
+std::string describePortHolder(std::uint16_t port);
+
+#ifndef _WIN32
 // An IPv4 socket of this network namespace, as /proc/net/tcp lists it: its state as the
 // kernel's code in hex ("0A" listening, "01" established, "08" closed by the peer only)
 // and its inode.
@@ -19,10 +33,7 @@ struct TcpSocket {
 };
 // The sockets whose local port is `port`.
 std::vector<TcpSocket> socketsOnPort(std::uint16_t port);
-
-// A sentence naming the process that listens on TCP `port` and how to stop it, or saying
-// that it cannot be told (a process of another user, say).
-std::string describePortHolder(std::uint16_t port);
+#endif
 
 }  // namespace broker
 
