@@ -1,19 +1,15 @@
 #include "broker_session.h"
 
-#include <dirent.h>
-#include <unistd.h>
-
 #include <chrono>
-#include <climits>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <mutex>
-#include <string_view>
 #include <thread>
 
+#include "broker/printable.h"
+#include "host.h"
 #include "tool_error.h"
 
 namespace tapclient {
@@ -22,7 +18,6 @@ namespace {
 // The library keeps its own copy of the name.
 char clientName[] = "tapclient";
 
-constexpr std::string_view kBrokerExecutable = "tapbroker.exe";
 // Library codes for commands refused before anything of them went out.
 constexpr int kArgumentRefused = -1025;
 constexpr int kNoShiftData = -1020;
@@ -140,7 +135,7 @@ void BrokerSession::useFaultPlan() {
   }
   // The library starts the broker without arguments; it inherits the environment.
   const std::string path = std::filesystem::absolute(options_.faultPlan).string();
-  ::setenv("TAPBROKER_FAULTS", path.c_str(), 1);
+  setEnvironment("TAPBROKER_FAULTS", path);
 }
 
 void BrokerSession::openCable(const char* cable, const char* port) {
@@ -184,13 +179,14 @@ std::string BrokerSession::readText(const std::string& what) {
   char* text = nullptr;
   const int result = client_.Read(text);
   if (result != 0) fail(what, result);
-  return text;
+  return printable::escaped(text);
 }
 
 std::vector<std::string> BrokerSession::readList(const std::string& what) {
   std::vector<std::string> items;
   const int result = client_.Read(items);
   if (result != 0) fail(what, result);
+  for (std::string& item : items) item = printable::escaped(item);
   return items;
 }
 
@@ -209,35 +205,6 @@ void BrokerSession::takeReadBack(const std::string& what, std::vector<unsigned c
   if (result != 0) {
     throw ToolError(what + ": the library reported " + codeText(result));
   }
-}
-
-bool brokerProcessRunning(std::string* directory, std::string* id) {
-  DIR* proc = ::opendir("/proc");
-  if (proc == nullptr) return false;
-  bool found = false;
-  while (dirent* entry = ::readdir(proc)) {
-    const std::string_view pid = entry->d_name;
-    if (pid.empty() || pid.find_first_not_of("0123456789") != std::string_view::npos) continue;
-    const std::string link = "/proc/" + std::string(pid) + "/exe";
-    char target[PATH_MAX];
-    const ssize_t length = ::readlink(link.c_str(), target, sizeof target - 1);
-    if (length <= 0) continue;
-    std::string_view path(target, static_cast<std::size_t>(length));
-    // A broker whose file was rebuilt since still runs, and the library counts it.
-    if (path.ends_with(" (deleted)")) path.remove_suffix(std::strlen(" (deleted)"));
-    const std::size_t slash = path.rfind('/');
-    const std::string_view base =
-        slash == std::string_view::npos ? path : path.substr(slash + 1);
-    if (base != kBrokerExecutable) continue;
-    found = true;
-    if (id != nullptr) *id = pid;
-    if (directory != nullptr) {
-      *directory = std::string(path.substr(0, slash == std::string_view::npos ? 0 : slash));
-    }
-    break;
-  }
-  ::closedir(proc);
-  return found;
 }
 
 }  // namespace tapclient

@@ -6,6 +6,8 @@
 
 #include <tapbroker_client.h>
 
+#include "host.h"
+
 #include <string>
 #include <vector>
 
@@ -42,6 +44,8 @@ class BrokerSession {
   // As checked(), and the broker's answer must be `expected`.
   void expect(const std::string& what, int result, int expected);
 
+  // A broker's texts and list items, with their control characters escaped (\xNN): all
+  // that tapclient takes from a broker ends on a terminal or in a script's input.
   std::string readText(const std::string& what);
   std::vector<std::string> readList(const std::string& what);
   int readInt(const std::string& what);
@@ -61,11 +65,6 @@ class BrokerSession {
   bool connected_ = false;
   bool inStep_ = true;
 };
-
-// Whether a process named tapbroker.exe runs on this machine (how the library decides
-// whether to start one), and the directory it was started from and its process id when
-// one does.
-bool brokerProcessRunning(std::string* directory = nullptr, std::string* pid = nullptr);
 
 }  // namespace tapclient
 

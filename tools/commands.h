@@ -1,44 +1,50 @@
-// The subcommands of tapclient. Each adds its own options and arguments to the parser it
-// is given (the global ones are already there) and runs from what was parsed.
+// The subcommands of tapclient. Each adds its own options and arguments to its part of the
+// command line (the global ones are already there), bound to the fields of one
+// CommandLine, and runs from what was parsed.
 #ifndef TOOLS_COMMANDS_H
 #define TOOLS_COMMANDS_H
 
-#include <QCommandLineParser>
+#include <CLI/CLI.hpp>
+#include <string>
+#include <vector>
 
 #include "broker_session.h"
 
 namespace tapclient {
 
-struct Subcommand {
-  const char* name;
-  const char* synopsis;  // the arguments, for the usage line
-  const char* summary;   // one line for the overall help
-  const char* description;
-  void (*configure)(QCommandLineParser& parser);
-  // Returns the exit status; failures are thrown as ToolError. `arguments` are the
-  // positional arguments after the subcommand's name.
-  int (*run)(const QCommandLineParser& parser, const QStringList& arguments,
-             const SessionOptions& session);
+// What the subcommands' own options and arguments hold once parsed; each fills its own.
+struct CommandLine {
+  std::string operand;            // send's N, read's KIND, program's FILE
+  std::vector<std::string> rest;  // send's ARGS
+  bool open = false;              // send --open
+  std::vector<std::string> reads; // send --read, in order
+  std::string size = "192";       // demo --size, KiB
+  std::string address = "0";      // program --address
 };
 
-void configureDemo(QCommandLineParser& parser);
-int runDemo(const QCommandLineParser& parser, const QStringList& arguments,
-            const SessionOptions& session);
-void configureSend(QCommandLineParser& parser);
-int runSend(const QCommandLineParser& parser, const QStringList& arguments,
-            const SessionOptions& session);
-void configureRead(QCommandLineParser& parser);
-int runRead(const QCommandLineParser& parser, const QStringList& arguments,
-            const SessionOptions& session);
-void configureScan(QCommandLineParser& parser);
-int runScan(const QCommandLineParser& parser, const QStringList& arguments,
-            const SessionOptions& session);
-void configureProgram(QCommandLineParser& parser);
-int runProgram(const QCommandLineParser& parser, const QStringList& arguments,
-               const SessionOptions& session);
+struct Subcommand {
+  const char* name;
+  const char* summary;  // one line for the overall help
+  const char* description;
+  void (*configure)(CLI::App& command, CommandLine& line);
+  // Returns the exit status; failures are thrown as ToolError.
+  int (*run)(const CommandLine& line, const SessionOptions& session);
+};
+
+void configureDemo(CLI::App& command, CommandLine& line);
+int runDemo(const CommandLine& line, const SessionOptions& session);
+void configureSend(CLI::App& command, CommandLine& line);
+int runSend(const CommandLine& line, const SessionOptions& session);
+void configureRead(CLI::App& command, CommandLine& line);
+int runRead(const CommandLine& line, const SessionOptions& session);
+void configureScan(CLI::App& command, CommandLine& line);
+int runScan(const CommandLine& line, const SessionOptions& session);
+void configureProgram(CLI::App& command, CommandLine& line);
+int runProgram(const CommandLine& line, const SessionOptions& session);
 
 // Parses an option's or argument's number (decimal or 0x hex) within [low, high].
-long long numberArgument(const QString& text, const char* what, long long low, long long high);
+long long numberArgument(const std::string& text, const char* what, long long low,
+                         long long high);
 
 }  // namespace tapclient
 

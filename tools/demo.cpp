@@ -1,8 +1,6 @@
 // `tapclient demo`: a tour of what the library does, against the simulated cable. It is
 // the first thing a new user runs, so it says what it is doing, checks every answer, and
 // ends with what it cost.
-#include <QCoreApplication>
-#include <QDir>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -11,13 +9,12 @@
 #include "chain_scan.h"
 #include "commands.h"
 #include "flash_programmer.h"
+#include "host.h"
 #include "terminal.h"
 #include "tool_error.h"
 
 namespace tapclient {
 namespace {
-
-constexpr long long kDefaultImageKiB = 192;
 
 struct Step {
   std::string name;
@@ -51,20 +48,21 @@ class StepLog {
 
 std::string startDirectory(const SessionOptions& options) {
   if (!options.installDir.empty()) return options.installDir;
-  return QDir::toNativeSeparators(QCoreApplication::applicationDirPath()).toStdString();
+  return programDirectory();
 }
 
 }  // namespace
 
-void configureDemo(QCommandLineParser& parser) {
-  parser.addOption({"size", "Size of the generated flash image in KiB (1 to 256, default 192).",
-                    "KiB", QString::number(kDefaultImageKiB)});
+void configureDemo(CLI::App& command, CommandLine& line) {
+  command
+      .add_option("--size", line.size,
+                  "Size of the generated flash image in KiB (1 to 256,\ndefault 192).")
+      ->option_text("KiB");
 }
 
-int runDemo(const QCommandLineParser& parser, const QStringList&,
-            const SessionOptions& options) {
+int runDemo(const CommandLine& line, const SessionOptions& options) {
   const std::size_t imageSize =
-      static_cast<std::size_t>(numberArgument(parser.value("size"), "--size", 1, 256)) * 1024;
+      static_cast<std::size_t>(numberArgument(line.size, "--size", 1, 256)) * 1024;
   const auto demoStart = Clock::now();
   StepLog steps;
 
@@ -185,8 +183,8 @@ int runDemo(const QCommandLineParser& parser, const QStringList&,
   if (!brokerId.empty()) {
     std::printf(
         "The broker started for this demo keeps running and exits by itself after "
-        "5 minutes without connections; kill %s stops it now.\n",
-        brokerId.c_str());
+        "5 minutes without connections; %s stops it now.\n",
+        stopCommand(brokerId).c_str());
   }
   return kExitOk;
 }

@@ -189,6 +189,15 @@ TypedArgument parseTypedArgument(const std::string& word) {
 
 bool withheldUntilOpen(int command) { return shapes::command(command).withheld; }
 
+std::string unknownToTheProtocol(int command, const std::vector<TypedArgument>& arguments) {
+  if (shapes::command(command).transfer == shapes::Transfer::Unlisted)
+    return "command " + std::to_string(command);
+  if (commandShape(command).shape == Shape::Interface && !arguments.empty() &&
+      shapes::interfaceFunction(arguments[0].number).shape == shapes::Function::Unknown)
+    return "interface function " + std::to_string(arguments[0].number);
+  return {};
+}
+
 void checkTypedArguments(int command, const std::vector<TypedArgument>& arguments) {
   const std::string expected = expectedTypes(command, arguments);
   std::string given;

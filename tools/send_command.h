@@ -32,6 +32,10 @@ int sendTyped(Client& client, int command, const std::vector<TypedArgument>& arg
 // True for the commands the library withholds until the cable and a session are open.
 bool withheldUntilOpen(int command);
 
+// "command 77" or "interface function 72" when the protocol has no such command or
+// function (the broker answers those -1, as it answers a refusal); empty otherwise.
+std::string unknownToTheProtocol(int command, const std::vector<TypedArgument>& arguments);
+
 }  // namespace tapclient
 
 #endif  // TOOLS_SEND_COMMAND_H

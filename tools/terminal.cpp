@@ -1,15 +1,13 @@
 #include "terminal.h"
 
-#include <sys/ioctl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cinttypes>
+
+#include "host.h"
 
 namespace tapclient {
 namespace {
 
-constexpr int kDefaultWidth = 80;
 // Redrawing faster than this only costs time on a slow terminal.
 constexpr auto kRedrawInterval = std::chrono::milliseconds(50);
 // "  Program    " and "[]  100%  256.0 KiB  in 999 ms, 99.9 MiB/s", with a margin.
@@ -30,14 +28,6 @@ std::string printed(const char* format, double value) {
 }
 
 }  // namespace
-
-bool stdoutIsTerminal() { return ::isatty(STDOUT_FILENO) == 1; }
-
-int terminalWidth() {
-  winsize size{};
-  if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
-  return kDefaultWidth;
-}
 
 Table::Table(std::vector<Column> columns) : columns_(std::move(columns)) {}
 

@@ -12,10 +12,6 @@
 
 namespace tapclient {
 
-// Whether standard output is a terminal, and how wide it is (80 when unknown).
-bool stdoutIsTerminal();
-int terminalWidth();
-
 enum class Align { Left, Right };
 
 class Table {

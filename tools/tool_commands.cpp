@@ -1,8 +1,9 @@
 // The subcommands for scripting and for poking at a broker by hand: send, read, scan and
 // program. Each invocation is a conversation of its own, from Connect to Disconnect.
-#include <QFile>
-#include <QStringList>
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -18,11 +19,15 @@ namespace {
 
 enum class ReadKind { Int, Text, List };
 
-ReadKind readKind(const QString& word) {
+// The largest image file read: well beyond any flash this tool programs, so that the
+// size check below speaks, rather than a read without end.
+constexpr std::size_t kMaxImageFile = std::size_t{16} << 20;
+
+ReadKind readKind(const std::string& word) {
   if (word == "int") return ReadKind::Int;
   if (word == "text") return ReadKind::Text;
   if (word == "list") return ReadKind::List;
-  throw UsageError("\"" + word.toStdString() + "\" is not a kind of answer: int, text or list");
+  throw UsageError("\"" + word + "\" is not a kind of answer: int, text or list");
 }
 
 // Prints one answer: an integer or a text on its line, a list one item a line.
@@ -41,53 +46,63 @@ void readAndPrint(BrokerSession& session, ReadKind kind) {
   }
 }
 
-std::string text(const QString& value) { return value.toStdString(); }
+// The image file's bytes; throws ToolError when it cannot be read or holds none.
+std::vector<std::uint8_t> readImage(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) throw ToolError("cannot read " + path);
+  std::vector<std::uint8_t> image(kMaxImageFile + 1);
+  file.read(reinterpret_cast<char*>(image.data()), static_cast<std::streamsize>(image.size()));
+  if (file.bad()) throw ToolError("cannot read " + path);
+  image.resize(static_cast<std::size_t>(file.gcount()));
+  if (image.empty()) throw ToolError(path + " is empty: nothing to program");
+  return image;
+}
 
 }  // namespace
 
-long long numberArgument(const QString& value, const char* what, long long low,
+long long numberArgument(const std::string& value, const char* what, long long low,
                          long long high) {
-  bool ok = false;
-  const long long number = value.toLongLong(&ok, 0);
-  if (!ok || number < low || number > high) {
+  errno = 0;
+  char* end = nullptr;
+  const long long number = std::strtoll(value.c_str(), &end, 0);  // base 0: decimal or 0x
+  if (value.empty() || *end != '\0' || errno == ERANGE || number < low || number > high) {
     throw UsageError(std::string(what) + " takes a number from " + std::to_string(low) +
-                     " to " + std::to_string(high) + ", not \"" + text(value) + "\"");
+                     " to " + std::to_string(high) + ", not \"" + value + "\"");
   }
   return number;
 }
 
-void configureSend(QCommandLineParser& parser) {
-  parser.addPositionalArgument("N", "The command number.");
-  parser.addPositionalArgument(
-      "ARGS",
-      "Its arguments: i:NUMBER (decimal or 0x hex; a bare number also does) or "
-      "s:TEXT. Put -- before a negative bare number.",
-      "[ARGS...]");
-  parser.addOption({"open",
-                    "Open the cable and a device session first (commands 4 and 33): the "
-                    "commands 2, 5 to 28 and 0 and below are withheld until both are open."});
-  parser.addOption({"read",
-                    "After the command, read its answer again as <kind>: int, text or list. "
-                    "May be given more than once; the reads happen in order.",
-                    "kind"});
+void configureSend(CLI::App& command, CommandLine& line) {
+  command.add_option("N", line.operand, "The command number.")->required()->type_name("");
+  command
+      .add_option("ARGS", line.rest,
+                  "Its arguments: i:NUMBER (decimal or 0x hex; a bare number\n"
+                  "also does) or s:TEXT.")
+      ->type_name("");
+  command.add_flag("--open", line.open,
+                   "Open the cable and a device session first (commands 4\nand 33): the "
+                   "commands 2, 5 to 28 and 0 and below are\nwithheld until both are open.");
+  command
+      .add_option("--read", line.reads,
+                  "After the command, read its answer again as KIND: int,\ntext or list. "
+                  "May be given more than once; the reads\nhappen in order.")
+      ->option_text("KIND")
+      ->allow_extra_args(false);
 }
 
-int runSend(const QCommandLineParser& parser, const QStringList& words,
-            const SessionOptions& options) {
-  if (words.isEmpty()) throw UsageError("send needs a command number");
+int runSend(const CommandLine& line, const SessionOptions& options) {
   const int command = static_cast<int>(
-      numberArgument(words.first(), "the command number", INT32_MIN, INT32_MAX));
+      numberArgument(line.operand, "the command number", INT32_MIN, INT32_MAX));
   std::vector<TypedArgument> arguments;
-  for (qsizetype i = 1; i < words.size(); ++i)
-    arguments.push_back(parseTypedArgument(text(words[i])));
+  for (const std::string& word : line.rest) arguments.push_back(parseTypedArgument(word));
   std::vector<ReadKind> reads;
-  for (const QString& kind : parser.values("read")) reads.push_back(readKind(kind));
+  for (const std::string& kind : line.reads) reads.push_back(readKind(kind));
   // Arguments that do not fit are refused before connecting at all.
   checkTypedArguments(command, arguments);
 
   BrokerSession session(options);
   session.connect();
-  const bool open = parser.isSet("open");
+  const bool open = line.open;
   if (open) session.openCable();
   const int result = session.checked("command " + std::to_string(command),
                                      sendTyped(session.client(), command, arguments));
@@ -98,19 +113,24 @@ int runSend(const QCommandLineParser& parser, const QStringList& words,
                  "open: the library sent 8888 in its place and returned 1 (try --open)\n",
                  command);
   }
+  if (const std::string unknown = unknownToTheProtocol(command, arguments);
+      result == -1 && !unknown.empty()) {
+    std::fprintf(stderr,
+                 "tapclient: the broker does not know %s: -1 is its answer to a number that "
+                 "is not one\n",
+                 unknown.c_str());
+  }
   for (ReadKind kind : reads) readAndPrint(session, kind);
   session.disconnect();
   return kExitOk;
 }
 
-void configureRead(QCommandLineParser& parser) {
-  parser.addPositionalArgument("KIND", "int, text or list.");
+void configureRead(CLI::App& command, CommandLine& line) {
+  command.add_option("KIND", line.operand, "int, text or list.")->required()->type_name("");
 }
 
-int runRead(const QCommandLineParser&, const QStringList& words,
-            const SessionOptions& options) {
-  if (words.size() != 1) throw UsageError("read takes one kind of answer: int, text or list");
-  const ReadKind kind = readKind(words.first());
+int runRead(const CommandLine& line, const SessionOptions& options) {
+  const ReadKind kind = readKind(line.operand);
   BrokerSession session(options);
   session.connect();
   readAndPrint(session, kind);
@@ -125,9 +145,9 @@ int runRead(const QCommandLineParser&, const QStringList& words,
   return kExitOk;
 }
 
-void configureScan(QCommandLineParser&) {}
+void configureScan(CLI::App&, CommandLine&) {}
 
-int runScan(const QCommandLineParser&, const QStringList&, const SessionOptions& options) {
+int runScan(const CommandLine&, const SessionOptions& options) {
   BrokerSession session(options);
   session.connect();
   session.openCable();
@@ -136,22 +156,16 @@ int runScan(const QCommandLineParser&, const QStringList&, const SessionOptions&
   return kExitOk;
 }
 
-void configureProgram(QCommandLineParser& parser) {
-  parser.addPositionalArgument("FILE", "The image to program.");
-  parser.addOption({"address", "Flash address to program from (default 0).", "address", "0"});
+void configureProgram(CLI::App& command, CommandLine& line) {
+  command.add_option("FILE", line.operand, "The image to program.")->required()->type_name("");
+  command.add_option("--address", line.address, "Flash address to program from (default 0).")
+      ->option_text("ADDRESS");
 }
 
-int runProgram(const QCommandLineParser& parser, const QStringList& words,
-               const SessionOptions& options) {
-  if (words.size() != 1) throw UsageError("program takes one image file");
-  const long long address = numberArgument(parser.value("address"), "--address", 0, INT32_MAX);
-  QFile file(words.first());
-  if (!file.open(QIODevice::ReadOnly)) {
-    throw ToolError("cannot read " + text(words.first()) + ": " + text(file.errorString()));
-  }
-  const QByteArray bytes = file.readAll();
-  if (bytes.isEmpty()) throw ToolError(text(words.first()) + " is empty: nothing to program");
-  const std::vector<std::uint8_t> image(bytes.begin(), bytes.end());
+int runProgram(const CommandLine& line, const SessionOptions& options) {
+  const long long address = numberArgument(line.address, "--address", 0, INT32_MAX);
+  const std::string& path = line.operand;
+  const std::vector<std::uint8_t> image = readImage(path);
 
   BrokerSession session(options);
   session.connect();
@@ -160,11 +174,11 @@ int runProgram(const QCommandLineParser& parser, const QStringList& words,
   const std::size_t flashSize = flash.flashSize();
   const auto start = static_cast<std::size_t>(address);
   if (start > flashSize || image.size() > flashSize - start) {
-    throw ToolError(text(words.first()) + " (" + std::to_string(image.size()) +
+    throw ToolError(path + " (" + std::to_string(image.size()) +
                     " bytes) does not fit the " + std::to_string(flashSize) +
                     "-byte flash from address " + std::to_string(start));
   }
-  std::printf("Programming %s (%s) at 0x%05zX\n", text(words.first()).c_str(),
+  std::printf("Programming %s (%s) at 0x%05zX\n", path.c_str(),
               formatBytes(static_cast<double>(image.size())).c_str(), start);
   flash.eraseSectors(start, image.size());
   std::printf("  %-10s %zu sectors of 4 KiB erased\n", "Erase",

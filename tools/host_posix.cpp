@@ -1,0 +1,74 @@
+#ifndef _WIN32
+#include <dirent.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <string_view>
+
+#include "host.h"
+
+namespace tapclient {
+namespace {
+
+constexpr int kDefaultWidth = 80;
+constexpr std::string_view kBrokerExecutable = "tapbroker.exe";
+
+std::string readLink(const std::string& path) {
+  char target[PATH_MAX];
+  const ssize_t length = ::readlink(path.c_str(), target, sizeof target - 1);
+  return length > 0 ? std::string(target, static_cast<std::size_t>(length)) : std::string();
+}
+
+}  // namespace
+
+bool stdoutIsTerminal() { return ::isatty(STDOUT_FILENO) == 1; }
+
+int terminalWidth() {
+  winsize size{};
+  if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+  return kDefaultWidth;
+}
+
+std::string programDirectory() {
+  const std::string path = readLink("/proc/self/exe");
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
+}
+
+bool brokerProcessRunning(std::string* directory, std::string* id) {
+  DIR* proc = ::opendir("/proc");
+  if (proc == nullptr) return false;
+  bool found = false;
+  while (dirent* entry = ::readdir(proc)) {
+    const std::string_view pid = entry->d_name;
+    if (pid.empty() || pid.find_first_not_of("0123456789") != std::string_view::npos) continue;
+    const std::string target = readLink("/proc/" + std::string(pid) + "/exe");
+    std::string_view path = target;
+    // A broker whose file was rebuilt since still runs, and the library counts it.
+    if (path.ends_with(" (deleted)")) path.remove_suffix(std::strlen(" (deleted)"));
+    const std::size_t slash = path.rfind('/');
+    const std::string_view base =
+        slash == std::string_view::npos ? path : path.substr(slash + 1);
+    if (path.empty() || base != kBrokerExecutable) continue;
+    found = true;
+    if (id != nullptr) *id = pid;
+    if (directory != nullptr) {
+      *directory = std::string(path.substr(0, slash == std::string_view::npos ? 0 : slash));
+    }
+    break;
+  }
+  ::closedir(proc);
+  return found;
+}
+
+std::string stopCommand(const std::string& pid) { return "kill " + pid; }
+
+void setEnvironment(const char* name, const std::string& value) {
+  ::setenv(name, value.c_str(), 1);
+}
+
+}  // namespace tapclient
+#endif  // _WIN32
