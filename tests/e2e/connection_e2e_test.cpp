@@ -1,6 +1,11 @@
 // Connect starting the real tapbroker.exe itself (the unit tests show what happens when
 // there is none to start), and tapclient as a user runs it.
+#include <fcntl.h>
 #include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
 
 #include "tests/e2e/e2e_support.h"
 #include "tests/support/loopback.h"
@@ -8,6 +13,33 @@
 
 namespace e2e {
 namespace {
+
+struct ToolRun {
+  int status = -1;
+  std::string output;
+  std::vector<std::string> errors;  // one a line
+};
+
+// Runs tapclient from the binary directory to its end, with `environment` added.
+ToolRun runTapclient(const std::vector<std::string>& arguments,
+                     std::vector<std::string> environment = {}) {
+  TempDir scratch;
+  const int out = ::open((scratch / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  processes::Launch launch(arguments, out);
+  launch.errorFile = scratch / "errors";
+  launch.environment = std::move(environment);
+  const pid_t pid = processes::spawn(binaryDirectory() + "/tapclient", launch);
+  ::close(out);
+  ToolRun run;
+  int status = 0;
+  if (pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status))
+    run.status = WEXITSTATUS(status);
+  std::stringstream output;
+  output << std::ifstream(scratch / "out").rdbuf();
+  run.output = output.str();
+  run.errors = readLines(launch.errorFile);
+  return run;
+}
 
 // Connect starts a broker only when none runs on the machine at all.
 class QuietMachine : public ::testing::Test {
@@ -46,6 +78,25 @@ TEST_F(QuietMachine, TapclientGivesUpOnAPortThatNeverAnswers) {
       << errors[0];
 }
 
+// The broker that tapclient starts for a fault plan keeps the plan for every later client:
+// the run ends by saying so, and how to stop that broker.
+TEST_F(QuietMachine, TapclientWithAFaultPlanEndsByNamingTheBrokerThatKeepsIt) {
+  TempDir scratch;
+  const std::string plan = scratch / "plan.txt";
+  std::ofstream(plan) << "30 1 answer 7\n";
+  const ToolRun run = runTapclient({"--faults", plan, "send", "30"}, {"TAPBROKER_IDLE_EXIT=60"});
+  const std::vector<pid_t> started = processes::brokers(binaryDirectory());
+  ASSERT_EQ(started.size(), 1u) << (run.errors.empty() ? "" : run.errors.front());
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.output, "7\n");
+  ASSERT_FALSE(run.errors.empty());
+  EXPECT_NE(run.errors.back().find("keeps the fault plan " + plan), std::string::npos)
+      << run.errors.back();
+  EXPECT_NE(run.errors.back().find("kill " + std::to_string(started[0])), std::string::npos)
+      << run.errors.back();
+  for (pid_t pid : started) EXPECT_TRUE(processes::stop(pid));
+}
+
 using TapclientE2E = BrokerTest;
 
 TEST_F(TapclientE2E, DemoScansProgramsAndVerifies) {
@@ -72,6 +123,27 @@ TEST_F(TapclientE2E, SendReadsTheAnswersInTheSameConversation) {
   output.clear();
   EXPECT_EQ(runProgram("tapclient", {"send", "5", "s:fast"}, output), 2);
   EXPECT_EQ(output, "");
+}
+
+// What a broker answers reaches the terminal with its control characters escaped (the
+// simulated cable lists the application names it was given); a number the broker does
+// not know is said to be one, not left as a bare -1.
+TEST_F(TapclientE2E, SendSaysWhatTheBrokerAnsweredSafely) {
+  ToolRun run = runTapclient({"send", "41", "s:a\x1b[2J\r\n\xc2\x9b\x9b\xe2\x80\xa8\xc3\xa9",
+                              "--read", "list"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.output, "1\na\\x1B[2J\\x0D\\x0A\\xC2\\x9B\\x9B\\xE2\\x80\\xA8\xc3\xa9\n");
+
+  for (const auto& [arguments, unknown] :
+       {std::pair<std::vector<std::string>, std::string>{{"send", "77"}, "command 77"},
+        {{"send", "--open", "44", "72"}, "interface function 72"}}) {
+    run = runTapclient(arguments);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.output, "-1\n");
+    ASSERT_EQ(run.errors.size(), 1u);
+    EXPECT_NE(run.errors[0].find("the broker does not know " + unknown), std::string::npos)
+        << run.errors[0];
+  }
 }
 
 }  // namespace

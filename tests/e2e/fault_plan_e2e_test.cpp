@@ -12,16 +12,23 @@
 namespace e2e {
 namespace {
 
-// One fault per command, each on the first time the command runs in a conversation.
+// One fault per command, each on the first time the command runs in a conversation; for
+// command 4, whose first run opens the cable for every case, the second and third.
 constexpr const char* kPlan =
     "5   1  refuse\n"
     "9   1  answer  -7\n"
     "19  1  flip    3\n"
     "42  1  close-before\n"
     "1   1  close-after\n"
-    "30  1  delay   200\n";
+    "30  1  delay   200\n"
+    "47  1  refuse\n"
+    "51  1  refuse\n"
+    "4   2  answer  0\n"
+    "4   3  close-before\n";
 
 const unsigned char kData[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+
+int openCable(Client& c) { return c.Send(4, "sim-usb", "port0", 0); }
 
 struct FaultCase {
   const char* fault;
@@ -58,6 +65,18 @@ TEST(FaultPlanE2E, EachFaultReachesTheClientAsItsDocumentedError) {
        },
        -1002, -1002, "1010"},
       {"delay: answered late, answered right", [](Client& c) { return c.Send(30); }, 1, 0, ""},
+      // Commands 47 and 51 run two transfers and take the second one's result alone.
+      {"refuse: the first of two I2C transfers",
+       [](Client& c) { return c.Send(47, 0x40, 0xA0, 32, kData, 0); }, 0, 0, ""},
+      {"refuse: the first of two SPI transfers",
+       [](Client& c) { return c.Send(51, 0, 32, kData, 0); }, 0, 0, ""},
+      {"answer: the cable's flag refused", openCable, -1, -1, "1076"},
+      {"close-before: no flag for the cable",
+       [](Client& c) {
+         const int refused = openCable(c);
+         return refused != -1 ? refused : openCable(c);
+       },
+       -1002, -1002, "1074"},
   };
   for (const FaultCase& fault : cases) {
     SCOPED_TRACE(fault.fault);
