@@ -29,6 +29,18 @@
 #ifndef TAPBROKER_CLIENT_H
 #define TAPBROKER_CLIENT_H
 
+// The version of this header and of the library built from it. The build takes the
+// project's version from here, so the two cannot differ.
+#define TAPBROKER_CLIENT_VERSION_MAJOR 1
+#define TAPBROKER_CLIENT_VERSION_MINOR 0
+#define TAPBROKER_CLIENT_VERSION_PATCH 0
+#define TAPBROKER_CLIENT_TEXT_(x) #x
+#define TAPBROKER_CLIENT_TEXT(x) TAPBROKER_CLIENT_TEXT_(x)
+#define TAPBROKER_CLIENT_VERSION                                  \
+  TAPBROKER_CLIENT_TEXT(TAPBROKER_CLIENT_VERSION_MAJOR)           \
+  "." TAPBROKER_CLIENT_TEXT(TAPBROKER_CLIENT_VERSION_MINOR) "." \
+      TAPBROKER_CLIENT_TEXT(TAPBROKER_CLIENT_VERSION_PATCH)
+
 #include <cstdarg>
 #include <cstddef>
 #include <cstdint>
