@@ -1,25 +1,32 @@
-# Asio, nlohmann-json and CLI11: header-only libraries from Debian's packages, used by the
-# broker and the tool. A native build finds them in /usr/include; a cross build cannot put
-# /usr/include on its path (the host's C library lies there too), so it gets a directory of
-# its own that holds these headers alone.
-add_library(tapbroker_header_libraries INTERFACE)
-foreach(header asio.hpp nlohmann/json.hpp CLI/CLI.hpp)
-  if(NOT EXISTS /usr/include/${header})
-    message(FATAL_ERROR "/usr/include/${header} is missing: scripts/install-deps.sh installs it")
-  endif()
-endforeach()
+# Asio, nlohmann-json and CLI11: header-only libraries from Debian's packages, for the broker
+# and the tool. A native build finds them where Debian puts them; a cross build cannot look
+# in /usr/include (the host's C library lies there too), so it gets a directory that holds
+# these headers alone, behind targets of the same names.
 if(CMAKE_CROSSCOMPILING)
   set(header_dir ${PROJECT_BINARY_DIR}/header-libraries)
   file(MAKE_DIRECTORY ${header_dir})
   foreach(entry asio asio.hpp nlohmann CLI)
+    if(NOT EXISTS /usr/include/${entry})
+      message(FATAL_ERROR "/usr/include/${entry} is missing: scripts/install-deps.sh installs it")
+    endif()
     if(NOT EXISTS ${header_dir}/${entry})
       file(CREATE_LINK /usr/include/${entry} ${header_dir}/${entry} SYMBOLIC)
     endif()
   endforeach()
-  target_include_directories(tapbroker_header_libraries SYSTEM INTERFACE ${header_dir})
+  foreach(target nlohmann_json::nlohmann_json CLI11::CLI11 asio::asio)
+    add_library(${target} INTERFACE IMPORTED)
+    set_target_properties(${target} PROPERTIES INTERFACE_INCLUDE_DIRECTORIES ${header_dir})
+  endforeach()
+else()
+  find_package(nlohmann_json 3 REQUIRED)
+  find_package(CLI11 REQUIRED)
+  # Asio comes without a CMake package of its own.
+  find_path(ASIO_INCLUDE_DIR asio.hpp REQUIRED)
+  add_library(asio::asio INTERFACE IMPORTED)
+  set_target_properties(asio::asio PROPERTIES INTERFACE_INCLUDE_DIRECTORIES ${ASIO_INCLUDE_DIR})
 endif()
 if(WIN32)
-  # Asio's sockets: Winsock and its extensions.
-  target_link_libraries(tapbroker_header_libraries INTERFACE ws2_32 mswsock)
-  target_compile_definitions(tapbroker_header_libraries INTERFACE _WIN32_WINNT=0x0A00)
+  # Asio's sockets: Winsock and its extensions, from Windows 10 on.
+  set_property(TARGET asio::asio APPEND PROPERTY INTERFACE_LINK_LIBRARIES ws2_32 mswsock)
+  set_property(TARGET asio::asio APPEND PROPERTY INTERFACE_COMPILE_DEFINITIONS _WIN32_WINNT=0x0A00)
 endif()
