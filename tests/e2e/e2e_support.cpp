@@ -1,5 +1,9 @@
 #include "tests/e2e/e2e_support.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include <chrono>
 #include <thread>
 
@@ -18,10 +22,18 @@ bool portAnswers() {
 
 }  // namespace
 
+#ifdef _WIN32
+std::string binaryDirectory() {
+  char path[MAX_PATH] = {};
+  const std::string own(path, ::GetModuleFileNameA(nullptr, path, MAX_PATH));
+  return own.substr(0, own.find_last_of('\\'));
+}
+#endif
+
 void BrokerTest::SetUp() {
   SKIP_IF_TAKEN(shared_machine::brokerOrPortTaken());
   // The idle limit stops it even if this test never gets to.
-  pid_ = processes::spawn(TAPBROKER_EXE, {{"--idle-exit", "60"}});
+  pid_ = processes::spawn(brokerPath(), {{"--idle-exit", "60"}});
   for (int wait = 0; wait < 250 && !portAnswers(); ++wait)
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   ASSERT_TRUE(portAnswers()) << "tapbroker.exe did not come up";

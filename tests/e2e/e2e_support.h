@@ -17,9 +17,16 @@
 
 namespace e2e {
 
+#ifdef _WIN32
+// The Windows test programs lie beside tapbroker.exe in the build's bin directory.
+std::string binaryDirectory();
+inline std::string brokerPath() { return binaryDirectory() + "\\tapbroker.exe"; }
+#else
+inline std::string brokerPath() { return TAPBROKER_EXE; }
 inline std::string binaryDirectory() {
   return std::filesystem::path(TAPBROKER_EXE).parent_path().string();
 }
+#endif
 // A test whose tapbroker.exe listens on port 4001 for its whole run; it skips where the
 // port belongs to another program.
 class BrokerTest : public ::testing::Test {

@@ -1,6 +1,6 @@
 // Connect on the system's own process services: finding a running broker by its module
-// name, starting one from a directory with a non-ASCII name, and a start that fails.
-// A small Windows program installed as tapbroker.exe plays the broker.
+// name, starting one from a directory with a non-ASCII name, and a start that fails. The
+// Windows broker is copied into each test's directory, as an installation holds it.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "tapbroker_client.h"
+#include "tests/support/processes.h"
 #include "tests/support/scratch.h"
 
 namespace {
@@ -29,11 +30,11 @@ class WindowsConnect : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_EQ(client.Set_Log_File(log.c_str()), 0); }
 
-  // A directory holding the broker double as tapbroker.exe; its path in the ANSI code page.
-  std::string installDouble(const std::wstring& name) {
+  // A directory holding tapbroker.exe; its path in the ANSI code page.
+  std::string installBroker(const std::wstring& name) {
     fs::path directory = fs::path(scratch.path()) / name;
     fs::create_directories(directory);
-    fs::copy_file(ownDirectory() + "\\broker_double.exe", directory / "tapbroker.exe");
+    fs::copy_file(ownDirectory() + "\\tapbroker.exe", directory / "tapbroker.exe");
     char text[MAX_PATH] = {};
     ::WideCharToMultiByte(CP_ACP, 0, directory.wstring().c_str(), -1, text, MAX_PATH, nullptr,
                           nullptr);
@@ -55,27 +56,23 @@ class WindowsConnect : public ::testing::Test {
 };
 
 TEST_F(WindowsConnect, FindsARunningBrokerByItsModuleName) {
-  std::string directory = installDouble(L"running");
-  STARTUPINFOA startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION idle{};
-  std::string command = "tapbroker.exe idle";
-  ASSERT_TRUE(::CreateProcessA((directory + "\\tapbroker.exe").c_str(), command.data(), nullptr,
-                               nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
-                               &idle));
-  for (int i = 0; i < 500 && !fs::exists(fs::path(directory) / "running"); ++i) ::Sleep(10);
+  std::string directory = installBroker(L"running");
+  // A broker that listens on another port: one runs, yet nothing answers on 4001.
+  const std::string trace = scratch.file("trace");
+  processes::Launch launch{{"--port", "0", "--idle-exit", "20", "--trace"}};
+  launch.errorFile = trace;
+  const pid_t running = processes::spawn(directory + "\\tapbroker.exe", launch);
+  ASSERT_GT(running, 0);
+  for (int i = 0; i < 500 && readLines(trace).empty(); ++i) ::Sleep(10);
 
   // Nothing listens, a broker runs: nothing is started and the second attempt fails.
   EXPECT_EQ(client.Connect(nullptr, nullptr, directory.c_str()), -1005);
   EXPECT_EQ(reports(), (std::vector<std::string>{"1106", "1085", "1072", "1002", "1004"}));
-  ::TerminateProcess(idle.hProcess, 0);
-  ::WaitForSingleObject(idle.hProcess, 5000);
-  ::CloseHandle(idle.hThread);
-  ::CloseHandle(idle.hProcess);
+  EXPECT_TRUE(processes::stop(running));
 }
 
 TEST_F(WindowsConnect, SaysWhyTheBrokerCouldNotStart) {
-  std::string directory = installDouble(L"empty");
+  std::string directory = installBroker(L"empty");
   fs::remove(fs::path(directory) / "tapbroker.exe");
   ::testing::internal::CaptureStdout();
   EXPECT_EQ(client.Connect(nullptr, nullptr, directory.c_str()), -1005);
@@ -87,14 +84,15 @@ TEST_F(WindowsConnect, SaysWhyTheBrokerCouldNotStart) {
   EXPECT_EQ(reports(), (std::vector<std::string>{"1106", "1085", "1001", "1107", "1004"}));
 }
 
-// Last: the broker it starts goes by itself once the client has disconnected.
+// Last: the broker it starts goes by itself soon after the client has disconnected.
 TEST_F(WindowsConnect, StartsTheBrokerFromANonAsciiDirectory) {
-  std::string directory = installDouble(L"pr\u00fcfung");
+  std::string directory = installBroker(L"pr\u00fcfung");
+  ::setenv("TAPBROKER_IDLE_EXIT", "2", 1);
   ASSERT_EQ(client.Connect(nullptr, nullptr, directory.c_str()), 0);
   EXPECT_EQ(reports(), (std::vector<std::string>{"1106", "1085", "1001", "1107"}));
-  EXPECT_EQ(readLines(directory + "/introduction"),
-            std::vector<std::string>{std::string(name) + '\0'});
+  EXPECT_EQ(client.Send(30), 1);  // the protocol revision: a whole conversation
   EXPECT_EQ(client.Disconnect(), 0);
+  ::unsetenv("TAPBROKER_IDLE_EXIT");
 }
 
 }  // namespace
