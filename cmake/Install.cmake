@@ -65,10 +65,10 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_STRIP_FILES ON)
 if(WIN32)
-  # One zip: its folder holds bin/, lib/, include/, docs/ and the README, ready where it is
-  # unzipped.
+  # One zip of bin/, lib/, include/, docs/ and the README, ready wherever it is unzipped.
   set(CPACK_GENERATOR ZIP)
   set(CPACK_PACKAGE_FILE_NAME tapbroker_client-${PROJECT_VERSION}-win64)
+  set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
 else()
   set(CPACK_GENERATOR DEB)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
