@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # CI stage: the Windows build and its tests under Wine. Installs the cross compiler, Wine and
 # the GoogleTest sources when missing; cross-compiles the DLL, its import library, the
-# example and the Windows tests into build-windows/ (or $WINDOWS_BUILD_DIR); runs them under
-# wine64 in network and process namespaces of their own (where the machine allows them) with
-# a wineserver, WINEPREFIX and TMPDIR of their own; then runs the end-to-end walk with the
-# Linux and the Windows library against the Linux broker (from build/, or $BUILD_DIR) and
-# compares the broker's transcripts.
+# broker, the tool, the example and the Windows tests into build-windows/ (or
+# $WINDOWS_BUILD_DIR) and packs the zip; runs under wine64, in network and process
+# namespaces of their own (where the machine allows them) with a wineserver, WINEPREFIX and
+# TMPDIR of their own: the Windows tests; the end-to-end walk of the Linux library against
+# the Linux broker (from build/, or $BUILD_DIR) and of the Windows library against the
+# Windows broker, whose transcripts must agree; the zip's demo started from elsewhere, which
+# makes the DLL start the broker beside it; and the getting-started page's Windows lines.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/common.sh
@@ -26,7 +28,9 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 configure windows "$build_dir"
-cmake --build "$build_dir" --parallel "$(nproc)"
+rm -f "$build_dir"/tapbroker_client-*-win64.zip  # an older version's
+cmake --build "$build_dir" --parallel "$(nproc)" --target package >/dev/null
+zip=$(ls "$build_dir"/tapbroker_client-*-win64.zip)
 if [ -f "$linux_dir/CMakeCache.txt" ]; then
   cmake --build "$linux_dir" --parallel "$(nproc)" --target tapbroker.exe walk
 else
@@ -35,7 +39,7 @@ fi
 # The DLL and the programs need nothing beside them but Windows itself.
 for binary in "$build_dir"/bin/*.exe "$build_dir"/bin/*.dll; do
   x86_64-w64-mingw32-objdump -p "$binary" | sed -n 's/^\tDLL Name: //p' |
-    grep -viE '^(kernel32|msvcrt|ws2_32|libtapbroker_client)\.dll$' &&
+    grep -viE '^(kernel32|msvcrt|ws2_32|mswsock|iphlpapi|libtapbroker_client)\.dll$' &&
     { echo "$binary needs more than Windows itself"; exit 1; }
 done
 [ -f "$build_dir/lib/libtapbroker_client.dll.a" ] || { echo "no import library"; exit 1; }
@@ -43,15 +47,20 @@ done
 x86_64-w64-mingw32-objdump -p "$build_dir/bin/libtapbroker_client.dll" |
   sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/s/^\t\[ *[0-9]*\] //p' | grep -vE '^_ZNK?6Client' &&
   { echo "libtapbroker_client.dll exports more than Client"; exit 1; }
-built=$(date +%s)
-
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+# What ships is stripped.
+unzip -q "$zip" 'bin/*' -d "$work/shipped"
+for binary in "$work"/shipped/bin/*.exe "$work"/shipped/bin/*.dll; do
+  x86_64-w64-mingw32-objdump -h "$binary" | grep -q '\.debug_' &&
+    { echo "$(basename "$binary") in the zip is not stripped"; exit 1; }
+done
+built=$(date +%s)
 # Wine's sockets live in its wineserver: one started inside the namespaces serves this stage's
 # programs only, and started once it spares every program a cold start.
-isolated bash -s "$build_dir" "$linux_dir" "$work" <<'EOF'
+isolated bash -s "$build_dir" "$linux_dir" "$work" "$zip" <<'EOF'
 set -euo pipefail
-build_dir=$1 linux_dir=$2 work=$3
+build_dir=$1 linux_dir=$2 work=$3 zip=$4
 export WINEPREFIX=$work/prefix TMPDIR=$work/tmp WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 mkdir -p "$TMPDIR" "$WINEPREFIX"
 wine=/usr/lib/wine/wine64
@@ -61,32 +70,56 @@ trap '/usr/lib/wine/wineserver -k 2>/dev/null || true' EXIT
 
 ctest --test-dir "$build_dir" --output-on-failure --timeout 300
 
+# Stops every broker of this namespace, Linux or Windows: the next check starts from none.
+stop_brokers() { pkill -f tapbroker.exe 2>/dev/null || true; while pgrep -f tapbroker.exe >/dev/null; do sleep 0.1; done; }
+
 # The walk of each library against a broker of its own; the transcripts must agree byte for byte.
 walk() {
-  "$linux_dir/bin/tapbroker.exe" --trace --idle-exit 0 2>"$work/trace-$1" &
-  local broker=$!
-  until grep -q listening "$work/trace-$1"; do sleep 0.05; done
-  shift
-  "$@" || { kill "$broker"; return 1; }
-  kill "$broker"
-  wait "$broker" || true
+  local side=$1 broker=$2
+  shift 2
+  $broker --trace --idle-exit 0 2>"$work/trace-$side" &
+  for _ in $(seq 400); do grep -q listening "$work/trace-$side" && break; sleep 0.05; done
+  "$@" || { stop_brokers; return 1; }
+  stop_brokers
 }
-walk linux "$linux_dir/bin/walk" "$work/linux.log"
-walk windows "$wine" "$build_dir/bin/walk.exe" "Z:${work//\//\\}\\windows.log"
+walk linux "$linux_dir/bin/tapbroker.exe" "$linux_dir/bin/walk" "$work/linux.log"
+walk windows "$wine $build_dir/bin/tapbroker.exe" "$wine" "$build_dir/bin/walk.exe" \
+  "Z:${work//\//\\}\\windows.log"
 for side in linux windows; do
   sed -nE 's/^tapbroker #[0-9]+ (<-|->) /\1 /p' "$work/trace-$side" >"$work/wire-$side"
 done
 diff "$work/wire-linux" "$work/wire-windows" >/dev/null ||
-  { echo "the Windows library's bytes differ from the Linux library's:"; diff "$work/wire-linux" "$work/wire-windows" | head -20; exit 1; }
-echo "walk: the broker saw the same $(wc -l <"$work/wire-windows") exchanges from both libraries"
+  { echo "the Windows pair's bytes differ from the Linux pair's:"; diff "$work/wire-linux" "$work/wire-windows" | head -20; exit 1; }
+echo "walk: the Linux and the Windows pair exchanged the same $(wc -l <"$work/wire-windows") lines"
 
-# The Windows commands of the getting-started page, as written, from a tree of their own.
+# The zip as a user gets it: unzipped into a directory whose name has a space and a
+# non-ASCII letter, its demo started from another directory with no broker running, so
+# that the DLL starts the broker beside it.
+sdk="$work/Prüf dir"
+mkdir -p "$sdk" "$work/elsewhere"
+unzip -q "$zip" -d "$sdk"
+for f in bin/libtapbroker_client.dll bin/tapbroker.exe bin/tapclient.exe bin/tapbrokerclient.msg \
+         lib/libtapbroker_client.dll.a include/tapbroker_client.h README.md LICENSE CHANGELOG.md \
+         docs/windows.md; do
+  [ -e "$sdk/$f" ] || { echo "$(basename "$zip") lacks $f"; exit 1; }
+done
+if ! (cd "$work/elsewhere" && TAPBROKER_IDLE_EXIT=5 "$wine" "$sdk/bin/tapclient.exe" demo) \
+    >"$work/demo.log" 2>&1 || ! grep -q "All checks passed" "$work/demo.log"; then
+  cat "$work/demo.log"
+  exit 1
+fi
+stop_brokers
+echo "$(basename "$zip"): unzipped into \"$(basename "$sdk")\", its demo started its broker and passed"
+
+# The Windows commands of the getting-started page, as written, from a tree of their own:
+# the program beside the zip's DLL and broker, which the DLL starts.
 mkdir "$work/tree"
 ln -s "$PWD/include" "$PWD/examples" "$work/tree/"
 ln -s "$(realpath "$build_dir")" "$work/tree/build-windows"
 awk '/^```/ { inside = !inside && $0 == "```sh windows"; next } inside' \
   docs/getting-started.md >"$work/commands.sh"
-walk example env -C "$work/tree" bash -euo pipefail "$work/commands.sh"
+TAPBROKER_IDLE_EXIT=5 env -C "$work/tree" bash -euo pipefail "$work/commands.sh"
+stop_brokers
 echo "docs/getting-started.md: its $(grep -c . "$work/commands.sh") Windows command lines ran as written"
 EOF
 finished=$(date +%s)
