@@ -243,10 +243,12 @@ class TAPBROKER_CLIENT_API Client {
 
   // Reports catalogue message `id` with its arguments (const char* and int, in the order
   // the message's text consumes them): posted to the message catalogue while debugging is
-  // on, appended as one line to the log file while logging is on. In both, characters
-  // below 0x20 and 0x7F of a text argument are written as \n, \r, \t or \xNN, so that
-  // one report is one line. With both off it costs two field tests. The text of an
-  // identifier with no catalogue entry is empty.
+  // on, appended as one line to the log file while logging is on. In both, a text
+  // argument's controls (below 0x20, 0x7F, the C1 controls U+0080-U+009F, U+2028 and
+  // U+2029) and every byte outside well-formed UTF-8 are written as \n, \r, \t or \xNN
+  // per byte, so that one report is one line that drives no terminal; other UTF-8 text is
+  // kept. With both off it costs two field tests. The text of an identifier with no
+  // catalogue entry is empty.
   void PrintMessage(std::string id, ...);
   // Posts every later report to the message catalogue. Returns 0. Reports 1100, and 1035
   // when debugging was already on (both under the setting in force before the call).
