@@ -2,6 +2,7 @@
 
 #ifndef _WIN32
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -41,12 +42,19 @@ FILE* openLogFile(const char* path, bool empty) {
 #ifdef _WIN32
   return std::fopen(path, empty ? "w" : "a");
 #else
+  // Not waiting: the opening of a FIFO without a reader fails at once, and the descriptor
+  // stays non-blocking, so a terminal that stops reading drops a line instead of holding
+  // the application.
   const int mode = empty ? O_TRUNC : O_APPEND;
   const int fd = ::open(path, O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK | mode, 0666);
   if (fd < 0) return nullptr;
-  // Only the opening must not wait: the lines are written as before.
-  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-  FILE* file = ::fdopen(fd, empty ? "w" : "a");
+  // A pipe or a socket would raise SIGPIPE once its reader goes, or fill up and refuse
+  // lines: only a file or a device is written to. Checked on the opened descriptor, so a
+  // path replaced since Set_Log_File is judged as it is now.
+  struct stat opened;
+  FILE* file = nullptr;
+  if (::fstat(fd, &opened) == 0 && (S_ISREG(opened.st_mode) || S_ISCHR(opened.st_mode)))
+    file = ::fdopen(fd, empty ? "w" : "a");
   if (file == nullptr) ::close(fd);
   return file;
 #endif

@@ -27,8 +27,9 @@ void logReport(msgManager* messages, std::string& id, const std::string& logPath
                FILE*& logHandle, va_list args);
 
 // Opens the log file at `path` for writing, emptied (`empty`) or to append to, without
-// waiting on anything: a path that cannot be opened at once (a FIFO nobody reads) gives
-// null, as one that cannot be created. Character devices such as /dev/null work.
+// waiting on anything and for writes that never wait or raise a signal: null for what
+// cannot be opened at once or created, and for anything but a regular file or a character
+// device (such as /dev/null): a FIFO, with or without a reader, or a socket.
 FILE* openLogFile(const char* path, bool empty);
 
 // A new handle on this library's catalogue, shared by copying; null when the allocation

@@ -257,10 +257,13 @@ class TAPBROKER_CLIENT_API Client {
   // when debugging was already off.
   int Set_Debug_Off();
   // Creates (or empties) the log file at `path` (not null) and logs every later report to
-  // it. Returns 0; -1 when the file cannot be created or opened for writing at once (a
-  // FIFO nobody reads; logging is then off, nothing waits); -1016 for an
-  // empty path (the previous settings stay; reports 1029 and stores -1016 in the status).
-  // Reports 1099 on entry. The file is opened and closed again by every report.
+  // it. Only a regular file or a character device (such as /dev/null) is taken: a report
+  // never waits and never raises a signal. Returns 0; -1 when the file cannot be created
+  // or opened for writing at once, or is a FIFO or a socket (logging is then off); -1016
+  // for an empty path (the previous settings stay; reports 1029 and stores -1016 in the
+  // status). Reports 1099 on entry. The file is opened and closed again by every report:
+  // when the path has meanwhile become a FIFO or a socket, or cannot be opened, logging
+  // turns off. On a device that cannot take a line at once, the line is dropped.
   int Set_Log_File(const char* path);
   // Reports both log paths (1034). Returns 0, -1016 (no log path; reports 1032) or -1017
   // (no second path; reports 1033); failures are stored in the status.
