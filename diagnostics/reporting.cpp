@@ -6,6 +6,7 @@
 #include <unistd.h>
 #endif
 
+#include <atomic>
 #include <vector>
 
 #include "diagnostics/expansion.h"
@@ -60,13 +61,33 @@ FILE* openLogFile(const char* path, bool empty) {
 #endif
 }
 
-std::shared_ptr<msgManager> makeHandle(bool finishes, unsigned int finishCode) {
+std::shared_ptr<msgManager> makeHandle() {
   msgManager* handle = new msgManager(kCatalogueTag);
   if (handle == nullptr) return nullptr;
-  return std::shared_ptr<msgManager>(handle, [finishes, finishCode](msgManager* last) {
-    if (finishes) last->finishMsgLogFile(finishCode);
-    delete last;
-  });
+  return std::shared_ptr<msgManager>(handle);
+}
+
+namespace {
+
+// Allocated through the catalogue's own allocator, as every handle is.
+struct ClientHandle : msgManager {
+  ClientHandle() : msgManager(kCatalogueTag) {}
+  std::atomic<unsigned> holders{1};
+};
+
+}  // namespace
+
+msgManager* newClientHandle() { return new ClientHandle; }
+
+void shareClientHandle(msgManager* handle) {
+  if (handle != nullptr) ++static_cast<ClientHandle*>(handle)->holders;
+}
+
+void releaseClientHandle(msgManager* handle, unsigned int finishCode) {
+  auto* counted = static_cast<ClientHandle*>(handle);
+  if (counted == nullptr || --counted->holders != 0) return;
+  counted->finishMsgLogFile(finishCode);
+  delete counted;
 }
 
 }  // namespace diagnostics

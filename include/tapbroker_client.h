@@ -33,7 +33,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <memory>
 #include <string>
 #include <type_traits>
 #include <vector>
@@ -315,10 +314,9 @@ class TAPBROKER_CLIENT_API Client {
   std::string auxLogPath;    // a second log path, reported by Get_Log_file; never set
   FILE* logHandle;           // non-null while logging to the file is on
   unsigned int finishCode;   // handed to the catalogue when the handle is finished
-
-  // Bookkeeping that the fields above leave implicit.
-  std::shared_ptr<msgManager> messagesOwner;  // shares `messages` among copies
-  std::string lastAnswer;    // the text handed out by Read(char*&) and Read()
+  // Nothing more: programs built against these fields allocate a Client of exactly their
+  // size (208 bytes on 64-bit Linux). What the library keeps besides them (the count of
+  // the handle's holders, the text handed out by Read) lives outside the object.
 };
 
 #pragma pop_macro("INVALID_SOCKET")
