@@ -43,7 +43,8 @@ constexpr Sequence kWellFormed[] = {
 int wellFormedLength(const unsigned char* text) {
   for (const Sequence& sequence : kWellFormed) {
     int i = 0;
-    while (i < sequence.length && text[i] >= sequence.low[i] && text[i] <= sequence.high[i]) ++i;
+    while (i < sequence.length && text[i] >= sequence.low[i] && text[i] <= sequence.high[i])
+      ++i;
     if (i == sequence.length) return i;
   }
   return 0;
@@ -70,9 +71,9 @@ std::string escaped(const char* text) {
       out += static_cast<char>(*at++);
     } else {
       const int length = wellFormedLength(at);
-      const bool control = (length == 2 && at[0] == 0xC2 && at[1] <= 0x9F) ||
-                           (length == 3 && at[0] == 0xE2 && at[1] == 0x80 &&
-                            (at[2] == 0xA8 || at[2] == 0xA9));
+      const bool control =
+          (length == 2 && at[0] == 0xC2 && at[1] <= 0x9F) ||
+          (length == 3 && at[0] == 0xE2 && at[1] == 0x80 && (at[2] == 0xA8 || at[2] == 0xA9));
       if (length == 0 || control) {
         for (int i = 0; i < (length == 0 ? 1 : length); ++i) hex(*at++);
       } else {

@@ -72,7 +72,8 @@ struct IsByte : std::integral_constant<bool, std::is_same<T, char>::value ||
 #if defined(__cpp_char8_t)
                                                  std::is_same<T, char8_t>::value ||
 #endif
-                                                 std::is_void<T>::value> {};
+                                                 std::is_void<T>::value> {
+};
 template <typename T>
 struct IsBytePointer : std::false_type {};
 template <typename T>
@@ -105,7 +106,8 @@ struct Argument {
 template <std::size_t Position, typename... Ts>
 struct Arguments {};
 template <std::size_t Position, typename T, typename... Rest>
-struct Arguments<Position, T, Rest...> : Argument<Position, T>, Arguments<Position + 1, Rest...> {};
+struct Arguments<Position, T, Rest...> : Argument<Position, T>,
+                                         Arguments<Position + 1, Rest...> {};
 
 }  // namespace tapbroker_send
 

@@ -206,7 +206,8 @@ int decodeSequence(const unsigned char* at, char32_t& codePoint) {
     if ((at[i] & 0xC0) != 0x80) return 0;
     decoded = decoded << 6 | (at[i] & 0x3F);
   }
-  if (decoded < kSmallest[length] || decoded > 0x10FFFF || (decoded >= 0xD800 && decoded <= 0xDFFF))
+  if (decoded < kSmallest[length] || decoded > 0x10FFFF ||
+      (decoded >= 0xD800 && decoded <= 0xDFFF))
     return 0;
   codePoint = decoded;
   return length;
@@ -215,8 +216,8 @@ int decodeSequence(const unsigned char* at, char32_t& codePoint) {
 // Code points that end a line or drive a terminal when shown: the C0 and C1 controls,
 // DEL, and the line and paragraph separators.
 bool isControl(char32_t codePoint) {
-  return codePoint < 0x20 || (codePoint >= 0x7F && codePoint <= 0x9F) ||
-         codePoint == 0x2028 || codePoint == 0x2029;
+  return codePoint < 0x20 || (codePoint >= 0x7F && codePoint <= 0x9F) || codePoint == 0x2028 ||
+         codePoint == 0x2029;
 }
 
 // A text argument comes from the client's name, the broker's answers and the caller's data:
@@ -237,7 +238,8 @@ void appendEscaped(const char* value, std::string& out) {
     if (codePoint == '\n' || codePoint == '\r' || codePoint == '\t') {
       (out += '\\') += codePoint == '\n' ? 'n' : codePoint == '\r' ? 'r' : 't';
     } else if (lone || isControl(codePoint)) {
-      for (int i = 0; i < length; ++i) ((out += "\\x") += kHex[at[i] >> 4]) += kHex[at[i] & 0xF];
+      for (int i = 0; i < length; ++i)
+        ((out += "\\x") += kHex[at[i] >> 4]) += kHex[at[i] & 0xF];
     } else {
       out.append(reinterpret_cast<const char*>(at), length);
     }

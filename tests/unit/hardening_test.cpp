@@ -112,16 +112,20 @@ TEST(Hardening, AReportIsOneLineInTheLogAndOnTheConsole) {
   const std::string log = scratch / "run.log";
   // C0 controls, then C1 controls as UTF-8 and as a lone byte, the line separator and
   // a cut-short sequence, around ordinary UTF-8 text that stays as it is.
-  char name[] = "a\nClient \"x\" is ready to use\x1b[2J\t\x7f\r"
-                "|\xc2\x9b" "2J\x9b" "2J\xc2\x85\xe2\x80\xa8|caf\xc3\xa9 \xe2\x9c\x93|\xe2\x80";
+  char name[] =
+      "a\nClient \"x\" is ready to use\x1b[2J\t\x7f\r"
+      "|\xc2\x9b"
+      "2J\x9b"
+      "2J\xc2\x85\xe2\x80\xa8|caf\xc3\xa9 \xe2\x9c\x93|\xe2\x80";
   Client client(name);
   ASSERT_EQ(client.Set_Log_File(log.c_str()), 0);
   client.Set_Debug_On();  // logged, not posted: debugging was off when it was called
   testing::internal::CaptureStderr();
   EXPECT_TRUE(client.ValidClient());
-  const std::string escaped =
-      R"(Client "a\nClient "x" is ready to use\x1B[2J\t\x7F\r)"
-      R"(|\xC2\x9B2J\x9B2J\xC2\x85\xE2\x80\xA8|caf)" "\xc3\xa9 \xe2\x9c\x93" R"(|\xE2\x80" is ready to use)";
+  const std::string escaped = R"(Client "a\nClient "x" is ready to use\x1B[2J\t\x7F\r)"
+                              R"(|\xC2\x9B2J\x9B2J\xC2\x85\xE2\x80\xA8|caf)"
+                              "\xc3\xa9 \xe2\x9c\x93"
+                              R"(|\xE2\x80" is ready to use)";
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "tapbrokerclient[1088]: " + escaped + "\n");
   std::ifstream in(log);
   std::vector<std::string> lines;
