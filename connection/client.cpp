@@ -2,14 +2,14 @@
 #include <cstdint>
 
 #include "diagnostics/reporting.h"
+#include "protocol/answer_texts.h"
 #include "tapbroker_client.h"
 
 Client::Client() : Client(const_cast<char*>("")) {}
 
 Client::Client(char* name) {
   // The strings start empty; the handle comes first, then the settings in this order.
-  messagesOwner = diagnostics::makeHandle(true, 0);
-  messages = messagesOwner.get();
+  messages = diagnostics::newClientHandle();
   finishCode = 0;
   clientName = name != nullptr ? name : "";
   socket = INVALID_SOCKET;
@@ -24,9 +24,34 @@ Client::Client(char* name) {
 }
 
 // Copies share the socket and the catalogue handle; the handle's last holder finishes it.
-Client::Client(const Client& other) = default;
-Client& Client::operator=(const Client& other) = default;
-Client::~Client() = default;
+Client::Client(const Client& other) : messages(nullptr), finishCode(0) { *this = other; }
+
+Client& Client::operator=(const Client& other) {
+  // Shared first and released last, so that assigning a client to itself keeps its handle.
+  msgManager* previous = messages;
+  diagnostics::shareClientHandle(other.messages);
+  flagA = other.flagA;
+  flagB = other.flagB;
+  tdoData = other.tdoData;
+  messages = other.messages;
+  clientName = other.clientName;
+  socket = other.socket;
+  serverName = other.serverName;
+  status = other.status;
+  debugOn = other.debugOn;
+  logPath = other.logPath;
+  auxLogPath = other.auxLogPath;
+  logHandle = other.logHandle;
+  diagnostics::releaseClientHandle(previous, finishCode);
+  finishCode = other.finishCode;
+  return *this;
+}
+
+Client::~Client() {
+  diagnostics::releaseClientHandle(messages, finishCode);
+  messages = nullptr;
+  answer_texts::forget(this);
+}
 
 long Client::GetClientSocket() {
   // The handle's low 32 bits, read as signed: INVALID_SOCKET reads as -1.

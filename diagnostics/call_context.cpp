@@ -6,7 +6,7 @@
 
 CallContext::CallContext(int debugOn, FILE* logHandle, std::string clientName,
                          std::string logPath)
-    : messages(debugOn == 1 || logHandle != nullptr ? diagnostics::makeHandle(false) : nullptr),
+    : messages(debugOn == 1 || logHandle != nullptr ? diagnostics::makeHandle() : nullptr),
       clientName(std::move(clientName)),
       logPath(std::move(logPath)),
       debugOn(debugOn),

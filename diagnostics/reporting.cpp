@@ -1,10 +1,14 @@
 #include "diagnostics/reporting.h"
 
-#ifndef _WIN32
+#include <sys/stat.h>
+#ifdef _WIN32
+#include <io.h>
+#else
 #include <fcntl.h>
 #include <unistd.h>
 #endif
 
+#include <atomic>
 #include <vector>
 
 #include "diagnostics/expansion.h"
@@ -37,28 +41,76 @@ void logReport(msgManager* messages, std::string& id, const std::string& logPath
   // logHandle keeps the closed stream's value: it only marks that logging is on.
 }
 
-FILE* openLogFile(const char* path, bool empty) {
+namespace {
+
+FILE* openWithoutWaiting(const char* path, bool empty) {
 #ifdef _WIN32
   return std::fopen(path, empty ? "w" : "a");
 #else
+  // The opening of a FIFO without a reader fails at once, and the descriptor stays
+  // non-blocking, so a terminal that stops reading drops a line instead of holding the
+  // application.
   const int mode = empty ? O_TRUNC : O_APPEND;
   const int fd = ::open(path, O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK | mode, 0666);
   if (fd < 0) return nullptr;
-  // Only the opening must not wait: the lines are written as before.
-  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   FILE* file = ::fdopen(fd, empty ? "w" : "a");
   if (file == nullptr) ::close(fd);
   return file;
 #endif
 }
 
-std::shared_ptr<msgManager> makeHandle(bool finishes, unsigned int finishCode) {
+// A pipe or a socket would raise SIGPIPE once its reader goes, or fill up and hold the
+// writer: only a file or a device is written to. Judged on the opened file, so a path
+// replaced since Set_Log_File is judged as it is now.
+bool isFileOrDevice(FILE* file) {
+#ifdef _WIN32
+  struct _stat64 opened;
+  return _fstat64(_fileno(file), &opened) == 0 && (opened.st_mode & (_S_IFREG | _S_IFCHR)) != 0;
+#else
+  struct stat opened;
+  return ::fstat(::fileno(file), &opened) == 0 &&
+         (S_ISREG(opened.st_mode) || S_ISCHR(opened.st_mode));
+#endif
+}
+
+}  // namespace
+
+FILE* openLogFile(const char* path, bool empty) {
+  FILE* file = openWithoutWaiting(path, empty);
+  if (file != nullptr && !isFileOrDevice(file)) {
+    std::fclose(file);  // nothing was written: closing raises no signal
+    return nullptr;
+  }
+  return file;
+}
+
+std::shared_ptr<msgManager> makeHandle() {
   msgManager* handle = new msgManager(kCatalogueTag);
   if (handle == nullptr) return nullptr;
-  return std::shared_ptr<msgManager>(handle, [finishes, finishCode](msgManager* last) {
-    if (finishes) last->finishMsgLogFile(finishCode);
-    delete last;
-  });
+  return std::shared_ptr<msgManager>(handle);
+}
+
+namespace {
+
+// Allocated through the catalogue's own allocator, as every handle is.
+struct ClientHandle : msgManager {
+  ClientHandle() : msgManager(kCatalogueTag) {}
+  std::atomic<unsigned> holders{1};
+};
+
+}  // namespace
+
+msgManager* newClientHandle() { return new ClientHandle; }
+
+void shareClientHandle(msgManager* handle) {
+  if (handle != nullptr) ++static_cast<ClientHandle*>(handle)->holders;
+}
+
+void releaseClientHandle(msgManager* handle, unsigned int finishCode) {
+  auto* counted = static_cast<ClientHandle*>(handle);
+  if (counted == nullptr || --counted->holders != 0) return;
+  counted->finishMsgLogFile(finishCode);
+  delete counted;
 }
 
 }  // namespace diagnostics

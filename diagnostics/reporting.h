@@ -27,14 +27,24 @@ void logReport(msgManager* messages, std::string& id, const std::string& logPath
                FILE*& logHandle, va_list args);
 
 // Opens the log file at `path` for writing, emptied (`empty`) or to append to, without
-// waiting on anything: a path that cannot be opened at once (a FIFO nobody reads) gives
-// null, as one that cannot be created. Character devices such as /dev/null work.
+// waiting on anything and for writes that never wait or raise a signal: null for what
+// cannot be opened at once or created, and for anything but a regular file or a character
+// device (such as /dev/null): a FIFO, with or without a reader, or a socket.
 FILE* openLogFile(const char* path, bool empty);
 
 // A new handle on this library's catalogue, shared by copying; null when the allocation
-// yields nothing. A handle that `finishes` (a Client's) is finished with `finishCode` when
-// its last holder lets go of it; one that does not (a CallContext's) is simply destroyed.
-std::shared_ptr<msgManager> makeHandle(bool finishes, unsigned int finishCode = 0);
+// yields nothing. A CallContext's: destroyed by its last holder, never finished.
+std::shared_ptr<msgManager> makeHandle();
+
+// A Client's handle, held by the Client and its copies through the one pointer that the
+// Client's layout has for it: the count of holders lives in the handle's own block. Null
+// when the allocation yields nothing; sharing or releasing null does nothing.
+msgManager* newClientHandle();
+// Counts one more holder of `handle`.
+void shareClientHandle(msgManager* handle);
+// Counts one holder less; the last one finishes the handle with `finishCode` and destroys
+// it.
+void releaseClientHandle(msgManager* handle, unsigned int finishCode);
 
 }  // namespace diagnostics
 

@@ -22,19 +22,64 @@ namespace {
 
 constexpr int kSlots = 16;
 
-// A text argument as a report writes it: one line, so control characters come out escaped.
+// The well-formed UTF-8 sequences of two bytes or more, as ranges of each byte.
+struct Sequence {
+  int length;
+  unsigned char low[4], high[4];
+};
+constexpr Sequence kWellFormed[] = {
+    {2, {0xC2, 0x80}, {0xDF, 0xBF}},
+    {3, {0xE0, 0xA0, 0x80}, {0xE0, 0xBF, 0xBF}},
+    {3, {0xE1, 0x80, 0x80}, {0xEC, 0xBF, 0xBF}},
+    {3, {0xED, 0x80, 0x80}, {0xED, 0x9F, 0xBF}},
+    {3, {0xEE, 0x80, 0x80}, {0xEF, 0xBF, 0xBF}},
+    {4, {0xF0, 0x90, 0x80, 0x80}, {0xF0, 0xBF, 0xBF, 0xBF}},
+    {4, {0xF1, 0x80, 0x80, 0x80}, {0xF3, 0xBF, 0xBF, 0xBF}},
+    {4, {0xF4, 0x80, 0x80, 0x80}, {0xF4, 0x8F, 0xBF, 0xBF}},
+};
+
+// How many bytes of `text` (NUL-terminated) form the well-formed sequence at its start; 0
+// when none does.
+int wellFormedLength(const unsigned char* text) {
+  for (const Sequence& sequence : kWellFormed) {
+    int i = 0;
+    while (i < sequence.length && text[i] >= sequence.low[i] && text[i] <= sequence.high[i])
+      ++i;
+    if (i == sequence.length) return i;
+  }
+  return 0;
+}
+
+// A text argument as a report writes it: one line that drives no terminal, so the
+// controls (C0, DEL, the C1 controls as C2 80-9F, the separators E2 80 A8/A9) and the bytes
+// outside well-formed UTF-8 come out escaped byte by byte.
 std::string escaped(const char* text) {
   std::string out;
-  for (; *text != '\0'; ++text) {
-    const unsigned char c = static_cast<unsigned char>(*text);
-    char hex[5];
+  const auto hex = [&out](unsigned char c) {
+    char digits[5];
+    std::snprintf(digits, sizeof digits, "\\x%02X", c);
+    out += digits;
+  };
+  for (auto at = reinterpret_cast<const unsigned char*>(text); *at != 0;) {
+    const unsigned char c = *at;
     if (c == '\n' || c == '\r' || c == '\t') {
       out += c == '\n' ? "\\n" : c == '\r' ? "\\r" : "\\t";
+      ++at;
     } else if (c < 0x20 || c == 0x7F) {
-      std::snprintf(hex, sizeof hex, "\\x%02X", c);
-      out += hex;
+      hex(*at++);
+    } else if (c < 0x80) {
+      out += static_cast<char>(*at++);
     } else {
-      out += static_cast<char>(c);
+      const int length = wellFormedLength(at);
+      const bool control =
+          (length == 2 && at[0] == 0xC2 && at[1] <= 0x9F) ||
+          (length == 3 && at[0] == 0xE2 && at[1] == 0x80 && (at[2] == 0xA8 || at[2] == 0xA9));
+      if (length == 0 || control) {
+        for (int i = 0; i < (length == 0 ? 1 : length); ++i) hex(*at++);
+      } else {
+        out.append(reinterpret_cast<const char*>(at), length);
+        at += length;
+      }
     }
   }
   return out;

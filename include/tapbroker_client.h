@@ -31,7 +31,7 @@
 
 // The version of this header and of the library built from it. The build takes the
 // project's version from here, so the two cannot differ.
-#define TAPBROKER_CLIENT_VERSION_MAJOR 1
+#define TAPBROKER_CLIENT_VERSION_MAJOR 2
 #define TAPBROKER_CLIENT_VERSION_MINOR 0
 #define TAPBROKER_CLIENT_VERSION_PATCH 0
 #define TAPBROKER_CLIENT_TEXT_(x) #x
@@ -45,10 +45,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <memory>
 #include <string>
 #include <type_traits>
-#include <utility>
 #include <vector>
 
 class msgManager;
@@ -73,30 +71,55 @@ class CallContext;
 
 namespace tapbroker_send {
 
-// What the variable part of Send can carry: what it reads back as an int (integers and
-// enums no wider than an int, which an ellipsis passes as one), and strings and data as
-// char or unsigned char pointers (a null pointer too).
+// What the variable part of Send can carry, read back by the library as an int or as a
+// char or unsigned char pointer. Written for C++11, so that the header compiles for
+// every application that built against it before the check existed.
 template <typename T>
-constexpr bool carried =
-    (std::is_integral<T>::value && sizeof(T) <= sizeof(int)) ||
-    (std::is_enum<T>::value && sizeof(T) == sizeof(int)) ||
-    std::is_same<T, char*>::value || std::is_same<T, const char*>::value ||
-    std::is_same<T, unsigned char*>::value || std::is_same<T, const unsigned char*>::value ||
-    std::is_same<T, std::nullptr_t>::value;
+struct IsByte : std::integral_constant<bool, std::is_same<T, char>::value ||
+                                                 std::is_same<T, signed char>::value ||
+                                                 std::is_same<T, unsigned char>::value ||
+#if defined(__cpp_lib_byte)
+                                                 std::is_same<T, std::byte>::value ||
+#endif
+#if defined(__cpp_char8_t)
+                                                 std::is_same<T, char8_t>::value ||
+#endif
+                                                 std::is_void<T>::value> {
+};
+template <typename T>
+struct IsBytePointer : std::false_type {};
+template <typename T>
+struct IsBytePointer<T*> : IsByte<typename std::remove_cv<T>::type> {};
+
+// An ellipsis promotes integers and unscoped enums no wider than an int to int; a scoped
+// enum is passed as it is, so only one as wide as an int reads back whole. Strings and
+// data are pointers to bytes (or to void), a null pointer of any spelling among them:
+// nullptr, or NULL, whose type is an integer as wide as a pointer on some compilers.
+template <typename T>
+struct IsCarried
+    : std::integral_constant<
+          bool, ((std::is_integral<T>::value ||
+                  (std::is_enum<T>::value && std::is_convertible<T, int>::value)) &&
+                 sizeof(T) <= sizeof(int)) ||
+                    (std::is_enum<T>::value && sizeof(T) == sizeof(int)) ||
+                    IsBytePointer<T>::value || std::is_same<T, std::nullptr_t>::value ||
+                    std::is_same<T, decltype(NULL)>::value> {};
 
 // Names the argument at `Position` (the command number is argument 1) in the error.
 template <std::size_t Position, typename T>
 struct Argument {
-  static_assert(carried<T>,
+  static_assert(IsCarried<T>::value,
                 "Send: this argument cannot be passed; Send takes ints (or enums and "
-                "integers no wider than an int), char* strings and unsigned char* data; "
-                "the instantiation Argument<position, type> names it");
+                "integers no wider than an int), char* strings and unsigned char* data "
+                "(or other byte or void pointers, or NULL); the instantiation "
+                "Argument<position, type> names it");
 };
 
-template <typename Indices, typename... Ts>
-struct Arguments;
-template <std::size_t... Index, typename... Ts>
-struct Arguments<std::index_sequence<Index...>, Ts...> : Argument<Index + 2, Ts>... {};
+template <std::size_t Position, typename... Ts>
+struct Arguments {};
+template <std::size_t Position, typename T, typename... Rest>
+struct Arguments<Position, T, Rest...> : Argument<Position, T>,
+                                         Arguments<Position + 1, Rest...> {};
 
 }  // namespace tapbroker_send
 
@@ -209,13 +232,14 @@ class TAPBROKER_CLIENT_API Client {
   // command's transfer and of the final Read(int&).
   int Send(int command, ...);
   // The same call with its arguments' types checked by the compiler: a type that the
-  // list above does not take (a std::string, a long long, a size_t, a float...) is an
-  // error naming its position, not undefined behaviour at run time. It is chosen ahead of
-  // the ellipsis and calls it: the library's interface is the one above.
+  // list above does not take (a std::string, a long long, a size_t, a float, an int*...)
+  // is an error naming its position, not undefined behaviour at run time. Also taken:
+  // integers and enums that promote to int, pointers to signed char, std::byte or void as
+  // data, and NULL. It is chosen ahead of the ellipsis and calls it: the library's
+  // interface is the one above.
   template <typename... Ts>
   int Send(int command, Ts... arguments) {
-    using Checked = tapbroker_send::Arguments<std::index_sequence_for<Ts...>, Ts...>;
-    static_cast<void>(sizeof(Checked));
+    static_cast<void>(sizeof(tapbroker_send::Arguments<2, Ts...>));
     int (Client::*unchecked)(int, ...) = &Client::Send;
     return (this->*unchecked)(command, arguments...);
   }
@@ -255,10 +279,12 @@ class TAPBROKER_CLIENT_API Client {
 
   // Reports catalogue message `id` with its arguments (const char* and int, in the order
   // the message's text consumes them): posted to the message catalogue while debugging is
-  // on, appended as one line to the log file while logging is on. In both, characters
-  // below 0x20 and 0x7F of a text argument are written as \n, \r, \t or \xNN, so that
-  // one report is one line. With both off it costs two field tests. The text of an
-  // identifier with no catalogue entry is empty.
+  // on, appended as one line to the log file while logging is on. In both, a text
+  // argument's controls (below 0x20, 0x7F, the C1 controls U+0080-U+009F, U+2028 and
+  // U+2029) and every byte outside well-formed UTF-8 are written as \n, \r, \t or \xNN
+  // per byte, so that one report is one line that drives no terminal; other UTF-8 text is
+  // kept. With both off it costs two field tests. The text of an identifier with no
+  // catalogue entry is empty.
   void PrintMessage(std::string id, ...);
   // Posts every later report to the message catalogue. Returns 0. Reports 1100, and 1035
   // when debugging was already on (both under the setting in force before the call).
@@ -267,10 +293,13 @@ class TAPBROKER_CLIENT_API Client {
   // when debugging was already off.
   int Set_Debug_Off();
   // Creates (or empties) the log file at `path` (not null) and logs every later report to
-  // it. Returns 0; -1 when the file cannot be created or opened for writing at once (a
-  // FIFO nobody reads; logging is then off, nothing waits); -1016 for an
-  // empty path (the previous settings stay; reports 1029 and stores -1016 in the status).
-  // Reports 1099 on entry. The file is opened and closed again by every report.
+  // it. Only a regular file or a character device (such as /dev/null) is taken: a report
+  // never waits and never raises a signal. Returns 0; -1 when the file cannot be created
+  // or opened for writing at once, or is a FIFO or a socket (logging is then off); -1016
+  // for an empty path (the previous settings stay; reports 1029 and stores -1016 in the
+  // status). Reports 1099 on entry. The file is opened and closed again by every report:
+  // when the path has meanwhile become a FIFO or a socket, or cannot be opened, logging
+  // turns off. On a device that cannot take a line at once, the line is dropped.
   int Set_Log_File(const char* path);
   // Reports both log paths (1034). Returns 0, -1016 (no log path; reports 1032) or -1017
   // (no second path; reports 1033); failures are stored in the status.
@@ -299,10 +328,9 @@ class TAPBROKER_CLIENT_API Client {
   std::string auxLogPath;    // a second log path, reported by Get_Log_file; never set
   FILE* logHandle;           // non-null while logging to the file is on
   unsigned int finishCode;   // handed to the catalogue when the handle is finished
-
-  // Bookkeeping that the fields above leave implicit.
-  std::shared_ptr<msgManager> messagesOwner;  // shares `messages` among copies
-  std::string lastAnswer;    // the text handed out by Read(char*&) and Read()
+  // Nothing more: programs built against these fields allocate a Client of exactly their
+  // size (208 bytes on 64-bit Linux). What the library keeps besides them (the count of
+  // the handle's holders, the text handed out by Read) lives outside the object.
 };
 
 #pragma pop_macro("INVALID_SOCKET")

@@ -191,19 +191,57 @@ void reloadCatalogues() {
 
 namespace {
 
+// The length of the well-formed UTF-8 sequence of two or more bytes that starts at `at`,
+// with its code point; 0, and `codePoint` untouched, when the bytes there are no such
+// sequence (a lone byte of 0x80 or more, a sequence cut short, an overlong form, a
+// surrogate, past U+10FFFF). Stops at the first byte that does not fit, so it never reads
+// past the string's NUL.
+int decodeSequence(const unsigned char* at, char32_t& codePoint) {
+  static const char32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
+  const unsigned char lead = at[0];
+  if (lead < 0xC2 || lead > 0xF4) return 0;
+  const int length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
+  char32_t decoded = lead & (0x7F >> length);
+  for (int i = 1; i < length; ++i) {
+    if ((at[i] & 0xC0) != 0x80) return 0;
+    decoded = decoded << 6 | (at[i] & 0x3F);
+  }
+  if (decoded < kSmallest[length] || decoded > 0x10FFFF ||
+      (decoded >= 0xD800 && decoded <= 0xDFFF))
+    return 0;
+  codePoint = decoded;
+  return length;
+}
+
+// Code points that end a line or drive a terminal when shown: the C0 and C1 controls,
+// DEL, and the line and paragraph separators.
+bool isControl(char32_t codePoint) {
+  return codePoint < 0x20 || (codePoint >= 0x7F && codePoint <= 0x9F) || codePoint == 0x2028 ||
+         codePoint == 0x2029;
+}
+
 // A text argument comes from the client's name, the broker's answers and the caller's data:
 // its control characters are written escaped, so that it can neither end the line it
-// stands in nor drive the terminal that shows it.
+// stands in nor drive the terminal that shows it. Ordinary UTF-8 text stays as it is; a
+// control is written as \n, \r, \t or byte by byte as \xNN, and so is every byte that is
+// not part of well-formed UTF-8 (a lone 0x9B is a control to an 8-bit terminal, and an
+// overlong form is a newline to a lax decoder).
 void appendEscaped(const char* value, std::string& out) {
   static const char kHex[] = "0123456789ABCDEF";
-  for (const char* at = value; at != nullptr && *at != '\0'; ++at) {
-    const unsigned char c = static_cast<unsigned char>(*at);
-    if (c >= 0x20 && c != 0x7F) {
-      out += *at;
-    } else if (c == '\n' || c == '\r' || c == '\t') {
-      (out += '\\') += c == '\n' ? 'n' : c == '\r' ? 'r' : 't';
+  if (value == nullptr) return;
+  int length = 1;
+  for (auto at = reinterpret_cast<const unsigned char*>(value); *at != 0; at += length) {
+    char32_t codePoint = *at;
+    length = codePoint < 0x80 ? 1 : decodeSequence(at, codePoint);
+    const bool lone = length == 0;
+    if (lone) length = 1;
+    if (codePoint == '\n' || codePoint == '\r' || codePoint == '\t') {
+      (out += '\\') += codePoint == '\n' ? 'n' : codePoint == '\r' ? 'r' : 't';
+    } else if (lone || isControl(codePoint)) {
+      for (int i = 0; i < length; ++i)
+        ((out += "\\x") += kHex[at[i] >> 4]) += kHex[at[i] & 0xF];
     } else {
-      ((out += "\\x") += kHex[c >> 4]) += kHex[c & 0xF];
+      out.append(reinterpret_cast<const char*>(at), length);
     }
   }
 }

@@ -1,8 +1,9 @@
 // The placeholders of a catalogue text: "$$s" takes the next argument as a const char*
-// (a null one reads as empty; characters below 0x20 and 0x7F written as \n, \r, \t or
-// \xNN, so that one report stays one line), "$$d" the next as an int, in decimal. Every other
-// character, stray dollar signs included, stands for itself. One reading of them serves the
-// message library and the lines the client library writes to its log file.
+// (a null one reads as empty; its controls, C0, DEL, C1, U+2028 and U+2029, and every byte
+// outside well-formed UTF-8 written as \n, \r, \t or \xNN per byte, so that one report
+// stays one line), "$$d" the next as an int, in decimal. Every other character, stray
+// dollar signs included, stands for itself. One reading of them serves the message library
+// and the lines the client library writes to its log file.
 #ifndef MSGCORE_PLACEHOLDERS_H
 #define MSGCORE_PLACEHOLDERS_H
 

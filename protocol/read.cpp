@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "protocol/answer_list.h"
+#include "protocol/answer_texts.h"
 #include "protocol/results.h"
 #include "protocol/wire.h"
 #include "tapbroker_client.h"
@@ -52,16 +53,14 @@ int Client::Read(char*& text) {
   char answer[wire::kBufferSize + 1];
   int received = readAnswer(kTextIds, answer);
   if (received < 0) return received;
-  lastAnswer.assign(answer);  // keeps its capacity from one read to the next
-  text = lastAnswer.data();
+  text = answer_texts::keep(this, answer);
   return 0;
 }
 
 const char* Client::Read() {
   char answer[wire::kBufferSize + 1];
   if (readAnswer(kReturnedTextIds, answer) < 0) return "";
-  lastAnswer.assign(answer);
-  return lastAnswer.c_str();
+  return answer_texts::keep(this, answer);
 }
 
 int Client::Read(std::vector<std::string>& items) {

@@ -20,6 +20,7 @@ stages=(
   "sanitized suite|scripts/ci-sanitize.sh"
   "fuzzers|scripts/ci-fuzz.sh"
   "packaging|scripts/ci-package.sh"
+  "abi|scripts/ci-abi.sh"
   "windows|scripts/test-windows.sh"
 )
 [ "${QUICK:-}" = 1 ] && stages=("${stages[@]:0:3}")
