@@ -59,7 +59,7 @@ int main() {
   }
 
   client.Send(1);                            // identification
-  const char* text = client.Read();          // "tapbroker.exe 1.0.0, simulated cable"
+  const char* text = client.Read();          // "tapbroker.exe 2.0.0, simulated cable"
   std::printf("broker: %s\n", text);
 
   std::vector<std::string> devices;
