@@ -103,7 +103,7 @@ for f in bin/libtapbroker_client.dll bin/tapbroker.exe bin/tapclient.exe bin/tap
          docs/windows.md; do
   [ -e "$sdk/$f" ] || { echo "$(basename "$zip") lacks $f"; exit 1; }
 done
-if ! (cd "$work/elsewhere" && TAPBROKER_IDLE_EXIT=5 "$wine" "$sdk/bin/tapclient.exe" demo) \
+if ! (cd "$work/elsewhere" && TAPBROKER_IDLE_EXIT=15 "$wine" "$sdk/bin/tapclient.exe" demo) \
     >"$work/demo.log" 2>&1 || ! grep -q "All checks passed" "$work/demo.log"; then
   cat "$work/demo.log"
   exit 1
@@ -118,7 +118,7 @@ ln -s "$PWD/include" "$PWD/examples" "$work/tree/"
 ln -s "$(realpath "$build_dir")" "$work/tree/build-windows"
 awk '/^```/ { inside = !inside && $0 == "```sh windows"; next } inside' \
   docs/getting-started.md >"$work/commands.sh"
-TAPBROKER_IDLE_EXIT=5 env -C "$work/tree" bash -euo pipefail "$work/commands.sh"
+TAPBROKER_IDLE_EXIT=15 env -C "$work/tree" bash -euo pipefail "$work/commands.sh"
 stop_brokers
 echo "docs/getting-started.md: its $(grep -c . "$work/commands.sh") Windows command lines ran as written"
 EOF
