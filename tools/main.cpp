@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QStringList>
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 
 #include "commands.h"
@@ -55,15 +56,17 @@ struct GlobalOptions {
       "install-dir", "Start the broker from <dir> instead of this program's directory.", "dir"};
   QCommandLineOption faults{
       "faults", "Start the broker with the fault plan in <file> (none may run yet).", "file"};
+  QCommandLineOption record{
+      "record", "Append the command's conversations to the transcript <file>.", "file"};
   void addTo(QCommandLineParser& parser) const {
-    parser.addOptions({debug, log, installDir, faults});
+    parser.addOptions({debug, log, installDir, faults, record});
   }
 };
 
 std::string overallHelp(const QString& program) {
   std::string text = "Usage: " + program.toStdString() +
-                     " [--debug] [--log FILE] [--install-dir DIR] [--faults FILE] COMMAND "
-                     "[ARGS...]\n\n"
+                     " [--debug] [--log FILE] [--install-dir DIR] [--faults FILE] "
+                     "[--record FILE] COMMAND [ARGS...]\n\n"
                      "Drives a programming cable through tapbroker.exe with the "
                      "tapbroker_client library.\n\nCommands:\n";
   for (const Subcommand& subcommand : kSubcommands) {
@@ -78,6 +81,8 @@ std::string overallHelp(const QString& program) {
       "  --install-dir DIR  Start the broker from DIR instead of this program's directory.\n"
       "  --faults FILE      Start the broker with the fault plan in FILE (docs/broker.md);\n"
       "                     no broker may run yet.\n"
+      "  --record FILE      Append the command's conversations to the transcript FILE\n"
+      "                     (docs/broker.md, Transcripts).\n"
       "  -h, --help         Show this help; COMMAND --help shows a command's own.\n"
       "  -v, --version      Show the version.\n";
   return text;
@@ -140,6 +145,9 @@ int run(const QStringList& arguments) {
   options.logFile = valueOf(global.log);
   options.installDir = valueOf(global.installDir);
   options.faultPlan = valueOf(global.faults);
+  // The library records every conversation that a Connect starts while this is set.
+  const std::string record = valueOf(global.record);
+  if (!record.empty()) ::setenv("TAPBROKER_CLIENT_RECORD", record.c_str(), 1);
   return subcommand->run(parser, parser.positionalArguments().mid(1), options);
 }
 
