@@ -63,8 +63,8 @@ void appendToFile(const Recording& recording) {
   }
   // Unbuffered: the block goes out in one write, not in pieces of the stream's buffer.
   std::setvbuf(file, nullptr, _IONBF, 0);
-  bool written =
-      std::fwrite(recording.text.data(), 1, recording.text.size(), file) == recording.text.size();
+  bool written = std::fwrite(recording.text.data(), 1, recording.text.size(), file) ==
+                 recording.text.size();
   written = std::fclose(file) == 0 && written;
   if (!written) warnOnce(recording.path, std::strerror(errno));
 }

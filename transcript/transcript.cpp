@@ -1,5 +1,6 @@
 #include "transcript/transcript.h"
 
+#include <algorithm>
 #include <charconv>
 #include <utility>
 
@@ -10,12 +11,15 @@ constexpr char kHexDigits[] = "0123456789abcdef";
 constexpr std::string_view kClientWord = "client";
 constexpr std::string_view kHexWord = "hex";
 constexpr std::string_view kBlanks = " \t\r";
-// A long run of NULs at the end of a token (an answer padded to its block, an all-zero
-// block) is counted after the quotes, as the broker's trace does: `"0\0" + 1022 zero bytes`.
-constexpr std::size_t kShortestPadding = 4;
+// More NULs than kZerosWrittenOut at the end of a token (an answer padded to its block, an
+// all-zero block) are counted after the quotes, as the broker's trace does:
+// `"0\0" + 1022 zero bytes`.
+constexpr std::size_t kZerosWrittenOut = 4;
 constexpr std::string_view kPaddingWords = "zero bytes";
-// Far beyond any single transfer; a bound on what an edited count can make the reader hold.
-constexpr std::size_t kMostPadding = 16 * 1024 * 1024;
+// At most one call's worth (no call of the conversation moves more than 1024 bytes), so
+// that an edited count cannot make a reader hold more than some 50 bytes for each
+// character of the transcript, about what a real one comes to.
+constexpr std::size_t kMostPadding = 1024;
 
 bool printable(unsigned char c) { return c >= 0x20 && c < 0x7F; }
 
@@ -87,8 +91,10 @@ bool padding(std::string_view text, std::string& bytes, std::string& error) {
     std::size_t count = 0;
     const char* end = words.data() + words.size();
     const auto [stop, failure] = std::from_chars(words.data(), end, count);
-    const std::string_view unit = trimmed(std::string_view(stop, static_cast<std::size_t>(end - stop)));
-    if (failure == std::errc() && count >= 1 && count <= kMostPadding && unit == kPaddingWords) {
+    const std::string_view unit =
+        trimmed(std::string_view(stop, static_cast<std::size_t>(end - stop)));
+    if (failure == std::errc() && count >= 1 && count <= kMostPadding &&
+        unit == kPaddingWords) {
       bytes.append(count, '\0');
       return true;
     }
@@ -219,7 +225,8 @@ void appendExchange(std::string& out, Direction direction, const void* data,
   if (readsAsToken(bytes, length)) {
     std::size_t zeros = 0;
     while (zeros < length && bytes[length - 1 - zeros] == 0) ++zeros;
-    const std::size_t padding = zeros > kShortestPadding ? zeros - 1 : 0;
+    const std::size_t padding =
+        zeros > kZerosWrittenOut ? std::min(zeros - 1, kMostPadding) : 0;
     appendQuoted(out, bytes, length - padding);
     if (padding > 0) {
       out += " + ";

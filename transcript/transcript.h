@@ -47,8 +47,7 @@ void appendExchange(std::string& out, Direction direction, const void* data,
 
 // Every conversation of `text` in order; false with `error` as "line N: what is wrong",
 // and `conversations` as far as it got.
-bool parse(std::string_view text, std::vector<Conversation>& conversations,
-           std::string& error);
+bool parse(std::string_view text, std::vector<Conversation>& conversations, std::string& error);
 
 }  // namespace transcript
 

@@ -79,9 +79,9 @@ TEST_F(TracedRecordingE2E, TheTranscriptHoldsTheBytesTheBrokerTraced) {
   bool binarySeen = false;
   for (std::size_t i = 0; i < exchanges.size(); ++i) {
     const bool toBroker = exchanges[i].direction == transcript::Direction::ToBroker;
-    const std::string expected = std::string(toBroker ? "<- " : "-> ") +
-                                 broker::describeBytes(exchanges[i].bytes.data(),
-                                                       exchanges[i].bytes.size());
+    const std::string expected =
+        std::string(toBroker ? "<- " : "-> ") +
+        broker::describeBytes(exchanges[i].bytes.data(), exchanges[i].bytes.size());
     EXPECT_EQ(traced[i].substr(0, expected.size()), expected) << "exchange " << i;
     binarySeen |= exchanges[i].bytes == std::string("\x81\0", 2);
   }
@@ -109,7 +109,8 @@ TEST_F(RecordingE2E, ClientsRecordingAtOnceEachGetTheirWholeConversation) {
     SCOPED_TRACE(conversation.client);
     std::vector<std::string> expected = {conversation.client + '\0', {"+\0", 2}};
     const auto command = [&expected](const char* number, const char* answer) {
-      for (const std::string token : {number, "+", "+", answer}) expected.push_back(token + '\0');
+      for (const std::string token : {number, "+", "+", answer})
+        expected.push_back(token + '\0');
     };
     for (int n = 0; n < kCommands; ++n) command("30", "1");
     command("9999", "0");
