@@ -5,7 +5,7 @@
 # wine64 in network and process namespaces of their own (where the machine allows them) with
 # a wineserver, WINEPREFIX and TMPDIR of their own; then runs the end-to-end walk with the
 # Linux and the Windows library against the Linux broker (from build/, or $BUILD_DIR) and
-# compares the broker's transcripts.
+# compares the broker's transcripts and the two libraries' recordings.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/common.sh
@@ -71,14 +71,19 @@ walk() {
   kill "$broker"
   wait "$broker" || true
 }
-walk linux "$linux_dir/bin/walk" "$work/linux.log"
-walk windows "$wine" "$build_dir/bin/walk.exe" "Z:${work//\//\\}\\windows.log"
+# Each library records its walk too: the two transcripts must be the same file.
+TAPBROKER_CLIENT_RECORD=$work/record-linux walk linux "$linux_dir/bin/walk" "$work/linux.log"
+TAPBROKER_CLIENT_RECORD="Z:${work//\//\\}\\record-windows" \
+  walk windows "$wine" "$build_dir/bin/walk.exe" "Z:${work//\//\\}\\windows.log"
 for side in linux windows; do
   sed -nE 's/^tapbroker #[0-9]+ (<-|->) /\1 /p' "$work/trace-$side" >"$work/wire-$side"
 done
 diff "$work/wire-linux" "$work/wire-windows" >/dev/null ||
   { echo "the Windows library's bytes differ from the Linux library's:"; diff "$work/wire-linux" "$work/wire-windows" | head -20; exit 1; }
 echo "walk: the broker saw the same $(wc -l <"$work/wire-windows") exchanges from both libraries"
+cmp -s "$work/record-linux" "$work/record-windows" ||
+  { echo "the Windows library's recording differs from the Linux library's:"; diff "$work/record-linux" "$work/record-windows" | head -20; exit 1; }
+echo "walk: both libraries recorded the same $(grep -c '^[<>]' "$work/record-windows") exchanges"
 
 # The Windows commands of the getting-started page, as written, from a tree of their own.
 mkdir "$work/tree"
