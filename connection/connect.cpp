@@ -9,6 +9,7 @@
 #include "diagnostics/call_context.h"
 #include "platform/process.h"
 #include "platform/winsock.h"
+#include "protocol/recording.h"
 #include "protocol/results.h"
 #include "protocol/wire.h"
 #include "tapbroker_client.h"
@@ -112,7 +113,10 @@ int Client::Connect(char* /*ignored*/, const char* logFile, const char* installD
   // refused from now on rather than kept talking on a connection nobody will close.
   struct CloseOnReturn {
     SOCKET handle;
-    ~CloseOnReturn() { win::closesocket(handle); }
+    ~CloseOnReturn() {
+      recording::end(handle);
+      win::closesocket(handle);
+    }
   } replaced{socket};
 
   int connected = attemptConnection(*this, socket, name);
@@ -144,6 +148,7 @@ int Client::Connect(char* /*ignored*/, const char* logFile, const char* installD
     }
   }
 
+  recording::begin(socket, clientName);
   char buffer[wire::kBufferSize] = {};
   std::snprintf(buffer, sizeof buffer, "%s", name);
   if (!wire::sendBytes(socket, buffer, static_cast<int>(std::strlen(buffer)) + 1)) {

@@ -1,5 +1,6 @@
 // Disconnect: the closing command 9999, then the socket is closed whatever the broker said.
 #include "platform/winsock.h"
+#include "protocol/recording.h"
 #include "protocol/results.h"
 #include "tapbroker_client.h"
 
@@ -11,22 +12,21 @@ int Client::Disconnect() {
   PrintMessage("1098", name);
   // Only the broker's own -1 is a refusal; any other result, a failure of the dispatcher
   // included, counts as accepted and leads to the shutdown.
+  int result = 0;
   if (Send(9999) == -1) {
     PrintMessage("1026", name, name);
-    win::closesocket(socket);
-    win::WSACleanup();
-    status = kCloseRefused;
-    return kCloseRefused;
-  }
-  if (win::shutdown(socket, win::SD_SEND) == win::SOCKET_ERROR) {
+    result = kCloseRefused;
+  } else if (win::shutdown(socket, win::SD_SEND) == win::SOCKET_ERROR) {
     PrintMessage("1027", name);
-    win::closesocket(socket);
-    win::WSACleanup();
-    status = kShutdownFailed;
-    return kShutdownFailed;
+    result = kShutdownFailed;
   }
+  recording::end(socket);
   win::closesocket(socket);
   win::WSACleanup();
+  if (result != 0) {
+    status = result;
+    return result;
+  }
   PrintMessage("1028", name);
   return 0;
 }

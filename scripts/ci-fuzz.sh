@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 source scripts/common.sh
 build_dir=${FUZZ_BUILD_DIR:-build-fuzz}
 seconds=${FUZZ_SECONDS:-20}
-targets=(expansion read_list conversation site_catalogue broker)
+targets=(expansion read_list conversation site_catalogue broker transcript)
 
 configure fuzz "$build_dir" ${FUZZ_CXX:+-DCMAKE_CXX_COMPILER="$FUZZ_CXX"}
 cmake --build "$build_dir" --parallel "$(nproc)" --target "${targets[@]/#/fuzz_}"

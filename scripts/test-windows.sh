@@ -7,7 +7,8 @@
 # TMPDIR of their own: the Windows tests; the end-to-end walk of the Linux library against
 # the Linux broker (from build/, or $BUILD_DIR) and of the Windows library against the
 # Windows broker, whose transcripts must agree; the zip's demo started from elsewhere, which
-# makes the DLL start the broker beside it; and the getting-started page's Windows lines.
+# makes the DLL start the broker beside it; the two libraries' recordings of the walk, which
+# must be the same file; and the getting-started page's Windows lines.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/common.sh
@@ -82,8 +83,11 @@ walk() {
   "$@" || { stop_brokers; return 1; }
   stop_brokers
 }
-walk linux "$linux_dir/bin/tapbroker.exe" "$linux_dir/bin/walk" "$work/linux.log"
-walk windows "$wine $build_dir/bin/tapbroker.exe" "$wine" "$build_dir/bin/walk.exe" \
+# Each library records its walk too: the two transcripts must be the same file.
+TAPBROKER_CLIENT_RECORD=$work/record-linux \
+  walk linux "$linux_dir/bin/tapbroker.exe" "$linux_dir/bin/walk" "$work/linux.log"
+TAPBROKER_CLIENT_RECORD="Z:${work//\//\\}\\record-windows" \
+  walk windows "$wine $build_dir/bin/tapbroker.exe" "$wine" "$build_dir/bin/walk.exe" \
   "Z:${work//\//\\}\\windows.log"
 for side in linux windows; do
   sed -nE 's/^tapbroker #[0-9]+ (<-|->) /\1 /p' "$work/trace-$side" >"$work/wire-$side"
@@ -91,6 +95,9 @@ done
 diff "$work/wire-linux" "$work/wire-windows" >/dev/null ||
   { echo "the Windows pair's bytes differ from the Linux pair's:"; diff "$work/wire-linux" "$work/wire-windows" | head -20; exit 1; }
 echo "walk: the Linux and the Windows pair exchanged the same $(wc -l <"$work/wire-windows") lines"
+cmp -s "$work/record-linux" "$work/record-windows" ||
+  { echo "the Windows library's recording differs from the Linux library's:"; diff "$work/record-linux" "$work/record-windows" | head -20; exit 1; }
+echo "walk: both libraries recorded the same $(grep -c '^[<>]' "$work/record-windows") exchanges"
 
 # The zip as a user gets it: unzipped into a directory whose name has a space and a
 # non-ASCII letter, its demo started from another directory with no broker running, so

@@ -91,6 +91,9 @@ void BrokerSession::connect() {
     if (logged != 0) fail("setting the log file " + options_.logFile, logged);
   }
   if (!options_.faultPlan.empty()) useFaultPlan();
+  // The library records every conversation that a Connect starts while this is set.
+  if (!options_.recordFile.empty())
+    setEnvironment("TAPBROKER_CLIENT_RECORD", options_.recordFile);
   const char* installDir = options_.installDir.empty() ? nullptr : options_.installDir.c_str();
   int result;
   {

@@ -6,10 +6,10 @@
 
 #include <tapbroker_client.h>
 
-#include "host.h"
-
 #include <string>
 #include <vector>
+
+#include "host.h"
 
 namespace tapclient {
 
@@ -18,6 +18,7 @@ struct SessionOptions {
   std::string logFile;     // empty: no log file
   std::string installDir;  // empty: the program's own directory
   std::string faultPlan;   // for a broker that connect() starts; empty: none
+  std::string recordFile;  // the transcript the conversation is appended to; empty: none
 };
 
 class BrokerSession {

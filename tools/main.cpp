@@ -58,6 +58,10 @@ void addGlobalOptions(CLI::App& app, SessionOptions& options) {
                  "Start the broker with the fault plan in FILE\n(docs/broker.md); no broker "
                  "may run yet.")
       ->option_text("FILE");
+  app.add_option("--record", options.recordFile,
+                 "Append the command's conversations to the transcript\nFILE (docs/broker.md, "
+                 "Transcripts).")
+      ->option_text("FILE");
 }
 
 // Says, when the command is over (whether it succeeded or not), that a broker started with
@@ -71,7 +75,8 @@ class PlannedBrokerNote {
     if (plan_.empty() || ranBefore_ || !brokerProcessRunning(nullptr, &id)) return;
     note_ = "the broker started here (process " + id + ") keeps the fault plan " + plan_ +
             " for every client until it exits, by itself after 5 minutes without "
-            "connections; " + stopCommand(id) + " stops it now";
+            "connections; " +
+            stopCommand(id) + " stops it now";
   }
   PlannedBrokerNote(const PlannedBrokerNote&) = delete;
   PlannedBrokerNote& operator=(const PlannedBrokerNote&) = delete;
@@ -88,13 +93,15 @@ std::string withoutTrailingNewlines(std::string text) {
 }
 
 int run(int argc, char** argv, std::string& closingNote) {
-  CLI::App app("Drives a programming cable through tapbroker.exe with the tapbroker_client "
-               "library.",
-               "tapclient");
+  CLI::App app(
+      "Drives a programming cable through tapbroker.exe with the tapbroker_client "
+      "library.",
+      "tapclient");
   app.set_help_flag("-h,--help", "Show this help; COMMAND --help shows a command's own.");
   app.set_version_flag("-v,--version", "tapclient " TAPCLIENT_VERSION, "Show the version.");
-  app.footer("Global options go before or after COMMAND. \"tapclient help COMMAND\" is\n"
-             "\"tapclient COMMAND --help\".");
+  app.footer(
+      "Global options go before or after COMMAND. \"tapclient help COMMAND\" is\n"
+      "\"tapclient COMMAND --help\".");
   SessionOptions options;
   addGlobalOptions(app, options);
   CommandLine line;

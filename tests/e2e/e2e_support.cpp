@@ -32,8 +32,7 @@ std::string binaryDirectory() {
 
 void BrokerTest::SetUp() {
   SKIP_IF_TAKEN(shared_machine::brokerOrPortTaken());
-  // The idle limit stops it even if this test never gets to.
-  pid_ = processes::spawn(brokerPath(), {{"--idle-exit", "60"}});
+  pid_ = processes::spawn(brokerPath(), launch_);
   for (int wait = 0; wait < 250 && !portAnswers(); ++wait)
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   ASSERT_TRUE(portAnswers()) << "tapbroker.exe did not come up";

@@ -28,11 +28,13 @@ inline std::string binaryDirectory() {
 }
 #endif
 // A test whose tapbroker.exe listens on port 4001 for its whole run; it skips where the
-// port belongs to another program.
+// port belongs to another program. A fixture may add to the broker's launch before SetUp.
 class BrokerTest : public ::testing::Test {
  protected:
   void SetUp() override;
   void TearDown() override { processes::stop(pid_); }
+  // The idle limit stops it even if the test never gets to.
+  processes::Launch launch_{{"--idle-exit", "60"}};
   pid_t pid_ = 0;
 };
 

@@ -1,0 +1,35 @@
+// Recording of conversations into a transcript file: when TAPBROKER_CLIENT_RECORD names a
+// file at Connect, every byte the wire moves on that connection is kept, in order, and the
+// conversation is appended to the file as one block when it ends (the connection closed
+// by Disconnect or by the next Connect, or the process exiting). Whole blocks, written one
+// at a time, keep the conversations of clients that record at once apart in the file.
+//
+// Recording never changes the conversation: a file that cannot be written costs the
+// recording only, and says so once on standard error.
+#ifndef PROTOCOL_RECORDING_H
+#define PROTOCOL_RECORDING_H
+
+#include <atomic>
+#include <cstdint>
+#include <string_view>
+
+namespace recording {
+
+typedef std::uint64_t SOCKET;
+
+// The conversations being recorded in this process. The wire's one check: with none, a
+// send or a receive costs nothing more than this load.
+extern std::atomic<int> liveConversations;
+inline bool active() { return liveConversations.load(std::memory_order_relaxed) != 0; }
+
+// Starts the conversation of `client` on `socket` when the environment asks for it.
+void begin(SOCKET socket, std::string_view client);
+// Appends the conversation on `socket` to its file, if one is being recorded.
+void end(SOCKET socket);
+// One send or receive call on `socket` that moved `length` bytes (0 or less: none).
+void sent(SOCKET socket, const void* data, int length);
+void received(SOCKET socket, const void* data, int length);
+
+}  // namespace recording
+
+#endif  // PROTOCOL_RECORDING_H

@@ -1,0 +1,151 @@
+// Recording through the library against the reference broker: the transcript holds what
+// the broker itself saw, conversations of clients that record at once stay whole, and a
+// file that cannot be written costs nothing but the recording.
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "broker/trace.h"
+#include "e2e_support.h"
+#include "tests/support/scratch.h"
+#include "transcript/transcript.h"
+
+namespace e2e {
+namespace {
+
+constexpr const char* kVariable = "TAPBROKER_CLIENT_RECORD";
+
+std::string contents(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+std::vector<transcript::Conversation> conversationsIn(const std::string& path) {
+  std::vector<transcript::Conversation> conversations;
+  std::string error;
+  EXPECT_TRUE(transcript::parse(contents(path), conversations, error)) << error;
+  return conversations;
+}
+
+class RecordingE2E : public BrokerTest {
+ protected:
+  RecordingE2E() { ::setenv(kVariable, transcript_.c_str(), 1); }
+  ~RecordingE2E() override { ::unsetenv(kVariable); }
+
+  TempDir directory_;
+  std::string transcript_ = directory_ / "transcript.txt";
+};
+
+class TracedRecordingE2E : public RecordingE2E {
+ protected:
+  TracedRecordingE2E() {
+    launch_.arguments.push_back("--trace");
+    launch_.errorFile = trace_;
+  }
+  std::string trace_ = directory_ / "trace.txt";
+};
+
+TEST_F(TracedRecordingE2E, TheTranscriptHoldsTheBytesTheBrokerTraced) {
+  char name[] = "recorder";
+  Client client(name);
+  ASSERT_TRUE(connectAndOpen(client));
+  const unsigned char data[2] = {0x81, 0x00};
+  EXPECT_EQ(client.Send(19, 0, 16, 1, data), 0);
+  EXPECT_EQ(client.Send(29, "a \"quoted\" note"), 0);
+  EXPECT_EQ(client.Send(1), 0);
+  EXPECT_NE(readText(client), "<read failed>");
+  ASSERT_EQ(client.Disconnect(), 0);
+  processes::stop(pid_);
+
+  const auto conversations = conversationsIn(transcript_);
+  ASSERT_EQ(conversations.size(), 1u);
+  EXPECT_EQ(conversations[0].client, "recorder");
+  // Each recorded exchange is the broker's next traced one, byte for byte, the other way round.
+  // The broker's lines of the exchanges, from their arrow on (the test's probes of the port
+  // were connections of their own before the client's).
+  std::vector<std::string> traced;
+  for (const std::string& line : readLines(trace_)) {
+    std::size_t arrow = line.find(" <- ");
+    if (arrow == std::string::npos) arrow = line.find(" -> ");
+    if (arrow != std::string::npos) traced.push_back(line.substr(arrow + 1));
+  }
+  const auto& exchanges = conversations[0].exchanges;
+  ASSERT_EQ(exchanges.size(), traced.size());
+  bool binarySeen = false;
+  for (std::size_t i = 0; i < exchanges.size(); ++i) {
+    const bool toBroker = exchanges[i].direction == transcript::Direction::ToBroker;
+    const std::string expected =
+        std::string(toBroker ? "<- " : "-> ") +
+        broker::describeBytes(exchanges[i].bytes.data(), exchanges[i].bytes.size());
+    EXPECT_EQ(traced[i].substr(0, expected.size()), expected) << "exchange " << i;
+    binarySeen |= exchanges[i].bytes == std::string("\x81\0", 2);
+  }
+  EXPECT_TRUE(binarySeen) << "the shift's data";
+  EXPECT_NE(contents(transcript_).find("> hex 8100\n"), std::string::npos);
+}
+
+TEST_F(RecordingE2E, ClientsRecordingAtOnceEachGetTheirWholeConversation) {
+  constexpr int kClients = 4, kCommands = 25;
+  std::vector<std::thread> threads;
+  for (int i = 0; i < kClients; ++i) {
+    threads.emplace_back([i] {
+      std::string name = "client-" + std::to_string(i);
+      Client client(name.data());
+      EXPECT_EQ(client.Connect(nullptr, nullptr, nullptr), 0);
+      for (int n = 0; n < kCommands; ++n) EXPECT_EQ(client.Send(30), 1);
+      EXPECT_EQ(client.Disconnect(), 0);
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+
+  const auto conversations = conversationsIn(transcript_);
+  ASSERT_EQ(conversations.size(), static_cast<std::size_t>(kClients));
+  for (const transcript::Conversation& conversation : conversations) {
+    SCOPED_TRACE(conversation.client);
+    std::vector<std::string> expected = {conversation.client + '\0', {"+\0", 2}};
+    const auto command = [&expected](const char* number, const char* answer) {
+      for (const std::string token : {number, "+", "+", answer})
+        expected.push_back(token + '\0');
+    };
+    for (int n = 0; n < kCommands; ++n) command("30", "1");
+    command("9999", "0");
+    std::vector<std::string> recorded;
+    for (const transcript::Exchange& exchange : conversation.exchanges)
+      recorded.push_back(exchange.bytes);
+    EXPECT_EQ(recorded, expected);
+  }
+}
+
+TEST_F(RecordingE2E, AFileThatCannotBeWrittenCostsOnlyTheRecordingAndSaysSoOnce) {
+  ::setenv(kVariable, directory_.path().c_str(), 1);  // a directory takes no appends
+  char name[] = "unrecorded";
+  Client client(name);
+  ::testing::internal::CaptureStderr();
+  for (int round = 0; round < 2; ++round) {
+    EXPECT_EQ(client.Connect(nullptr, nullptr, nullptr), 0);
+    EXPECT_EQ(client.Send(30), 1);
+    EXPECT_EQ(client.Disconnect(), 0);
+  }
+  const std::string said = ::testing::internal::GetCapturedStderr();
+  EXPECT_NE(said.find("cannot record into " + directory_.path()), std::string::npos) << said;
+  EXPECT_EQ(said.find("cannot record"), said.rfind("cannot record")) << said;
+}
+
+TEST_F(RecordingE2E, TapclientRecordsWhatItsCommandDoes) {
+  ::unsetenv(kVariable);
+  const std::string file = directory_ / "tool.txt";
+  std::string output;
+  ASSERT_EQ(runProgram("tapclient", {"--record", file, "send", "30"}, output), 0) << output;
+  const auto conversations = conversationsIn(file);
+  ASSERT_EQ(conversations.size(), 1u);
+  EXPECT_EQ(conversations[0].client, "tapclient");
+  EXPECT_NE(contents(file).find("> \"30\\0\"\n"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace e2e
