@@ -15,7 +15,7 @@ bool singleBlock(int byteCount) { return byteCount <= kBlockSize; }
 
 }  // namespace
 
-Task<int> Session::genericShift() {
+asio::awaitable<int> Session::genericShift() {
   int shiftControl = 0, bitCount = 0, byteCount = 0, announced = 0, readBack = 0;
   bool taken = co_await takeInt(shiftControl, "shift control");
   if (taken) taken = co_await takeLength(bitCount, byteCount, "bit count");
@@ -46,7 +46,7 @@ Task<int> Session::genericShift() {
   co_return 0;
 }
 
-Task<int> Session::jtagShift() {
+asio::awaitable<int> Session::jtagShift() {
   int shiftControl = 0, bitCount = 0, byteCount = 0, switchA = 0, switchB = 0;
   bool taken = co_await takeInt(shiftControl, "shift control");
   if (taken) taken = co_await takeLength(bitCount, byteCount, "bit count");
@@ -85,7 +85,7 @@ Task<int> Session::jtagShift() {
   co_return result;
 }
 
-Task<int> Session::pumpData() {
+asio::awaitable<int> Session::pumpData() {
   int bitCount = 0, mode = 0, readBack = 0;
   bool taken = co_await readInt(bitCount, "bit count");
   if (!taken) co_return -1;
@@ -121,7 +121,7 @@ Task<int> Session::pumpData() {
   co_return result;
 }
 
-Task<int> Session::busTransfers(const CommandRow& row) {
+asio::awaitable<int> Session::busTransfers(const CommandRow& row) {
   // Every transfer of the command runs, whatever became of the one before.
   int result = 0;
   for (int i = 0; i < row.phaseCount; ++i) {
@@ -134,7 +134,7 @@ Task<int> Session::busTransfers(const CommandRow& row) {
   co_return result;
 }
 
-Task<int> Session::i2cTransfer(BusPhase phase) {
+asio::awaitable<int> Session::i2cTransfer(BusPhase phase) {
   int offset = 0, header = 0, bitCount = 0, byteCount = 0, trailing = 0;
   bool taken = co_await takeInt(offset, "memory address");
   if (taken) taken = co_await readInt(header, "address byte (mirrored)");
@@ -172,7 +172,7 @@ Task<int> Session::i2cTransfer(BusPhase phase) {
   co_return result;
 }
 
-Task<int> Session::sspiTransfer(BusPhase phase) {
+asio::awaitable<int> Session::sspiTransfer(BusPhase phase) {
   int chipSelect = 0, bitCount = 0, byteCount = 0, flags = 0;
   bool taken = co_await takeInt(chipSelect, "chip select");
   if (taken) taken = co_await takeLength(bitCount, byteCount, "bit count");

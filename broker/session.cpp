@@ -39,7 +39,7 @@ bool parseInt(std::string_view text, int& value) {
 Session::Session(Link& link, SimulatedCable& cable, const FaultPlan& faults)
     : link_(link), cable_(cable), faults_(faults) {}
 
-Task<void> Session::run() {
+asio::awaitable<void> Session::run() {
   const Trace& trace = link_.trace();
   try {
     const std::string name = co_await link_.readToken("introduction: the client's name", true);
@@ -102,7 +102,7 @@ const Fault* Session::fire(FaultKind kind) {
   return nullptr;
 }
 
-Task<void> Session::answerRequest() {
+asio::awaitable<void> Session::answerRequest() {
   // The first request after a command takes its integer, later ones its text or list.
   const bool first = answered_ == 0;
   const bool detail = !first && pending_.hasDetail;
@@ -126,33 +126,33 @@ Task<void> Session::answerRequest() {
   if (first) armed_.clear();
 }
 
-Task<bool> Session::refuse(std::string_view reason) {
+asio::awaitable<bool> Session::refuse(std::string_view reason) {
   co_await link_.refuse("refused");
   link_.trace().problem(link_.id(), "refused in " + current_ + ": " + std::string(reason));
   co_return false;
 }
 
-Task<bool> Session::readInt(int& value, std::string_view meaning) {
+asio::awaitable<bool> Session::readInt(int& value, std::string_view meaning) {
   const std::string token = co_await link_.readToken(meaning);
   if (fire(FaultKind::Refuse)) co_return co_await refuse("the fault plan refuses the token");
   if (parseInt(token, value)) co_return true;
   co_return co_await refuse("not an integer: " + describeBytes(token.data(), token.size()));
 }
 
-Task<bool> Session::takeInt(int& value, std::string_view meaning) {
+asio::awaitable<bool> Session::takeInt(int& value, std::string_view meaning) {
   const bool taken = co_await readInt(value, meaning);
   if (!taken) co_return false;
   co_await link_.acknowledge("acknowledged");
   co_return true;
 }
 
-Task<std::string> Session::takeString(std::string_view meaning, bool loose) {
+asio::awaitable<std::string> Session::takeString(std::string_view meaning, bool loose) {
   std::string text = co_await link_.readToken(meaning);
   co_await link_.acknowledge(loose ? "reply" : "acknowledged");
   co_return text;
 }
 
-Task<bool> Session::takeLength(int& bitCount, int& byteCount, std::string_view meaning) {
+asio::awaitable<bool> Session::takeLength(int& bitCount, int& byteCount, std::string_view meaning) {
   const bool taken = co_await readInt(bitCount, meaning);
   if (!taken) co_return false;
   byteCount = bytesForBits(bitCount);
@@ -172,7 +172,7 @@ std::string Session::blockMeaning(std::string_view meaning, std::size_t k,
          std::to_string(blocks);
 }
 
-Task<void> Session::receiveData(std::vector<std::uint8_t>& data, bool asBuffer,
+asio::awaitable<void> Session::receiveData(std::vector<std::uint8_t>& data, bool asBuffer,
                                 std::string_view meaning) {
   if (data.size() <= static_cast<std::size_t>(kBlockSize)) {
     if (!asBuffer) {
@@ -199,7 +199,7 @@ Task<void> Session::receiveData(std::vector<std::uint8_t>& data, bool asBuffer,
   }
 }
 
-Task<void> Session::sendReadBack(std::vector<std::uint8_t>& data, bool marked,
+asio::awaitable<void> Session::sendReadBack(std::vector<std::uint8_t>& data, bool marked,
                                  std::string_view meaning) {
   if (const Fault* flip = fire(FaultKind::Flip)) {
     const auto bit = static_cast<std::size_t>(flip->value);
@@ -220,7 +220,7 @@ Task<void> Session::sendReadBack(std::vector<std::uint8_t>& data, bool marked,
   }
 }
 
-Task<void> Session::runCommand(int number) {
+asio::awaitable<void> Session::runCommand(int number) {
   const CommandRow* row = findCommand(number);
   armed_.clear();
   armFaults(number, -1);
@@ -300,7 +300,7 @@ Task<void> Session::runCommand(int number) {
   setOutcome(cable_.command(number, args));
 }
 
-Task<void> Session::cableOpen() {
+asio::awaitable<void> Session::cableOpen() {
   const std::string cable = co_await takeString("cable name", true);
   const std::string port = co_await takeString("port name", true);
   std::array<int, 10> settings{};
@@ -317,7 +317,7 @@ Task<void> Session::cableOpen() {
   setOutcome(Outcome::of(cable_.openCable(cable, port, settings) ? 1 : 0));
 }
 
-Task<void> Session::sharedApplications() {
+asio::awaitable<void> Session::sharedApplications() {
   std::array<std::uint8_t, kBlockSize> block;
   co_await link_.readExact(block.data(), block.size(), "packed application list");
   std::vector<std::string> names;
@@ -336,7 +336,7 @@ Task<void> Session::sharedApplications() {
   setOutcome(cable_.registerApplications(std::move(names)));
 }
 
-Task<void> Session::interfaceFunction() {
+asio::awaitable<void> Session::interfaceFunction() {
   int code = 0;
   const std::string token = co_await link_.readToken("interface function code");
   const bool known = parseInt(token, code);
