@@ -43,6 +43,14 @@ asio::awaitable<void> Link::more(bool mayWait) {
   mayWait_ = mayWait;
   waiting_ = Wait::Input;
   since_ = Clock::now();
+  if (mayWait) {
+    busy_ = false;
+  } else if (!busy_) {
+    busy_ = true;
+    busySince_ = progress_ = since_;
+    // The watch looks again when the command's deadline comes before its next look.
+    if (nextLook(since_) < watch_.expiry()) watch_.cancel();
+  }
   // Asio tries the receive at once before it waits for the socket, so bytes already there
   // cost one system call, as a blocking receive would.
   std::error_code error;
@@ -58,6 +66,7 @@ asio::awaitable<void> Link::more(bool mayWait) {
 }
 
 asio::awaitable<std::string> Link::readToken(std::string_view meaning, bool betweenCommands) {
+  if (betweenCommands) busy_ = false;
   for (;;) {
     const auto* start = in_.data() + begin_;
     const void* nul = std::memchr(start, 0, buffered());
@@ -68,6 +77,7 @@ asio::awaitable<std::string> Link::readToken(std::string_view meaning, bool betw
       }
       std::string token(reinterpret_cast<const char*>(start), length);
       begin_ += length + 1;
+      if (busy_) progress_ = Clock::now();
       co_return token;
     }
     if (buffered() >= kMaxToken) {
@@ -90,6 +100,7 @@ asio::awaitable<void> Link::readExact(std::uint8_t* out, std::size_t length,
     begin_ += take;
     done += take;
   }
+  if (busy_) progress_ = Clock::now();
   trace_.exchange(id_, Trace::Direction::Received, out, length, meaning);
 }
 
@@ -146,14 +157,24 @@ asio::awaitable<void> Link::pause(std::chrono::milliseconds delay) {
   check();
 }
 
+bool Link::stalled(Clock::time_point now) const {
+  return busy_ && waiting_ != Wait::Time &&
+         now - progress_ >= std::chrono::milliseconds(timeouts_.progressMs);
+}
+
 Clock::time_point Link::nextLook(Clock::time_point now) const {
   const auto patience = std::chrono::milliseconds(timeouts_.transferMs);
   const bool onTheClock = (waiting_ == Wait::Input && !mayWait_) || waiting_ == Wait::Output;
-  return onTheClock ? since_ + patience : now + patience;
+  const auto next = onTheClock ? since_ + patience : now + patience;
+  return busy_ ? std::min(next, busySince_ + std::chrono::milliseconds(timeouts_.commandMs))
+               : next;
 }
 
 std::string Link::overdue(Clock::time_point now) const {
   if (now < nextLook(now)) return {};
+  if (busy_ && now - busySince_ >= std::chrono::milliseconds(timeouts_.commandMs)) {
+    return "the command took more than " + std::to_string(timeouts_.commandMs / 1000) + " s";
+  }
   if (waiting_ == Wait::Output) return "the client takes nothing in";
   if (waiting_ != Wait::Input) return {};
   return "nothing came for " + std::to_string(timeouts_.transferMs / 1000) +
@@ -165,8 +186,9 @@ void Link::watchClocks(std::shared_ptr<void> owner) {
   // clock no more than a time stamp.
   watch_.expires_at(nextLook(Clock::now()));
   watch_.async_wait([this, owner = std::move(owner)](const std::error_code& error) mutable {
-    if (error || closed_) return;
-    std::string late = overdue(Clock::now());
+    if (closed_) return;
+    // Cancelled: a deadline has come nearer, and the watch goes on from it.
+    std::string late = error ? std::string() : overdue(Clock::now());
     if (late.empty()) {
       watchClocks(std::move(owner));
     } else {

@@ -75,6 +75,10 @@ class Link {
   // before the introduction): the connections a newcomer may displace at the limit.
   bool idle() const { return waiting_ == Wait::Input && mayWait_; }
   Clock::time_point waitingSince() const { return since_; }
+  // In the middle of a command that has completed no token or block for the progress
+  // timeout: at the limit such a connection may make room too.
+  bool stalled(Clock::time_point now) const;
+  Clock::time_point progressSince() const { return progress_; }
 
  private:
   enum class Wait { Nothing, Input, Output, Time };
@@ -102,6 +106,9 @@ class Link {
   Wait waiting_ = Wait::Nothing;
   bool mayWait_ = false;
   Clock::time_point since_;
+  bool busy_ = false;  // in the middle of something the client has begun
+  Clock::time_point busySince_;
+  Clock::time_point progress_;  // when the last token or block came whole
 };
 
 }  // namespace broker

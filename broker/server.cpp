@@ -17,8 +17,8 @@
 #include <utility>
 #include <vector>
 
-#include "broker/process_resources.h"
 #include "broker/link.h"
+#include "broker/process_resources.h"
 #include "broker/session.h"
 #include "broker/simulated_cable.h"
 
@@ -30,31 +30,20 @@ constexpr auto kAwait = asio::use_awaitable;
 
 }  // namespace
 
-struct Server::Connection {
-  Connection(Server& server, tcp::socket socket, int id)
-      : link(std::move(socket), id, server.trace_, server.config_.timeouts),
-        cable(CableContext{server.config_.chain, [&server] { return server.openConnections(); },
-                           [&server, id](const std::string& text) {
-                             server.trace_.note(id, "client note: " +
-                                                        describeBytes(text.data(), text.size()));
-                           }}),
-        session(link, cable, server.config_.faults) {}
-
-  Link link;
-  SimulatedCable cable;
-  Session session;
-  std::list<Connection*>::iterator self;
-};
-
 // Everything that runs on the loop's thread.
 struct Server::Loop {
-  explicit Loop(Server& owner) : server(owner), acceptor(io), idleTimer(io) {}
+  explicit Loop(Server& owner)
+      : server(owner),
+        acceptor(io),
+        idleTimer(io),
+        budget(static_cast<std::size_t>(std::max(0, owner.config_.memoryBudgetMiB)) << 20) {}
 
   asio::awaitable<void> acceptConnections();
   // Takes in a newcomer: false when it had to be turned away.
   bool admit(tcp::socket& socket, int id);
-  // Makes room for a newcomer at the limit; false when every connection is busy.
-  bool displaceLongestIdle();
+  // Makes room for a newcomer at the limit; false when every connection is busy and
+  // making progress.
+  bool makeRoom();
   // Has the event loop's records of sockets made ahead of a newcomer, in runs.
   void prepareSocketRecords();
   asio::awaitable<void> converse(std::shared_ptr<Connection> connection);
@@ -69,11 +58,28 @@ struct Server::Loop {
   asio::steady_timer idleTimer;
   std::optional<asio::signal_set> signals;
   SpareDescriptor spare;
+  MemoryBudget budget;
   int limit = 0;
   int nextId = 1;
   int socketRecords = 0;
   std::list<Connection*> connections;
   Clock::time_point idleSince;
+};
+
+struct Server::Connection {
+  Connection(Server& server, tcp::socket socket, int id)
+      : link(std::move(socket), id, server.trace_, server.config_.timeouts),
+        cable(CableContext{server.config_.chain, [&server] { return server.openConnections(); },
+                           [&server, id](const std::string& text) {
+                             server.trace_.note(id, "client note: " +
+                                                        describeBytes(text.data(), text.size()));
+                           }}),
+        session(link, cable, server.config_.faults, server.loop_->budget) {}
+
+  Link link;
+  SimulatedCable cable;
+  Session session;
+  std::list<Connection*>::iterator self;
 };
 
 Server::Server(ServerConfig config, const Trace& trace)
@@ -149,7 +155,7 @@ asio::awaitable<void> Server::Loop::acceptConnections() {
     tcp::socket socket = co_await acceptor.async_accept(asio::redirect_error(kAwait, error));
     if (!acceptor.is_open()) break;
     if (outOfDescriptors(error)) {
-      if (displaceLongestIdle()) continue;  // its descriptor is free already
+      if (makeRoom()) continue;  // its descriptor is free already
       // No descriptor for the newcomer: the spare one makes room to take it, only to
       // close it, so that it learns at once instead of waiting in the backlog.
       const int id = nextId++;
@@ -179,7 +185,7 @@ asio::awaitable<void> Server::Loop::acceptConnections() {
 }
 
 bool Server::Loop::admit(tcp::socket& socket, int id) {
-  if (server.open_ < limit || displaceLongestIdle()) return true;
+  if (server.open_ < limit || makeRoom()) return true;
   server.trace_.problem(id, "refused: " + std::to_string(server.open_.load()) +
                                 " connections are open, each in the middle of a command");
   std::error_code ignored;
@@ -208,19 +214,29 @@ void Server::Loop::prepareSocketRecords() {
 #endif
 }
 
-bool Server::Loop::displaceLongestIdle() {
-  Connection* longest = nullptr;
+bool Server::Loop::makeRoom() {
+  // The connection that has waited longest between commands goes first; failing that,
+  // the one whose command has made no progress for longest (a client trickling bytes
+  // must not hold a place for ever).
+  const auto now = Clock::now();
+  Connection* idlest = nullptr;
+  Connection* slowest = nullptr;
   for (Connection* connection : connections) {
-    if (connection->link.idle() &&
-        (!longest || connection->link.waitingSince() < longest->link.waitingSince())) {
-      longest = connection;
+    const Link& link = connection->link;
+    if (link.idle()) {
+      if (!idlest || link.waitingSince() < idlest->link.waitingSince()) idlest = connection;
+    } else if (link.stalled(now)) {
+      if (!slowest || link.progressSince() < slowest->link.progressSince()) slowest = connection;
     }
   }
-  if (!longest) return false;
-  longest->link.fail("closed to make room for a new connection: it waited longest");
+  Connection* chosen = idlest ? idlest : slowest;
+  if (!chosen) return false;
+  chosen->link.fail(idlest ? "closed to make room for a new connection: it waited longest"
+                           : "closed to make room for a new connection: its command makes "
+                             "no progress");
   // It no longer counts: the newcomer takes its place before it has quite gone.
-  connections.erase(longest->self);
-  longest->self = connections.end();
+  connections.erase(chosen->self);
+  chosen->self = connections.end();
   --server.open_;
   return true;
 }

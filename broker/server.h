@@ -32,6 +32,9 @@ struct ServerConfig {
   std::uint16_t port = 4001;  // 0: any free port, see Server::port()
   int maxConnections = 0;     // 0: as many as the process may open descriptors for
   int idleExitSeconds = 300;  // 0: never
+  // What all conversations together may hold for the data of their transfers; a transfer
+  // that would take more is refused at its header.
+  int memoryBudgetMiB = 48;
   std::vector<DeviceDescription> chain;
   FaultPlan faults;
   Timeouts timeouts;

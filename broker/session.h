@@ -14,6 +14,7 @@
 
 #include "broker/fault_plan.h"
 #include "broker/link.h"
+#include "broker/memory_budget.h"
 #include "broker/outcome.h"
 #include "broker/protocol_table.h"
 #include "broker/simulated_cable.h"
@@ -22,7 +23,10 @@ namespace broker {
 
 class Session {
  public:
-  Session(Link& link, SimulatedCable& cable, const FaultPlan& faults);
+  Session(Link& link, SimulatedCable& cable, const FaultPlan& faults, MemoryBudget& budget);
+  ~Session();
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
 
   // Runs the conversation until the client leaves or something ends it. Never throws.
   asio::awaitable<void> run();
@@ -42,16 +46,26 @@ class Session {
   asio::awaitable<bool> readInt(int& value, std::string_view meaning);
   asio::awaitable<bool> takeInt(int& value, std::string_view meaning);
   asio::awaitable<std::string> takeString(std::string_view meaning, bool loose);
-  // Refuses a length token whose byte count is negative or beyond what the broker takes.
-  asio::awaitable<bool> takeLength(int& bitCount, int& byteCount, std::string_view meaning);
+  // Refuses a length token whose byte count is negative or beyond what the broker takes,
+  // or whose transfer would take the memory budget past its limit: the transfer holds its
+  // data and read-back, and `extraBuffers` more of that length.
+  asio::awaitable<bool> takeLength(int& bitCount, int& byteCount, std::string_view meaning,
+                                   int extraBuffers = 0);
   asio::awaitable<bool> refuse(std::string_view reason);
+  // Claims the budget for a transfer of `byteCount` bytes (see takeLength); false when the
+  // budget cannot give it.
+  bool claim(int byteCount, int extraBuffers);
+  std::string budgetSpent() const;
+  // After a command: the share comes down to the buffers kept.
+  void settleShare();
 
-  // Data of a transfer, `data.size()` bytes: a single block up to 1024 bytes, or blocks
-  // of 1024 bytes, each acknowledged, the last one carrying only the rest. `asBuffer`: the
-  // JTAG shift's buffers, where a single block travels with a zero byte after it and is
-  // answered, and every block is a whole 1024 bytes.
-  asio::awaitable<void> receiveData(std::vector<std::uint8_t>& data, bool asBuffer,
-                         std::string_view meaning);
+  // Data of a transfer into `data`, `length` bytes: a single block up to 1024 bytes, or
+  // blocks of 1024 bytes, each acknowledged, the last one carrying only the rest.
+  // `asBuffer`: the JTAG shift's buffers, where a single block travels with a zero byte
+  // after it and is answered, and every block is a whole 1024 bytes. `data` grows as the
+  // blocks arrive, never ahead of them.
+  asio::awaitable<void> receiveData(std::vector<std::uint8_t>& data, std::size_t length,
+                                    bool asBuffer, std::string_view meaning);
   // Read-back: a single block raw (at least one byte: the client's receive needs one), or
   // blocks each followed by the client's request token. `marked`: the client checks that
   // each block begins with "+", which then stands in for that block's first byte.
@@ -73,13 +87,15 @@ class Session {
   Link& link_;
   SimulatedCable& cable_;
   const FaultPlan& faults_;
+  MemoryBudget& budget_;
+  std::size_t share_ = 0;  // of the budget
   Outcome pending_ = Outcome::of(0);
   std::string pendingFrom_ = "the introduction";
   int answered_ = 0;
   std::string current_ = "the introduction";
   std::map<std::pair<int, int>, int> starts_;  // (command, function): times started
   std::vector<const Fault*> armed_;
-  // The shift or pump data and its read-back, kept from one command to the next: a fresh
+  // A transfer's data and its read-back, kept from one command to the next: a fresh
   // megabyte for each long scan would cost more than serving it.
   std::vector<std::uint8_t> data_;
   std::vector<std::uint8_t> back_;
