@@ -1,147 +1,72 @@
 #include "broker/link.h"
 
-#include <sys/epoll.h>
-#include <sys/socket.h>
-#include <sys/time.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
+#include <asio/redirect_error.hpp>
+#include <asio/use_awaitable.hpp>
+#include <asio/write.hpp>
 #include <cstring>
 
 namespace broker {
+namespace {
 
-Link::Link(int fd, int epoll, void* owner, int id, const Trace& trace, Timeouts timeouts,
-           const std::atomic<int>& conversations)
-    : fd_(fd),
-      epoll_(epoll),
-      owner_(owner),
+constexpr auto kAwait = asio::use_awaitable;
+
+}  // namespace
+
+Link::Link(asio::ip::tcp::socket socket, int id, const Trace& trace, Timeouts timeouts)
+    : socket_(std::move(socket)),
+      watch_(socket_.get_executor()),
+      pause_(socket_.get_executor()),
       id_(id),
       trace_(trace),
-      timeouts_(timeouts),
-      conversations_(conversations) {
-  const timeval alone{0, kAloneWaitMs * 1000};
-  ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &alone, sizeof alone);
+      timeouts_(timeouts) {
+  std::error_code ignored;
+  socket_.set_option(asio::ip::tcp::no_delay(true), ignored);
+  // Sends are tried at once and wait in the event loop only for what the socket cannot
+  // take (see send).
+  socket_.non_blocking(true, ignored);
 }
 
-Link::~Link() {
-  if (fd_ >= 0) ::close(fd_);
+void Link::check() const {
+  if (!failure_.empty()) throw LinkClosed{failure_, false};
 }
 
-void Link::Suspend::await_suspend(std::coroutine_handle<> waiter) noexcept {
-  link.waiter_ = waiter;
-  link.waiting_ = wait;
-  if (wait != Wait::Time) link.since_ = Clock::now();
-  if (wait == Wait::Input) link.watch(true, link.watchingOutput_);
-  if (wait == Wait::Output) link.watch(link.watchingInput_, true);
-}
-
-void Link::Suspend::await_resume() const {
-  const bool wasWaitingForInput = wait == Wait::Input;
-  link.waiting_ = Wait::Nothing;
-  link.waiter_ = {};
-  if (!link.failure_.empty()) throw LinkClosed{link.failure_, false};
-  if (wasWaitingForInput && link.ended_) {
-    // Leaving between commands is how a client says goodbye; inside one it is a drop.
-    throw LinkClosed{"the client closed the connection", link.mayWait_ && link.buffered() == 0};
-  }
-}
-
-Link::Suspend Link::more(bool mayWait) {
-  mayWait_ = mayWait;
-  // Nothing more can come once the client has ended or the link has failed: the awaiter
-  // then throws at once instead of waiting for an event that never comes.
-  const bool over = ended_ || !failure_.empty();
-  const bool came = !over && conversations_ == 1 && take(true);
-  return Suspend{*this, Wait::Input, over || came || ended_};
-}
-
-void Link::resume() {
-  if (waiter_) waiter_.resume();
-}
-
-void Link::watch(bool input, bool output) {
-  if (fd_ < 0 || (input == watchingInput_ && output == watchingOutput_)) return;
-  watchingInput_ = input;
-  watchingOutput_ = output;
-  epoll_event event{};
-  event.events = (input ? EPOLLIN : 0u) | (output ? EPOLLOUT : 0u);
-  event.data.ptr = owner_;
-  ::epoll_ctl(epoll_, EPOLL_CTL_MOD, fd_, &event);
-}
-
-bool Link::take(bool wait) {
+asio::awaitable<void> Link::more(bool mayWait) {
+  check();
   if (begin_ == end_) {
     begin_ = end_ = 0;
-  } else if (begin_ > 0 && end_ == in_.size()) {
+  } else if (begin_ > 0) {
     std::memmove(in_.data(), in_.data() + begin_, buffered());
     end_ -= begin_;
     begin_ = 0;
   }
-  if (end_ == in_.size()) {
-    // Full while the conversation is busy elsewhere: the kernel keeps the rest until a
-    // read wants it.
-    watch(false, watchingOutput_);
-    return false;
+  mayWait_ = mayWait;
+  waiting_ = Wait::Input;
+  since_ = Clock::now();
+  if (mayWait) {
+    busy_ = false;
+  } else if (!busy_) {
+    busy_ = true;
+    busySince_ = progress_ = since_;
+    // The watch looks again when the command's deadline comes before its next look.
+    if (nextLook(since_) < watch_.expiry()) watch_.cancel();
   }
-  const ssize_t got =
-      ::recv(fd_, in_.data() + end_, in_.size() - end_, wait ? 0 : MSG_DONTWAIT);
-  if (got > 0) {
-    end_ += static_cast<std::size_t>(got);
-    return true;
+  // Asio tries the receive at once before it waits for the socket, so bytes already there
+  // cost one system call, as a blocking receive would.
+  std::error_code error;
+  const std::size_t got = co_await socket_.async_read_some(
+      asio::buffer(in_.data() + end_, in_.size() - end_), asio::redirect_error(kAwait, error));
+  waiting_ = Wait::Nothing;
+  check();
+  if (error) {
+    // Leaving between commands is how a client says goodbye; inside one it is a drop.
+    throw LinkClosed{"the client closed the connection", mayWait && buffered() == 0};
   }
-  if (got == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
-    ended_ = true;
-    watch(false, watchingOutput_);
-  }
-  return false;
+  end_ += got;
 }
 
-void Link::receive() {
-  if (fd_ < 0 || ended_) return;
-  if ((take(false) || ended_) && waiting_ == Wait::Input) resume();
-}
-
-void Link::writable() {
-  if (waiting_ != Wait::Output) return;
-  watch(watchingInput_, false);
-  resume();
-}
-
-void Link::fail(std::string reason) {
-  if (!failure_.empty()) return;
-  failure_ = std::move(reason);
-  if (fd_ >= 0) {
-    ::close(fd_);
-    fd_ = -1;
-  }
-  if (waiting_ != Wait::Nothing) resume();
-}
-
-Clock::time_point Link::checkClocks(Clock::time_point now) {
-  const auto patience = std::chrono::milliseconds(timeouts_.transferMs);
-  switch (waiting_) {
-    case Wait::Time:
-      if (now < wakeAt_) return wakeAt_;
-      resume();
-      break;
-    case Wait::Input:
-      if (mayWait_) break;
-      if (now - since_ < patience) return since_ + patience;
-      fail("nothing came for " + std::to_string(timeouts_.transferMs / 1000) +
-           " s in the middle of an exchange");
-      break;
-    case Wait::Output:
-      if (now - since_ < patience) return since_ + patience;
-      fail("the client takes nothing in");
-      break;
-    case Wait::Nothing:
-      break;
-  }
-  return waiting_ == Wait::Time ? wakeAt_ : Clock::time_point::max();
-}
-
-Task<std::string> Link::readToken(std::string_view meaning, bool betweenCommands) {
+asio::awaitable<std::string> Link::readToken(std::string_view meaning, bool betweenCommands) {
+  if (betweenCommands) busy_ = false;
   for (;;) {
     const auto* start = in_.data() + begin_;
     const void* nul = std::memchr(start, 0, buffered());
@@ -152,6 +77,7 @@ Task<std::string> Link::readToken(std::string_view meaning, bool betweenCommands
       }
       std::string token(reinterpret_cast<const char*>(start), length);
       begin_ += length + 1;
+      if (busy_) progress_ = Clock::now();
       co_return token;
     }
     if (buffered() >= kMaxToken) {
@@ -164,7 +90,8 @@ Task<std::string> Link::readToken(std::string_view meaning, bool betweenCommands
   }
 }
 
-Task<void> Link::readExact(std::uint8_t* out, std::size_t length, std::string_view meaning) {
+asio::awaitable<void> Link::readExact(std::uint8_t* out, std::size_t length,
+                                      std::string_view meaning) {
   std::size_t done = 0;
   while (done < length) {
     if (buffered() == 0) co_await more(false);
@@ -173,10 +100,11 @@ Task<void> Link::readExact(std::uint8_t* out, std::size_t length, std::string_vi
     begin_ += take;
     done += take;
   }
+  if (busy_) progress_ = Clock::now();
   trace_.exchange(id_, Trace::Direction::Received, out, length, meaning);
 }
 
-Task<void> Link::readRequest(std::string_view meaning) {
+asio::awaitable<void> Link::readRequest(std::string_view meaning) {
   const std::string token = co_await readToken(meaning);
   if (token != "+") {
     throw LinkClosed{
@@ -184,37 +112,105 @@ Task<void> Link::readRequest(std::string_view meaning) {
   }
 }
 
-Task<void> Link::send(const void* data, std::size_t length, std::string_view meaning) {
+asio::awaitable<void> Link::send(const void* data, std::size_t length, std::string_view meaning) {
   trace_.exchange(id_, Trace::Direction::Sent, data, length, meaning);
-  const auto* bytes = static_cast<const std::uint8_t*>(data);
-  std::size_t done = 0;
-  while (done < length) {
-    if (!failure_.empty()) throw LinkClosed{failure_, false};
-    const ssize_t sent =
-        ::send(fd_, bytes + done, length - done, MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (sent >= 0) {
-      done += static_cast<std::size_t>(sent);
-    } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
-      co_await Suspend{*this, Wait::Output, false};
-    } else if (errno != EINTR) {
-      throw LinkClosed{std::strerror(errno), false};
-    }
+  check();
+  // An answer almost always fits the socket's buffer: sent at once, it needs no trip
+  // through the event loop.
+  std::error_code error;
+  std::size_t done = socket_.send(asio::buffer(data, length), 0, error);
+  if (error == asio::error::would_block || error == asio::error::try_again) {
+    error.clear();
+    done = 0;
   }
+  if (!error && done < length) {
+    waiting_ = Wait::Output;
+    since_ = Clock::now();
+    co_await asio::async_write(
+        socket_, asio::buffer(static_cast<const std::uint8_t*>(data) + done, length - done),
+        asio::redirect_error(kAwait, error));
+    waiting_ = Wait::Nothing;
+  }
+  check();
+  if (error) throw LinkClosed{error.message(), false};
 }
 
-Task<void> Link::sendText(std::string_view text, std::string_view meaning) {
+asio::awaitable<void> Link::sendText(std::string_view text, std::string_view meaning) {
   std::string bytes(text);
   bytes += '\0';
   co_await send(bytes.data(), bytes.size(), meaning);
 }
 
-Task<void> Link::acknowledge(std::string_view meaning) { return send("+", 2, meaning); }
+asio::awaitable<void> Link::acknowledge(std::string_view meaning) {
+  return send("+", 2, meaning);
+}
 
-Task<void> Link::refuse(std::string_view meaning) { return send("-", 2, meaning); }
+asio::awaitable<void> Link::refuse(std::string_view meaning) { return send("-", 2, meaning); }
 
-Task<void> Link::pause(std::chrono::milliseconds delay) {
-  wakeAt_ = Clock::now() + delay;
-  co_await Suspend{*this, Wait::Time, false};
+asio::awaitable<void> Link::pause(std::chrono::milliseconds delay) {
+  check();
+  pause_.expires_after(delay);
+  waiting_ = Wait::Time;
+  std::error_code cancelled;
+  co_await pause_.async_wait(asio::redirect_error(kAwait, cancelled));
+  waiting_ = Wait::Nothing;
+  check();
+}
+
+bool Link::stalled(Clock::time_point now) const {
+  return busy_ && waiting_ != Wait::Time &&
+         now - progress_ >= std::chrono::milliseconds(timeouts_.progressMs);
+}
+
+Clock::time_point Link::nextLook(Clock::time_point now) const {
+  const auto patience = std::chrono::milliseconds(timeouts_.transferMs);
+  const bool onTheClock = (waiting_ == Wait::Input && !mayWait_) || waiting_ == Wait::Output;
+  const auto next = onTheClock ? since_ + patience : now + patience;
+  return busy_ ? std::min(next, busySince_ + std::chrono::milliseconds(timeouts_.commandMs))
+               : next;
+}
+
+std::string Link::overdue(Clock::time_point now) const {
+  if (now < nextLook(now)) return {};
+  if (busy_ && now - busySince_ >= std::chrono::milliseconds(timeouts_.commandMs)) {
+    return "the command took more than " + std::to_string(timeouts_.commandMs / 1000) + " s";
+  }
+  if (waiting_ == Wait::Output) return "the client takes nothing in";
+  if (waiting_ != Wait::Input) return {};
+  return "nothing came for " + std::to_string(timeouts_.transferMs / 1000) +
+         " s in the middle of an exchange";
+}
+
+void Link::watchClocks(std::shared_ptr<void> owner) {
+  // One timer a connection, set again only when it fires: a read or a send costs the
+  // clock no more than a time stamp.
+  watch_.expires_at(nextLook(Clock::now()));
+  watch_.async_wait([this, owner = std::move(owner)](const std::error_code& error) mutable {
+    if (closed_) return;
+    // Cancelled: a deadline has come nearer, and the watch goes on from it.
+    std::string late = error ? std::string() : overdue(Clock::now());
+    if (late.empty()) {
+      watchClocks(std::move(owner));
+    } else {
+      fail(std::move(late));
+    }
+  });
+}
+
+void Link::fail(std::string reason) {
+  if (!failure_.empty() || closed_) return;
+  failure_ = std::move(reason);
+  std::error_code ignored;
+  socket_.close(ignored);  // what waits on it ends, and the descriptor is free at once
+  pause_.cancel();
+}
+
+void Link::close() {
+  closed_ = true;
+  std::error_code ignored;
+  socket_.close(ignored);
+  watch_.cancel();
+  pause_.cancel();
 }
 
 }  // namespace broker

@@ -9,16 +9,6 @@
 #include "broker/trace.h"
 #include "broker/version.h"
 
-namespace {
-
-broker::Server* runningServer = nullptr;
-
-extern "C" void onStopSignal(int) {
-  if (runningServer) runningServer->stop();
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
   const broker::ParsedOptions parsed = broker::parseOptions(argc, argv);
   if (!parsed.run) {
@@ -31,8 +21,10 @@ int main(int argc, char** argv) {
     return parsed.exitCode;
   }
 
+#if defined(SIGPIPE)
   // A client that vanishes must cost its connection, not the broker.
   std::signal(SIGPIPE, SIG_IGN);
+#endif
 
   const broker::Trace trace(parsed.options.trace);
   broker::Server server(parsed.options.server, trace);
@@ -44,13 +36,7 @@ int main(int argc, char** argv) {
     }
     return 1;
   }
-  runningServer = &server;
-  struct sigaction action {};
-  action.sa_handler = onStopSignal;
-  sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
+  server.stopOnSignals();
   server.run();
-  runningServer = nullptr;
   return 0;
 }

@@ -15,7 +15,7 @@ bool singleBlock(int byteCount) { return byteCount <= kBlockSize; }
 
 }  // namespace
 
-Task<int> Session::genericShift() {
+asio::awaitable<int> Session::genericShift() {
   int shiftControl = 0, bitCount = 0, byteCount = 0, announced = 0, readBack = 0;
   bool taken = co_await takeInt(shiftControl, "shift control");
   if (taken) taken = co_await takeLength(bitCount, byteCount, "bit count");
@@ -34,8 +34,7 @@ Task<int> Session::genericShift() {
     link_.trace().note(link_.id(), "empty shift: nothing follows");
     co_return -1;
   }
-  data_.resize(static_cast<std::size_t>(byteCount));
-  co_await receiveData(data_, false, "shift data");
+  co_await receiveData(data_, static_cast<std::size_t>(byteCount), false, "shift data");
   cable_.shift(shiftControl, bitCount, data_, back_);
   // A single block's one reply is also the read-back, whether the client keeps it or not.
   if (readBack || singleBlock(byteCount)) {
@@ -46,26 +45,20 @@ Task<int> Session::genericShift() {
   co_return 0;
 }
 
-Task<int> Session::jtagShift() {
+asio::awaitable<int> Session::jtagShift() {
   int shiftControl = 0, bitCount = 0, byteCount = 0, switchA = 0, switchB = 0;
   bool taken = co_await takeInt(shiftControl, "shift control");
-  if (taken) taken = co_await takeLength(bitCount, byteCount, "bit count");
+  // Beside the data and read-back, the compare mask and the expected TDO may come.
+  if (taken) taken = co_await takeLength(bitCount, byteCount, "bit count", 2);
   if (taken) taken = co_await takeInt(switchA, "switch A");
   if (taken) taken = co_await takeInt(switchB, "switch B");
   if (!taken) co_return -1;
   // The shift data, then the compare mask (switch A) and the expected TDO (switch B).
   const std::size_t length = static_cast<std::size_t>(byteCount);
   std::vector<std::uint8_t> mask, expected;
-  data_.resize(length);
-  co_await receiveData(data_, true, "shift data");
-  if (switchA) {
-    mask.resize(length);
-    co_await receiveData(mask, true, "compare mask");
-  }
-  if (switchB) {
-    expected.resize(length);
-    co_await receiveData(expected, true, "expected TDO");
-  }
+  co_await receiveData(data_, length, true, "shift data");
+  if (switchA) co_await receiveData(mask, length, true, "compare mask");
+  if (switchB) co_await receiveData(expected, length, true, "expected TDO");
   cable_.shift(shiftControl, bitCount, data_, back_);
   const std::size_t bits = bitCount > 0 ? static_cast<std::size_t>(bitCount) : 0;
   const int result =
@@ -85,7 +78,7 @@ Task<int> Session::jtagShift() {
   co_return result;
 }
 
-Task<int> Session::pumpData() {
+asio::awaitable<int> Session::pumpData() {
   int bitCount = 0, mode = 0, readBack = 0;
   bool taken = co_await readInt(bitCount, "bit count");
   if (!taken) co_return -1;
@@ -94,6 +87,10 @@ Task<int> Session::pumpData() {
       !cable_.pumpFits(byteCount)) {
     co_await refuse(std::to_string(bitCount) + " bits do not fit the flash from address " +
                     std::to_string(cable_.flashAddress()));
+    co_return -1;
+  }
+  if (!claim(byteCount, 0)) {
+    co_await refuse(budgetSpent());
     co_return -1;
   }
   co_await link_.acknowledge("acknowledged");
@@ -110,8 +107,7 @@ Task<int> Session::pumpData() {
     link_.trace().note(link_.id(), "empty pump: nothing follows");
     co_return -1;
   }
-  data_.resize(static_cast<std::size_t>(byteCount));
-  co_await receiveData(data_, false, "pump data");
+  co_await receiveData(data_, static_cast<std::size_t>(byteCount), false, "pump data");
   const int result = cable_.pump(mode, data_, back_);
   if (readBack) {
     co_await sendReadBack(back_, true, "flash content");
@@ -121,7 +117,7 @@ Task<int> Session::pumpData() {
   co_return result;
 }
 
-Task<int> Session::busTransfers(const CommandRow& row) {
+asio::awaitable<int> Session::busTransfers(const CommandRow& row) {
   // Every transfer of the command runs, whatever became of the one before.
   int result = 0;
   for (int i = 0; i < row.phaseCount; ++i) {
@@ -134,7 +130,7 @@ Task<int> Session::busTransfers(const CommandRow& row) {
   co_return result;
 }
 
-Task<int> Session::i2cTransfer(BusPhase phase) {
+asio::awaitable<int> Session::i2cTransfer(BusPhase phase) {
   int offset = 0, header = 0, bitCount = 0, byteCount = 0, trailing = 0;
   bool taken = co_await takeInt(offset, "memory address");
   if (taken) taken = co_await readInt(header, "address byte (mirrored)");
@@ -156,43 +152,38 @@ Task<int> Session::i2cTransfer(BusPhase phase) {
       link_.trace().note(link_.id(), "empty write: nothing follows");
       co_return -1;
     }
-    std::vector<std::uint8_t> data(length);
-    co_await receiveData(data, false, "data (mirrored)");
-    for (std::uint8_t& byte : data) byte = mirrorByte(byte);
-    result = cable_.i2cWrite(offset, addressByte, data);
+    co_await receiveData(data_, length, false, "data (mirrored)");
+    for (std::uint8_t& byte : data_) byte = mirrorByte(byte);
+    result = cable_.i2cWrite(offset, addressByte, data_);
   }
   if (!phase.read) {
     co_await link_.acknowledge("end of transfer");
     co_return result;
   }
-  std::vector<std::uint8_t> back;
-  const int readResult = cable_.i2cRead(offset, addressByte, length, back);
+  const int readResult = cable_.i2cRead(offset, addressByte, length, back_);
   if (result == 0) result = readResult;
-  co_await sendReadBack(back, true, "bytes read");
+  co_await sendReadBack(back_, true, "bytes read");
   co_return result;
 }
 
-Task<int> Session::sspiTransfer(BusPhase phase) {
+asio::awaitable<int> Session::sspiTransfer(BusPhase phase) {
   int chipSelect = 0, bitCount = 0, byteCount = 0, flags = 0;
   bool taken = co_await takeInt(chipSelect, "chip select");
   if (taken) taken = co_await takeLength(bitCount, byteCount, "bit count");
   if (taken) taken = co_await takeInt(flags, "transfer flags");
   if (!taken) co_return -1;
   const std::size_t length = static_cast<std::size_t>(byteCount);
-  std::vector<std::uint8_t> mosi;
   if (phase.write) {
     if (length == 0) {
       link_.trace().note(link_.id(), "empty write: nothing follows");
       co_return -1;
     }
-    mosi.resize(length);
-    co_await receiveData(mosi, false, "MOSI bytes");
+    co_await receiveData(data_, length, false, "MOSI bytes");
   }
-  std::vector<std::uint8_t> miso;
-  const int result =
-      cable_.spiTransfer(chipSelect, flags, phase.write ? mosi.data() : nullptr, length, miso);
+  const int result = cable_.spiTransfer(chipSelect, flags, phase.write ? data_.data() : nullptr,
+                                        length, back_);
   if (phase.read) {
-    co_await sendReadBack(miso, false, "MISO bytes");
+    co_await sendReadBack(back_, false, "MISO bytes");
   } else {
     co_await link_.acknowledge("end of transfer");
   }

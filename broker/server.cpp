@@ -1,266 +1,288 @@
 #include "broker/server.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <malloc.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/epoll.h>
-#include <sys/eventfd.h>
-#include <sys/resource.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <array>
+#include <asio/co_spawn.hpp>
+#include <asio/detached.hpp>
+#include <asio/io_context.hpp>
+#include <asio/ip/tcp.hpp>
+#include <asio/post.hpp>
+#include <asio/redirect_error.hpp>
+#include <asio/signal_set.hpp>
+#include <asio/steady_timer.hpp>
+#include <asio/use_awaitable.hpp>
 #include <cerrno>
-#include <climits>
-#include <cstring>
+#include <csignal>
+#include <list>
+#include <optional>
 #include <utility>
+#include <vector>
 
+#include "broker/link.h"
+#include "broker/process_resources.h"
 #include "broker/session.h"
 #include "broker/simulated_cable.h"
 
 namespace broker {
 namespace {
 
-// Descriptors kept back from conversations: the listener, epoll, the wake-up, the spare
-// one that lets a refusal be accepted, a chain file, standard streams, and some slack.
-constexpr int kReservedDescriptors = 32;
-
-// Raises the soft descriptor limit to the hard one: each conversation needs one.
-int descriptorLimit() {
-  rlimit limit{};
-  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return 1024;
-  if (limit.rlim_cur < limit.rlim_max) {
-    limit.rlim_cur = limit.rlim_max;
-    ::setrlimit(RLIMIT_NOFILE, &limit);
-    ::getrlimit(RLIMIT_NOFILE, &limit);
-  }
-  return static_cast<int>(std::min<rlim_t>(limit.rlim_cur, INT_MAX));
-}
+using asio::ip::tcp;
+constexpr auto kAwait = asio::use_awaitable;
 
 }  // namespace
 
+// Everything that runs on the loop's thread.
+struct Server::Loop {
+  explicit Loop(Server& owner)
+      : server(owner),
+        acceptor(io),
+        idleTimer(io),
+        budget(static_cast<std::size_t>(std::max(0, owner.config_.memoryBudgetMiB)) << 20) {}
+
+  asio::awaitable<void> acceptConnections();
+  // Takes in a newcomer: false when it had to be turned away.
+  bool admit(tcp::socket& socket, int id);
+  // Makes room for a newcomer at the limit; false when every connection is busy and
+  // making progress.
+  bool makeRoom();
+  // Has the event loop's records of sockets made ahead of a newcomer, in runs.
+  void prepareSocketRecords();
+  asio::awaitable<void> converse(std::shared_ptr<Connection> connection);
+  asio::awaitable<void> exitWhenIdle();
+  // Closes the listener and every connection: run() returns once they have ended.
+  void shutdown();
+
+  Server& server;
+  // One thread runs the loop; stop() posts to it from others.
+  asio::io_context io{1};
+  tcp::acceptor acceptor;
+  asio::steady_timer idleTimer;
+  std::optional<asio::signal_set> signals;
+  SpareDescriptor spare;
+  MemoryBudget budget;
+  int limit = 0;
+  int nextId = 1;
+  int socketRecords = 0;
+  std::list<Connection*> connections;
+  Clock::time_point idleSince;
+};
+
 struct Server::Connection {
-  Connection(Server& server, int fd, int id)
-      : link(fd, server.epoll_, this, id, server.trace_, server.config_.timeouts,
-             server.open_),
+  Connection(Server& server, tcp::socket socket, int id)
+      : link(std::move(socket), id, server.trace_, server.config_.timeouts),
         cable(CableContext{server.config_.chain, [&server] { return server.openConnections(); },
                            [&server, id](const std::string& text) {
                              server.trace_.note(id, "client note: " +
                                                         describeBytes(text.data(), text.size()));
                            }}),
-        session(link, cable, server.config_.faults),
-        conversation(session.run()) {}
+        session(link, cable, server.config_.faults, server.loop_->budget) {}
 
   Link link;
   SimulatedCable cable;
   Session session;
-  Task<void> conversation;
-  std::list<std::unique_ptr<Connection>>::iterator self;
-  bool retired = false;
+  std::list<Connection*>::iterator self;
 };
 
 Server::Server(ServerConfig config, const Trace& trace)
-    : config_(std::move(config)), trace_(trace) {
-  wake_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-}
+    : config_(std::move(config)), trace_(trace), loop_(std::make_unique<Loop>(*this)) {}
 
 Server::~Server() {
   stop();
   const std::lock_guard<std::mutex> finished(running_);
-  closeAll();
-  for (int fd : {listener_, epoll_, wake_, spare_}) {
-    if (fd >= 0) ::close(fd);
-  }
 }
 
 void Server::stop() {
   stopping_ = true;
-  const std::uint64_t one = 1;
-  if (wake_ >= 0) [[maybe_unused]] auto written = ::write(wake_, &one, sizeof one);
+  asio::post(loop_->io, [this] { loop_->shutdown(); });
 }
 
 bool Server::listen(std::string& error) {
-  const int descriptors = descriptorLimit();
-  limit_ = std::max(1, descriptors - kReservedDescriptors);
-  if (config_.maxConnections > 0) limit_ = std::min(limit_, config_.maxConnections);
-  listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, IPPROTO_TCP);
-  epoll_ = ::epoll_create1(EPOLL_CLOEXEC);
-  spare_ = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-  if (listener_ < 0 || epoll_ < 0 || wake_ < 0) {
-    error = std::string("cannot make a socket: ") + std::strerror(errno);
+  Loop& loop = *loop_;
+  loop.limit = std::max(1, raiseDescriptorLimit() - kReservedDescriptors);
+  if (config_.maxConnections > 0) loop.limit = std::min(loop.limit, config_.maxConnections);
+  std::error_code failure;
+  const tcp::endpoint endpoint(asio::ip::address_v4::loopback(), config_.port);
+  loop.acceptor.open(endpoint.protocol(), failure);
+  if (failure) {
+    error = "cannot make a socket: " + failure.message();
     return false;
   }
-  const int on = 1;
-  ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(config_.port);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      ::listen(listener_, SOMAXCONN) != 0) {
-    const int failure = errno;
+  keepFromChildren(loop.acceptor.native_handle());
+#if !defined(_WIN32)
+  // On Windows this option would let a second broker take the port from the first.
+  loop.acceptor.set_option(tcp::acceptor::reuse_address(true), failure);
+#endif
+  // The refusal without descriptors accepts at once; it must never wait for a client.
+  loop.acceptor.non_blocking(true, failure);
+  loop.acceptor.bind(endpoint, failure);
+  if (!failure) loop.acceptor.listen(tcp::acceptor::max_listen_connections, failure);
+  if (failure) {
     error = "cannot listen on 127.0.0.1:" + std::to_string(config_.port) + ": " +
-            std::strerror(failure);
-    ::close(listener_);
-    listener_ = -1;
-    errno = failure;  // the caller tells a taken port from other failures
+            failure.message();
+    std::error_code ignored;
+    loop.acceptor.close(ignored);
+    errno = failure == asio::error::address_in_use ? EADDRINUSE : EINVAL;
     return false;
   }
-  socklen_t length = sizeof address;
-  ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-  port_ = ntohs(address.sin_port);
-  for (int* fd : {&listener_, &wake_}) {
-    epoll_event event{};
-    event.events = EPOLLIN;
-    event.data.ptr = fd;
-    ::epoll_ctl(epoll_, EPOLL_CTL_ADD, *fd, &event);
-  }
+  port_ = loop.acceptor.local_endpoint(failure).port();
   return true;
+}
+
+void Server::stopOnSignals() {
+  Loop& loop = *loop_;
+  loop.signals.emplace(loop.io, SIGINT, SIGTERM);
+  loop.signals->async_wait([&loop](const std::error_code& error, int) {
+    if (!error) loop.shutdown();
+  });
 }
 
 void Server::run() {
   const std::lock_guard<std::mutex> serving(running_);
-  auto idleSince = Clock::now();
-  nextCheck_ = idleSince;
+  Loop& loop = *loop_;
+  if (stopping_ || !loop.acceptor.is_open()) return;
+  loop.idleSince = Clock::now();
   trace_.note(0, "listening on 127.0.0.1:" + std::to_string(port_) + ", at most " +
-                     std::to_string(limit_) + " connections at once");
-  std::array<epoll_event, 256> events;
-  while (!stopping_) {
-    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(nextCheck_ - Clock::now());
-    const int timeout = static_cast<int>(std::clamp<long long>(wait.count(), 0, 1000));
-    const int ready = ::epoll_wait(epoll_, events.data(), events.size(), timeout);
-    for (int i = 0; i < ready; ++i) {
-      const epoll_event& event = events[static_cast<std::size_t>(i)];
-      if (event.data.ptr == &listener_) {
-        accept();
-        continue;
-      }
-      if (event.data.ptr == &wake_) {
-        std::uint64_t count = 0;
-        [[maybe_unused]] auto got = ::read(wake_, &count, sizeof count);
-        continue;
-      }
-      Connection& connection = *static_cast<Connection*>(event.data.ptr);
-      if (connection.retired) continue;
-      const bool broken = event.events & (EPOLLHUP | EPOLLERR);
-      if (event.events & (EPOLLIN | EPOLLHUP | EPOLLERR)) connection.link.receive();
-      if (event.events & (EPOLLOUT | EPOLLHUP | EPOLLERR)) connection.link.writable();
-      // A reset connection keeps signalling: whatever the conversation waits for now (a
-      // pause, say), nobody is left to take it.
-      if (broken && !connection.conversation.done()) connection.link.fail("the connection broke");
-      settle(connection);
-    }
-    const bool someWent = !retired_.empty();
-    retired_.clear();
-    if (Clock::now() >= nextCheck_) checkClocks();
-    if (open_ > 0) {
-      idleSince = Clock::now();
-    } else {
-      // Conversations' memory goes back to the system once the last one has gone.
-      if (someWent) ::malloc_trim(0);
-      if (config_.idleExitSeconds > 0 &&
-          Clock::now() - idleSince >= std::chrono::seconds(config_.idleExitSeconds)) {
-        trace_.problem(0, "exits: no client has been connected for " +
-                              std::to_string(config_.idleExitSeconds) + " seconds.");
-        break;
-      }
-    }
-  }
-  closeAll();
+                     std::to_string(loop.limit) + " connections at once");
+  asio::co_spawn(loop.io, loop.acceptConnections(), asio::detached);
+  asio::co_spawn(loop.io, loop.exitWhenIdle(), asio::detached);
+  loop.io.run();
 }
 
-void Server::accept() {
-  for (;;) {
-    int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-    if (fd < 0 && (errno == EMFILE || errno == ENFILE)) {
-      if (displaceLongestIdle()) continue;  // its descriptor is closed already
-      // No descriptor for the newcomer: the spare one takes it, only to close it.
-      ::close(spare_);
-      fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-      if (fd >= 0) {
-        trace_.problem(nextId_++, "refused: no descriptor left, every connection is busy");
-        ::close(fd);
-      }
-      spare_ = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-      return;
-    }
-    if (fd < 0) return;  // nobody waits, or a client gave up while waiting
-    const int id = nextId_++;
-    if (open_ >= limit_ && !displaceLongestIdle()) {
-      trace_.problem(id, "refused: " + std::to_string(open_.load()) +
-                             " connections are open, each in the middle of a command");
-      ::close(fd);
+asio::awaitable<void> Server::Loop::acceptConnections() {
+  asio::steady_timer retry(io);
+  while (acceptor.is_open()) {
+    prepareSocketRecords();
+    std::error_code error;
+    tcp::socket socket = co_await acceptor.async_accept(asio::redirect_error(kAwait, error));
+    if (!acceptor.is_open()) break;
+    if (outOfDescriptors(error)) {
+      if (makeRoom()) continue;  // its descriptor is free already
+      // No descriptor for the newcomer: the spare one makes room to take it, only to
+      // close it, so that it learns at once instead of waiting in the backlog.
+      const int id = nextId++;
+      spare.release();
+      tcp::socket refused = acceptor.accept(error);
+      if (!error) server.trace_.problem(id, "refused: no descriptor left, every connection is busy");
+      refused.close(error);
+      spare.keep();
       continue;
     }
-    const int on = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    connections_.push_back(std::make_unique<Connection>(*this, fd, id));
-    Connection& connection = *connections_.back();
-    connection.self = std::prev(connections_.end());
-    ++open_;
-    epoll_event event{};
-    event.events = EPOLLIN;
-    event.data.ptr = &connection;
-    ::epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &event);
-    connection.conversation.start();
-    settle(connection);
+    if (error) {
+      // Something the system is short of: a moment's rest rather than a busy loop.
+      retry.expires_after(std::chrono::milliseconds(10));
+      co_await retry.async_wait(asio::redirect_error(kAwait, error));
+      continue;
+    }
+    const int id = nextId++;
+    if (!admit(socket, id)) continue;
+    keepFromChildren(socket.native_handle());
+    auto connection = std::make_shared<Connection>(server, std::move(socket), id);
+    connections.push_back(connection.get());
+    connection->self = std::prev(connections.end());
+    ++server.open_;
+    connection->link.watchClocks(connection);
+    asio::co_spawn(io, converse(std::move(connection)), asio::detached);
   }
 }
 
-bool Server::displaceLongestIdle() {
-  Connection* longest = nullptr;
-  for (const auto& connection : connections_) {
-    if (connection->link.idle() &&
-        (!longest || connection->link.waitingSince() < longest->link.waitingSince())) {
-      longest = connection.get();
+bool Server::Loop::admit(tcp::socket& socket, int id) {
+  if (server.open_ < limit || makeRoom()) return true;
+  server.trace_.problem(id, "refused: " + std::to_string(server.open_.load()) +
+                                " connections are open, each in the middle of a command");
+  std::error_code ignored;
+  socket.close(ignored);
+  return false;
+}
+
+void Server::Loop::prepareSocketRecords() {
+#if !defined(ASIO_HAS_IOCP)
+  // Asio's reactor keeps a record of every socket it has served (some 150 bytes) for
+  // reuse, for as long as the loop lives. Made one at a time, between the allocations of
+  // a conversation, each would keep a page of that conversation's freed memory from going
+  // back to the system; made in runs ahead of need, they share their pages. Opening a
+  // socket makes its record, closing it leaves the record for the next one.
+  constexpr int kRun = 64;
+  if (server.open_ < socketRecords) return;
+  std::vector<tcp::socket> run;
+  run.reserve(kRun);
+  for (int i = 0; i < kRun; ++i) {
+    std::error_code failure;
+    run.emplace_back(io);
+    run.back().open(tcp::v4(), failure);
+    if (failure) break;  // short of descriptors: no harm but scattered records
+    ++socketRecords;
+  }
+#endif
+}
+
+bool Server::Loop::makeRoom() {
+  // The connection that has waited longest between commands goes first; failing that,
+  // the one whose command has made no progress for longest (a client trickling bytes
+  // must not hold a place for ever).
+  const auto now = Clock::now();
+  Connection* idlest = nullptr;
+  Connection* slowest = nullptr;
+  for (Connection* connection : connections) {
+    const Link& link = connection->link;
+    if (link.idle()) {
+      if (!idlest || link.waitingSince() < idlest->link.waitingSince()) idlest = connection;
+    } else if (link.stalled(now)) {
+      if (!slowest || link.progressSince() < slowest->link.progressSince()) slowest = connection;
     }
   }
-  if (!longest) return false;
-  longest->link.fail("closed to make room for a new connection: it waited longest");
-  settle(*longest);
+  Connection* chosen = idlest ? idlest : slowest;
+  if (!chosen) return false;
+  chosen->link.fail(idlest ? "closed to make room for a new connection: it waited longest"
+                           : "closed to make room for a new connection: its command makes "
+                             "no progress");
+  // It no longer counts: the newcomer takes its place before it has quite gone.
+  connections.erase(chosen->self);
+  chosen->self = connections.end();
+  --server.open_;
   return true;
 }
 
-void Server::settle(Connection& connection) {
-  if (connection.retired) return;
-  if (!connection.conversation.done()) {
-    nextCheck_ = std::min(nextCheck_, connection.link.dueAt());
-    return;
+asio::awaitable<void> Server::Loop::converse(std::shared_ptr<Connection> connection) {
+  co_await connection->session.run();
+  connection->link.close();
+  if (connection->self != connections.end()) {
+    connections.erase(connection->self);
+    --server.open_;
   }
-  connection.retired = true;
-  --open_;
-  // Destroyed after the events at hand, which may still point at it.
-  retired_.push_back(std::move(*connection.self));
-  connections_.erase(connection.self);
+  connection.reset();
+  if (server.open_ > 0) co_return;
+  idleSince = Clock::now();
+  // Conversations' memory goes back to the system once the last one has gone: after
+  // the watch of this one has let go of it too.
+  asio::post(io, [this] {
+    if (server.open_ == 0) returnFreeMemory();
+  });
 }
 
-void Server::checkClocks() {
-  const auto now = Clock::now();
-  nextCheck_ = now + std::chrono::milliseconds(config_.timeouts.pollMs);
-  for (auto it = connections_.begin(); it != connections_.end();) {
-    Connection& connection = **it++;
-    nextCheck_ = std::min(nextCheck_, connection.link.checkClocks(now));
-    settle(connection);
-  }
-  retired_.clear();
-}
-
-void Server::closeAll() {
-  while (!connections_.empty()) {
-    Connection& connection = *connections_.front();
-    connection.link.fail("the broker is stopping");
-    settle(connection);
-    if (!connection.retired) {
-      // A conversation that was never waiting cannot be resumed; drop it all the same.
-      connection.retired = true;
-      --open_;
-      connections_.pop_front();
+asio::awaitable<void> Server::Loop::exitWhenIdle() {
+  const int seconds = server.config_.idleExitSeconds;
+  if (seconds <= 0) co_return;
+  const auto limit = std::chrono::seconds(seconds);
+  for (;;) {
+    idleTimer.expires_at((server.open_ > 0 ? Clock::now() : idleSince) + limit);
+    std::error_code cancelled;
+    co_await idleTimer.async_wait(asio::redirect_error(kAwait, cancelled));
+    if (cancelled || server.stopping_) co_return;
+    if (server.open_ == 0 && Clock::now() - idleSince >= limit) {
+      server.trace_.problem(0, "exits: no client has been connected for " +
+                                   std::to_string(seconds) + " seconds.");
+      shutdown();
+      co_return;
     }
   }
-  retired_.clear();
+}
+
+void Server::Loop::shutdown() {
+  server.stopping_ = true;
+  std::error_code ignored;
+  acceptor.close(ignored);
+  idleTimer.cancel();
+  if (signals) signals->cancel(ignored);
+  for (Connection* connection : connections) connection->link.fail("the broker is stopping");
 }
 
 }  // namespace broker

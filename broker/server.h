@@ -1,7 +1,8 @@
-// The listening side of the broker: 127.0.0.1 only, every connection served by one event
-// loop, each with a simulated cable of its own. A conversation waits in epoll, not in a
-// thread, so an idle client costs a descriptor and a few kilobytes, and a client that
-// stalls holds up nobody: the loop serves whoever is ready.
+// The listening side of the broker: 127.0.0.1 only, every connection served on one thread
+// by an Asio event loop, each with a simulated cable of its own. A conversation is a
+// coroutine that waits in the loop, not in a thread, so an idle client costs a descriptor
+// and a few kilobytes, and a client that stalls holds up nobody: the loop serves whoever
+// is ready.
 //
 // At the limit (the descriptors the process may open, or --max-connections) a newcomer
 // still gets in: the connection that has waited longest between commands is closed to
@@ -14,9 +15,7 @@
 #define BROKER_SERVER_H
 
 #include <atomic>
-#include <chrono>
 #include <cstdint>
-#include <list>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -24,7 +23,7 @@
 
 #include "broker/fault_plan.h"
 #include "broker/jtag_device.h"
-#include "broker/link.h"
+#include "broker/timeouts.h"
 #include "broker/trace.h"
 
 namespace broker {
@@ -33,6 +32,9 @@ struct ServerConfig {
   std::uint16_t port = 4001;  // 0: any free port, see Server::port()
   int maxConnections = 0;     // 0: as many as the process may open descriptors for
   int idleExitSeconds = 300;  // 0: never
+  // What all conversations together may hold for the data of their transfers; a transfer
+  // that would take more is refused at its header.
+  int memoryBudgetMiB = 48;
   std::vector<DeviceDescription> chain;
   FaultPlan faults;
   Timeouts timeouts;
@@ -47,40 +49,29 @@ class Server {
   Server(const Server&) = delete;
   Server& operator=(const Server&) = delete;
 
-  // Binds and listens; false with `error` set when that fails (the port taken, say).
+  // Binds and listens; false with `error` set when that fails. A taken port leaves errno
+  // at EADDRINUSE, so that the caller can say who holds it.
   bool listen(std::string& error);
   std::uint16_t port() const { return port_; }
+  // SIGINT and SIGTERM stop the server (the program's choice; tests stop it themselves).
+  void stopOnSignals();
   // Serves until stop() or the idle limit; every connection is closed when it returns.
   void run();
-  // May be called from any thread or a signal handler.
+  // May be called from any thread.
   void stop();
   int openConnections() const { return open_; }
 
  private:
+  struct Loop;
   struct Connection;
-  void accept();
-  // Makes room for a newcomer at the limit; false when every connection is busy.
-  bool displaceLongestIdle();
-  // After `connection` ran: retires it when its conversation has ended.
-  void settle(Connection& connection);
-  void checkClocks();
-  void closeAll();
 
   ServerConfig config_;
   const Trace& trace_;
-  int listener_ = -1;
-  int epoll_ = -1;
-  int wake_ = -1;   // an eventfd that stop() writes to
-  int spare_ = -1;  // kept back, so that a refusal can be accepted without descriptors
-  int limit_ = 0;
+  std::unique_ptr<Loop> loop_;  // Asio's side, kept out of this header
   std::uint16_t port_ = 0;
   std::atomic<bool> stopping_{false};
   std::mutex running_;  // held by run() from start to end
   std::atomic<int> open_{0};
-  int nextId_ = 1;
-  std::list<std::unique_ptr<Connection>> connections_;
-  std::vector<std::unique_ptr<Connection>> retired_;
-  Clock::time_point nextCheck_;
 };
 
 }  // namespace broker

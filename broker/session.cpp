@@ -19,6 +19,18 @@ std::string commandName(int number, const CommandRow* row) {
   return "command " + std::to_string(number) + " (" + (row ? row->name : "unlisted") + ")";
 }
 
+// What a buffer of `capacity` bytes must grow by to hold `length`.
+std::size_t growth(std::size_t capacity, std::size_t length) {
+  return length > capacity ? length - capacity : 0;
+}
+
+// Makes `data` `size` bytes long on its way to `total`: its capacity at most doubles at a
+// time and never passes `total`, so it holds no more than the data that has arrived asks.
+void growTo(std::vector<std::uint8_t>& data, std::size_t size, std::size_t total) {
+  if (data.capacity() < size) data.reserve(std::min(total, std::max(size, 2 * data.capacity())));
+  data.resize(size);
+}
+
 }  // namespace
 
 bool parseReal(std::string_view text, double& value) {
@@ -36,10 +48,13 @@ bool parseInt(std::string_view text, int& value) {
   return error == std::errc() && stop == end;
 }
 
-Session::Session(Link& link, SimulatedCable& cable, const FaultPlan& faults)
-    : link_(link), cable_(cable), faults_(faults) {}
+Session::Session(Link& link, SimulatedCable& cable, const FaultPlan& faults,
+                 MemoryBudget& budget)
+    : link_(link), cable_(cable), faults_(faults), budget_(budget) {}
 
-Task<void> Session::run() {
+Session::~Session() { budget_.settle(share_, 0); }
+
+asio::awaitable<void> Session::run() {
   const Trace& trace = link_.trace();
   try {
     const std::string name = co_await link_.readToken("introduction: the client's name", true);
@@ -65,6 +80,7 @@ Task<void> Session::run() {
       trace.exchange(link_.id(), Trace::Direction::Received, bytes.data(), bytes.size(),
                      current_);
       co_await runCommand(number);
+      settleShare();
     }
   } catch (const LinkClosed& closed) {
     if (closed.orderly) {
@@ -102,7 +118,7 @@ const Fault* Session::fire(FaultKind kind) {
   return nullptr;
 }
 
-Task<void> Session::answerRequest() {
+asio::awaitable<void> Session::answerRequest() {
   // The first request after a command takes its integer, later ones its text or list.
   const bool first = answered_ == 0;
   const bool detail = !first && pending_.hasDetail;
@@ -126,33 +142,34 @@ Task<void> Session::answerRequest() {
   if (first) armed_.clear();
 }
 
-Task<bool> Session::refuse(std::string_view reason) {
+asio::awaitable<bool> Session::refuse(std::string_view reason) {
   co_await link_.refuse("refused");
   link_.trace().problem(link_.id(), "refused in " + current_ + ": " + std::string(reason));
   co_return false;
 }
 
-Task<bool> Session::readInt(int& value, std::string_view meaning) {
+asio::awaitable<bool> Session::readInt(int& value, std::string_view meaning) {
   const std::string token = co_await link_.readToken(meaning);
   if (fire(FaultKind::Refuse)) co_return co_await refuse("the fault plan refuses the token");
   if (parseInt(token, value)) co_return true;
   co_return co_await refuse("not an integer: " + describeBytes(token.data(), token.size()));
 }
 
-Task<bool> Session::takeInt(int& value, std::string_view meaning) {
+asio::awaitable<bool> Session::takeInt(int& value, std::string_view meaning) {
   const bool taken = co_await readInt(value, meaning);
   if (!taken) co_return false;
   co_await link_.acknowledge("acknowledged");
   co_return true;
 }
 
-Task<std::string> Session::takeString(std::string_view meaning, bool loose) {
+asio::awaitable<std::string> Session::takeString(std::string_view meaning, bool loose) {
   std::string text = co_await link_.readToken(meaning);
   co_await link_.acknowledge(loose ? "reply" : "acknowledged");
   co_return text;
 }
 
-Task<bool> Session::takeLength(int& bitCount, int& byteCount, std::string_view meaning) {
+asio::awaitable<bool> Session::takeLength(int& bitCount, int& byteCount,
+                                          std::string_view meaning, int extraBuffers) {
   const bool taken = co_await readInt(bitCount, meaning);
   if (!taken) co_return false;
   byteCount = bytesForBits(bitCount);
@@ -161,9 +178,26 @@ Task<bool> Session::takeLength(int& bitCount, int& byteCount, std::string_view m
                               " bits is outside 0 to " +
                               std::to_string(8LL * SimulatedCable::kMaxTransferBytes));
   }
+  if (!claim(byteCount, extraBuffers)) co_return co_await refuse(budgetSpent());
   co_await link_.acknowledge("acknowledged");
   co_return true;
 }
+
+bool Session::claim(int byteCount, int extraBuffers) {
+  const auto length = static_cast<std::size_t>(byteCount);
+  const std::size_t kept = data_.capacity() + back_.capacity();
+  const std::size_t fresh = growth(data_.capacity(), length) +
+                            growth(back_.capacity(), length) +
+                            static_cast<std::size_t>(extraBuffers) * length;
+  return budget_.grow(share_, kept + fresh);
+}
+
+std::string Session::budgetSpent() const {
+  return "the memory budget of all conversations (" +
+         std::to_string(budget_.limit() / (1024 * 1024)) + " MiB) cannot hold the transfer";
+}
+
+void Session::settleShare() { budget_.settle(share_, data_.capacity() + back_.capacity()); }
 
 std::string Session::blockMeaning(std::string_view meaning, std::size_t k,
                                   std::size_t blocks) const {
@@ -172,34 +206,38 @@ std::string Session::blockMeaning(std::string_view meaning, std::size_t k,
          std::to_string(blocks);
 }
 
-Task<void> Session::receiveData(std::vector<std::uint8_t>& data, bool asBuffer,
-                                std::string_view meaning) {
-  if (data.size() <= static_cast<std::size_t>(kBlockSize)) {
+asio::awaitable<void> Session::receiveData(std::vector<std::uint8_t>& data,
+                                           std::size_t length, bool asBuffer,
+                                           std::string_view meaning) {
+  data.clear();
+  if (length <= static_cast<std::size_t>(kBlockSize)) {
+    data.resize(length);
     if (!asBuffer) {
-      co_await link_.readExact(data.data(), data.size(), meaning);
+      co_await link_.readExact(data.data(), length, meaning);
       co_return;
     }
     std::array<std::uint8_t, kBlockSize + 1> block;
-    co_await link_.readExact(block.data(), data.size() + 1, meaning);
-    std::copy_n(block.begin(), data.size(), data.begin());
+    co_await link_.readExact(block.data(), length + 1, meaning);
+    std::copy_n(block.begin(), length, data.begin());
     co_await link_.acknowledge("reply");
     co_return;
   }
   std::array<std::uint8_t, kBlockSize> block;
-  const std::size_t blocks = (data.size() + kBlockSize - 1) / kBlockSize;
+  const std::size_t blocks = (length + kBlockSize - 1) / kBlockSize;
   for (std::size_t k = 0; k < blocks; ++k) {
     const std::size_t offset = k * kBlockSize;
-    const std::size_t length = std::min<std::size_t>(kBlockSize, data.size() - offset);
+    const std::size_t size = std::min<std::size_t>(kBlockSize, length - offset);
+    growTo(data, offset + size, length);
     // Blocks land in place; a padded last block's padding goes to the stack.
-    std::uint8_t* into = asBuffer && length < kBlockSize ? block.data() : data.data() + offset;
-    co_await link_.readExact(into, asBuffer ? kBlockSize : length,
+    std::uint8_t* into = asBuffer && size < kBlockSize ? block.data() : data.data() + offset;
+    co_await link_.readExact(into, asBuffer ? kBlockSize : size,
                              blockMeaning(meaning, k, blocks));
-    if (into == block.data()) std::copy_n(block.begin(), length, data.begin() + offset);
+    if (into == block.data()) std::copy_n(block.begin(), size, data.begin() + offset);
     co_await link_.acknowledge("acknowledged");
   }
 }
 
-Task<void> Session::sendReadBack(std::vector<std::uint8_t>& data, bool marked,
+asio::awaitable<void> Session::sendReadBack(std::vector<std::uint8_t>& data, bool marked,
                                  std::string_view meaning) {
   if (const Fault* flip = fire(FaultKind::Flip)) {
     const auto bit = static_cast<std::size_t>(flip->value);
@@ -220,7 +258,7 @@ Task<void> Session::sendReadBack(std::vector<std::uint8_t>& data, bool marked,
   }
 }
 
-Task<void> Session::runCommand(int number) {
+asio::awaitable<void> Session::runCommand(int number) {
   const CommandRow* row = findCommand(number);
   armed_.clear();
   armFaults(number, -1);
@@ -300,7 +338,7 @@ Task<void> Session::runCommand(int number) {
   setOutcome(cable_.command(number, args));
 }
 
-Task<void> Session::cableOpen() {
+asio::awaitable<void> Session::cableOpen() {
   const std::string cable = co_await takeString("cable name", true);
   const std::string port = co_await takeString("port name", true);
   std::array<int, 10> settings{};
@@ -317,7 +355,7 @@ Task<void> Session::cableOpen() {
   setOutcome(Outcome::of(cable_.openCable(cable, port, settings) ? 1 : 0));
 }
 
-Task<void> Session::sharedApplications() {
+asio::awaitable<void> Session::sharedApplications() {
   std::array<std::uint8_t, kBlockSize> block;
   co_await link_.readExact(block.data(), block.size(), "packed application list");
   std::vector<std::string> names;
@@ -336,7 +374,7 @@ Task<void> Session::sharedApplications() {
   setOutcome(cable_.registerApplications(std::move(names)));
 }
 
-Task<void> Session::interfaceFunction() {
+asio::awaitable<void> Session::interfaceFunction() {
   int code = 0;
   const std::string token = co_await link_.readToken("interface function code");
   const bool known = parseInt(token, code);

@@ -5,6 +5,7 @@
 #ifndef BROKER_SESSION_H
 #define BROKER_SESSION_H
 
+#include <asio/awaitable.hpp>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -13,24 +14,27 @@
 
 #include "broker/fault_plan.h"
 #include "broker/link.h"
+#include "broker/memory_budget.h"
 #include "broker/outcome.h"
 #include "broker/protocol_table.h"
 #include "broker/simulated_cable.h"
-#include "broker/task.h"
 
 namespace broker {
 
 class Session {
  public:
-  Session(Link& link, SimulatedCable& cable, const FaultPlan& faults);
+  Session(Link& link, SimulatedCable& cable, const FaultPlan& faults, MemoryBudget& budget);
+  ~Session();
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
 
   // Runs the conversation until the client leaves or something ends it. Never throws.
-  Task<void> run();
+  asio::awaitable<void> run();
 
  private:
-  Task<void> runCommand(int number);
+  asio::awaitable<void> runCommand(int number);
   void setOutcome(Outcome outcome);
-  Task<void> answerRequest();
+  asio::awaitable<void> answerRequest();
 
   // Arms the plan's faults for this start of `command` (or of 44's `function`).
   void armFaults(int command, int function);
@@ -39,47 +43,59 @@ class Session {
 
   // Token readers. The integer readers answer "-" to a token that is not a decimal integer
   // and return false: the client then sends nothing more of that transfer.
-  Task<bool> readInt(int& value, std::string_view meaning);
-  Task<bool> takeInt(int& value, std::string_view meaning);
-  Task<std::string> takeString(std::string_view meaning, bool loose);
-  // Refuses a length token whose byte count is negative or beyond what the broker takes.
-  Task<bool> takeLength(int& bitCount, int& byteCount, std::string_view meaning);
-  Task<bool> refuse(std::string_view reason);
+  asio::awaitable<bool> readInt(int& value, std::string_view meaning);
+  asio::awaitable<bool> takeInt(int& value, std::string_view meaning);
+  asio::awaitable<std::string> takeString(std::string_view meaning, bool loose);
+  // Refuses a length token whose byte count is negative or beyond what the broker takes,
+  // or whose transfer would take the memory budget past its limit: the transfer holds its
+  // data and read-back, and `extraBuffers` more of that length.
+  asio::awaitable<bool> takeLength(int& bitCount, int& byteCount, std::string_view meaning,
+                                   int extraBuffers = 0);
+  asio::awaitable<bool> refuse(std::string_view reason);
+  // Claims the budget for a transfer of `byteCount` bytes (see takeLength); false when the
+  // budget cannot give it.
+  bool claim(int byteCount, int extraBuffers);
+  std::string budgetSpent() const;
+  // After a command: the share comes down to the buffers kept.
+  void settleShare();
 
-  // Data of a transfer, `data.size()` bytes: a single block up to 1024 bytes, or blocks
-  // of 1024 bytes, each acknowledged, the last one carrying only the rest. `asBuffer`: the
-  // JTAG shift's buffers, where a single block travels with a zero byte after it and is
-  // answered, and every block is a whole 1024 bytes.
-  Task<void> receiveData(std::vector<std::uint8_t>& data, bool asBuffer,
-                         std::string_view meaning);
+  // Data of a transfer into `data`, `length` bytes: a single block up to 1024 bytes, or
+  // blocks of 1024 bytes, each acknowledged, the last one carrying only the rest.
+  // `asBuffer`: the JTAG shift's buffers, where a single block travels with a zero byte
+  // after it and is answered, and every block is a whole 1024 bytes. `data` grows as the
+  // blocks arrive, never ahead of them.
+  asio::awaitable<void> receiveData(std::vector<std::uint8_t>& data, std::size_t length,
+                                    bool asBuffer, std::string_view meaning);
   // Read-back: a single block raw (at least one byte: the client's receive needs one), or
   // blocks each followed by the client's request token. `marked`: the client checks that
   // each block begins with "+", which then stands in for that block's first byte.
-  Task<void> sendReadBack(std::vector<std::uint8_t>& data, bool marked,
+  asio::awaitable<void> sendReadBack(std::vector<std::uint8_t>& data, bool marked,
                           std::string_view meaning);
   // What a transcript line of block `k` of `blocks` says; empty when nobody reads it.
   std::string blockMeaning(std::string_view meaning, std::size_t k, std::size_t blocks) const;
 
-  Task<void> cableOpen();
-  Task<int> genericShift();
-  Task<void> sharedApplications();
-  Task<int> pumpData();
-  Task<void> interfaceFunction();
-  Task<int> jtagShift();
-  Task<int> busTransfers(const CommandRow& row);
-  Task<int> i2cTransfer(BusPhase phase);
-  Task<int> sspiTransfer(BusPhase phase);
+  asio::awaitable<void> cableOpen();
+  asio::awaitable<int> genericShift();
+  asio::awaitable<void> sharedApplications();
+  asio::awaitable<int> pumpData();
+  asio::awaitable<void> interfaceFunction();
+  asio::awaitable<int> jtagShift();
+  asio::awaitable<int> busTransfers(const CommandRow& row);
+  asio::awaitable<int> i2cTransfer(BusPhase phase);
+  asio::awaitable<int> sspiTransfer(BusPhase phase);
 
   Link& link_;
   SimulatedCable& cable_;
   const FaultPlan& faults_;
+  MemoryBudget& budget_;
+  std::size_t share_ = 0;  // of the budget
   Outcome pending_ = Outcome::of(0);
   std::string pendingFrom_ = "the introduction";
   int answered_ = 0;
   std::string current_ = "the introduction";
   std::map<std::pair<int, int>, int> starts_;  // (command, function): times started
   std::vector<const Fault*> armed_;
-  // The shift or pump data and its read-back, kept from one command to the next: a fresh
+  // A transfer's data and its read-back, kept from one command to the next: a fresh
   // megabyte for each long scan would cost more than serving it.
   std::vector<std::uint8_t> data_;
   std::vector<std::uint8_t> back_;

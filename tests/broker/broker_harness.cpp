@@ -15,7 +15,6 @@ broker::ServerConfig RunningBroker::defaults() {
   config.idleExitSeconds = 0;
   config.chain = broker::defaultChain();
   config.timeouts.transferMs = 2000;
-  config.timeouts.pollMs = 20;
   return config;
 }
 

@@ -36,6 +36,7 @@ TEST(Robustness, AtTheLimitTheLongestIdleMakesRoomUnlessAllAreBusy) {
   broker::ServerConfig config = RunningBroker::defaults();
   config.maxConnections = 3;
   config.timeouts.transferMs = 60000;
+  config.timeouts.progressMs = 60000;  // busy in a command, not stalled in it
   RunningBroker broker(config);
   std::vector<std::unique_ptr<WireClient>> clients;
   for (int i = 0; i < 3; ++i) {

@@ -361,7 +361,6 @@ class FaultTable : public ::testing::TestWithParam<std::size_t> {
     broker::ServerConfig config;
     config.idleExitSeconds = 0;
     config.chain = broker::defaultChain();
-    config.timeouts.pollMs = 20;
     broker::Server server(config, quiet);
     std::string error;
     EXPECT_TRUE(server.listen(error)) << error;

@@ -1,0 +1,117 @@
+// No client takes more than its share of the broker: a newcomer is served beside a client
+// that never pauses, slow clients cannot hold every place at the limit or a command open
+// for ever, and what headers promise is bounded by a memory budget before anything of
+// the transfer is taken.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "tests/broker/broker_harness.h"
+
+namespace {
+
+using std::chrono::milliseconds;
+using std::chrono::steady_clock;
+
+const std::string kRefused("-\0", 2);
+
+TEST(FairShare, ANewcomerIsAnsweredWhileABusyClientGoesOn) {
+  RunningBroker broker;
+  std::atomic<int> served{0};
+  std::atomic<bool> newcomerIn{false};
+  std::atomic<bool> busyStopped{false};
+  std::thread busy([&] {
+    WireClient client(broker.port());
+    const auto until = steady_clock::now() + std::chrono::seconds(3);
+    if (client.introduce() == kAck) {
+      while (!newcomerIn && steady_clock::now() < until &&
+             client.command(30) == kAck && client.answer() == "1") {
+        ++served;
+      }
+    }
+    busyStopped = true;
+  });
+  while (served < 50 && !busyStopped) std::this_thread::yield();
+  WireClient newcomer(broker.port());
+  EXPECT_EQ(newcomer.introduce(), kAck);
+  // An ordering, not a timing: the busy client had not stopped when the newcomer got in.
+  EXPECT_FALSE(busyStopped) << "the newcomer was served only once the busy client stopped";
+  newcomerIn = true;
+  busy.join();
+}
+
+TEST(FairShare, ATricklingCommandHasADeadlineOfItsOwn) {
+  broker::ServerConfig config = RunningBroker::defaults();
+  config.timeouts.transferMs = 60000;
+  config.timeouts.commandMs = 300;
+  RunningBroker broker(config);
+  WireClient trickler(broker.port());
+  ASSERT_EQ(trickler.introduce(), kAck);
+  ASSERT_EQ(trickler.command(29), kAck);
+  // A byte now and then, never the NUL: the gap between bytes never runs out.
+  std::atomic<bool> done{false};
+  std::thread trickle([&] {
+    for (int i = 0; i < 40 && !done; ++i) {
+      trickler.send("x");
+      std::this_thread::sleep_for(milliseconds(50));
+    }
+  });
+  EXPECT_TRUE(trickler.closedByBroker());
+  done = true;
+  trickle.join();
+}
+
+TEST(FairShare, SlowClientsAtTheLimitDoNotLockANewcomerOut) {
+  broker::ServerConfig config = RunningBroker::defaults();
+  config.maxConnections = 5;
+  config.timeouts.transferMs = 60000;
+  config.timeouts.progressMs = 100;
+  RunningBroker broker(config);
+  std::vector<std::unique_ptr<WireClient>> slow;
+  for (int i = 0; i < 5; ++i) {
+    slow.push_back(std::make_unique<WireClient>(broker.port()));
+    ASSERT_EQ(slow.back()->introduce(), kAck);
+    ASSERT_EQ(slow.back()->command(29), kAck);
+    slow.back()->send("x");  // the string argument begun, never ended
+  }
+  std::this_thread::sleep_for(milliseconds(300));  // longer than the progress timeout
+  WireClient newcomer(broker.port());
+  ASSERT_EQ(newcomer.introduce(), kAck);
+  EXPECT_TRUE(slow.front()->closedByBroker()) << "the longest without progress makes room";
+  EXPECT_EQ(newcomer.command(30), kAck);
+  EXPECT_EQ(newcomer.answer(), "1");
+}
+
+// Opens a generic shift of `bytes` bytes up to its bit count: what the broker answers that.
+std::string shiftHeader(WireClient& client, int bytes) {
+  if (client.command(19) != kAck || client.strict(0) != kAck) return "no shift";
+  return client.strict(8 * bytes);
+}
+
+TEST(FairShare, TransfersBeyondTheMemoryBudgetAreRefusedAtTheirHeader) {
+  broker::ServerConfig config = RunningBroker::defaults();
+  config.memoryBudgetMiB = 1;
+  RunningBroker broker(config);
+  WireClient first(broker.port());
+  WireClient second(broker.port());
+  ASSERT_EQ(first.introduce(), kAck);
+  ASSERT_EQ(second.introduce(), kAck);
+  // Data and read-back: 512 KiB of the budget for the first, 768 KiB would pass it.
+  ASSERT_EQ(shiftHeader(first, 256 * 1024), kAck);
+  EXPECT_EQ(shiftHeader(second, 384 * 1024), kRefused);
+  // The refusal ends the command and nothing else: a small shift still goes.
+  ASSERT_EQ(shiftHeader(second, 1), kAck);
+  EXPECT_EQ(second.strict(1), kAck);  // byte count
+  EXPECT_EQ(second.strict(1), kAck);  // read-back
+  second.send(bytes({0x5A}));
+  EXPECT_EQ(second.receive(1).size(), 1u);
+  // A client that leaves gives its share back.
+  first.close();
+  for (int i = 0; i < 500 && broker.openConnections() > 1; ++i)
+    std::this_thread::sleep_for(milliseconds(10));
+  EXPECT_EQ(shiftHeader(second, 384 * 1024), kAck);
+}
+
+}  // namespace
