@@ -8,6 +8,10 @@
 #include <QString>
 #else
 #include <system_error>
+#if defined(_WIN32)
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#endif
 #endif
 
 namespace connection {
@@ -32,18 +36,50 @@ std::string brokerPath(const std::string& directory) {
 
 #else
 
-// The narrow text passes through unchanged: the standard library reads it byte for byte
-// and hands the same bytes back.
+namespace {
+
+#if defined(_WIN32)
+// The standard library's narrow paths on Windows are UTF-8 one way and not the other, while
+// the "A" calls speak the ANSI code page: text goes to and from a path's wide form through
+// that code page itself, so that a directory named outside ASCII keeps its name.
+std::filesystem::path fromSystemText(const std::string& text) {
+  const int length = ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
+                                           nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(length), L'\0');
+  ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(),
+                        length);
+  return wide;
+}
+
+std::string toSystemText(const std::filesystem::path& path) {
+  const std::wstring& wide = path.native();
+  const int length = ::WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()),
+                                           nullptr, 0, nullptr, nullptr);
+  std::string text(static_cast<std::size_t>(length), '\0');
+  ::WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), text.data(), length,
+                        nullptr, nullptr);
+  return text;
+}
+#else
+// Elsewhere the narrow text passes through unchanged: the standard library reads it byte for
+// byte and hands the same bytes back.
+std::filesystem::path fromSystemText(const std::string& text) { return text; }
+std::string toSystemText(const std::filesystem::path& path) { return path.string(); }
+#endif
+
+}  // namespace
+
 std::string binaryDirectory() {
   std::error_code error;
   std::filesystem::path absolute = std::filesystem::absolute(BaseSystem::getBinaryPath(), error);
-  return (error ? BaseSystem::getBinaryPath() : absolute).string();
+  return toSystemText(error ? BaseSystem::getBinaryPath() : absolute);
 }
 
 // An empty text is the current directory, as Qt takes it.
 bool directoryExists(const std::string& directory) {
   std::error_code error;
-  return std::filesystem::is_directory(directory.empty() ? "." : directory, error);
+  return std::filesystem::is_directory(directory.empty() ? "." : fromSystemText(directory),
+                                       error);
 }
 
 std::string brokerPath(const std::string& directory) {

@@ -90,7 +90,8 @@ TAPBROKER_CLIENT_RECORD="Z:${work//\//\\}\\record-windows" \
   walk windows "$wine $build_dir/bin/tapbroker.exe" "$wine" "$build_dir/bin/walk.exe" \
   "Z:${work//\//\\}\\windows.log"
 for side in linux windows; do
-  sed -nE 's/^tapbroker #[0-9]+ (<-|->) /\1 /p' "$work/trace-$side" >"$work/wire-$side"
+  # The Windows broker ends its lines as Windows text does, in CR LF.
+  tr -d '\r' <"$work/trace-$side" | sed -nE 's/^tapbroker #[0-9]+ (<-|->) /\1 /p' >"$work/wire-$side"
 done
 diff "$work/wire-linux" "$work/wire-windows" >/dev/null ||
   { echo "the Windows pair's bytes differ from the Linux pair's:"; diff "$work/wire-linux" "$work/wire-windows" | head -20; exit 1; }

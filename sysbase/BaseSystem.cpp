@@ -32,7 +32,14 @@ BaseSystem::Directory BaseSystem::getBinaryPath() {
 #if defined(TAPBROKER_WITH_QT)
   return QDir(QString::fromLocal8Bit(directory.c_str()));
 #else
-  return Directory(directory);
+  // The wide form, through the ANSI code page: the standard library's narrow paths are not
+  // in that code page.
+  const int length = ::MultiByteToWideChar(CP_ACP, 0, directory.data(),
+                                           static_cast<int>(directory.size()), nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(length), L'\0');
+  ::MultiByteToWideChar(CP_ACP, 0, directory.data(), static_cast<int>(directory.size()),
+                        wide.data(), length);
+  return Directory(wide);
 #endif
 }
 
