@@ -116,11 +116,13 @@ bool Server::listen(std::string& error) {
   loop.acceptor.bind(endpoint, failure);
   if (!failure) loop.acceptor.listen(tcp::acceptor::max_listen_connections, failure);
   if (failure) {
+    // MinGW's runtime has no text for Winsock's codes: the one that matters is named here.
+    const bool taken = failure == asio::error::address_in_use;
     error = "cannot listen on 127.0.0.1:" + std::to_string(config_.port) + ": " +
-            failure.message();
+            (taken ? std::string("Address already in use") : failure.message());
     std::error_code ignored;
     loop.acceptor.close(ignored);
-    errno = failure == asio::error::address_in_use ? EADDRINUSE : EINVAL;
+    errno = taken ? EADDRINUSE : EINVAL;
     return false;
   }
   port_ = loop.acceptor.local_endpoint(failure).port();
