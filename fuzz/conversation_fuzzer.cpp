@@ -4,33 +4,27 @@
 // without NULs, with the wrong sign or none at all, or a connection that ends early, the
 // client must neither read nor write out of bounds, nor leak, nor wait for ever.
 //
-// The client's connection is a socket pair put in place of the one it asks for, so no
-// port is needed. Just before each of the client's receives the broker answers with the
-// next record of the input (unless bytes are still waiting); at the end of the input it
-// hangs up. Records: a byte that chooses the kind, then its content:
+// The client's sockets are the tests' sockets in memory, so no port is needed. When one of
+// the client's receives finds nothing waiting, the broker answers with the next record of
+// the input; at the end of the input it hangs up. Records: a byte that chooses the kind,
+// then its content:
 //   0 hang up                    4 raw bytes: a 16-bit length (mod 1025), the bytes
 //   1 "+" and NUL                5 "+" then raw bytes: as 4, at most 1023 of them
 //   2 "+" alone                  6 1024 copies of the next byte (a NUL becomes "Z")
 //   3 a number: the next byte    7 a text: bytes up to and with the next NUL
 //     as signed decimal, NUL
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <optional>
-#include <set>
 #include <string>
 #include <vector>
 
 #include "platform/socket_handles.h"
 #include "platform/winsock.h"
 #include "tapbroker_client.h"
-#include "tests/fault/socket_hooks.h"
+#include "tests/support/memory_sockets.h"
 
 namespace {
 
@@ -93,60 +87,24 @@ class Records {
   std::size_t at_ = 0;
 };
 
-class FuzzingBroker : public fault::SocketHooks {
+class FuzzingBroker : public memory_sockets::Peer {
  public:
   FuzzingBroker(const std::uint8_t* data, std::size_t size) : records_(data, size) {
-    fault::installSocketHooks(this);
+    memory_sockets::install(this);
   }
-  ~FuzzingBroker() override {
-    fault::installSocketHooks(nullptr);
-    hangUp();
-    // The client's last socket is still open: close it here.
-    for (int fd : clientSockets_)
-      win::closesocket(socket_handles::current(static_cast<std::uint32_t>(fd)));
-  }
+  ~FuzzingBroker() override { memory_sockets::install(nullptr); }
 
-  bool connect(int fd, const sockaddr*, socklen_t, int& result) override {
-    int pair[2];
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0 ||
-        ::dup3(pair[0], fd, O_CLOEXEC) < 0)
-      std::abort();  // a failed connect would send the client looking for a broker to start
-    ::close(pair[0]);
-    hangUp();
-    broker_ = pair[1];
-    clientSockets_.insert(fd);
-    result = 0;
-    return true;
-  }
-
-  void afterSend(int, const void*, ssize_t) override {
-    // Take what the client sent off the pair, so that its sends never fill it.
-    char sink[4096];
-    while (broker_ >= 0 && fault::realRecv(broker_, sink, sizeof sink, MSG_DONTWAIT) > 0) {
-    }
-  }
-
-  void beforeRecv(int fd, size_t) override {
-    if (broker_ < 0) return;
-    pollfd waiting{fd, POLLIN, 0};
-    if (::poll(&waiting, 1, 0) > 0 && (waiting.revents & POLLIN)) return;
-    std::optional<std::string> answer = records_.next();
-    if (!answer) {
-      hangUp();
-      return;
-    }
-    fault::realSend(broker_, answer->data(), answer->size(), MSG_NOSIGNAL);
+  bool accept(int) override { return true; }
+  std::size_t received(int, const std::string& bytes) override { return bytes.size(); }
+  void waiting(int connection, std::size_t) override {
+    if (std::optional<std::string> answer = records_.next())
+      memory_sockets::deliver(connection, *answer);
+    else
+      memory_sockets::hangUp(connection, memory_sockets::Hangup::Closed);
   }
 
  private:
-  void hangUp() {
-    if (broker_ >= 0) ::close(broker_);
-    broker_ = -1;
-  }
-
   Records records_;
-  int broker_ = -1;
-  std::set<int> clientSockets_;
 };
 
 std::string pattern(int n, int seed) {
@@ -244,5 +202,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   code = client.Disconnect();
   require(code == 0 || code == -1008 || code == -1009);
+  // Whatever Disconnect left open.
+  win::closesocket(socket_handles::current(static_cast<std::uint32_t>(client.GetClientSocket())));
   return 0;
 }

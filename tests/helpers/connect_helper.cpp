@@ -17,7 +17,7 @@
 #include "sysbase/BaseSystem.h"
 #include "tapbroker_client.h"
 #include "tests/support/loopback.h"
-#include "tests/support/scripted_broker.h"
+#include "tests/support/wire_bytes.h"
 
 // Replaces the system library's answer in this program, so that a test chooses it.
 namespace {

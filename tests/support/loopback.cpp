@@ -12,7 +12,7 @@
 // carries.
 namespace loopback {
 namespace {
-constexpr int SOCK_CLOEXEC = 0, MSG_NOSIGNAL = 0, SHUT_WR = SD_SEND;
+constexpr int SOCK_CLOEXEC = 0, MSG_NOSIGNAL = 0;
 int close(int fd) { return ::closesocket(fd); }
 int poll(pollfd* fds, unsigned long count, int ms) { return ::WSAPoll(fds, count, ms); }
 int accept4(int fd, sockaddr* address, int* length, int) {
@@ -137,8 +137,6 @@ bool sendAll(int fd, const std::string& bytes) {
   }
   return true;
 }
-
-void shutdownWrite(int fd) { ::shutdown(fd, SHUT_WR); }
 
 void closeSocket(int& fd, bool abortive) {
   if (fd < 0) return;

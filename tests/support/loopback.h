@@ -1,4 +1,5 @@
-// The test programs' own sockets on 127.0.0.1, and the only place where they call the
+// The own sockets on 127.0.0.1 of the test programs that use real sockets (the platform,
+// end-to-end and broker tests and their helpers), and the only place where they call the
 // system's socket functions: listening (with patience for a port another test just
 // released), accepting and connecting with Nagle off, sending whole, and reading with every
 // wait bounded so that a broken peer fails a test instead of hanging it. Sockets are plain
@@ -29,8 +30,6 @@ std::string receiveUpTo(int fd, std::size_t length, int ms);
 std::string receiveSome(int fd, int ms);
 // Sends all of `bytes` (never raising SIGPIPE); false when the connection fails.
 bool sendAll(int fd, const std::string& bytes);
-// Ends our sending side; the peer sees an orderly end of the stream.
-void shutdownWrite(int fd);
 // Closes `fd` (when open) and marks it closed; `abortive` resets instead.
 void closeSocket(int& fd, bool abortive = false);
 

@@ -1,46 +1,23 @@
-// A broker that follows a script: an in-process server on 127.0.0.1:4001 that expects
-// exact bytes, answers from the script and records everything it receives, so that a
-// test reads like a wire transcript. One ScriptedBroker listens at a time. Beside it, the
-// byte helpers every wire test uses.
+// A broker that follows a script, on the far side of the library's in-memory sockets
+// (memory_sockets.h): it expects exact bytes, answers from the script and records
+// everything it receives, so that a test reads like a wire transcript. It plays inside the
+// client's own calls: an answer goes out as soon as the bytes the script expects before it
+// have come, and a client that waits for an answer the script does not give fails the
+// script at once instead of hanging. It serves every connection from its construction to
+// its destruction; write the script before the client connects.
 #ifndef TESTS_SUPPORT_SCRIPTED_BROKER_H
 #define TESTS_SUPPORT_SCRIPTED_BROKER_H
 
-#include <atomic>
-#include <initializer_list>
 #include <string>
-#include <thread>
 #include <vector>
 
-// The strict acknowledgement, which is also the request token: "+" and NUL.
-inline const std::string kAck("+\0", 2);
+#include "tests/support/memory_sockets.h"
+#include "tests/support/wire_bytes.h"
 
-inline std::string bytes(std::initializer_list<int> values) {
-  std::string out;
-  for (int v : values) out += static_cast<char>(v);
-  return out;
-}
-// Recognisable data, `n` bytes long, never 0xEE, 0xFF or a line break.
-std::string pattern(std::size_t n, int seed);
-inline const unsigned char* data(const std::string& s) {
-  return reinterpret_cast<const unsigned char*>(s.data());
-}
-// Text filling a whole 1024-byte answer, so that the stream cannot merge it with an answer
-// that follows without a request in between.
-inline std::string padded(const std::string& text) {
-  return text + std::string(1024 - text.size(), '\0');
-}
-// NUL-terminated tokens, as the conversation carries them.
-inline std::string tokens(std::initializer_list<std::string> texts) {
-  std::string out;
-  for (const std::string& text : texts) (out += text) += '\0';
-  return out;
-}
-
-class ScriptedBroker {
+class ScriptedBroker : public memory_sockets::Peer {
  public:
-  // Listens at once, so that a client may connect before run() is called.
   ScriptedBroker();
-  ~ScriptedBroker();
+  ~ScriptedBroker() override;
   ScriptedBroker(const ScriptedBroker&) = delete;
   ScriptedBroker& operator=(const ScriptedBroker&) = delete;
 
@@ -49,7 +26,7 @@ class ScriptedBroker {
   // Exactly these bytes, nothing else.
   ScriptedBroker& expect(const std::string& bytes) { return add(Step::Expect, bytes); }
   ScriptedBroker& expectToken(const std::string& text) { return expect(text + '\0'); }
-  // One send of these bytes.
+  // One answer of these bytes.
   ScriptedBroker& answer(const std::string& bytes) { return add(Step::Answer, bytes); }
   ScriptedBroker& ack() { return answer(kAck); }
   ScriptedBroker& close() { return add(Step::Close); }  // orderly close of the connection
@@ -61,17 +38,11 @@ class ScriptedBroker {
     return expect(kAck).answer(text + '\0');
   }
 
-  // Plays the script on a thread of its own.
-  void run();
-  // Call once the client's operation has returned: waits for the script to end, takes
-  // what the client sent after it, closes, and returns an empty text when every
-  // expectation held and nothing more came, else what went wrong.
+  // Call once the client's operations have returned: an empty text when every expectation
+  // held and nothing more came after the script, else what went wrong.
   std::string finish();
-  // Every byte received, all connections in order, including bytes after the script.
+  // Every byte received on the script's connections, in order, including bytes after it.
   const std::string& received() const { return received_; }
-  // Empty while it listens; else why not (another program holds the port), for
-  // SKIP_IF_TAKEN.
-  std::string unavailable() const;
 
  private:
   struct Step {
@@ -82,21 +53,24 @@ class ScriptedBroker {
     steps_.push_back({kind, bytes});
     return *this;
   }
+  bool accept(int connection) override;
+  std::size_t received(int connection, const std::string& bytes) override;
+  void waiting(int connection, std::size_t capacity) override;
+  // Plays the script as far as the bytes received allow.
   void play();
-  bool acceptConnection();
+  // The client waits where the script does not answer: the script fails and ends.
+  void stuck();
   void fail(const std::string& what);
 
-  int listener_ = -1;
-  int connection_ = -1;
   std::vector<Step> steps_;
-  std::thread thread_;
-  std::atomic<bool> stopping_{false};
+  std::size_t next_ = 0;
+  int connection_ = 0;     // the connection the script is on; 0 between connections
+  std::string pending_;    // received and not yet expected
+  bool ended_ = false;     // the script has run to its end
+  bool abandoned_ = false; // an expectation failed
   std::string received_;
   std::string extra_;
   std::string failure_;
 };
-
-// Printable form of bytes for failure messages: NUL as \0, other controls as \xNN.
-std::string visible(const std::string& bytes);
 
 #endif  // TESTS_SUPPORT_SCRIPTED_BROKER_H

@@ -1,18 +1,12 @@
-// Connect against a scripted broker, against processes named like the broker, and with a
-// stand-in broker that Connect itself has to start.
+// Connect against a scripted broker: the introduction and what the log shows of it. Finding
+// and starting a broker are the platform suite's (tests/platform/broker_start_test.cpp).
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <thread>
-
-#include "platform/process.h"
 #include "platform/socket_handles.h"
 #include "platform/winsock.h"
 #include "tapbroker_client.h"
-#include "tests/support/processes.h"
 #include "tests/support/scripted_broker.h"
 #include "tests/support/scratch.h"
-#include "tests/support/shared_machine.h"
 
 namespace {
 
@@ -25,26 +19,9 @@ Reports reports(const std::string& log) {
   return ids;
 }
 
-std::string helperProgram() {
-  return std::filesystem::path(TAPBROKER_EXE).parent_path() / "connect_helper";
-}
-
-// Waits a while for the brokers started from `directory` to end by themselves, then ends
-// those that remain; brokers run from anywhere else are left alone.
-void endBrokersStartedFrom(const std::string& directory) {
-  for (int i = 0; i < 300 && !processes::brokers(directory).empty(); ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  for (pid_t id : processes::brokers(directory)) processes::stop(id);
-}
-
 class ConnectTest : public ::testing::Test {
  protected:
-  // Connect talks to whatever listens on port 4001, and starts a broker only when it finds
-  // none running on the machine.
-  void SetUp() override {
-    SKIP_IF_TAKEN(shared_machine::brokerOrPortTaken());
-    ASSERT_EQ(client.Set_Log_File(log.c_str()), 0);
-  }
+  void SetUp() override { ASSERT_EQ(client.Set_Log_File(log.c_str()), 0); }
   // Closes what a successful Connect opened, without a closing conversation.
   void hangUp() {
     win::closesocket(socket_handles::current(static_cast<std::uint32_t>(client.GetClientSocket())));
@@ -69,7 +46,6 @@ TEST_F(ConnectTest, IntroducesItselfToAListeningBroker) {
     ASSERT_EQ(client.Set_Log_File(log.c_str()), 0);
     ScriptedBroker broker;
     broker.expect(std::string("probe\0", 6)).answer("x");
-    broker.run();
     EXPECT_EQ(client.Connect(nullptr, c.logFile, nullptr), 0);
     EXPECT_EQ(broker.finish(), "");
     EXPECT_EQ(client.GetClientStatus(), 0);
@@ -84,7 +60,6 @@ TEST_F(ConnectTest, UnansweredOrOversizedIntroductionFails) {
   {
     ScriptedBroker broker;
     broker.expect(std::string("probe\0", 6)).close();
-    broker.run();
     EXPECT_EQ(client.Connect(nullptr, nullptr, nullptr), -1002);
     EXPECT_EQ(client.GetClientStatus(), -1002);
     EXPECT_EQ(broker.finish(), "");
@@ -96,7 +71,6 @@ TEST_F(ConnectTest, UnansweredOrOversizedIntroductionFails) {
   Client longClient(longName.data());
   longClient.Set_Log_File(log.c_str());
   ScriptedBroker broker;
-  broker.run();
   EXPECT_EQ(longClient.Connect(nullptr, nullptr, nullptr), -1025);
   EXPECT_EQ(longClient.GetClientStatus(), -1025);
   EXPECT_EQ(longClient.GetClientSocket(), -1);
@@ -105,64 +79,6 @@ TEST_F(ConnectTest, UnansweredOrOversizedIntroductionFails) {
   Reports logged = readLines(log);
   ASSERT_FALSE(logged.empty());
   EXPECT_NE(logged.back().find("shorter than 1024"), std::string::npos);
-}
-
-TEST_F(ConnectTest, RunningBrokerIsRetriedWithoutStartingAnother) {
-  TempDir dir;
-  std::string fake = dir.install("/bin/sleep", "tapbroker.exe");
-  processes::Child first(fake, {{"30"}});
-  processes::Child second(fake, {{"30"}});
-  ASSERT_GT(first.pid(), 0);
-  ASSERT_GT(second.pid(), 0);
-
-  EXPECT_EQ(client.Connect(nullptr, nullptr, dir.path().c_str()), -1005);
-  EXPECT_EQ(client.GetClientStatus(), -1005);
-  EXPECT_EQ(client.GetClientSocket(), 0);
-  // Each running broker is reported; neither "1001" nor "1107": nothing was started.
-  EXPECT_EQ(reports(log), (Reports{"1089", "1090", "1091", "1106", "1085", "1072", "1072",
-                                   "1002", "1090", "1091", "1004"}));
-  EXPECT_EQ(win::WSAReferences(), 0);
-}
-
-TEST_F(ConnectTest, StartsTheBrokerFromTheInstallDirectory) {
-  TempDir dir;
-  // A directory name that is not ASCII must reach the system unchanged.
-  std::string installDir = dir / "b\xc3\xbcro";
-  std::filesystem::create_directory(installDir);
-  std::filesystem::copy_file(helperProgram(), installDir + "/tapbroker.exe");
-
-  EXPECT_EQ(client.Connect(nullptr, nullptr, installDir.c_str()), 0);
-  EXPECT_EQ(client.GetClientStatus(), 0);
-  EXPECT_EQ(reports(log), (Reports{"1089", "1090", "1091", "1106", "1085", "1001", "1107",
-                                   "1090", "1091"}));
-  hangUp();
-  endBrokersStartedFrom(installDir);
-  EXPECT_EQ(readLines(installDir + "/introduction"), Reports{std::string("probe\0", 6)});
-}
-
-TEST_F(ConnectTest, BrokerThatCannotStartLeavesTheClientUnconnected) {
-  TempDir installDir;  // exists, but holds no tapbroker.exe
-  ::testing::internal::CaptureStdout();
-  EXPECT_EQ(client.Connect(nullptr, nullptr, installDir.path().c_str()), -1005);
-  const std::string console = ::testing::internal::GetCapturedStdout();
-  EXPECT_EQ(client.GetClientStatus(), -1005);
-  EXPECT_EQ(client.GetClientSocket(), 0);
-  EXPECT_EQ(console, "Norvane Server: TapBroker process not successfully launched:\n" +
-                         (installDir / "tapbroker.exe") + ":2:No such file or directory\n");
-  EXPECT_EQ(reports(log), (Reports{"1089", "1090", "1091", "1106", "1085", "1001", "1107",
-                                   "1090", "1091", "1004"}));
-}
-
-TEST_F(ConnectTest, MissingInstallationIsReportedOnTheConsole) {
-  // An application whose binary directory is gone, given an installation directory that
-  // does not exist either.
-  std::string console;
-  EXPECT_EQ(processes::run(helperProgram(),
-                           {"installed-in", scratch / "gone", scratch / "missing"}, console),
-            0);
-  EXPECT_EQ(console,
-            "Error : Verdane Programmer install is not correct. Please install again.\n"
-            "result -1024 status 77\n");
 }
 
 }  // namespace
