@@ -79,6 +79,11 @@ ParsedOptions parseOptions(int argc, const char* const* argv) {
                  "has waited longest between\ncommands makes room for a new one.")
       ->option_text("COUNT")
       ->check(CLI::Range(0, 1000000));
+  app.add_option("--memory-budget", server.memoryBudgetMiB,
+                 "What all conversations together may hold for the data\nof their transfers, "
+                 "in MiB (default 48; 0: no budget).\nA transfer beyond it is refused.")
+      ->option_text("MIB")
+      ->check(CLI::Range(0, 1 << 20));
   app.add_option("--faults", faults,
                  "Inject the faults that FILE plans (default: the file\nthat " +
                      std::string(kFaultPlanVariable) + " names, when set).")

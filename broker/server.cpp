@@ -163,7 +163,9 @@ asio::awaitable<void> Server::Loop::acceptConnections() {
       const int id = nextId++;
       spare.release();
       tcp::socket refused = acceptor.accept(error);
-      if (!error) server.trace_.problem(id, "refused: no descriptor left, every connection is busy");
+      if (!error) {
+        server.trace_.problem(id, "refused: no descriptor left, every connection is busy");
+      }
       refused.close(error);
       spare.keep();
       continue;

@@ -25,6 +25,13 @@ else()
   add_library(asio::asio INTERFACE IMPORTED)
   set_target_properties(asio::asio PROPERTIES INTERFACE_INCLUDE_DIRECTORIES ${ASIO_INCLUDE_DIR})
 endif()
+# Asio decides whether to use aligned_alloc from macros of the C++ library, which are not yet
+# defined in a file that includes Asio first: files would disagree on how its memory is
+# allocated and freed, so the choice is made once for all. Asio 1.22 looks for the
+# coroutines TS in clang; clang 14 in C++20 has the standard ones.
+set_property(TARGET asio::asio APPEND PROPERTY INTERFACE_COMPILE_DEFINITIONS
+             ASIO_STANDALONE ASIO_NO_DEPRECATED ASIO_DISABLE_STD_ALIGNED_ALLOC
+             $<$<CXX_COMPILER_ID:Clang>:ASIO_HAS_CO_AWAIT=1>)
 if(WIN32)
   # Asio's sockets: Winsock and its extensions, from Windows 10 on.
   set_property(TARGET asio::asio APPEND PROPERTY INTERFACE_LINK_LIBRARIES ws2_32 mswsock)
