@@ -133,10 +133,9 @@ ParsedOptions parseOptions(int argc, const char* const* argv) {
   fileOrVariable(faults, kFaultPlanVariable, faultsFromEnvironment);
   if (!replay.empty() && !faults.empty()) {
     // Only one of them on the command line: CLI11 has refused both already.
-    ParsedOptions refused = stop(2, "a replay serves recorded conversations and takes no "
-                                    "fault plan (" + std::string(kReplayVariable) + " and " +
-                                    kFaultPlanVariable + ")");
-    refused.environmentFile = true;
+    ParsedOptions refused =
+        stop(2, "a replay serves recorded conversations and takes no fault plan");
+    refused.environmentFile = replayFromEnvironment || faultsFromEnvironment;
     return refused;
   }
   if (!faults.empty()) {

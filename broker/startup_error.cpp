@@ -4,17 +4,10 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
-#include <system_error>
 
 #include "broker/version.h"
 
 namespace broker {
-
-std::string startupErrorPath() {
-  std::error_code error;
-  const std::filesystem::path directory = std::filesystem::temp_directory_path(error);
-  return ((error ? std::filesystem::path(".") : directory) / "tapbroker-error.txt").string();
-}
 
 bool leaveStartupError(const std::string& message) {
   const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());

@@ -7,12 +7,19 @@
 #ifndef BROKER_STARTUP_ERROR_H
 #define BROKER_STARTUP_ERROR_H
 
+#include <filesystem>
 #include <string>
+#include <system_error>
 
 namespace broker {
 
-// tapbroker-error.txt in the system's temporary directory (TMPDIR, TEMP, ...).
-std::string startupErrorPath();
+// tapbroker-error.txt in the system's temporary directory (TMPDIR, TEMP, ...). Inline:
+// tapclient names it too, without linking the broker.
+inline std::string startupErrorPath() {
+  std::error_code error;
+  const std::filesystem::path directory = std::filesystem::temp_directory_path(error);
+  return ((error ? std::filesystem::path(".") : directory) / "tapbroker-error.txt").string();
+}
 // Replaces that file's contents with `message` and when it was written; false when the
 // file cannot be written.
 bool leaveStartupError(const std::string& message);
