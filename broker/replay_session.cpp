@@ -5,19 +5,12 @@
 #include <cstdint>
 #include <exception>
 
+#include "broker/printable.h"
 #include "broker/trace.h"
 
 namespace broker {
 namespace {
 
-std::string ordinal(std::size_t n) {
-  const char* suffix = (n % 100 >= 11 && n % 100 <= 13) ? "th"
-                       : n % 10 == 1                    ? "st"
-                       : n % 10 == 2                    ? "nd"
-                       : n % 10 == 3                    ? "rd"
-                                                        : "th";
-  return std::to_string(n) + suffix;
-}
 
 std::string described(const std::string& bytes) {
   return describeBytes(bytes.data(), bytes.size(), bytes.size());
@@ -41,7 +34,7 @@ asio::awaitable<void> ReplaySession::run() {
       trace.problem(link_.id(), "refused: the transcript holds " + std::to_string(count) +
                                     " conversation" + (count == 1 ? "" : "s") + " of " +
                                     described(name) + ", this is the " +
-                                    ordinal(count + 1) + " connection of that name");
+                                    printable::ordinal(count + 1) + " connection of that name");
       co_return;
     }
     taken = true;
