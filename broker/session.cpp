@@ -129,6 +129,8 @@ asio::awaitable<void> Session::answerRequest() {
   // The first request after a command takes its integer, later ones its text or list.
   const bool first = answered_ == 0;
   const bool detail = !first && pending_.hasDetail;
+  // The answer belongs to its command: a fault or a drop here is that command's.
+  current_ = pendingFrom_;
   ++answered_;
   if (detail) {
     co_await link_.sendText(pending_.detail, "answer: text of " + pendingFrom_);
