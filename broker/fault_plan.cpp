@@ -136,7 +136,7 @@ bool parseLine(const std::string& line, Fault& fault, std::string& error) {
   error = check(fault);
   // The words alone, one space apart: the transcript names the fault without the plan's
   // padding.
-  fault.line = target + " " + occurrence + " " + kind + (value.empty() ? "" : " " + value);
+  fault.action = kind + (value.empty() ? "" : " " + value);
   return error.empty();
 }
 

@@ -33,7 +33,7 @@ struct Fault {
   int occurrence = 0;  // 0: every one
   FaultKind kind = FaultKind::CloseBefore;
   int value = 0;
-  std::string line;  // as written, for the transcript
+  std::string action;  // the fault and its value, one space apart, for the transcript
 };
 
 class FaultPlan {

@@ -6,7 +6,8 @@
 
 namespace broker {
 
-bool readInputFile(const std::string& path, std::string& text, std::string& error) {
+bool readInputFile(const std::string& path, std::string& text, std::string& error,
+                   std::size_t limit) {
   namespace fs = std::filesystem;
   // The kind of file is decided before it is opened: opening a pipe waits for a writer.
   std::error_code code;
@@ -24,9 +25,9 @@ bool readInputFile(const std::string& path, std::string& text, std::string& erro
     return false;
   }
   const std::uintmax_t size = fs::file_size(path, code);
-  const std::string limit = "larger than " + std::to_string(kMaxInputFileSize) + " bytes";
-  if (code || size > kMaxInputFileSize) {
-    error = code ? code.message() : limit;
+  const std::string tooLarge = "larger than " + std::to_string(limit) + " bytes";
+  if (code || size > limit) {
+    error = code ? code.message() : tooLarge;
     return false;
   }
   std::ifstream file(fs::path(path), std::ios::binary);
@@ -35,15 +36,15 @@ bool readInputFile(const std::string& path, std::string& text, std::string& erro
     return false;
   }
   // The file may have grown since: read no more than the limit and one byte to tell.
-  text.assign(kMaxInputFileSize + 1, '\0');
+  text.assign(limit + 1, '\0');
   file.read(text.data(), static_cast<std::streamsize>(text.size()));
   text.resize(static_cast<std::size_t>(file.gcount()));
   if (file.bad()) {
     error = "cannot be read";
     return false;
   }
-  if (text.size() > kMaxInputFileSize) {
-    error = limit;
+  if (text.size() > limit) {
+    error = tooLarge;
     return false;
   }
   return true;

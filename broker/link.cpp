@@ -104,6 +104,17 @@ asio::awaitable<void> Link::readExact(std::uint8_t* out, std::size_t length,
   trace_.exchange(id_, Trace::Direction::Received, out, length, meaning);
 }
 
+asio::awaitable<std::size_t> Link::readSome(std::uint8_t* out, std::size_t most,
+                                            bool mayWait) {
+  if (mayWait) busy_ = false;
+  if (buffered() == 0) co_await more(mayWait);
+  const std::size_t take = std::min(buffered(), most);
+  std::memcpy(out, in_.data() + begin_, take);
+  begin_ += take;
+  if (busy_) progress_ = Clock::now();
+  co_return take;
+}
+
 asio::awaitable<void> Link::readRequest(std::string_view meaning) {
   const std::string token = co_await readToken(meaning);
   if (token != "+") {

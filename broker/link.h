@@ -49,6 +49,9 @@ class Link {
   // `meaning` leaves the transcript line to the caller, who knows more once it has looked.
   asio::awaitable<std::string> readToken(std::string_view meaning, bool betweenCommands = false);
   asio::awaitable<void> readExact(std::uint8_t* out, std::size_t length, std::string_view meaning);
+  // Up to `most` bytes, at least one, as they come, without a transcript line: a replay
+  // compares them as they arrive. `mayWait` as `betweenCommands` above.
+  asio::awaitable<std::size_t> readSome(std::uint8_t* out, std::size_t most, bool mayWait);
   // The request token ("+" and NUL) that the conversation is due; anything else is a
   // client out of step, and ends the conversation.
   asio::awaitable<void> readRequest(std::string_view meaning);

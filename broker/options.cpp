@@ -9,6 +9,7 @@
 #include "broker/chain_config.h"
 #include "broker/fault_plan.h"
 #include "broker/printable.h"
+#include "broker/replay.h"
 #include "broker/version.h"
 
 namespace broker {
@@ -16,7 +17,11 @@ namespace {
 
 constexpr const char* kIdleExitVariable = "TAPBROKER_IDLE_EXIT";
 constexpr const char* kFaultPlanVariable = "TAPBROKER_FAULTS";
+constexpr const char* kReplayVariable = "TAPBROKER_REPLAY";
 constexpr int kDefaultIdleExit = 300;
+// A replay is over when its last conversation has been served; should a client not come
+// back for a conversation of the recording, a few seconds tell.
+constexpr int kReplayIdleExit = 5;
 constexpr int kMaxIdleExit = 86400 * 365;
 
 ParsedOptions stop(int exitCode, std::string message) {
@@ -43,6 +48,14 @@ int idleExitDefault() {
   std::fprintf(stderr, "%s: ignoring %s=%s: not a number of seconds\n", kProgramName,
                kIdleExitVariable, printable::escaped(text).c_str());
   return kDefaultIdleExit;
+}
+
+// The command line's FILE, else the one `variable` names; `fromEnvironment` says which.
+void fileOrVariable(std::string& file, const char* variable, bool& fromEnvironment) {
+  const char* named = std::getenv(variable);
+  if (!file.empty() || named == nullptr || *named == '\0') return;
+  file = named;
+  fromEnvironment = true;
 }
 
 }  // namespace
@@ -84,13 +97,28 @@ ParsedOptions parseOptions(int argc, const char* const* argv) {
                  "in MiB (default 48; 0: no budget).\nA transfer beyond it is refused.")
       ->option_text("MIB")
       ->check(CLI::Range(0, 1 << 20));
-  app.add_option("--faults", faults,
-                 "Inject the faults that FILE plans (default: the file\nthat " +
-                     std::string(kFaultPlanVariable) + " names, when set).")
-      ->option_text("FILE")
-      ->envname(kFaultPlanVariable);
+  std::string replay;
+  auto* faultOption =
+      app.add_option("--faults", faults,
+                     "Inject the faults that FILE plans (default: the file\nthat " +
+                         std::string(kFaultPlanVariable) + " names, when set).")
+          ->option_text("FILE");
+  app.add_option("--record", options.recordFile,
+                 "Append every conversation to FILE as a transcript, one\nblock per "
+                 "connection when it ends.")
+      ->option_text("FILE");
+  auto* replayOption =
+      app.add_option("--replay", replay,
+                     "Serve the conversations that the transcript FILE holds\ninstead of the "
+                     "simulated cable (default: the file that\n" +
+                         std::string(kReplayVariable) +
+                         " names, when set). Exits once every one has\nbeen served: 0 if "
+                         "each went as recorded, else 3.")
+          ->option_text("FILE")
+          ->excludes(faultOption);
   app.add_option("chain.json", chain, "JSON description of the JTAG chain (optional).")
-      ->option_text(" ");
+      ->option_text(" ")
+      ->excludes(replayOption);
 
   try {
     app.parse(argc, argv);
@@ -104,9 +132,37 @@ ParsedOptions parseOptions(int argc, const char* const* argv) {
     return stop(2, printable::escaped(error.what()));
   }
   server.port = static_cast<std::uint16_t>(port);
+  bool faultsFromEnvironment = false;
+  bool replayFromEnvironment = false;
+  fileOrVariable(replay, kReplayVariable, replayFromEnvironment);
+  fileOrVariable(faults, kFaultPlanVariable, faultsFromEnvironment);
+  if (!replay.empty() && !faults.empty()) {
+    // Only one of them on the command line: CLI11 has refused both already.
+    ParsedOptions refused =
+        stop(2, "a replay serves recorded conversations and takes no fault plan");
+    refused.environmentFile = replayFromEnvironment || faultsFromEnvironment;
+    return refused;
+  }
   if (!faults.empty()) {
     std::string error;
-    if (!FaultPlan::load(faults, server.faults, error)) return stop(2, "fault plan " + error);
+    if (!FaultPlan::load(faults, server.faults, error)) {
+      ParsedOptions refused = stop(2, "fault plan " + error);
+      refused.environmentFile = faultsFromEnvironment;
+      return refused;
+    }
+  }
+  if (!replay.empty()) {
+    server.replay = std::make_shared<Replay>();
+    std::string error;
+    if (!Replay::load(replay, *server.replay, error)) {
+      ParsedOptions refused = stop(2, "transcript " + error);
+      refused.environmentFile = replayFromEnvironment;
+      return refused;
+    }
+    const char* idleVariable = std::getenv(kIdleExitVariable);
+    const bool idleChosen = app.count("--idle-exit") > 0 ||
+                            (idleVariable != nullptr && *idleVariable != '\0');
+    if (!idleChosen) server.idleExitSeconds = kReplayIdleExit;
   }
   server.chain = defaultChain();
   if (!chain.empty()) {

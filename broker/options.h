@@ -12,6 +12,7 @@ namespace broker {
 struct Options {
   ServerConfig server;
   bool trace = false;
+  std::string recordFile;  // empty: no recording
 };
 
 // What the command line asks for: run, or stop at once with an exit code after printing
@@ -20,6 +21,9 @@ struct ParsedOptions {
   bool run = false;
   int exitCode = 0;
   std::string message;
+  // The error is about a file that the environment named (a fault plan or a transcript):
+  // the broker was most likely started by the library, with nobody to read its stderr.
+  bool environmentFile = false;
   Options options;
 };
 

@@ -64,6 +64,17 @@ inline std::string escaped(std::string_view text) {
   return out;
 }
 
+// 1st, 2nd, 3rd, 4th, ..., 11th, 12th, 13th, ..., 21st: which start, which connection.
+inline std::string ordinal(std::size_t n) {
+  const std::size_t tens = n % 100, ones = n % 10;
+  const char* suffix = tens >= 11 && tens <= 13 ? "th"
+                       : ones == 1              ? "st"
+                       : ones == 2              ? "nd"
+                       : ones == 3              ? "rd"
+                                                : "th";
+  return std::to_string(n) + suffix;
+}
+
 }  // namespace printable
 
 #endif  // BROKER_PRINTABLE_H

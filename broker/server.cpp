@@ -19,6 +19,7 @@
 
 #include "broker/link.h"
 #include "broker/process_resources.h"
+#include "broker/replay_session.h"
 #include "broker/session.h"
 #include "broker/simulated_cable.h"
 
@@ -68,17 +69,27 @@ struct Server::Loop {
 
 struct Server::Connection {
   Connection(Server& server, tcp::socket socket, int id)
-      : link(std::move(socket), id, server.trace_, server.config_.timeouts),
-        cable(CableContext{server.config_.chain, [&server] { return server.openConnections(); },
-                           [&server, id](const std::string& text) {
-                             server.trace_.note(id, "client note: " +
-                                                        describeBytes(text.data(), text.size()));
-                           }}),
-        session(link, cable, server.config_.faults, server.loop_->budget) {}
+      : link(std::move(socket), id, server.trace_, server.config_.timeouts) {
+    if (server.config_.replay) {
+      replay.emplace(link, *server.config_.replay);
+      return;
+    }
+    cable.emplace(CableContext{server.config_.chain,
+                               [&server] { return server.openConnections(); },
+                               [&server, id](const std::string& text) {
+                                 server.trace_.note(id, "client note: " +
+                                                            describeBytes(text.data(), text.size()));
+                               }});
+    session.emplace(link, *cable, server.config_.faults, server.loop_->budget);
+  }
+
+  asio::awaitable<void> run() { return replay ? replay->run() : session->run(); }
 
   Link link;
-  SimulatedCable cable;
-  Session session;
+  // The simulated cable and its session, or a replay of recorded conversations.
+  std::optional<SimulatedCable> cable;
+  std::optional<Session> session;
+  std::optional<ReplaySession> replay;
   std::list<Connection*>::iterator self;
 };
 
@@ -246,14 +257,19 @@ bool Server::Loop::makeRoom() {
 }
 
 asio::awaitable<void> Server::Loop::converse(std::shared_ptr<Connection> connection) {
-  co_await connection->session.run();
+  co_await connection->run();
   connection->link.close();
+  server.trace_.ended(connection->link.id());
   if (connection->self != connections.end()) {
     connections.erase(connection->self);
     --server.open_;
   }
   connection.reset();
   if (server.open_ > 0) co_return;
+  if (server.config_.replay && server.config_.replay->complete()) {
+    shutdown();
+    co_return;
+  }
   idleSince = Clock::now();
   // Conversations' memory goes back to the system once the last one has gone: after
   // the watch of this one has let go of it too.

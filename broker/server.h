@@ -23,6 +23,7 @@
 
 #include "broker/fault_plan.h"
 #include "broker/jtag_device.h"
+#include "broker/replay.h"
 #include "broker/timeouts.h"
 #include "broker/trace.h"
 
@@ -38,6 +39,9 @@ struct ServerConfig {
   std::vector<DeviceDescription> chain;
   FaultPlan faults;
   Timeouts timeouts;
+  // Set: every connection is served from this recording instead of the simulated cable,
+  // and the server stops once it has served every recorded conversation.
+  std::shared_ptr<Replay> replay;
 };
 
 class Server {

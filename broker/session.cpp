@@ -7,6 +7,7 @@
 #include <exception>
 
 #include "broker/bits.h"
+#include "broker/printable.h"
 
 namespace broker {
 namespace {
@@ -18,6 +19,7 @@ constexpr std::size_t kMaxKeptStrings = 128;
 std::string commandName(int number, const CommandRow* row) {
   return "command " + std::to_string(number) + " (" + (row ? row->name : "unlisted") + ")";
 }
+
 
 // What a buffer of `capacity` bytes must grow by to hold `length`.
 std::size_t growth(std::size_t capacity, std::size_t length) {
@@ -103,16 +105,21 @@ void Session::armFaults(int command, int function) {
   if (faults_.empty()) return;
   const int started = ++starts_[{command, function}];
   for (const Fault* fault : faults_.matching(command, function, started)) {
-    armed_.push_back(fault);
+    // A fault on command 44 fires inside the function that follows: "its" start would
+    // read as the function's.
+    const bool commandInFunction = command == kInterfaceCommand && function < 0;
+    armed_.push_back({fault, (commandInFunction ? "the command's " : "its ") +
+                                 printable::ordinal(started) + " start"});
   }
 }
 
 const Fault* Session::fire(FaultKind kind) {
   for (auto it = armed_.begin(); it != armed_.end(); ++it) {
-    if ((*it)->kind != kind) continue;
-    const Fault* fault = *it;
+    if (it->fault->kind != kind) continue;
+    const Fault* fault = it->fault;
+    link_.trace().problem(link_.id(), "fault fires in " + current_ + ", " + it->start + ": " +
+                                          fault->action);
     armed_.erase(it);
-    link_.trace().problem(link_.id(), "fault fires in " + current_ + ": " + fault->line);
     return fault;
   }
   return nullptr;
@@ -122,6 +129,8 @@ asio::awaitable<void> Session::answerRequest() {
   // The first request after a command takes its integer, later ones its text or list.
   const bool first = answered_ == 0;
   const bool detail = !first && pending_.hasDetail;
+  // The answer belongs to its command: a fault or a drop here is that command's.
+  current_ = pendingFrom_;
   ++answered_;
   if (detail) {
     co_await link_.sendText(pending_.detail, "answer: text of " + pendingFrom_);

@@ -94,7 +94,13 @@ class Session {
   int answered_ = 0;
   std::string current_ = "the introduction";
   std::map<std::pair<int, int>, int> starts_;  // (command, function): times started
-  std::vector<const Fault*> armed_;
+  // An armed fault and what it fires in: "its 2nd start" (of the command or function
+  // that it names).
+  struct Armed {
+    const Fault* fault;
+    std::string start;
+  };
+  std::vector<Armed> armed_;
   // A transfer's data and its read-back, kept from one command to the next: a fresh
   // megabyte for each long scan would cost more than serving it.
   std::vector<std::uint8_t> data_;

@@ -17,6 +17,8 @@ namespace broker {
 // else hex; at most `limit` bytes are shown, with the total when there are more.
 std::string describeBytes(const void* data, std::size_t length, std::size_t limit = 48);
 
+class Recording;
+
 class Trace {
  public:
   using Sink = std::function<void(const std::string& line)>;
@@ -26,18 +28,23 @@ class Trace {
   explicit Trace(bool exchanges, Sink sink = {});
 
   bool tracing() const { return exchanges_; }
+  // Every exchange goes to `recording` too, traced or not.
+  void recordInto(Recording* recording) { recording_ = recording; }
   void exchange(int connection, Direction direction, const void* data, std::size_t length,
                 std::string_view meaning) const;
   // A line about a connection when tracing (connection 0: the broker itself).
   void note(int connection, std::string_view text) const;
   // A line always written.
   void problem(int connection, std::string_view text) const;
+  // The connection has closed: its recording, if any, is complete.
+  void ended(int connection) const;
 
  private:
   void write(const std::string& line) const;
 
   bool exchanges_;
   Sink sink_;
+  Recording* recording_ = nullptr;
   mutable std::mutex mutex_;
 };
 

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "broker/printable.h"
+#include "broker/startup_error.h"
 #include "host.h"
 #include "tool_error.h"
 
@@ -57,6 +58,13 @@ class Watchdog {
   std::thread thread_;  // last: it uses the members above from its first moment
 };
 
+// What a broker that was handed `file` with `option` may have refused, and where it says why.
+std::string refusedFile(const char* option, const char* what, const std::string& file) {
+  if (file.empty()) return {};
+  return std::string(", or it refused the ") + what + " " + file + " (" + broker::startupErrorPath() +
+         " says why, as does \"tapbroker.exe " + option + " " + file + "\")";
+}
+
 std::string codeText(int code) {
   std::string text = std::to_string(code);
   const std::string meaning = describeLibraryCode(code);
@@ -90,7 +98,10 @@ void BrokerSession::connect() {
     if (logged == -1) throw ToolError("cannot create the log file " + options_.logFile);
     if (logged != 0) fail("setting the log file " + options_.logFile, logged);
   }
-  if (!options_.faultPlan.empty()) useFaultPlan();
+  if (!options_.faultPlan.empty())
+    useBrokerFile("--faults", "TAPBROKER_FAULTS", options_.faultPlan);
+  if (!options_.replayFile.empty())
+    useBrokerFile("--replay", "TAPBROKER_REPLAY", options_.replayFile);
   // The library records every conversation that a Connect starts while this is set.
   if (!options_.recordFile.empty())
     setEnvironment("TAPBROKER_CLIENT_RECORD", options_.recordFile);
@@ -115,12 +126,8 @@ void BrokerSession::connect() {
     } else if (result == -1005) {
       what += " (no tapbroker.exe could be started from " +
               (installDir ? options_.installDir : std::string("this program's directory")) +
-              (options_.faultPlan.empty()
-                   ? std::string()
-                   : ", or it refused the fault plan " + options_.faultPlan +
-                         "; started by hand, \"tapbroker.exe --faults " + options_.faultPlan +
-                         "\" says what it finds wrong") +
-              ")";
+              refusedFile("--faults", "fault plan", options_.faultPlan) +
+              refusedFile("--replay", "transcript", options_.replayFile) + ")";
     }
     throw ToolError(what + ": the library reported " + codeText(result));
   }
@@ -128,17 +135,16 @@ void BrokerSession::connect() {
   inStep_ = true;
 }
 
-void BrokerSession::useFaultPlan() {
+void BrokerSession::useBrokerFile(const char* option, const char* variable,
+                                  const std::string& file) {
   std::string running, id;
   if (brokerProcessRunning(&running, &id)) {
-    throw ToolError(
-        "--faults plans the faults of a broker that tapclient starts, but a "
-        "tapbroker.exe from " +
-        running + " (process " + id + ") runs already: stop it first");
+    throw ToolError(std::string(option) +
+                    " is for a broker that tapclient starts, but a tapbroker.exe from " +
+                    running + " (process " + id + ") runs already: stop it first");
   }
   // The library starts the broker without arguments; it inherits the environment.
-  const std::string path = std::filesystem::absolute(options_.faultPlan).string();
-  setEnvironment("TAPBROKER_FAULTS", path);
+  setEnvironment(variable, std::filesystem::absolute(file).string());
 }
 
 void BrokerSession::openCable(const char* cable, const char* port) {

@@ -19,6 +19,7 @@ struct SessionOptions {
   std::string installDir;  // empty: the program's own directory
   std::string faultPlan;   // for a broker that connect() starts; empty: none
   std::string recordFile;  // the transcript the conversation is appended to; empty: none
+  std::string replayFile;  // a transcript for a broker that connect() starts to replay
 };
 
 class BrokerSession {
@@ -58,8 +59,9 @@ class BrokerSession {
 
  private:
   [[noreturn]] void fail(const std::string& what, int code);
-  // Hands the fault plan to the broker that Connect is about to start.
-  void useFaultPlan();
+  // Hands a file (`option`'s fault plan or transcript) to the broker that Connect is
+  // about to start, through the environment `variable`.
+  void useBrokerFile(const char* option, const char* variable, const std::string& file);
 
   SessionOptions options_;
   Client client_;

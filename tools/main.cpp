@@ -58,6 +58,10 @@ void addGlobalOptions(CLI::App& app, SessionOptions& options) {
                  "Start the broker with the fault plan in FILE\n(docs/broker.md); no broker "
                  "may run yet.")
       ->option_text("FILE");
+  app.add_option("--replay", options.replayFile,
+                 "Start a broker that replays the transcript FILE\n(docs/broker.md, "
+                 "Transcripts); no broker may run yet.")
+      ->option_text("FILE");
   app.add_option("--record", options.recordFile,
                  "Append the command's conversations to the transcript\nFILE (docs/broker.md, "
                  "Transcripts).")
@@ -65,17 +69,27 @@ void addGlobalOptions(CLI::App& app, SessionOptions& options) {
 }
 
 // Says, when the command is over (whether it succeeded or not), that a broker started with
-// a fault plan keeps it for every later client, and how to stop it.
+// a fault plan keeps it for every later client, or that one started to replay a transcript
+// is still waiting for conversations of it, and how to stop it.
 class PlannedBrokerNote {
  public:
   PlannedBrokerNote(const SessionOptions& options, std::string& note)
-      : plan_(options.faultPlan), note_(note), ranBefore_(brokerProcessRunning()) {}
+      : plan_(options.faultPlan),
+        replay_(options.replayFile),
+        note_(note),
+        ranBefore_(brokerProcessRunning()) {}
   ~PlannedBrokerNote() {
     std::string id;
-    if (plan_.empty() || ranBefore_ || !brokerProcessRunning(nullptr, &id)) return;
-    note_ = "the broker started here (process " + id + ") keeps the fault plan " + plan_ +
-            " for every client until it exits, by itself after 5 minutes without "
-            "connections; " +
+    if ((plan_.empty() && replay_.empty()) || ranBefore_ || !brokerProcessRunning(nullptr, &id))
+      return;
+    note_ = "the broker started here (process " + id + ") " +
+            (plan_.empty() ? "replays " + replay_ +
+                                 " for the next clients, and exits by itself once each "
+                                 "recorded conversation has been served, or 5 s after its "
+                                 "last connection; "
+                           : "keeps the fault plan " + plan_ +
+                                 " for every client until it exits, by itself after 5 "
+                                 "minutes without connections; ") +
             stopCommand(id) + " stops it now";
   }
   PlannedBrokerNote(const PlannedBrokerNote&) = delete;
@@ -83,6 +97,7 @@ class PlannedBrokerNote {
 
  private:
   std::string plan_;
+  std::string replay_;
   std::string& note_;
   bool ranBefore_;
 };

@@ -99,5 +99,45 @@ TEST(FaultPlanE2E, EachFaultReachesTheClientAsItsDocumentedError) {
   for (pid_t pid : processes::brokers(binaryDirectory())) EXPECT_TRUE(processes::stop(pid));
 }
 
+// The docs' plan that works as a whole: the cable opens, and each fault says where it fired.
+class WholePlanE2E : public BrokerTest {
+ protected:
+  WholePlanE2E() {
+    std::ofstream(plan_) << "8      1      answer 0       # the first chain scan finds no device\n"
+                            "30     every  delay  200     # the revision always comes late\n"
+                            "19     1      flip   3\n"
+                            "42     2      close-before\n";
+    launch_.arguments.insert(launch_.arguments.end(), {"--faults", plan_});
+    launch_.errorFile = complaints_;
+  }
+  TempDir directory_;
+  std::string plan_ = directory_ / "plan.txt";
+  std::string complaints_ = directory_ / "stderr.txt";
+};
+
+TEST_F(WholePlanE2E, OpensTheCableAndNamesWhereEachFaultFires) {
+  char name[] = "e2e-whole-plan";
+  Client client(name);
+  ASSERT_TRUE(connectAndOpen(client));
+  EXPECT_EQ(client.Send(30), 1);
+  EXPECT_EQ(client.Send(30), 1);
+  ASSERT_EQ(client.Send(19, 0, 64, 1, kData), 0);
+  EXPECT_EQ(static_cast<unsigned char>(readBack(client, 8).front()), 0x4D ^ 0x08);
+  EXPECT_EQ(client.Disconnect(), 0);
+  processes::stop(pid_);
+  const std::vector<std::string> lines = readLines(complaints_);
+  const std::vector<std::string> expected = {
+      "fault fires in command 30 (protocol revision), its 1st start: delay 200",
+      "fault fires in command 30 (protocol revision), its 2nd start: delay 200",
+      "fault fires in command 19 (generic shift), its 1st start: flip 3"};
+  std::vector<std::string> fired;
+  // After "tapbroker #N ": the port's probes before the client were connections too.
+  for (const std::string& line : lines) {
+    const std::size_t at = line.find(" fault fires ");
+    if (at != std::string::npos) fired.push_back(line.substr(at + 1));
+  }
+  EXPECT_EQ(fired, expected);
+}
+
 }  // namespace
 }  // namespace e2e

@@ -1,0 +1,160 @@
+// Recording on the broker's side and replay, through the library and tapclient: the broker's
+// transcript reads as the library's, a recorded demo passes again with the simulator gone,
+// a client that parts from the recording is stopped at the transcript's line, and a file
+// the broker cannot use stops it at start, with the reason where a person finds it.
+#include <sys/wait.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "e2e_support.h"
+#include "tests/support/loopback.h"
+#include "tests/support/scratch.h"
+#include "transcript/transcript.h"
+
+namespace e2e {
+namespace {
+
+std::string contents(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// A transcript as the bytes each side moved: a `>` line is a unit of the client's, and
+// the broker's answers between two of them are one run, however a receive cut them.
+std::vector<std::pair<char, std::string>> byteRuns(const std::string& path) {
+  std::vector<transcript::Conversation> conversations;
+  std::string error;
+  EXPECT_TRUE(transcript::parse(contents(path), conversations, error)) << error;
+  std::vector<std::pair<char, std::string>> runs;
+  for (const transcript::Conversation& conversation : conversations) {
+    runs.push_back({'c', conversation.client});
+    for (const transcript::Exchange& exchange : conversation.exchanges) {
+      const char direction = static_cast<char>(exchange.direction);
+      if (direction == '<' && runs.back().first == '<') {
+        runs.back().second += exchange.bytes;
+      } else if (!exchange.bytes.empty()) {
+        runs.push_back({direction, exchange.bytes});
+      }
+    }
+  }
+  return runs;
+}
+
+// The exit status of a broker started here, once it has exited by itself (-1 when it had
+// to be stopped after a minute).
+int exitStatus(pid_t pid) {
+  for (int wait = 0; wait < 600; ++wait) {
+    int status = 0;
+    if (::waitpid(pid, &status, WNOHANG) == pid)
+      return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  processes::stop(pid);
+  return -1;
+}
+
+// Starts tapbroker.exe with `arguments` and waits until it listens.
+pid_t startBroker(std::vector<std::string> arguments, const std::string& errorFile = {}) {
+  processes::Launch launch(std::move(arguments));
+  launch.errorFile = errorFile;
+  const pid_t pid = processes::spawn(brokerPath(), launch);
+  for (int wait = 0; wait < 250; ++wait) {
+    int fd = loopback::connectTo(4001);
+    const bool listening = fd >= 0;
+    loopback::closeSocket(fd);
+    if (listening) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return pid;
+}
+
+TEST(ReplayE2E, TheRecordedDemoPassesAgainWithTheSimulatorGone) {
+  SKIP_IF_TAKEN(shared_machine::brokerOrPortTaken());
+  TempDir directory;
+  const std::string byLibrary = directory / "library.txt";
+  const std::string byBroker = directory / "broker.txt";
+  std::string output;
+  const pid_t simulator = startBroker({"--record", byBroker, "--idle-exit", "60"});
+  EXPECT_EQ(runProgram("tapclient", {"--record", byLibrary, "demo"}, output), 0) << output;
+  EXPECT_TRUE(processes::stop(simulator));
+  EXPECT_EQ(byteRuns(byBroker), byteRuns(byLibrary));
+
+  const pid_t replay = startBroker({"--replay", byLibrary});
+  EXPECT_EQ(runProgram("tapclient", {"demo"}, output), 0) << output;
+  EXPECT_EQ(exitStatus(replay), 0);
+}
+
+TEST(ReplayE2E, AClientThatSendsOneDifferentByteIsStoppedAtItsLine) {
+  SKIP_IF_TAKEN(shared_machine::brokerOrPortTaken());
+  TempDir directory;
+  const std::string recorded = directory / "recorded.txt";
+  const std::string complaints = directory / "stderr.txt";
+  const auto converse = [](const char* port) {
+    char name[] = "replayed";
+    Client client(name);
+    EXPECT_EQ(client.Connect(nullptr, nullptr, nullptr), 0);
+    const int result = client.Send(4, "sim-usb", port, 0);
+    const int status = client.GetClientStatus();
+    client.Disconnect();
+    return std::make_pair(result, status);
+  };
+  const pid_t simulator = startBroker({"--idle-exit", "60"});
+  ::setenv("TAPBROKER_CLIENT_RECORD", recorded.c_str(), 1);
+  const auto [answer, recordedStatus] = converse("port0");
+  ::unsetenv("TAPBROKER_CLIENT_RECORD");
+  EXPECT_TRUE(processes::stop(simulator));
+  EXPECT_EQ(answer, 0);
+  EXPECT_EQ(recordedStatus, 0);
+
+  const pid_t replay = startBroker({"--replay", recorded}, complaints);
+  EXPECT_EQ(converse("port1"), std::make_pair(-1002, -1002));
+  EXPECT_EQ(exitStatus(replay), 3);
+  // The port is the client's fourth unit: introduction, command, cable, port.
+  const std::vector<std::string> lines = readLines(recorded);
+  ASSERT_GE(lines.size(), 8u);
+  EXPECT_EQ(lines[7], "> \"port0\\0\"");
+  const std::string said = contents(complaints);
+  EXPECT_NE(said.find("replay of conversation 1 (\"replayed\", line 1) differs at line 8, "
+                      "byte 5: expected \"port0\\0\", came \"port1\\0\""),
+            std::string::npos)
+      << said;
+}
+
+TEST(ReplayE2E, AFileTheBrokerCannotUseStopsItAtStartWithTheReasonWhereAPersonLooks) {
+  SKIP_IF_TAKEN(shared_machine::brokerOrPortTaken());
+  TempDir directory;
+  const std::string broken = directory / "broken.txt";
+  std::ofstream(broken) << "client \"x\"\n> \"x\\0\"\n< \"+\\q\"\n";
+  const std::string complaints = directory / "stderr.txt";
+  EXPECT_EQ(exitStatus(startBroker({"--replay", broken}, complaints)), 2);
+  EXPECT_NE(contents(complaints).find("line 3: unknown escape \\q"), std::string::npos)
+      << contents(complaints);
+
+  // Named in the environment of an application, a broken plan costs its Connect -1005
+  // alone; the reason waits in the temporary directory.
+  const std::string plan = directory / "plan.txt";
+  std::ofstream(plan) << "4 1 answer 0\n44/12 1 flip\n";
+  const char* temporary = std::getenv("TMPDIR");
+  const std::string keptTemporary = temporary ? temporary : "";
+  ::setenv("TMPDIR", directory.path().c_str(), 1);
+  ::setenv("TAPBROKER_FAULTS", plan.c_str(), 1);
+  char name[] = "rejected";
+  Client client(name);
+  EXPECT_EQ(client.Connect(nullptr, nullptr, nullptr), -1005);
+  ::unsetenv("TAPBROKER_FAULTS");
+  if (temporary) ::setenv("TMPDIR", keptTemporary.c_str(), 1); else ::unsetenv("TMPDIR");
+  const std::string note = contents(directory / "tapbroker-error.txt");
+  EXPECT_NE(note.find("fault plan " + plan + ", line 2: "), std::string::npos) << note;
+}
+
+}  // namespace
+}  // namespace e2e
