@@ -10,8 +10,8 @@
 #include "platform/process.h"
 #include "platform/winsock.h"
 #include "protocol/recording.h"
-#include "protocol/results.h"
 #include "protocol/wire.h"
+#include "results/codes.h"
 #include "tapbroker_client.h"
 
 namespace {

@@ -1,4 +1,4 @@
-// What a command's transfer works with, and the check and run of every transfer kind.
+// What a command's transfer works with, and the form of every transfer's run.
 #ifndef PROTOCOL_EXCHANGE_H
 #define PROTOCOL_EXCHANGE_H
 
@@ -29,16 +29,8 @@ struct Exchange {
   }
 };
 
-// One kind of transfer. Both read their arguments from a copy of `args`: the caller's
-// position never moves, so a serial shift's second pass reads what the first one read.
-struct TransferKind {
-  // Null when the arguments may go out, else a short text naming the limit they break.
-  const char* (*refused)(const shapes::Command& command, va_list args);
-  // 0 or a non-negative count on success, else the negative result code.
-  int (*run)(Exchange& exchange, const shapes::Command& command, va_list args);
-};
-
-// Defined beside the scan transfers, the last of the kinds.
-const TransferKind& transferKind(shapes::Transfer transfer);
+// A transfer kind's run: 0 or a non-negative count on success, else the negative result
+// code. It reads its arguments from a copy of `args`: the caller's position never moves.
+using Run = int(Exchange& exchange, const shapes::Command& command, va_list args);
 
 #endif  // PROTOCOL_EXCHANGE_H

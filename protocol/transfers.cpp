@@ -5,8 +5,8 @@
 #include "diagnostics/call_context.h"
 #include "protocol/argument_cursor.h"
 #include "protocol/exchange.h"
-#include "protocol/results.h"
 #include "protocol/wire.h"
+#include "results/codes.h"
 
 const TokenRun kIntTokens{"i", true, true, "1079", "1080", "1060", "1061", "1062", "1063"};
 const TokenRun kStringTokens{"s", true, true, "1081", "1082", "1064", "1065", "1066", "1067"};

@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "protocol/results.h"
 #include "protocol/wire.h"
+#include "results/codes.h"
 
 namespace scan {
 

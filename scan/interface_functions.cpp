@@ -6,9 +6,9 @@
 #include <cstring>
 
 #include "protocol/argument_cursor.h"
-#include "protocol/results.h"
 #include "protocol/transfers.h"
 #include "protocol/wire.h"
+#include "results/codes.h"
 #include "scan/runs.h"
 
 namespace scan {

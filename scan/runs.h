@@ -1,4 +1,4 @@
-// The runs of the scan transfers, one per transfer kind; transfer_kinds.cpp pairs each
+// The runs of the scan transfers, one per transfer kind; the command layer pairs each
 // with its argument check.
 #ifndef SCAN_RUNS_H
 #define SCAN_RUNS_H
@@ -9,12 +9,8 @@
 
 namespace scan {
 
-int runGenericShift(Exchange& exchange, const shapes::Command& command, va_list args);
-int runPumpData(Exchange& exchange, const shapes::Command& command, va_list args);
-int runI2CShift(Exchange& exchange, const shapes::Command& command, va_list args);
-int runSSPIShift(Exchange& exchange, const shapes::Command& command, va_list args);
-int runSharedApps(Exchange& exchange, const shapes::Command& command, va_list args);
-int runInterfaceFunction(Exchange& exchange, const shapes::Command& command, va_list args);
+Run runGenericShift, runPumpData, runI2CShift, runSSPIShift, runSharedApps,
+    runInterfaceFunction;
 // The JTAG shift, interface function 12, from its first argument on.
 int runJtagShift(Exchange& exchange, va_list args);
 

@@ -2,8 +2,8 @@
 #include <cstring>
 
 #include "protocol/argument_cursor.h"
-#include "protocol/results.h"
 #include "protocol/wire.h"
+#include "results/codes.h"
 #include "scan/runs.h"
 
 namespace scan {

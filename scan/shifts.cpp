@@ -3,8 +3,8 @@
 #include <cstring>
 
 #include "protocol/argument_cursor.h"
-#include "protocol/results.h"
 #include "protocol/wire.h"
+#include "results/codes.h"
 #include "scan/blocks.h"
 #include "scan/runs.h"
 

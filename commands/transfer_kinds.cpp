@@ -3,8 +3,9 @@
 // command leaves the conversation in step.
 #include <climits>
 
+#include "commands/transfer_kind.h"
 #include "protocol/argument_cursor.h"
-#include "protocol/transfers.h"
+#include "protocol/runs.h"
 #include "protocol/wire.h"
 #include "scan/blocks.h"
 #include "scan/runs.h"
@@ -105,36 +106,6 @@ constexpr char kPumpData[] = "db";
 constexpr char kI2CShift[] = "iibd";
 constexpr char kSSPIShift[] = "ibd";
 
-int runNothing(Exchange&, const Command&, va_list) { return 0; }
-int runInts(Exchange& x, const Command& c, va_list args) {
-  return sendTokens(x.context, x.socket, kIntTokens, c.count, args);
-}
-int runStrings(Exchange& x, const Command& c, va_list args) {
-  return sendTokens(x.context, x.socket, kStringTokens, c.count, args);
-}
-int runStringsAnyAck(Exchange& x, const Command& c, va_list args) {
-  return sendTokens(x.context, x.socket, kStringTokensAnyAck, c.count, args);
-}
-int runPairs(Exchange& x, const Command& c, va_list args) {
-  return sendTokens(x.context, x.socket, kPairTokens, c.count, args);
-}
-int runCommand4(Exchange& x, const Command&, va_list args) { return sendCommand4(x, args); }
-int runQueryFlagB(Exchange& x, const Command&, va_list) {
-  return sendFlagQuery(x.context, x.socket, x.flagB);
-}
-// The flags change after the command went out; the report shows flag A either way.
-template <bool clearA, bool clearB>
-int runClearFlags(Exchange& x, const Command&, va_list) {
-  if (clearA) x.flagA = 0;
-  if (clearB) x.flagB = 0;
-  x.report("1012", x.name, x.flagA);
-  return 0;
-}
-int runUnlisted(Exchange& x, const Command&, va_list) {
-  x.report("1013", x.name);
-  return 0;
-}
-
 // In the order of shapes::Transfer.
 constexpr TransferKind kKinds[] = {
     {nothingRefused, runNothing},
@@ -144,9 +115,9 @@ constexpr TransferKind kKinds[] = {
     {refusedBy<kPairs>, runPairs},
     {command4Refused, runCommand4},
     {nothingRefused, runQueryFlagB},
-    {nothingRefused, runClearFlags<true, false>},
-    {nothingRefused, runClearFlags<false, true>},
-    {nothingRefused, runClearFlags<true, true>},
+    {nothingRefused, runClearFlagA},
+    {nothingRefused, runClearFlagB},
+    {nothingRefused, runClearBothFlags},
     {nothingRefused, runUnlisted},
     {refusedBy<kGenericShift>, scan::runGenericShift},
     {sharedAppsRefused, scan::runSharedApps},

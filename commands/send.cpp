@@ -2,10 +2,11 @@
 // and the command's integer answer.
 #include <charconv>
 
+#include "commands/transfer_kind.h"
 #include "diagnostics/call_context.h"
 #include "protocol/exchange.h"
-#include "protocol/results.h"
 #include "protocol/wire.h"
+#include "results/codes.h"
 
 namespace {
 

@@ -1,0 +1,21 @@
+// The transfer kinds: each command's shape names one, which pairs the check of its
+// arguments with the run that sends them. Above both the token transfers and the scans,
+// so that neither needs the other.
+#ifndef COMMANDS_TRANSFER_KIND_H
+#define COMMANDS_TRANSFER_KIND_H
+
+#include <cstdarg>
+
+#include "protocol/exchange.h"
+#include "protocol/shapes.h"
+
+struct TransferKind {
+  // Null when the arguments may go out, else a short text naming the limit they break.
+  // Reads from a copy of `args`, before anything of the command goes out.
+  const char* (*refused)(const shapes::Command& command, va_list args);
+  Run* run;
+};
+
+const TransferKind& transferKind(shapes::Transfer transfer);
+
+#endif  // COMMANDS_TRANSFER_KIND_H
