@@ -71,7 +71,7 @@ const char* command4Refused(const Command&, va_list args) {
 }
 
 const char* sharedAppsRefused(const Command&, va_list args) {
-  char block[scan::kApplicationBlockSize];
+  char block[wire::kBufferSize];
   return scan::packApplicationList(args, block) ? nullptr : kLongApplicationList;
 }
 

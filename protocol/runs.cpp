@@ -25,7 +25,9 @@ int runStringsAnyAck(Exchange& x, const shapes::Command& c, va_list args) {
 int runPairs(Exchange& x, const shapes::Command& c, va_list args) {
   return sendTokens(x.context, x.socket, kPairTokens, c.count, args);
 }
-int runCommand4(Exchange& x, const shapes::Command&, va_list args) { return sendCommand4(x, args); }
+int runCommand4(Exchange& x, const shapes::Command&, va_list args) {
+  return sendCommand4(x, args);
+}
 int runQueryFlagB(Exchange& x, const shapes::Command&, va_list) {
   return sendFlagQuery(x.context, x.socket, x.flagB);
 }

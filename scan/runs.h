@@ -6,6 +6,7 @@
 #include <cstdarg>
 
 #include "protocol/exchange.h"
+#include "protocol/wire.h"
 
 namespace scan {
 
@@ -17,8 +18,7 @@ int runJtagShift(Exchange& exchange, va_list args);
 // The shared-application list of command 41: the count and the names from a copy of
 // `args`, each name cut to 100 characters and followed by ";", packed into the zeroed
 // `block`. False, with only the names that fitted, when they do not fit.
-constexpr int kApplicationBlockSize = 1024;
-bool packApplicationList(va_list args, char (&block)[kApplicationBlockSize]);
+bool packApplicationList(va_list args, char (&block)[wire::kBufferSize]);
 
 }  // namespace scan
 

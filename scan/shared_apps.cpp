@@ -13,7 +13,7 @@ constexpr std::size_t kMaxApplicationName = 100;
 
 }  // namespace
 
-bool packApplicationList(va_list args, char (&block)[kApplicationBlockSize]) {
+bool packApplicationList(va_list args, char (&block)[wire::kBufferSize]) {
   std::memset(block, 0, sizeof block);
   wire::ArgumentCursor list(args);
   const int count = list.nextInt();
@@ -31,7 +31,7 @@ bool packApplicationList(va_list args, char (&block)[kApplicationBlockSize]) {
 
 int runSharedApps(Exchange& x, const shapes::Command&, va_list args) {
   x.report("1115", x.name);
-  char block[kApplicationBlockSize];
+  char block[wire::kBufferSize];
   // Send refuses a list that does not fit; never send a list cut short.
   if (!packApplicationList(args, block)) return results::kArgumentRefused;
   if (x.reporting()) x.report("1116", x.name, wire::BoundedText(block, sizeof block).c_str());

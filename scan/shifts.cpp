@@ -1,6 +1,5 @@
 // The data-carrying shifts: the generic shift (command 19), the pump (42), the I2C and
 // SSPI shifts (46 to 48, 50 to 52) and the JTAG shift (interface function 12 of 44).
-#include <cstring>
 
 #include "protocol/argument_cursor.h"
 #include "protocol/wire.h"
@@ -53,7 +52,6 @@ int serialPass(const SerialBus& bus, Exchange& x, const shapes::SerialPass& pass
     if (blocks.multiBlock()) {
       if (int sendFailed = blocks.sendBlocks(data, true)) return sendFailed;
     } else {
-      std::memset(blocks.in, 0, sizeof blocks.in);
       if (!blocks.sendSingle(data, 0, true)) return blocks.sendFailed();
       // A single block is not acknowledged: what comes next answers it.
       x.report(bus.profile.tokenSent, x.name, x.name);
@@ -62,11 +60,7 @@ int serialPass(const SerialBus& bus, Exchange& x, const shapes::SerialPass& pass
   if (pass.readFlag == 0) return blocks.strictAck();
   x.tdo.clear();
   if (blocks.multiBlock()) return blocks.readBlocks();
-  // Exactly byteCount bytes: zeros where fewer arrived, nothing beyond.
-  std::memset(blocks.in, 0, sizeof blocks.in);
-  if (wire::receiveLoose(x.socket, blocks.in) == 0) return blocks.receiveFailed();
-  x.tdo.append(blocks.in, static_cast<std::size_t>(byteCount));
-  return 0;
+  return blocks.readSingle(true) == 0 ? blocks.receiveFailed() : 0;
 }
 
 int serialShift(const SerialBus& bus, Exchange& x, const shapes::Command& command,
@@ -98,11 +92,7 @@ int runGenericShift(Exchange& x, const shapes::Command&, va_list args) {
   if (!blocks.sendSingle(data, 0, false)) return blocks.sendFailed();
   x.report("1041", x.name, "");  // the answer's buffer, still empty
   // The broker's answer to the data is the read-back itself.
-  std::memset(blocks.in, 0, sizeof blocks.in);
-  if (wire::receiveLoose(x.socket, blocks.in) == 0) return blocks.receiveFailed();
-  if (readBack != 0 && byteCount > 0)
-    x.tdo.append(blocks.in, static_cast<std::size_t>(byteCount));
-  return 0;
+  return blocks.readSingle(readBack != 0) == 0 ? blocks.receiveFailed() : 0;
 }
 
 int runPumpData(Exchange& x, const shapes::Command&, va_list args) {
@@ -117,13 +107,10 @@ int runPumpData(Exchange& x, const shapes::Command&, va_list args) {
   if (int failed = blocks.header({bitCount, mode, readBack})) return failed;
   if (blocks.multiBlock()) return blocks.sendBlocksAndReadBack(data, true, readBack != 0);
   x.tdo.clear();
-  std::memset(blocks.in, 0, sizeof blocks.in);
   if (!blocks.sendSingle(data, 0, true)) return blocks.sendFailed();
-  x.report("1044", x.name, blocks.token);  // still the last header acknowledgement
+  x.report("1044", x.name, blocks.lastToken());  // still the last header acknowledgement
   // The answer to the data is the read-back; its first byte is not a verdict.
-  if (wire::receiveLoose(x.socket, blocks.in) == 0) return blocks.receiveFailed();
-  if (readBack != 0) x.tdo.append(blocks.in, static_cast<std::size_t>(byteCount));
-  return 0;
+  return blocks.readSingle(readBack != 0) == 0 ? blocks.receiveFailed() : 0;
 }
 
 int runI2CShift(Exchange& x, const shapes::Command& command, va_list args) {
@@ -153,10 +140,7 @@ int runJtagShift(Exchange& x, va_list args) {
 
   Blocks blocks(x, kJtag, byteCount);
   if (int failed = blocks.header({shiftControl, bitCount, switchA, switchB})) return failed;
-  if (!blocks.multiBlock()) {
-    x.tdo.clear();
-    std::memset(blocks.in, 0, sizeof blocks.in);
-  }
+  if (!blocks.multiBlock()) x.tdo.clear();
   for (int i = 0; i < 3; ++i) {
     if (!goesOut[i]) continue;
     if (data[i] == nullptr) return results::kNoBuffer;
@@ -169,16 +153,15 @@ int runJtagShift(Exchange& x, va_list args) {
     // the reply buffer is reported as it stands before, except around buffer A.
     if (!blocks.sendSingle(data[i], 1, false)) return blocks.sendFailed();
     if (i != 1 && x.reporting())
-      x.report("1042", x.name, wire::BoundedText(blocks.in, sizeof blocks.in).c_str());
-    if (wire::receiveLoose(x.socket, blocks.in) == 0) return blocks.receiveFailed();
+      x.report("1042", x.name, wire::BoundedText(blocks.answer(), wire::kBufferSize).c_str());
+    if (blocks.receiveAnswer(false) == 0) return blocks.receiveFailed();
   }
 
   // The broker's result decides, with the two switches, whether bytes come back.
-  std::memset(blocks.in, 0, sizeof blocks.in);
   if (!wire::sendRequestToken(x.socket)) return blocks.sendFailed();
-  const int resultLength = wire::receiveLoose(x.socket, blocks.in);
+  const int resultLength = blocks.receiveAnswer();
   if (resultLength == 0) return blocks.receiveFailed();
-  const int result = wire::leadingInt(blocks.in, resultLength);
+  const int result = wire::leadingInt(blocks.answer(), resultLength);
   if ((switchA & 1) == 0 || result < 0 || (shiftControl & kSkipReadBack) != 0) return result;
 
   x.tdo.clear();
@@ -188,10 +171,8 @@ int runJtagShift(Exchange& x, va_list args) {
   }
   // A single block's read-back lands on the result text, whose tail a short read-back
   // keeps; its failure is returned unreported.
-  const int received = wire::receiveLoose(x.socket, blocks.in);
-  if (received == 0) return results::kReceiveFailed;
-  x.tdo.append(blocks.in, static_cast<std::size_t>(byteCount));
-  return received;
+  const int received = blocks.readSingle(true, false);
+  return received == 0 ? results::kReceiveFailed : received;
 }
 
 }  // namespace scan
