@@ -4,15 +4,14 @@
 #ifndef COMMANDS_TRANSFER_KIND_H
 #define COMMANDS_TRANSFER_KIND_H
 
-#include <cstdarg>
-
+#include "protocol/argument_cursor.h"
 #include "protocol/exchange.h"
 #include "protocol/shapes.h"
 
 struct TransferKind {
   // Null when the arguments may go out, else a short text naming the limit they break.
-  // Reads from a copy of `args`, before anything of the command goes out.
-  const char* (*refused)(const shapes::Command& command, va_list args);
+  // Runs on a copy of the arguments' position, before anything of the command goes out.
+  const char* (*refused)(const shapes::Command& command, wire::ArgumentCursor& args);
   Run* run;
 };
 

@@ -2,25 +2,26 @@
 #ifndef PROTOCOL_EXCHANGE_H
 #define PROTOCOL_EXCHANGE_H
 
-#include <cstdarg>
-#include <cstdint>
 #include <string>
 
 #include "diagnostics/call_context.h"
+#include "protocol/argument_cursor.h"
 #include "protocol/shapes.h"
 #include "tapbroker_client.h"
 
-// One command in progress: the client's connection and the state its transfer may change.
+// One command in progress: the client's connection and the state its transfer may change,
+// reached in the client itself.
 struct Exchange {
   Client& client;
   // Reports of the token-by-token transfers go the context's way (posted or logged, never
   // both); the others go the client's way (Client::PrintMessage).
   CallContext& context;
-  std::uint64_t socket;
-  std::string& tdo;  // the read-back bytes GetTDO hands out
-  int& flagA;
-  int& flagB;
-  const char* name;
+
+  Client::SOCKET socket() const { return client.socket; }
+  std::string& tdo() const { return client.tdoData; }  // the read-back bytes GetTDO hands out
+  int& flagA() const { return client.flagA; }
+  int& flagB() const { return client.flagB; }
+  const char* name() const { return client.clientName.c_str(); }
 
   bool reporting() const { return context.reporting(); }
   template <typename... Arguments>
@@ -30,7 +31,7 @@ struct Exchange {
 };
 
 // A transfer kind's run: 0 or a non-negative count on success, else the negative result
-// code. It reads its arguments from a copy of `args`: the caller's position never moves.
-using Run = int(Exchange& exchange, const shapes::Command& command, va_list args);
+// code. It reads its arguments from `args` as it sends them.
+using Run = int(Exchange& exchange, const shapes::Command& command, wire::ArgumentCursor& args);
 
 #endif  // PROTOCOL_EXCHANGE_H

@@ -13,12 +13,12 @@ namespace scan {
 Run runGenericShift, runPumpData, runI2CShift, runSSPIShift, runSharedApps,
     runInterfaceFunction;
 // The JTAG shift, interface function 12, from its first argument on.
-int runJtagShift(Exchange& exchange, va_list args);
+int runJtagShift(Exchange& exchange, wire::ArgumentCursor& args);
 
 // The shared-application list of command 41: the count and the names from a copy of
 // `args`, each name cut to 100 characters and followed by ";", packed into the zeroed
 // `block`. False, with only the names that fitted, when they do not fit.
-bool packApplicationList(va_list args, char (&block)[wire::kBufferSize]);
+bool packApplicationList(wire::ArgumentCursor& args, char (&block)[wire::kBufferSize]);
 
 }  // namespace scan
 
