@@ -1,5 +1,6 @@
 // A Client's lifetime and its small accessors. Nothing here touches the network.
 #include <cstdint>
+#include <tuple>
 
 #include "diagnostics/reporting.h"
 #include "protocol/answer_texts.h"
@@ -30,18 +31,12 @@ Client& Client::operator=(const Client& other) {
   // Shared first and released last, so that assigning a client to itself keeps its handle.
   msgManager* previous = messages;
   diagnostics::shareClientHandle(other.messages);
-  flagA = other.flagA;
-  flagB = other.flagB;
-  tdoData = other.tdoData;
-  messages = other.messages;
-  clientName = other.clientName;
-  socket = other.socket;
-  serverName = other.serverName;
-  status = other.status;
-  debugOn = other.debugOn;
-  logPath = other.logPath;
-  auxLogPath = other.auxLogPath;
-  logHandle = other.logHandle;
+  // Every other field, in the order they are declared.
+  std::tie(flagA, flagB, tdoData, messages, clientName, socket, serverName, status, debugOn,
+           logPath, auxLogPath, logHandle) =
+      std::tie(other.flagA, other.flagB, other.tdoData, other.messages, other.clientName,
+               other.socket, other.serverName, other.status, other.debugOn, other.logPath,
+               other.auxLogPath, other.logHandle);
   diagnostics::releaseClientHandle(previous, finishCode);
   finishCode = other.finishCode;
   return *this;

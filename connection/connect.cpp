@@ -10,8 +10,8 @@
 #include "platform/process.h"
 #include "platform/winsock.h"
 #include "protocol/recording.h"
-#include "protocol/results.h"
 #include "protocol/wire.h"
+#include "results/codes.h"
 #include "tapbroker_client.h"
 
 namespace {
@@ -26,6 +26,17 @@ constexpr win::DWORD kCurrentDirectorySize = 256;
 using namespace results;
 
 bool given(const char* text) { return text != nullptr && text[0] != '\0'; }
+
+// The sockets reference each connection attempt needs; false, with the failure reported
+// and recorded, when the system refuses it.
+bool socketsStarted(Client& client, const char* name) {
+  win::WSADATA data;
+  const int error = win::WSAStartup(kSocketsVersion, &data);
+  if (error == 0) return true;
+  client.PrintMessage("1000", name, error, name);
+  client.SetClientStatus(kSocketsFailed);
+  return false;
+}
 
 // Opens a socket into `socket` and connects it to the broker, reporting the two steps.
 // Returns 0, kNoSocket (socket left 0, the sockets reference given back) or
@@ -44,6 +55,13 @@ int attemptConnection(Client& client, Client::SOCKET& socket, const char* name) 
   address.sin_port = win::htons(kBrokerPort);
   client.PrintMessage("1091", name);
   return win::connect(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+}
+
+// Gives up an attempt the broker did not take: its sockets reference and its socket.
+void dropAttempt(Client::SOCKET& socket) {
+  win::WSACleanup();
+  win::closesocket(socket);
+  socket = 0;
 }
 
 // Starts tapbroker.exe from the installation and waits for it to come up. Returns 0, also
@@ -78,14 +96,69 @@ int startBroker(Client& client, const char* name, const char* installDir) {
   return 0;
 }
 
+// Connects `socket` to the broker, starting the broker when nothing answered and no broker
+// process runs. Returns 0, kNoSocket, kNotInstalled, kSocketsFailed or kUnreachable (the
+// last two recorded in the status).
+int reachBroker(Client& client, const char* name, Client::SOCKET& socket,
+                CallContext& context, const char* installDir) {
+  int connected = attemptConnection(client, socket, name);
+  if (connected == 0 || connected == kNoSocket) return connected;
+  dropAttempt(socket);
+  client.PrintMessage("1106", name);
+  if (connection::brokerIsRunning(context)) {
+    client.PrintMessage("1002", name);
+  } else {
+    client.PrintMessage("1001", name);
+    if (int started = startBroker(client, name, installDir)) return started;
+  }
+
+  if (!socketsStarted(client, name)) return kSocketsFailed;
+  connected = attemptConnection(client, socket, name);
+  if (connected == 0 || connected == kNoSocket) return connected;
+  dropAttempt(socket);
+  client.PrintMessage("1004", name, name);
+  win::WSACleanup();
+  client.SetClientStatus(kUnreachable);
+  return kUnreachable;
+}
+
+// Introduces the client: its name and NUL in one send, answered by anything. Returns 0,
+// kSendFailed or kReceiveFailed; a failure reports the buffer as it stands.
+int introduce(Client& client, const CallContext& context, Client::SOCKET socket,
+              const char* name) {
+  char buffer[wire::kBufferSize] = {};
+  std::snprintf(buffer, sizeof buffer, "%s", name);
+  const char* failed = nullptr;
+  int result = 0;
+  if (!wire::sendBytes(socket, buffer, static_cast<int>(std::strlen(buffer)) + 1)) {
+    failed = "1006";
+    result = kSendFailed;
+  } else if (wire::receiveLoose(socket, buffer) == 0) {
+    failed = "1007";
+    result = kReceiveFailed;
+  }
+  if (failed != nullptr && context.reporting()) {
+    wire::BoundedText text(buffer, sizeof buffer);
+    client.PrintMessage(failed, text.c_str(), text.c_str());
+  }
+  return result;
+}
+
+// The connection a new Connect replaces is closed whatever becomes of the new one: a
+// client holds one conversation at a time, and a copy that still holds the old handle is
+// refused from now on rather than kept talking on a connection nobody will close.
+struct CloseOnReturn {
+  Client::SOCKET handle;
+  ~CloseOnReturn() {
+    recording::end(handle);
+    win::closesocket(handle);
+  }
+};
+
 }  // namespace
 
 int Client::Connect(char* /*ignored*/, const char* logFile, const char* installDir) {
-  // Serves the broker search; released by its destructor on every way out.
-  // A context that reports nowhere never reads the strings; not copying them spares a heap
-  // allocation per call when the name is longer than a string holds inline.
-  CallContext context(debugOn, logHandle, reporting() ? clientName : std::string(),
-                      reporting() ? logPath : std::string());
+  CallContext context(*this);  // serves the broker search
   const char* name = clientName.c_str();
   PrintMessage("1089", name);
 
@@ -96,76 +169,15 @@ int Client::Connect(char* /*ignored*/, const char* logFile, const char* installD
     status = kArgumentRefused;
     return kArgumentRefused;
   }
-
-  win::WSADATA data;
-  auto socketsStarted = [&]() {
-    int error = win::WSAStartup(kSocketsVersion, &data);
-    if (error == 0) return true;
-    PrintMessage("1000", name, error, name);
-    status = kSocketsFailed;
-    return false;
-  };
   // Two references: Disconnect gives back one of them.
-  if (!socketsStarted() || !socketsStarted()) return kSocketsFailed;
+  if (!socketsStarted(*this, name) || !socketsStarted(*this, name)) return kSocketsFailed;
 
-  // The connection this one replaces is closed whatever becomes of the new one: a client
-  // holds one conversation at a time, and a copy that still holds the old handle is
-  // refused from now on rather than kept talking on a connection nobody will close.
-  struct CloseOnReturn {
-    SOCKET handle;
-    ~CloseOnReturn() {
-      recording::end(handle);
-      win::closesocket(handle);
-    }
-  } replaced{socket};
-
-  int connected = attemptConnection(*this, socket, name);
-  if (connected == kNoSocket) return kNoSocket;
-  if (connected != 0) {
-    win::WSACleanup();
-    win::closesocket(socket);
-    socket = 0;
-    PrintMessage("1106", name);
-    if (connection::brokerIsRunning(context)) {
-      PrintMessage("1002", name);
-    } else {
-      PrintMessage("1001", name);
-      int started = startBroker(*this, name, installDir);
-      if (started != 0) return started;
-    }
-
-    if (!socketsStarted()) return kSocketsFailed;
-    connected = attemptConnection(*this, socket, name);
-    if (connected == kNoSocket) return kNoSocket;
-    if (connected != 0) {
-      win::WSACleanup();
-      win::closesocket(socket);
-      socket = 0;
-      PrintMessage("1004", name, name);
-      win::WSACleanup();
-      status = kUnreachable;
-      return kUnreachable;
-    }
-  }
-
+  CloseOnReturn replaced{socket};
+  if (int failed = reachBroker(*this, name, socket, context, installDir)) return failed;
   recording::begin(socket, clientName);
-  char buffer[wire::kBufferSize] = {};
-  std::snprintf(buffer, sizeof buffer, "%s", name);
-  if (!wire::sendBytes(socket, buffer, static_cast<int>(std::strlen(buffer)) + 1)) {
-    if (reporting()) {
-      wire::BoundedText text(buffer, sizeof buffer);
-      PrintMessage("1006", text.c_str(), text.c_str());
-    }
-    status = kSendFailed;
-    return kSendFailed;
-  }
-  if (wire::receiveLoose(socket, buffer) == 0) {
-    if (reporting()) {
-      wire::BoundedText text(buffer, sizeof buffer);
-      PrintMessage("1007", text.c_str(), text.c_str());
-    }
-    status = kReceiveFailed;
-    return kReceiveFailed;
+  if (int failed = introduce(*this, context, socket, name)) {
+    status = failed;
+    return failed;
   }
 
   if (given(logFile)) {

@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "diagnostics/reporting.h"
+#include "tapbroker_client.h"
 
 CallContext::CallContext(int debugOn, FILE* logHandle, std::string clientName,
                          std::string logPath)
@@ -11,6 +12,13 @@ CallContext::CallContext(int debugOn, FILE* logHandle, std::string clientName,
       logPath(std::move(logPath)),
       debugOn(debugOn),
       logHandle(logHandle) {}
+
+// A context that reports nowhere never reads the strings; not copying them spares a heap
+// allocation per call when the name is longer than a string holds inline.
+CallContext::CallContext(const Client& client)
+    : CallContext(client.debugOn, client.logHandle,
+                  client.reporting() ? client.clientName : std::string(),
+                  client.reporting() ? client.logPath : std::string()) {}
 
 void CallContext::release() {
   messages.reset();

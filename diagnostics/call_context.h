@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+class Client;
 class msgManager;
 
 class CallContext {
@@ -15,6 +16,8 @@ class CallContext {
   // handle of its own, which copies share. Later changes to the client do not reach the
   // context, and the context's log openings do not reach the client.
   CallContext(int debugOn, FILE* logHandle, std::string clientName, std::string logPath);
+  // The client's settings as they stand.
+  explicit CallContext(const Client& client);
 
   // Drops the handle (destroyed with its last sharer), clears the switches and strings.
   void release();

@@ -1,7 +1,7 @@
 // The debug switch and the log file. Each report here is made before the setting changes,
 // so it follows the setting that was in force when the call came.
 #include "diagnostics/reporting.h"
-#include "protocol/results.h"
+#include "results/codes.h"
 #include "tapbroker_client.h"
 
 int Client::Set_Debug_On() {

@@ -306,6 +306,11 @@ class TAPBROKER_CLIENT_API Client {
   int Get_Log_file();
 
  private:
+  // The library's own types that work on a client's fields: a command's exchange with
+  // the broker, and the diagnostic settings of one call.
+  friend struct Exchange;
+  friend class CallContext;
+
   // Sends "8888" in place of a command that waits for both permissions.
   int withhold();
   // One request-and-answer exchange shared by the Read overloads; `ids` names the

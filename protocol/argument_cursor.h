@@ -1,6 +1,6 @@
-// A private reading position in Send's argument list. The transfers never move their
-// caller's position: commands 47 and 51 hand the same position to two passes, which must
-// both read the same arguments.
+// A reading position in Send's argument list, which moves forward as a transfer reads.
+// What must read the same arguments again (an argument check before the run, the second
+// pass of commands 47 and 51) reads from a copy of its own.
 #ifndef PROTOCOL_ARGUMENT_CURSOR_H
 #define PROTOCOL_ARGUMENT_CURSOR_H
 
@@ -19,8 +19,8 @@ class ArgumentCursor {
   const char* nextString() { return va_arg(list_, const char*); }
   const unsigned char* nextData() { return va_arg(list_, const unsigned char*); }
 
-  // The current position, to hand to a transfer that reads from its own copy of it.
-  va_list& position() { return list_; }
+  // A second position that starts where this one stands and moves on its own.
+  ArgumentCursor copy() { return ArgumentCursor(list_); }
 
  private:
   va_list list_;

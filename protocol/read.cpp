@@ -4,8 +4,8 @@
 
 #include "protocol/answer_list.h"
 #include "protocol/answer_texts.h"
-#include "protocol/results.h"
 #include "protocol/wire.h"
+#include "results/codes.h"
 #include "tapbroker_client.h"
 
 namespace {

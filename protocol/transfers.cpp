@@ -5,8 +5,8 @@
 #include "diagnostics/call_context.h"
 #include "protocol/argument_cursor.h"
 #include "protocol/exchange.h"
-#include "protocol/results.h"
 #include "protocol/wire.h"
+#include "results/codes.h"
 
 const TokenRun kIntTokens{"i", true, true, "1079", "1080", "1060", "1061", "1062", "1063"};
 const TokenRun kStringTokens{"s", true, true, "1081", "1082", "1064", "1065", "1066", "1067"};
@@ -15,16 +15,15 @@ const TokenRun kStringTokensAnyAck{"s",    false,  true,   "1077", "1078",
 const TokenRun kPairTokens{"is", true, false, "1083", "1084", "1068", "1069", "1070", "1071"};
 
 int sendTokens(CallContext& context, std::uint64_t socket, const TokenRun& run, int count,
-               va_list args) {
+               wire::ArgumentCursor& args) {
   const char* name = context.clientName.c_str();
   context.PrintMessage(run.start, name);
   char buffer[wire::kBufferSize] = {};
-  wire::ArgumentCursor list(args);
   const std::size_t types = std::strlen(run.types);
   for (int i = 0; i < count; ++i) {
     const bool sent = run.types[static_cast<std::size_t>(i) % types] == 'i'
-                          ? wire::sendIntToken(socket, list.nextInt(), buffer)
-                          : wire::sendStringToken(socket, list.nextString(), buffer);
+                          ? wire::sendIntToken(socket, args.nextInt(), buffer)
+                          : wire::sendStringToken(socket, args.nextString(), buffer);
     if (!sent) {
       context.PrintMessage(run.sendFailed, name, name);
       return results::kSendFailed;
@@ -71,32 +70,32 @@ int sendFlagQuery(CallContext& context, std::uint64_t socket, int& flag) {
   return answer == 0 ? -1 : answer;
 }
 
-int sendCommand4(Exchange& x, va_list args) {
+int sendCommand4(Exchange& x, wire::ArgumentCursor& args) {
   char token[wire::kBufferSize] = {};
   // Every token is answered by a reply whose content does not matter.
   auto exchange = [&](bool sent) {
     if (!sent) {
-      x.report("1009", x.name, x.name);
+      x.report("1009", x.name(), x.name());
       return results::kSendFailed;
     }
-    if (wire::receiveLoose(x.socket, token) == 0) {
-      x.report("1010", x.name, x.name);
+    if (wire::receiveLoose(x.socket(), token) == 0) {
+      x.report("1010", x.name(), x.name());
       return results::kReceiveFailed;
     }
     return 0;
   };
-  wire::ArgumentCursor list(args);
-  const char* strings[2] = {list.nextString(), list.nextString()};
+  const char* strings[2] = {args.nextString(), args.nextString()};
   int values[shapes::kCommand4Values] = {0, 0, 0, 1, 0, 0, 0, 1, 0, 0};
   // More than ten values were refused before the command went out; the bound only keeps
   // the list safe.
-  const int valueCount = list.nextInt();
-  for (int i = 0; i < valueCount && i < shapes::kCommand4Values; ++i) values[i] = list.nextInt();
+  const int valueCount = args.nextInt();
+  for (int i = 0; i < valueCount && i < shapes::kCommand4Values; ++i)
+    values[i] = args.nextInt();
 
   int result = 0;
   for (int i = 0; i < 2 && result == 0; ++i)
-    result = exchange(wire::sendStringToken(x.socket, strings[i], token));
+    result = exchange(wire::sendStringToken(x.socket(), strings[i], token));
   for (int i = 0; i < shapes::kCommand4Values && result == 0; ++i)
-    result = exchange(wire::sendIntToken(x.socket, values[i], token));
-  return result != 0 ? result : sendFlagQuery(x.context, x.socket, x.flagA);
+    result = exchange(wire::sendIntToken(x.socket(), values[i], token));
+  return result != 0 ? result : sendFlagQuery(x.context, x.socket(), x.flagA());
 }

@@ -1,13 +1,14 @@
 // The transfers that move a caller's arguments to the broker token by token, and the
-// commands that carry no data of their own. Each reads its arguments from a copy of
-// `args`, so the caller's position never moves.
+// commands that carry no data of their own. Each reads its arguments from `args`, which
+// moves past what it read.
 // Results: 0, -1001 (a send failed), -1002 (a receive failed or an acknowledgement did
 // not begin with "+"); the flag queries also -1 and the broker's own number.
 #ifndef PROTOCOL_TRANSFERS_H
 #define PROTOCOL_TRANSFERS_H
 
-#include <cstdarg>
 #include <cstdint>
+
+#include "protocol/argument_cursor.h"
 
 class CallContext;
 struct Exchange;
@@ -32,12 +33,13 @@ extern const TokenRun kPairTokens;           // int, string, int, string, ...
 
 // `count` tokens as `run` says.
 int sendTokens(CallContext& context, std::uint64_t socket, const TokenRun& run, int count,
-               va_list args);
-inline int sendIntargs(CallContext& context, std::uint64_t socket, int count, va_list args) {
+               wire::ArgumentCursor& args);
+inline int sendIntargs(CallContext& context, std::uint64_t socket, int count,
+                       wire::ArgumentCursor& args) {
   return sendTokens(context, socket, kIntTokens, count, args);
 }
 inline int sendStringargs(CallContext& context, std::uint64_t socket, int count,
-                          va_list args) {
+                          wire::ArgumentCursor& args) {
   return sendTokens(context, socket, kStringTokens, count, args);
 }
 
@@ -46,6 +48,6 @@ inline int sendStringargs(CallContext& context, std::uint64_t socket, int count,
 int sendFlagQuery(CallContext& context, std::uint64_t socket, int& flag);
 // Command 4: two strings and ten ints, each answered by any reply, then the query for
 // flag A.
-int sendCommand4(Exchange& exchange, va_list args);
+int sendCommand4(Exchange& exchange, wire::ArgumentCursor& args);
 
 #endif  // PROTOCOL_TRANSFERS_H

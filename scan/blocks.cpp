@@ -1,9 +1,10 @@
 #include "scan/blocks.h"
 
+#include <algorithm>
 #include <cstring>
 
-#include "protocol/results.h"
 #include "protocol/wire.h"
+#include "results/codes.h"
 
 namespace scan {
 
@@ -18,12 +19,12 @@ Blocks::Blocks(Exchange& exchange, const BlockProfile& profile, int byteCount)
     : x_(exchange), profile_(profile), byteCount_(byteCount) {}
 
 int Blocks::sendFailed() {
-  x_.report(profile_.sendFailed, x_.name, x_.name);
+  x_.report(profile_.sendFailed, x_.name(), x_.name());
   return results::kSendFailed;
 }
 
 int Blocks::receiveFailed() {
-  x_.report(profile_.receiveFailed, x_.name, x_.name);
+  x_.report(profile_.receiveFailed, x_.name(), x_.name());
   return results::kReceiveFailed;
 }
 
@@ -31,33 +32,33 @@ int Blocks::header(std::initializer_list<int> values) {
   // A negative length must never reach a copy or a send.
   if (byteCount_ < 0) return results::kArgumentRefused;
   for (int value : values) {
-    if (!wire::sendIntToken(x_.socket, value, token)) return sendFailed();
+    if (!wire::sendIntToken(x_.socket(), value, token_)) return sendFailed();
     if (profile_.tokenSent != nullptr)
-      x_.report(profile_.tokenSent, x_.name, profile_.tokenSentShowsText ? token : x_.name);
-    std::memset(token, 0, sizeof token);
-    if (!wire::receiveStrictAck(x_.socket, token)) return receiveFailed();
+      x_.report(profile_.tokenSent, x_.name(), profile_.tokenSentShowsText ? token_ : x_.name());
+    std::memset(token_, 0, sizeof token_);
+    if (!wire::receiveStrictAck(x_.socket(), token_)) return receiveFailed();
   }
   return 0;
 }
 
 void Blocks::fill(const unsigned char* data, int length, bool report) {
-  std::memset(out, 0, sizeof out);
+  std::memset(out_, 0, sizeof out_);
   for (int i = 0; i < length; ++i)
-    out[i] = static_cast<char>(profile_.mirrors ? mirrored(data[i]) : data[i]);
+    out_[i] = static_cast<char>(profile_.mirrors ? mirrored(data[i]) : data[i]);
   if (report && profile_.blockSent != nullptr && x_.reporting())
-    x_.report(profile_.blockSent, x_.name, wire::BoundedText(out, kBlockSize).c_str());
+    x_.report(profile_.blockSent, x_.name(), wire::BoundedText(out_, wire::kBufferSize).c_str());
 }
 
 bool Blocks::sendSingle(const unsigned char* data, int extra, bool reportBlock) {
   fill(data, byteCount_, reportBlock);
-  return wire::sendBytes(x_.socket, out, byteCount_ + extra);
+  return wire::sendBytes(x_.socket(), out_, byteCount_ + extra);
 }
 
 int Blocks::sendBlocks(const unsigned char* data, bool reportBlocks) {
-  for (int offset = 0; offset < byteCount_; offset += kBlockSize) {
-    const int length = byteCount_ - offset < kBlockSize ? byteCount_ - offset : kBlockSize;
+  for (int offset = 0; offset < byteCount_; offset += wire::kBufferSize) {
+    const int length = std::min(byteCount_ - offset, wire::kBufferSize);
     fill(data + offset, length, reportBlocks);
-    if (!wire::sendBytes(x_.socket, out, profile_.padsBlocks ? kBlockSize : length))
+    if (!wire::sendBytes(x_.socket(), out_, profile_.padsBlocks ? wire::kBufferSize : length))
       return sendFailed();
     if (int failed = strictAck()) return failed;
   }
@@ -68,22 +69,32 @@ int Blocks::sendBlocksAndReadBack(const unsigned char* data, bool reportBlocks,
                                   bool readBack) {
   if (int failed = sendBlocks(data, reportBlocks)) return failed;
   if (!readBack) return strictAck();
-  x_.tdo.clear();
+  x_.tdo().clear();
   return readBlocks();
 }
 
 int Blocks::strictAck() {
-  std::memset(in, 0, sizeof in);
-  return wire::receiveStrictAck(x_.socket, in) ? 0 : receiveFailed();
+  std::memset(in_, 0, sizeof in_);
+  return wire::receiveStrictAck(x_.socket(), in_) ? 0 : receiveFailed();
+}
+
+int Blocks::receiveAnswer(bool zeroFirst) {
+  if (zeroFirst) std::memset(in_, 0, sizeof in_);
+  return wire::receiveLoose(x_.socket(), in_);
+}
+
+int Blocks::readSingle(bool keep, bool zeroFirst) {
+  const int received = receiveAnswer(zeroFirst);
+  if (received != 0 && keep) x_.tdo().append(in_, static_cast<std::size_t>(byteCount_));
+  return received;
 }
 
 int Blocks::readBlocks() {
-  for (int offset = 0; offset < byteCount_; offset += kBlockSize) {
-    std::memset(in, 0, sizeof in);
-    const int received = wire::receiveLoose(x_.socket, in);
-    if (received == 0 || (profile_.checksReadBlocks && in[0] != '+')) return receiveFailed();
-    x_.tdo.append(in, static_cast<std::size_t>(received));
-    if (!wire::sendRequestToken(x_.socket)) return sendFailed();
+  for (int offset = 0; offset < byteCount_; offset += wire::kBufferSize) {
+    const int received = receiveAnswer();
+    if (received == 0 || (profile_.checksReadBlocks && in_[0] != '+')) return receiveFailed();
+    x_.tdo().append(in_, static_cast<std::size_t>(received));
+    if (!wire::sendRequestToken(x_.socket())) return sendFailed();
   }
   return 0;
 }

@@ -8,10 +8,9 @@
 #include <initializer_list>
 
 #include "protocol/exchange.h"
+#include "protocol/wire.h"
 
 namespace scan {
-
-constexpr int kBlockSize = 1024;
 
 // (bitCount + 7) / 8 in 32-bit arithmetic that wraps instead of overflowing, so a bit
 // count near INT_MAX comes out negative and is refused like any other negative length.
@@ -46,7 +45,7 @@ class Blocks {
   // (which Send refuses first) before anything goes out.
   int header(std::initializer_list<int> values);
   // Up to one block of data travels as a single send; more, block by block.
-  bool multiBlock() const { return byteCount_ > kBlockSize; }
+  bool multiBlock() const { return byteCount_ > wire::kBufferSize; }
   // The data as one send of byteCount + `extra` bytes (the extra ones zero); false when
   // the send failed (not reported: the caller knows what comes next).
   bool sendSingle(const unsigned char* data, int extra, bool reportBlock);
@@ -61,9 +60,19 @@ class Blocks {
   // asked for by a request token after it arrived.
   int readBlocks();
 
-  char token[kBlockSize];
-  char out[kBlockSize + 1];  // one more: the JTAG shift sends a zero after a single block
-  char in[kBlockSize];
+  // One receive of any answer into the incoming buffer, zeroed first unless `zeroFirst`
+  // is false (a short answer then leaves the tail of the one before). The byte count, or
+  // 0 when the receive failed (not reported: the caller knows what it means).
+  int receiveAnswer(bool zeroFirst = true);
+  // The read-back of a single block: one answer as receiveAnswer takes it, of which
+  // exactly byteCount bytes (zeros or an older tail where fewer arrived) go to the
+  // exchange's read-back store when `keep`. The byte count received, or 0.
+  int readSingle(bool keep, bool zeroFirst = true);
+
+  // What the reports show: the last header token or its acknowledgement, and the
+  // incoming buffer (all zeros until the first answer lands).
+  const char* lastToken() const { return token_; }
+  const char* answer() const { return in_; }
 
  private:
   // Zeroes the outgoing buffer and puts `length` bytes of `data` at its start.
@@ -72,6 +81,10 @@ class Blocks {
   Exchange& x_;
   const BlockProfile& profile_;
   int byteCount_;
+  char token_[wire::kBufferSize];
+  // One more than a block: the JTAG shift sends a zero after a single block.
+  char out_[wire::kBufferSize + 1];
+  char in_[wire::kBufferSize] = {};
 };
 
 }  // namespace scan

@@ -6,9 +6,9 @@
 #include <cstring>
 
 #include "protocol/argument_cursor.h"
-#include "protocol/results.h"
 #include "protocol/transfers.h"
 #include "protocol/wire.h"
+#include "results/codes.h"
 #include "scan/runs.h"
 
 namespace scan {
@@ -22,67 +22,64 @@ void formatAsFloat(char* buffer, int value) {
 
 }  // namespace
 
-int runInterfaceFunction(Exchange& x, const shapes::Command&, va_list args) {
+int runInterfaceFunction(Exchange& x, const shapes::Command&, wire::ArgumentCursor& args) {
   using shapes::Function;
-  wire::ArgumentCursor list(args);
-  const int code = list.nextInt();
+  const int code = args.nextInt();
   char buffer[wire::kBufferSize];
-  if (!wire::sendIntToken(x.socket, code, buffer)) {
-    x.report("1060", x.name, x.name);
+  if (!wire::sendIntToken(x.socket(), code, buffer)) {
+    x.report("1060", x.name(), x.name());
     return results::kSendFailed;
   }
-  x.report("1061", x.name, buffer);
+  x.report("1061", x.name(), buffer);
   std::memset(buffer, 0, sizeof buffer);
-  const int acknowledged = wire::receive(x.socket, buffer, 2);
+  const int acknowledged = wire::receive(x.socket(), buffer, 2);
   if (acknowledged == 0 || buffer[0] != '+') {
-    x.report("1062", x.name, x.name);
+    x.report("1062", x.name(), x.name());
     return results::kReceiveFailed;
   }
-  x.report("1063", x.name, buffer);
+  x.report("1063", x.name(), buffer);
 
   const shapes::InterfaceFunction function = shapes::interfaceFunction(code);
-  va_list& rest = list.position();
   switch (function.shape) {
     case Function::None:
       return acknowledged;
     case Function::Strings:
-      return sendStringargs(x.context, x.socket, function.count, rest);
+      return sendStringargs(x.context, x.socket(), function.count, args);
     case Function::Ints:
-      return sendIntargs(x.context, x.socket, function.count, rest);
+      return sendIntargs(x.context, x.socket(), function.count, args);
     case Function::IntStringInt:
       // Each part goes out even when an earlier one failed; the last one decides.
-      sendIntargs(x.context, x.socket, 1, rest);
-      list.nextInt();
-      sendStringargs(x.context, x.socket, 1, rest);
-      list.nextString();
-      return sendIntargs(x.context, x.socket, 1, rest);
+      sendIntargs(x.context, x.socket(), 1, args);
+      sendStringargs(x.context, x.socket(), 1, args);
+      return sendIntargs(x.context, x.socket(), 1, args);
     case Function::CountedStringPairs: {
-      // As with the parts above, the strings follow whatever became of their count.
-      sendIntargs(x.context, x.socket, 1, rest);
-      const long long strings = 2LL * list.nextInt();
-      return sendStringargs(x.context, x.socket,
-                            static_cast<int>(std::clamp<long long>(strings, 0, INT_MAX)), rest);
+      // As with the parts above, the strings follow whatever became of their count, which
+      // a copy reads before the count's own token takes it.
+      const long long strings = 2LL * args.copy().nextInt();
+      sendIntargs(x.context, x.socket(), 1, args);
+      return sendStringargs(x.context, x.socket(),
+                            static_cast<int>(std::clamp<long long>(strings, 0, INT_MAX)), args);
     }
     case Function::JtagShift:
-      return runJtagShift(x, rest);
+      return runJtagShift(x, args);
     case Function::FloatBlock: {
       // The text overwrites the acknowledgement; the rest of the block is still zero.
-      formatAsFloat(buffer, list.nextInt());
-      if (!wire::sendBytes(x.socket, buffer, wire::kBufferSize)) return results::kSendFailed;
-      const int received = wire::receive(x.socket, buffer, 2);
+      formatAsFloat(buffer, args.nextInt());
+      if (!wire::sendBytes(x.socket(), buffer, wire::kBufferSize)) return results::kSendFailed;
+      const int received = wire::receive(x.socket(), buffer, 2);
       return received == 0 ? results::kReceiveFailed : received;
     }
     case Function::FloatToken: {
       std::memset(buffer, 0, sizeof buffer);
-      formatAsFloat(buffer, list.nextInt());
-      if (!wire::sendToken(x.socket, buffer)) {
-        x.report("1054", x.name, x.name);
+      formatAsFloat(buffer, args.nextInt());
+      if (!wire::sendToken(x.socket(), buffer)) {
+        x.report("1054", x.name(), x.name());
         return results::kSendFailed;
       }
       std::memset(buffer, 0, sizeof buffer);
-      const int received = wire::receive(x.socket, buffer, 2);
+      const int received = wire::receive(x.socket(), buffer, 2);
       if (received == 0 || buffer[0] != '+') {
-        x.report("1055", x.name, x.name);
+        x.report("1055", x.name(), x.name());
         return results::kReceiveFailed;
       }
       return received;

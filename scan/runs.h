@@ -1,4 +1,4 @@
-// The runs of the scan transfers, one per transfer kind; transfer_kinds.cpp pairs each
+// The runs of the scan transfers, one per transfer kind; the command layer pairs each
 // with its argument check.
 #ifndef SCAN_RUNS_H
 #define SCAN_RUNS_H
@@ -6,23 +6,19 @@
 #include <cstdarg>
 
 #include "protocol/exchange.h"
+#include "protocol/wire.h"
 
 namespace scan {
 
-int runGenericShift(Exchange& exchange, const shapes::Command& command, va_list args);
-int runPumpData(Exchange& exchange, const shapes::Command& command, va_list args);
-int runI2CShift(Exchange& exchange, const shapes::Command& command, va_list args);
-int runSSPIShift(Exchange& exchange, const shapes::Command& command, va_list args);
-int runSharedApps(Exchange& exchange, const shapes::Command& command, va_list args);
-int runInterfaceFunction(Exchange& exchange, const shapes::Command& command, va_list args);
+Run runGenericShift, runPumpData, runI2CShift, runSSPIShift, runSharedApps,
+    runInterfaceFunction;
 // The JTAG shift, interface function 12, from its first argument on.
-int runJtagShift(Exchange& exchange, va_list args);
+int runJtagShift(Exchange& exchange, wire::ArgumentCursor& args);
 
 // The shared-application list of command 41: the count and the names from a copy of
 // `args`, each name cut to 100 characters and followed by ";", packed into the zeroed
 // `block`. False, with only the names that fitted, when they do not fit.
-constexpr int kApplicationBlockSize = 1024;
-bool packApplicationList(va_list args, char (&block)[kApplicationBlockSize]);
+bool packApplicationList(wire::ArgumentCursor& args, char (&block)[wire::kBufferSize]);
 
 }  // namespace scan
 

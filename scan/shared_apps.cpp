@@ -2,8 +2,8 @@
 #include <cstring>
 
 #include "protocol/argument_cursor.h"
-#include "protocol/results.h"
 #include "protocol/wire.h"
+#include "results/codes.h"
 #include "scan/runs.h"
 
 namespace scan {
@@ -13,13 +13,12 @@ constexpr std::size_t kMaxApplicationName = 100;
 
 }  // namespace
 
-bool packApplicationList(va_list args, char (&block)[kApplicationBlockSize]) {
+bool packApplicationList(wire::ArgumentCursor& args, char (&block)[wire::kBufferSize]) {
   std::memset(block, 0, sizeof block);
-  wire::ArgumentCursor list(args);
-  const int count = list.nextInt();
+  const int count = args.nextInt();
   std::size_t used = 0;
   for (int i = 0; i < count; ++i) {
-    const char* name = list.nextString();
+    const char* name = args.nextString();
     std::size_t length = name ? strnlen(name, kMaxApplicationName) : 0;
     if (used + length + 1 > sizeof block) return false;
     std::memcpy(block + used, name ? name : "", length);
@@ -29,20 +28,20 @@ bool packApplicationList(va_list args, char (&block)[kApplicationBlockSize]) {
   return true;
 }
 
-int runSharedApps(Exchange& x, const shapes::Command&, va_list args) {
-  x.report("1115", x.name);
-  char block[kApplicationBlockSize];
+int runSharedApps(Exchange& x, const shapes::Command&, wire::ArgumentCursor& args) {
+  x.report("1115", x.name());
+  char block[wire::kBufferSize];
   // Send refuses a list that does not fit; never send a list cut short.
   if (!packApplicationList(args, block)) return results::kArgumentRefused;
-  if (x.reporting()) x.report("1116", x.name, wire::BoundedText(block, sizeof block).c_str());
-  if (!wire::sendBytes(x.socket, block, sizeof block)) {
-    x.report("1052", x.name, x.name);
+  if (x.reporting()) x.report("1116", x.name(), wire::BoundedText(block, sizeof block).c_str());
+  if (!wire::sendBytes(x.socket(), block, sizeof block)) {
+    x.report("1052", x.name(), x.name());
     return results::kSendFailed;
   }
   // Any answer of one or two bytes will do.
   std::memset(block, 0, sizeof block);
-  if (wire::receive(x.socket, block, 2) == 0) {
-    x.report("1053", x.name, x.name);
+  if (wire::receive(x.socket(), block, 2) == 0) {
+    x.report("1053", x.name(), x.name());
     return results::kReceiveFailed;
   }
   return 0;

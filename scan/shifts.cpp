@@ -1,10 +1,9 @@
 // The data-carrying shifts: the generic shift (command 19), the pump (42), the I2C and
 // SSPI shifts (46 to 48, 50 to 52) and the JTAG shift (interface function 12 of 44).
-#include <cstring>
 
 #include "protocol/argument_cursor.h"
-#include "protocol/results.h"
 #include "protocol/wire.h"
+#include "results/codes.h"
 #include "scan/blocks.h"
 #include "scan/runs.h"
 
@@ -33,14 +32,13 @@ constexpr SerialBus kSSPI{{             "1046", "1048", "1047",  true,  "1110", 
 
 // One pass of an I2C or SSPI shift.
 int serialPass(const SerialBus& bus, Exchange& x, const shapes::SerialPass& pass,
-               va_list args) {
-  x.report(bus.entry, x.name);
-  wire::ArgumentCursor list(args);
-  const int word = list.nextInt();
-  const int headerByte = bus.headerByte ? list.nextInt() : 0;
-  const int bitCount = list.nextInt();
-  const unsigned char* data = list.nextData();
-  const int trailingWord = list.nextInt();
+               wire::ArgumentCursor& args) {
+  x.report(bus.entry, x.name());
+  const int word = args.nextInt();
+  const int headerByte = bus.headerByte ? args.nextInt() : 0;
+  const int bitCount = args.nextInt();
+  const unsigned char* data = args.nextData();
+  const int trailingWord = args.nextInt();
   const int byteCount = bytesForBits(bitCount);
   Blocks blocks(x, bus.profile, byteCount);
   int failed = bus.headerByte
@@ -53,110 +51,96 @@ int serialPass(const SerialBus& bus, Exchange& x, const shapes::SerialPass& pass
     if (blocks.multiBlock()) {
       if (int sendFailed = blocks.sendBlocks(data, true)) return sendFailed;
     } else {
-      std::memset(blocks.in, 0, sizeof blocks.in);
       if (!blocks.sendSingle(data, 0, true)) return blocks.sendFailed();
       // A single block is not acknowledged: what comes next answers it.
-      x.report(bus.profile.tokenSent, x.name, x.name);
+      x.report(bus.profile.tokenSent, x.name(), x.name());
     }
   }
   if (pass.readFlag == 0) return blocks.strictAck();
-  x.tdo.clear();
+  x.tdo().clear();
   if (blocks.multiBlock()) return blocks.readBlocks();
-  // Exactly byteCount bytes: zeros where fewer arrived, nothing beyond.
-  std::memset(blocks.in, 0, sizeof blocks.in);
-  if (wire::receiveLoose(x.socket, blocks.in) == 0) return blocks.receiveFailed();
-  x.tdo.append(blocks.in, static_cast<std::size_t>(byteCount));
-  return 0;
+  return blocks.readSingle(true) == 0 ? blocks.receiveFailed() : 0;
 }
 
 int serialShift(const SerialBus& bus, Exchange& x, const shapes::Command& command,
-                va_list args) {
+                wire::ArgumentCursor& args) {
   int result = 0;
-  for (int i = 0; i < command.count; ++i) result = serialPass(bus, x, command.passes[i], args);
+  for (int i = 0; i < command.count; ++i) {
+    // Every pass reads the same arguments from a position of its own.
+    wire::ArgumentCursor passArguments = args.copy();
+    result = serialPass(bus, x, command.passes[i], passArguments);
+  }
   return result;
 }
 
 }  // namespace
 
-int runGenericShift(Exchange& x, const shapes::Command&, va_list args) {
-  wire::ArgumentCursor list(args);
-  const int shiftControl = list.nextInt();
-  const int bitCount = list.nextInt();
-  const int readBack = list.nextInt();
-  const unsigned char* data = list.nextData();
+int runGenericShift(Exchange& x, const shapes::Command&, wire::ArgumentCursor& args) {
+  const int shiftControl = args.nextInt();
+  const int bitCount = args.nextInt();
+  const int readBack = args.nextInt();
+  const unsigned char* data = args.nextData();
   const int byteCount = bytesForBits(bitCount);
   if (byteCount < 0) return results::kArgumentRefused;
-  if (x.reporting()) x.report("1111", x.name, wire::BoundedText(data, byteCount).c_str());
+  if (x.reporting()) x.report("1111", x.name(), wire::BoundedText(data, byteCount).c_str());
   if (data == nullptr) return results::kNoShiftData;
-  x.report("1102", x.name);
+  x.report("1102", x.name());
 
   Blocks blocks(x, kGeneric, byteCount);
   if (int failed = blocks.header({shiftControl, bitCount, byteCount, readBack})) return failed;
   if (blocks.multiBlock()) return blocks.sendBlocksAndReadBack(data, false, readBack != 0);
-  x.tdo.clear();
+  x.tdo().clear();
   // Exactly the data: an empty shift is a send of 0 bytes, which fails.
   if (!blocks.sendSingle(data, 0, false)) return blocks.sendFailed();
-  x.report("1041", x.name, "");  // the answer's buffer, still empty
+  x.report("1041", x.name(), "");  // the answer's buffer, still empty
   // The broker's answer to the data is the read-back itself.
-  std::memset(blocks.in, 0, sizeof blocks.in);
-  if (wire::receiveLoose(x.socket, blocks.in) == 0) return blocks.receiveFailed();
-  if (readBack != 0 && byteCount > 0)
-    x.tdo.append(blocks.in, static_cast<std::size_t>(byteCount));
-  return 0;
+  return blocks.readSingle(readBack != 0) == 0 ? blocks.receiveFailed() : 0;
 }
 
-int runPumpData(Exchange& x, const shapes::Command&, va_list args) {
-  x.report("1112", x.name);
-  wire::ArgumentCursor list(args);
-  const unsigned char* data = list.nextData();
-  const int bitCount = list.nextInt();
-  const int mode = list.nextInt();
-  const int readBack = list.nextInt();
+int runPumpData(Exchange& x, const shapes::Command&, wire::ArgumentCursor& args) {
+  x.report("1112", x.name());
+  const unsigned char* data = args.nextData();
+  const int bitCount = args.nextInt();
+  const int mode = args.nextInt();
+  const int readBack = args.nextInt();
   const int byteCount = bytesForBits(bitCount);
   Blocks blocks(x, kPump, byteCount);
   if (int failed = blocks.header({bitCount, mode, readBack})) return failed;
   if (blocks.multiBlock()) return blocks.sendBlocksAndReadBack(data, true, readBack != 0);
-  x.tdo.clear();
-  std::memset(blocks.in, 0, sizeof blocks.in);
+  x.tdo().clear();
   if (!blocks.sendSingle(data, 0, true)) return blocks.sendFailed();
-  x.report("1044", x.name, blocks.token);  // still the last header acknowledgement
+  x.report("1044", x.name(), blocks.lastToken());  // still the last header acknowledgement
   // The answer to the data is the read-back; its first byte is not a verdict.
-  if (wire::receiveLoose(x.socket, blocks.in) == 0) return blocks.receiveFailed();
-  if (readBack != 0) x.tdo.append(blocks.in, static_cast<std::size_t>(byteCount));
-  return 0;
+  return blocks.readSingle(readBack != 0) == 0 ? blocks.receiveFailed() : 0;
 }
 
-int runI2CShift(Exchange& x, const shapes::Command& command, va_list args) {
+int runI2CShift(Exchange& x, const shapes::Command& command, wire::ArgumentCursor& args) {
   return serialShift(kI2C, x, command, args);
 }
 
-int runSSPIShift(Exchange& x, const shapes::Command& command, va_list args) {
+int runSSPIShift(Exchange& x, const shapes::Command& command, wire::ArgumentCursor& args) {
   return serialShift(kSSPI, x, command, args);
 }
 
-int runJtagShift(Exchange& x, va_list args) {
-  wire::ArgumentCursor list(args);
-  const int shiftControl = list.nextInt();
-  const int bitCount = list.nextInt();
-  const int switchA = list.nextInt();
-  const int switchB = list.nextInt();
+int runJtagShift(Exchange& x, wire::ArgumentCursor& args) {
+  const int shiftControl = args.nextInt();
+  const int bitCount = args.nextInt();
+  const int switchA = args.nextInt();
+  const int switchB = args.nextInt();
   // The shift data, then buffer A and buffer B when their switches are on.
   const bool goesOut[3] = {true, switchA != 0, switchB != 0};
-  const unsigned char* data[3] = {list.nextData(), nullptr, nullptr};
+  const unsigned char* data[3] = {args.nextData(), nullptr, nullptr};
   for (int i = 1; i < 3; ++i)
-    if (goesOut[i]) data[i] = list.nextData();
+    if (goesOut[i]) data[i] = args.nextData();
   const int byteCount = bytesForBits(bitCount);
   if (byteCount < 0) return results::kArgumentRefused;
-  if (x.reporting()) x.report("1111", x.name, wire::BoundedText(data[0], byteCount).c_str());
+  if (x.reporting()) x.report("1111", x.name(), wire::BoundedText(data[0], byteCount).c_str());
   if (data[0] == nullptr) return results::kNoShiftData;
-  x.report("1103", x.name);
+  x.report("1103", x.name());
 
   Blocks blocks(x, kJtag, byteCount);
   if (int failed = blocks.header({shiftControl, bitCount, switchA, switchB})) return failed;
-  if (!blocks.multiBlock()) {
-    x.tdo.clear();
-    std::memset(blocks.in, 0, sizeof blocks.in);
-  }
+  if (!blocks.multiBlock()) x.tdo().clear();
   for (int i = 0; i < 3; ++i) {
     if (!goesOut[i]) continue;
     if (data[i] == nullptr) return results::kNoBuffer;
@@ -169,29 +153,26 @@ int runJtagShift(Exchange& x, va_list args) {
     // the reply buffer is reported as it stands before, except around buffer A.
     if (!blocks.sendSingle(data[i], 1, false)) return blocks.sendFailed();
     if (i != 1 && x.reporting())
-      x.report("1042", x.name, wire::BoundedText(blocks.in, sizeof blocks.in).c_str());
-    if (wire::receiveLoose(x.socket, blocks.in) == 0) return blocks.receiveFailed();
+      x.report("1042", x.name(), wire::BoundedText(blocks.answer(), wire::kBufferSize).c_str());
+    if (blocks.receiveAnswer(false) == 0) return blocks.receiveFailed();
   }
 
   // The broker's result decides, with the two switches, whether bytes come back.
-  std::memset(blocks.in, 0, sizeof blocks.in);
-  if (!wire::sendRequestToken(x.socket)) return blocks.sendFailed();
-  const int resultLength = wire::receiveLoose(x.socket, blocks.in);
+  if (!wire::sendRequestToken(x.socket())) return blocks.sendFailed();
+  const int resultLength = blocks.receiveAnswer();
   if (resultLength == 0) return blocks.receiveFailed();
-  const int result = wire::leadingInt(blocks.in, resultLength);
+  const int result = wire::leadingInt(blocks.answer(), resultLength);
   if ((switchA & 1) == 0 || result < 0 || (shiftControl & kSkipReadBack) != 0) return result;
 
-  x.tdo.clear();
+  x.tdo().clear();
   if (blocks.multiBlock()) {
     if (int failed = blocks.readBlocks()) return failed;
     return 2;  // the length of the last request token
   }
   // A single block's read-back lands on the result text, whose tail a short read-back
   // keeps; its failure is returned unreported.
-  const int received = wire::receiveLoose(x.socket, blocks.in);
-  if (received == 0) return results::kReceiveFailed;
-  x.tdo.append(blocks.in, static_cast<std::size_t>(byteCount));
-  return received;
+  const int received = blocks.readSingle(true, false);
+  return received == 0 ? results::kReceiveFailed : received;
 }
 
 }  // namespace scan

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string>
 
-#include "protocol/results.h"
+#include "results/codes.h"
 #include "scan/blocks.h"
 #include "tapbroker_client.h"
 

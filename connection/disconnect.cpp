@@ -1,7 +1,7 @@
 // Disconnect: the closing command 9999, then the socket is closed whatever the broker said.
 #include "platform/winsock.h"
 #include "protocol/recording.h"
-#include "protocol/results.h"
+#include "results/codes.h"
 #include "tapbroker_client.h"
 
 using results::kCloseRefused;

@@ -1,6 +1,6 @@
 // The result codes the public header lists, under one name each.
-#ifndef PROTOCOL_RESULTS_H
-#define PROTOCOL_RESULTS_H
+#ifndef RESULTS_CODES_H
+#define RESULTS_CODES_H
 
 namespace results {
 
@@ -22,4 +22,4 @@ constexpr int kArgumentRefused = -1025;
 
 }  // namespace results
 
-#endif  // PROTOCOL_RESULTS_H
+#endif  // RESULTS_CODES_H

@@ -3,8 +3,9 @@
 // command leaves the conversation in step.
 #include <climits>
 
+#include "commands/transfer_kind.h"
 #include "protocol/argument_cursor.h"
-#include "protocol/transfers.h"
+#include "protocol/runs.h"
 #include "protocol/wire.h"
 #include "scan/blocks.h"
 #include "scan/runs.h"
@@ -25,23 +26,23 @@ constexpr const char* kLongApplicationList = "an application list longer than 10
 // Checks the leading arguments laid out as `layout` says, one letter each: i an int, s a
 // string that must fit a token, b a bit count that must give a byte count of 0 or more,
 // d data that must be there when that byte count is above 0. What follows is not read.
-const char* layoutRefused(const char* layout, wire::ArgumentCursor& list) {
+const char* layoutRefused(const char* layout, wire::ArgumentCursor& args) {
   int byteCount = 0;
   bool dataMissing = false;
   for (const char* at = layout; *at != '\0'; ++at) {
     switch (*at) {
       case 'i':
-        list.nextInt();
+        args.nextInt();
         break;
       case 's':
-        if (!wire::fitsToken(list.nextString())) return kLongString;
+        if (!wire::fitsToken(args.nextString())) return kLongString;
         break;
       case 'b':
-        byteCount = scan::bytesForBits(list.nextInt());
+        byteCount = scan::bytesForBits(args.nextInt());
         if (byteCount < 0) return kNegativeLength;
         break;
       default:  // 'd'
-        dataMissing = list.nextData() == nullptr;
+        dataMissing = args.nextData() == nullptr;
         break;
     }
   }
@@ -49,50 +50,46 @@ const char* layoutRefused(const char* layout, wire::ArgumentCursor& list) {
 }
 
 template <const char* layout>
-const char* refusedBy(const Command&, va_list args) {
-  wire::ArgumentCursor list(args);
-  return layoutRefused(layout, list);
+const char* refusedBy(const Command&, wire::ArgumentCursor& args) {
+  return layoutRefused(layout, args);
 }
 
-const char* nothingRefused(const Command&, va_list) { return nullptr; }
+const char* nothingRefused(const Command&, wire::ArgumentCursor&) { return nullptr; }
 
-const char* stringsRefused(const Command& command, va_list args) {
-  wire::ArgumentCursor list(args);
+const char* stringsRefused(const Command& command, wire::ArgumentCursor& args) {
   for (int i = 0; i < command.count; ++i)
-    if (!wire::fitsToken(list.nextString())) return kLongString;
+    if (!wire::fitsToken(args.nextString())) return kLongString;
   return nullptr;
 }
 
-const char* command4Refused(const Command&, va_list args) {
-  wire::ArgumentCursor list(args);
-  if (const char* refused = layoutRefused("ss", list)) return refused;
-  return list.nextInt() > shapes::kCommand4Values ? kTooManyValues : nullptr;
+const char* command4Refused(const Command&, wire::ArgumentCursor& args) {
+  if (const char* refused = layoutRefused("ss", args)) return refused;
+  return args.nextInt() > shapes::kCommand4Values ? kTooManyValues : nullptr;
 }
 
-const char* sharedAppsRefused(const Command&, va_list args) {
-  char block[scan::kApplicationBlockSize];
+const char* sharedAppsRefused(const Command&, wire::ArgumentCursor& args) {
+  char block[wire::kBufferSize];
   return scan::packApplicationList(args, block) ? nullptr : kLongApplicationList;
 }
 
-const char* interfaceFunctionRefused(const Command&, va_list args) {
-  wire::ArgumentCursor list(args);
-  const shapes::InterfaceFunction function = shapes::interfaceFunction(list.nextInt());
+const char* interfaceFunctionRefused(const Command&, wire::ArgumentCursor& args) {
+  const shapes::InterfaceFunction function = shapes::interfaceFunction(args.nextInt());
   switch (function.shape) {
     case Function::Strings:
       for (int i = 0; i < function.count; ++i)
-        if (!wire::fitsToken(list.nextString())) return kLongString;
+        if (!wire::fitsToken(args.nextString())) return kLongString;
       return nullptr;
     case Function::IntStringInt:
-      return layoutRefused("is", list);
+      return layoutRefused("is", args);
     case Function::CountedStringPairs: {
-      const int pairs = list.nextInt();
+      const int pairs = args.nextInt();
       if (pairs > INT_MAX / 2) return kTooManyPairs;
       for (long long i = 0; i < 2LL * pairs; ++i)
-        if (!wire::fitsToken(list.nextString())) return kLongString;
+        if (!wire::fitsToken(args.nextString())) return kLongString;
       return nullptr;
     }
     case Function::JtagShift:
-      return layoutRefused("ib", list);  // the shift checks its data and buffers itself
+      return layoutRefused("ib", args);  // the shift checks its data and buffers itself
     default:
       return nullptr;
   }
@@ -105,36 +102,6 @@ constexpr char kPumpData[] = "db";
 constexpr char kI2CShift[] = "iibd";
 constexpr char kSSPIShift[] = "ibd";
 
-int runNothing(Exchange&, const Command&, va_list) { return 0; }
-int runInts(Exchange& x, const Command& c, va_list args) {
-  return sendTokens(x.context, x.socket, kIntTokens, c.count, args);
-}
-int runStrings(Exchange& x, const Command& c, va_list args) {
-  return sendTokens(x.context, x.socket, kStringTokens, c.count, args);
-}
-int runStringsAnyAck(Exchange& x, const Command& c, va_list args) {
-  return sendTokens(x.context, x.socket, kStringTokensAnyAck, c.count, args);
-}
-int runPairs(Exchange& x, const Command& c, va_list args) {
-  return sendTokens(x.context, x.socket, kPairTokens, c.count, args);
-}
-int runCommand4(Exchange& x, const Command&, va_list args) { return sendCommand4(x, args); }
-int runQueryFlagB(Exchange& x, const Command&, va_list) {
-  return sendFlagQuery(x.context, x.socket, x.flagB);
-}
-// The flags change after the command went out; the report shows flag A either way.
-template <bool clearA, bool clearB>
-int runClearFlags(Exchange& x, const Command&, va_list) {
-  if (clearA) x.flagA = 0;
-  if (clearB) x.flagB = 0;
-  x.report("1012", x.name, x.flagA);
-  return 0;
-}
-int runUnlisted(Exchange& x, const Command&, va_list) {
-  x.report("1013", x.name);
-  return 0;
-}
-
 // In the order of shapes::Transfer.
 constexpr TransferKind kKinds[] = {
     {nothingRefused, runNothing},
@@ -144,9 +111,9 @@ constexpr TransferKind kKinds[] = {
     {refusedBy<kPairs>, runPairs},
     {command4Refused, runCommand4},
     {nothingRefused, runQueryFlagB},
-    {nothingRefused, runClearFlags<true, false>},
-    {nothingRefused, runClearFlags<false, true>},
-    {nothingRefused, runClearFlags<true, true>},
+    {nothingRefused, runClearFlagA},
+    {nothingRefused, runClearFlagB},
+    {nothingRefused, runClearBothFlags},
     {nothingRefused, runUnlisted},
     {refusedBy<kGenericShift>, scan::runGenericShift},
     {sharedAppsRefused, scan::runSharedApps},

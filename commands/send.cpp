@@ -2,10 +2,11 @@
 // and the command's integer answer.
 #include <charconv>
 
+#include "commands/transfer_kind.h"
 #include "diagnostics/call_context.h"
 #include "protocol/exchange.h"
-#include "protocol/results.h"
 #include "protocol/wire.h"
+#include "results/codes.h"
 
 namespace {
 
@@ -43,11 +44,13 @@ int Client::Send(int command, ...) {
 
   const TransferKind& kind = transferKind(shape.transfer);
   const char* name = clientName.c_str();
-  va_list args;
-  va_start(args, command);
-  const char* limit = kind.refused(shape, args);
+  va_list list;
+  va_start(list, command);
+  wire::ArgumentCursor args(list);
+  va_end(list);
+  wire::ArgumentCursor checked = args.copy();
+  const char* limit = kind.refused(shape, checked);
   if (limit != nullptr) {
-    va_end(args);
     PrintMessage("1003", name, limit);
     status = results::kArgumentRefused;
     return results::kArgumentRefused;
@@ -64,20 +67,15 @@ int Client::Send(int command, ...) {
     failure = results::kReceiveFailed;
   }
   if (failure != 0) {
-    va_end(args);
     if (reconnectsOnFailure(command)) Connect(serverName.data(), nullptr, nullptr);
     status = failure;
     return failure;
   }
   PrintMessage("1093", name, command);
 
-  // A context that reports nowhere never reads the strings; not copying them spares a heap
-  // allocation per call when the name is longer than a string holds inline.
-  CallContext context(debugOn, logHandle, reporting() ? clientName : std::string(),
-                      reporting() ? logPath : std::string());
-  Exchange exchange{*this, context, socket, tdoData, flagA, flagB, name};
+  CallContext context(*this);
+  Exchange exchange{*this, context};
   int outcome = kind.run(exchange, shape, args);
-  va_end(args);
   status = outcome;
   if (shape.finalRead && outcome >= 0) {
     int answer = 0;

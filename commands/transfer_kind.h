@@ -1,0 +1,20 @@
+// The transfer kinds: each command's shape names one, which pairs the check of its
+// arguments with the run that sends them. Above both the token transfers and the scans,
+// so that neither needs the other.
+#ifndef COMMANDS_TRANSFER_KIND_H
+#define COMMANDS_TRANSFER_KIND_H
+
+#include "protocol/argument_cursor.h"
+#include "protocol/exchange.h"
+#include "protocol/shapes.h"
+
+struct TransferKind {
+  // Null when the arguments may go out, else a short text naming the limit they break.
+  // Runs on a copy of the arguments' position, before anything of the command goes out.
+  const char* (*refused)(const shapes::Command& command, wire::ArgumentCursor& args);
+  Run* run;
+};
+
+const TransferKind& transferKind(shapes::Transfer transfer);
+
+#endif  // COMMANDS_TRANSFER_KIND_H
