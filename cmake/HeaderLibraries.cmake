@@ -30,3 +30,9 @@ if(WIN32)
   set_property(TARGET asio::asio APPEND PROPERTY INTERFACE_LINK_LIBRARIES ws2_32 mswsock)
   set_property(TARGET asio::asio APPEND PROPERTY INTERFACE_COMPILE_DEFINITIONS _WIN32_WINNT=0x0A00)
 endif()
+if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+  # Asio looks for clang's coroutines in <experimental/coroutine>, which GCC's standard
+  # library (the one clang uses here) does not have: its <coroutine> serves clang as well.
+  set_property(TARGET asio::asio APPEND PROPERTY INTERFACE_COMPILE_DEFINITIONS
+               ASIO_HAS_CO_AWAIT=1 ASIO_HAS_STD_COROUTINE=1)
+endif()
