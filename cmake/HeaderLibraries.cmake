@@ -27,13 +27,17 @@ else()
 endif()
 # Asio decides whether to use aligned_alloc from macros of the C++ library, which are not yet
 # defined in a file that includes Asio first: files would disagree on how its memory is
-# allocated and freed, so the choice is made once for all. Asio 1.22 looks for the
-# coroutines TS in clang; clang 14 in C++20 has the standard ones.
+# allocated and freed, so the choice is made once for all.
 set_property(TARGET asio::asio APPEND PROPERTY INTERFACE_COMPILE_DEFINITIONS
-             ASIO_STANDALONE ASIO_NO_DEPRECATED ASIO_DISABLE_STD_ALIGNED_ALLOC
-             $<$<CXX_COMPILER_ID:Clang>:ASIO_HAS_CO_AWAIT=1>)
+             ASIO_STANDALONE ASIO_NO_DEPRECATED ASIO_DISABLE_STD_ALIGNED_ALLOC)
 if(WIN32)
   # Asio's sockets: Winsock and its extensions, from Windows 10 on.
   set_property(TARGET asio::asio APPEND PROPERTY INTERFACE_LINK_LIBRARIES ws2_32 mswsock)
   set_property(TARGET asio::asio APPEND PROPERTY INTERFACE_COMPILE_DEFINITIONS _WIN32_WINNT=0x0A00)
+endif()
+if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+  # Asio looks for clang's coroutines in <experimental/coroutine>, which GCC's standard
+  # library (the one clang uses here) does not have: its <coroutine> serves clang as well.
+  set_property(TARGET asio::asio APPEND PROPERTY INTERFACE_COMPILE_DEFINITIONS
+               ASIO_HAS_CO_AWAIT=1 ASIO_HAS_STD_COROUTINE=1)
 endif()

@@ -1,5 +1,5 @@
 // The Windows process services the library uses to find and start the broker: the
-// system's own on Windows (win32_process.cpp), POSIX stand-ins elsewhere (process.cpp).
+// system's own on Windows (win32/process.cpp), POSIX stand-ins elsewhere (posix/process.cpp).
 #ifndef PLATFORM_PROCESS_H
 #define PLATFORM_PROCESS_H
 

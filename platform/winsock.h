@@ -1,5 +1,5 @@
 // The Windows Sockets calls the library makes: the system's own on Windows
-// (win32_sockets.cpp), POSIX stand-ins elsewhere (winsock.cpp). One system call per send
+// (win32/sockets.cpp), POSIX stand-ins elsewhere (posix/sockets.cpp). One system call per send
 // and per receive; a send never raises SIGPIPE; a send of 0 bytes returns 0.
 #ifndef PLATFORM_WINSOCK_H
 #define PLATFORM_WINSOCK_H

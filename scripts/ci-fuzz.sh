@@ -1,17 +1,17 @@
 #!/usr/bin/env bash
-# CI step: builds the libFuzzer targets with clang (the "fuzz" preset; $FUZZ_CXX names
-# another compiler) into build-fuzz (or $FUZZ_BUILD_DIR),
+# CI step: builds the libFuzzer targets in the sanitized tree (the "sanitized" preset, clang,
+# build-asan or $SANITIZE_BUILD_DIR: the suite's stage has usually built them already),
 # runs each for $FUZZ_SECONDS seconds (20 by default) on a copy of its seed corpus, prints
 # the executions per target and fails on any crash, leak, sanitizer report or hang. The
 # input that failed is kept in the build directory under fuzz-artifacts/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/common.sh
-build_dir=${FUZZ_BUILD_DIR:-build-fuzz}
+build_dir=${SANITIZE_BUILD_DIR:-build-asan}
 seconds=${FUZZ_SECONDS:-20}
 targets=(expansion read_list conversation site_catalogue broker transcript)
 
-configure fuzz "$build_dir" ${FUZZ_CXX:+-DCMAKE_CXX_COMPILER="$FUZZ_CXX"}
+configure sanitized "$build_dir"
 cmake --build "$build_dir" --parallel "$(nproc)" --target "${targets[@]/#/fuzz_}"
 
 work=$(mktemp -d)

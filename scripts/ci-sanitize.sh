@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# CI step: the whole tree built with AddressSanitizer (leak checking included) and
-# UndefinedBehaviorSanitizer (the "sanitized" preset) into build-asan (or
-# $SANITIZE_BUILD_DIR), and the whole test suite run there, in namespaces of its own where
+# CI step: the whole tree built with clang, AddressSanitizer (leak checking included) and
+# UndefinedBehaviorSanitizer (the "sanitized" preset, which also builds the fuzz targets
+# that scripts/ci-fuzz.sh runs) into build-asan (or $SANITIZE_BUILD_DIR), and the whole
+# test suite run there, in namespaces of its own where
 # the machine allows. Fails on any failing test and on any sanitizer report, including those
 # of processes the tests start in the background (the broker that Connect launches writes
 # its standard error nowhere, so every report goes to a file that is checked at the end).
@@ -23,7 +24,11 @@ export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1:log_path=$reports/ubsan
 export LSAN_OPTIONS="log_path=$reports/lsan:log_exe_name=1"
 
 status=0
-isolated ctest --test-dir "$build_dir" --output-on-failure --timeout 900 || status=$?
+# shellcheck disable=SC2046
+# The embedding check builds the library afresh with the compiler alone: the plain suite
+# runs it.
+isolated ctest --test-dir "$build_dir" --output-on-failure --timeout 900 -LE embed \
+  $(junit_option sanitized) || status=$?
 
 if compgen -G "$reports/*" >/dev/null; then
   echo "sanitizer reports:"

@@ -73,3 +73,10 @@ stop_brokers_since() {
   done
   return 0
 }
+
+# junit_option NAME: the ctest option that writes this run's results to $JUNIT_DIR/NAME.xml,
+# from which scripts/test.sh counts the tests; nothing when JUNIT_DIR is not set.
+junit_option() {
+  [ -n "${JUNIT_DIR:-}" ] && printf '%s\n' "--output-junit $JUNIT_DIR/$1.xml"
+  return 0
+}

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # CI stage: the Windows build and its tests under Wine. Installs the cross compiler, Wine and
-# the GoogleTest sources when missing; cross-compiles the DLL, its import library, the
+# the GoogleTest sources when missing (scripts/install-deps.sh); cross-compiles the DLL, its import library, the
 # broker, the tool, the example and the Windows tests into build-windows/ (or
 # $WINDOWS_BUILD_DIR) and packs the zip; runs under wine64, in network and process
 # namespaces of their own (where the machine allows them) with a wineserver, WINEPREFIX and
@@ -16,21 +16,11 @@ build_dir=${WINDOWS_BUILD_DIR:-build-windows}
 linux_dir=${BUILD_DIR:-build}
 started=$(date +%s)
 
-packages=(g++-mingw-w64-x86-64-posix wine64 googletest)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  sudo=""
-  [ "$(id -u)" -ne 0 ] && sudo="sudo"
-  $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+scripts/install-deps.sh
 
 configure windows "$build_dir"
 rm -f "$build_dir"/tapbroker_client-*-win64.zip  # an older version's
-cmake --build "$build_dir" --parallel "$(nproc)" --target package >/dev/null
+cmake --build "$build_dir" --parallel "$(nproc)" --target package
 zip=$(ls "$build_dir"/tapbroker_client-*-win64.zip)
 if [ -f "$linux_dir/CMakeCache.txt" ]; then
   cmake --build "$linux_dir" --parallel "$(nproc)" --target tapbroker.exe walk
@@ -69,7 +59,8 @@ wine=/usr/lib/wine/wine64
 trap '/usr/lib/wine/wineserver -k 2>/dev/null || true' EXIT
 "$wine" wineboot -i >/dev/null 2>&1
 
-ctest --test-dir "$build_dir" --output-on-failure --timeout 300
+ctest --test-dir "$build_dir" --output-on-failure --timeout 300 \
+  ${JUNIT_DIR:+--output-junit "$JUNIT_DIR/windows.xml"}
 
 # Stops every broker of this namespace, Linux or Windows: the next check starts from none.
 stop_brokers() { pkill -f tapbroker.exe 2>/dev/null || true; while pgrep -f tapbroker.exe >/dev/null; do sleep 0.1; done; }

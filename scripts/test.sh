@@ -7,16 +7,18 @@
 # The suites need port 4001 and look for broker processes: where the machine allows, they
 # run in a network and process namespace of their own (scripts/common.sh), so a broker or
 # any other listener elsewhere on the machine changes nothing. Every stage runs even when
-# an earlier one failed; the end is one line per stage and the count of distinct tests.
+# an earlier one failed. A stage shows its output only when it fails; each is one line with
+# its wall-clock and CPU seconds, and the end is the count of distinct tests.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 source scripts/common.sh
 
-# One stage a line: its name, a bar, the command it runs.
+# One stage a line: its name, a bar, the command it runs (with scripts/common.sh's
+# functions at hand).
 stages=(
   "dependencies|scripts/install-deps.sh"
   "build|scripts/build.sh"
-  "plain suite|isolated ctest --test-dir build --output-on-failure --timeout 300"
+  "plain suite|isolated ctest --test-dir build --output-on-failure --timeout 300 \$(junit_option plain)"
   "sanitized suite|scripts/ci-sanitize.sh"
   "fuzzers|scripts/ci-fuzz.sh"
   "packaging|scripts/ci-package.sh"
@@ -27,32 +29,32 @@ stages=(
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+# Every ctest run of a stage writes its results here (scripts/common.sh: junit_option).
+export JUNIT_DIR=$work/junit
+mkdir -p "$JUNIT_DIR"
 summary=()
 failed_stages=0
+TIMEFORMAT='%R %U'
 for entry in "${stages[@]}"; do
   name=${entry%%|*}
   command=${entry#*|}
   log="$work/${#summary[@]}.log"
-  echo "=== $name: $command"
-  started=$(date +%s)
-  if eval "$command" 2>&1 | tee "$log"; then result=passed; else
+  # A stage's output is shown when it fails; a passing stage is one line.
+  if { time eval "$command" >"$log" 2>&1; } 2>"$work/time"; then result=passed; else
     result=FAILED
     failed_stages=$((failed_stages + 1))
+    echo "=== $name: $command"
+    cat "$log"
   fi
-  summary+=("$(printf '%-16s %-7s %5d s' "$name:" "$result" $(($(date +%s) - started)))")
+  read -r wall user <"$work/time"
+  summary+=("$(printf '%-16s %-7s %5.0f s, %5.0f s CPU' "$name:" "$result" "$wall" "$user")")
+  echo "${summary[-1]}"
 done
 
-# Each ctest result line names its test and its outcome; a test the two suites both ran
-# counts once: passed when it passed in every run, skipped when it was skipped in any
-# run it did not fail, failed otherwise.
-cat "$work"/*.log |
-  awk '/^ *[0-9]+\/[0-9]+ Test +#[0-9]+: / {
-         name = $0; sub(/^[^#]*#[0-9]+: /, "", name); sub(/ \.\.+.*$/, "", name)
-         s = /\*\*\*Skipped/ ? 1 : / Passed +[0-9.]+ sec/ ? 0 : 2
-         if (!(name in worst) || s > worst[name]) worst[name] = s }
-       END { for (t in worst) n[worst[t]]++
-             printf "%d %d %d\n", n[0] + 0, n[2] + 0, n[1] + 0 }' >"$work/counts"
-read -r passed failed skipped <"$work/counts"
+passed=0 failed=0 skipped=0
+if compgen -G "$JUNIT_DIR/*.xml" >/dev/null; then
+  read -r passed failed skipped < <(python3 scripts/junit-counts.py "$JUNIT_DIR"/*.xml)
+fi
 
 echo
 echo "=== summary"

@@ -26,34 +26,34 @@ TEST_F(JtagInterface, OneFunctionOfEachShapeCarriesItsArguments) {
   for (const auto& [shape, code] : firstOfShape) {
     command(44);
     broker.token(std::to_string(code));
-    std::function<int()> call = [&, code] { return client.Send(44, code, 11, 12, 13, 14, 15); };
+    std::function<int()> call = [&, code = code] { return client.Send(44, code, 11, 12, 13, 14, 15); };
     switch (shape.first) {
       case InterfaceShape::Strings:
         for (int i = 1; i <= shape.second; ++i) broker.token("s" + std::to_string(i));
-        call = [&, code] { return client.Send(44, code, "s1", "s2", "s3"); };
+        call = [&, code = code] { return client.Send(44, code, "s1", "s2", "s3"); };
         break;
       case InterfaceShape::Ints:
         for (int i = 0; i < shape.second; ++i) broker.token(std::to_string(11 + i));
         break;
       case InterfaceShape::IntStringInt:
         broker.token("3").token("mid").token("4");
-        call = [&, code] { return client.Send(44, code, 3, "mid", 4); };
+        call = [&, code = code] { return client.Send(44, code, 3, "mid", 4); };
         break;
       case InterfaceShape::CountedStringPairs:
         broker.token("2").token("a").token("b").token("c").token("d");
-        call = [&, code] { return client.Send(44, code, 2, "a", "b", "c", "d", "e"); };
+        call = [&, code = code] { return client.Send(44, code, 2, "a", "b", "c", "d", "e"); };
         break;
       case InterfaceShape::JtagShift:
         broker.token("0").token("8").token("0").token("0");
         broker.expect(shiftByte + '\0').answer("ok").expect(kAck).answer(padded("0"));
-        call = [&, code] { return client.Send(44, code, 0, 8, 0, 0, data(shiftByte)); };
+        call = [&, code = code] { return client.Send(44, code, 0, 8, 0, 0, data(shiftByte)); };
         break;
       case InterfaceShape::FloatBlock:
         broker.expect(padded("11.000000")).ack();
         break;
       case InterfaceShape::FloatToken:  // in single precision
         broker.token("16777216.000000");
-        call = [&, code] { return client.Send(44, code, 16777217); };
+        call = [&, code = code] { return client.Send(44, code, 16777217); };
         break;
       default:
         break;

@@ -113,7 +113,8 @@ int main(int argc, char** argv) {
   std::ostringstream bytes;
   bytes << std::ifstream(log, std::ios::binary).rdbuf();
   const std::string written = bytes.str();
-  std::size_t lines = 0, endedByPair = 0;
+  std::size_t lines = 0;
+  [[maybe_unused]] std::size_t endedByPair = 0;  // only Windows ends lines in pairs
   for (std::size_t at = 0; (at = written.find('\n', at)) != std::string::npos; ++at, ++lines)
     endedByPair += at > 0 && written[at - 1] == '\r';
   const auto carriageReturns = std::count(written.begin(), written.end(), '\r');
