@@ -91,6 +91,24 @@ cmp -s "$work/record-linux" "$work/record-windows" ||
   { echo "the Windows library's recording differs from the Linux library's:"; diff "$work/record-linux" "$work/record-windows" | head -20; exit 1; }
 echo "walk: both libraries recorded the same $(grep -c '^[<>]' "$work/record-windows") exchanges"
 
+# Each system's recording replays on the other: the Linux broker serves the Windows
+# library's transcript to the Linux walk, the Windows broker the Linux library's to the
+# Windows walk; each broker ends with 0 once its conversation went as recorded.
+replay() {
+  local side=$1 broker=$2 transcript=$3
+  shift 3
+  $broker --trace --replay "$transcript" 2>"$work/replay-$side" &
+  local pid=$!
+  for _ in $(seq 400); do grep -q listening "$work/replay-$side" && break; sleep 0.05; done
+  "$@" || { stop_brokers; return 1; }
+  wait "$pid" || { echo "the $side broker's replay ended with $?:"; tail -3 "$work/replay-$side"; return 1; }
+}
+replay linux "$linux_dir/bin/tapbroker.exe" "$work/record-windows" \
+  "$linux_dir/bin/walk" "$work/linux-replayed.log"
+replay windows "$wine $build_dir/bin/tapbroker.exe" "Z:${work//\//\\}\\record-linux" \
+  "$wine" "$build_dir/bin/walk.exe" "Z:${work//\//\\}\\windows-replayed.log"
+echo "replay: the Windows recording replayed on Linux, the Linux one under Wine"
+
 # The zip as a user gets it: unzipped into a directory whose name has a space and a
 # non-ASCII letter, its demo started from another directory with no broker running, so
 # that the DLL starts the broker beside it.
