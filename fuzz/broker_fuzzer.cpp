@@ -18,8 +18,8 @@
 #include <string>
 #include <thread>
 
-#include "broker/chain_config.h"
-#include "broker/server.h"
+#include "broker/program/chain_config.h"
+#include "broker/serving/server.h"
 
 namespace {
 

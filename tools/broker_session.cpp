@@ -8,8 +8,8 @@
 #include <mutex>
 #include <thread>
 
-#include "broker/printable.h"
-#include "broker/startup_error.h"
+#include "broker/common/printable.h"
+#include "broker/program/startup_error.h"
 #include "host.h"
 #include "tool_error.h"
 

@@ -4,7 +4,7 @@
 
 #include <stdexcept>
 
-#include "broker/chain_config.h"
+#include "broker/program/chain_config.h"
 #include "tests/support/loopback.h"
 
 const std::string kAck("+\0", 2);

@@ -10,8 +10,8 @@
 #include <thread>
 #include <vector>
 
-#include "broker/server.h"
-#include "broker/trace.h"
+#include "broker/serving/server.h"
+#include "broker/serving/trace.h"
 #include "tests/support/loopback.h"
 
 // A broker in this process, listening on a free port; stopped when destroyed.

@@ -1,11 +1,11 @@
 // The simulated chain as a JTAG tool would see it, and the chain description that sets it up.
 // The BYPASS delay and the IDCODEs of the built-in chain are read end to end (tests/e2e).
-#include "broker/jtag_chain.h"
+#include "broker/cable/jtag_chain.h"
 
 #include <gtest/gtest.h>
 
-#include "broker/bits.h"
-#include "broker/chain_config.h"
+#include "broker/cable/bits.h"
+#include "broker/program/chain_config.h"
 
 using broker::JtagChain;
 using broker::TapState;

@@ -11,8 +11,8 @@
 #include <sstream>
 #include <thread>
 
-#include "broker/fault_plan.h"
-#include "broker/input_file.h"
+#include "broker/serving/fault_plan.h"
+#include "broker/common/input_file.h"
 #include "tests/support/processes.h"
 #include "tests/support/scratch.h"
 

@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "broker/port_holder.h"
+#include "broker/program/port_holder.h"
 #include "e2e_support.h"
 #include "tests/support/loopback.h"
 

@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "broker/trace.h"
+#include "broker/serving/trace.h"
 #include "e2e_support.h"
 #include "tests/support/scratch.h"
 #include "transcript/transcript.h"

@@ -1,0 +1,119 @@
+// One connection's byte stream, read the way the conversation needs it: a token up to its
+// NUL, or exactly so many raw bytes, never more. Every wait is an Asio operation that
+// suspends the conversation's coroutine, so one thread serves every conversation and a
+// client that stalls holds up nobody. Bytes that arrive early (a client may send two
+// request tokens in a row) wait in a small buffer for the next read. Anything that ends
+// the conversation (the client leaves, a timeout, a token too long, the broker stopping)
+// throws LinkClosed, which the session catches.
+#ifndef BROKER_LINK_H
+#define BROKER_LINK_H
+
+#include <array>
+#include <asio/awaitable.hpp>
+#include <asio/ip/tcp.hpp>
+#include <asio/steady_timer.hpp>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "broker/serving/timeouts.h"
+#include "broker/serving/trace.h"
+
+namespace broker {
+
+using Clock = std::chrono::steady_clock;
+
+struct LinkClosed {
+  std::string reason;
+  bool orderly = false;  // the client closed between commands
+};
+
+class Link {
+ public:
+  // The longest token with its NUL: the client's buffers hold 1024 bytes.
+  static constexpr std::size_t kMaxToken = 1024;
+
+  Link(asio::ip::tcp::socket socket, int id, const Trace& trace, Timeouts timeouts);
+  Link(const Link&) = delete;
+  Link& operator=(const Link&) = delete;
+
+  int id() const { return id_; }
+  const Trace& trace() const { return trace_; }
+
+  // --- The conversation's side ---------------------------------------------------------
+
+  // One token, without its NUL. `betweenCommands`: the client may take its time. An empty
+  // `meaning` leaves the transcript line to the caller, who knows more once it has looked.
+  asio::awaitable<std::string> readToken(std::string_view meaning, bool betweenCommands = false);
+  asio::awaitable<void> readExact(std::uint8_t* out, std::size_t length, std::string_view meaning);
+  // Up to `most` bytes, at least one, as they come, without a transcript line: a replay
+  // compares them as they arrive. `mayWait` as `betweenCommands` above.
+  asio::awaitable<std::size_t> readSome(std::uint8_t* out, std::size_t most, bool mayWait);
+  // The request token ("+" and NUL) that the conversation is due; anything else is a
+  // client out of step, and ends the conversation.
+  asio::awaitable<void> readRequest(std::string_view meaning);
+
+  asio::awaitable<void> send(const void* data, std::size_t length, std::string_view meaning);
+  // The text and a NUL.
+  asio::awaitable<void> sendText(std::string_view text, std::string_view meaning);
+  asio::awaitable<void> acknowledge(std::string_view meaning);  // "+" and NUL
+  asio::awaitable<void> refuse(std::string_view meaning);       // "-" and NUL
+  // Waits `delay` without reading or answering (a fault plan's delayed answer).
+  asio::awaitable<void> pause(std::chrono::milliseconds delay);
+
+  // --- The server's side ---------------------------------------------------------------
+
+  // Starts the watch over the clocks: a client silent in the middle of an exchange, or
+  // taking nothing in, for the transfer timeout loses its connection. `owner` is kept
+  // alive while the watch waits; close() ends the watch.
+  void watchClocks(std::shared_ptr<void> owner);
+  // Ends the conversation where it waits, with `reason`; the descriptor closes at once.
+  void fail(std::string reason);
+  // The conversation is over: the socket closes and the watch ends.
+  void close();
+  // Waiting for the client at a point where it may take its time (between commands,
+  // before the introduction): the connections a newcomer may displace at the limit.
+  bool idle() const { return waiting_ == Wait::Input && mayWait_; }
+  Clock::time_point waitingSince() const { return since_; }
+  // In the middle of a command that has completed no token or block for the progress
+  // timeout: at the limit such a connection may make room too.
+  bool stalled(Clock::time_point now) const;
+  Clock::time_point progressSince() const { return progress_; }
+
+ private:
+  enum class Wait { Nothing, Input, Output, Time };
+  // Waits for more input into the buffer; throws when none can come.
+  asio::awaitable<void> more(bool mayWait);
+  // Throws when the conversation has been ended from outside.
+  void check() const;
+  // When the watch must look next.
+  Clock::time_point nextLook(Clock::time_point now) const;
+  // Why the client has run out of time now; empty while it has not.
+  std::string overdue(Clock::time_point now) const;
+  std::size_t buffered() const { return end_ - begin_; }
+
+  asio::ip::tcp::socket socket_;
+  asio::steady_timer watch_;
+  asio::steady_timer pause_;
+  int id_;
+  const Trace& trace_;
+  Timeouts timeouts_;
+  std::array<std::uint8_t, 4 * kMaxToken> in_{};
+  std::size_t begin_ = 0;
+  std::size_t end_ = 0;
+  std::string failure_;
+  bool closed_ = false;
+  Wait waiting_ = Wait::Nothing;
+  bool mayWait_ = false;
+  Clock::time_point since_;
+  bool busy_ = false;  // in the middle of something the client has begun
+  Clock::time_point busySince_;
+  Clock::time_point progress_;  // when the last token or block came whole
+};
+
+}  // namespace broker
+
+#endif  // BROKER_LINK_H
