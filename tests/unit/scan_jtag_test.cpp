@@ -57,7 +57,7 @@ TEST_F(JtagShift, BlockBoundariesAndMissingBuffers) {
   EXPECT_EQ(1, client.Send(44, 12, 0, 8192, 0, 0, data(full)));
   EXPECT_EQ(3, client.Send(44, 12, 0, 0, 0, 1, data(one), data(one)));
   EXPECT_EQ(-1025, client.Send(44, 12, 0, -15, 0, 0, data(one)));  // refused: nothing sent
-  EXPECT_EQ(-1020, client.Send(44, 12, 0, 1, 1, 0, kNone));
+  EXPECT_EQ(-1020, client.Send(44, 12, 0, 1, 1, 0, kNone, kNone));  // bufferA passed too
   EXPECT_EQ(-1021, client.Send(44, 12, 0, 1, 1, 0, data(one), kNone));
   finish();
 }
