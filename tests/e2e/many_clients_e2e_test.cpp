@@ -124,10 +124,11 @@ TEST_F(ManyClientsE2E, IdleAndStalledClientsHoldUpNobodyAndLeaveNothingBehind) {
   EXPECT_EQ(after.descriptors, before.descriptors);
   // A thousand conversations take several MiB; a leak of a kilobyte each would show.
   // (Under AddressSanitizer freed memory stays resident in its quarantine.)
-  if (!kUnderAddressSanitizer)
+  if (!kUnderAddressSanitizer) {
     EXPECT_LE(after.residentKiB, before.residentKiB + 1024)
         << "before " << before.residentKiB << " KiB, with " << kIdleClients << " clients "
         << busiest.residentKiB << " KiB";
+  }
 }
 
 }  // namespace
