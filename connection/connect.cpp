@@ -40,10 +40,10 @@ bool socketsStarted(Client& client, const char* name) {
 
 // Opens a socket into `socket` and connects it to the broker, reporting the two steps.
 // Returns 0, kNoSocket (socket left 0, the sockets reference given back) or
-// win::SOCKET_ERROR when the connection was refused.
+// win::kSocketError when the connection was refused.
 int attemptConnection(Client& client, Client::SOCKET& socket, const char* name) {
   socket = win::socket(win::kAfInet, win::kSockStream, win::kIpprotoTcp);
-  if (socket == win::INVALID_SOCKET) {
+  if (socket == win::kInvalidSocket) {
     win::WSACleanup();
     socket = 0;
     return kNoSocket;
@@ -51,7 +51,7 @@ int attemptConnection(Client& client, Client::SOCKET& socket, const char* name) 
   client.PrintMessage("1090", name);
   win::SOCKADDR_IN address{};
   address.sin_family = win::kAfInet;
-  address.sin_addr.s_addr = win::inet_addr(kBrokerAddress);
+  address.sin_addr = win::inet_addr(kBrokerAddress);
   address.sin_port = win::htons(kBrokerPort);
   client.PrintMessage("1091", name);
   return win::connect(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address);
@@ -85,7 +85,7 @@ int startBroker(Client& client, const char* name, const char* installDir) {
   }
   const std::string path = connection::brokerPath(text);
   client.PrintMessage("1107", name);
-  if (!win::CreateProcessA(path.c_str(), win::CREATE_NO_WINDOW)) {
+  if (!win::CreateProcessA(path.c_str(), win::kCreateNoWindow)) {
     win::DWORD error = win::GetLastError();
     char* reason = win::FormatMessageA(error);
     std::printf("Norvane Server: TapBroker process not successfully launched:\n%s:%d:%s\n",

@@ -16,7 +16,7 @@ int Client::Disconnect() {
   if (Send(9999) == -1) {
     PrintMessage("1026", name, name);
     result = kCloseRefused;
-  } else if (win::shutdown(socket, win::SD_SEND) == win::SOCKET_ERROR) {
+  } else if (win::shutdown(socket, win::kShutdownSend) == win::kSocketError) {
     PrintMessage("1027", name);
     result = kShutdownFailed;
   }

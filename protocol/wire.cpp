@@ -13,7 +13,7 @@ namespace wire {
 bool sendBytes(SOCKET socket, const void* data, int length) {
   int sent = win::send(socket, static_cast<const char*>(data), length, 0);
   if (recording::active()) recording::sent(socket, data, sent);
-  return sent != 0 && sent != win::SOCKET_ERROR;
+  return sent != 0 && sent != win::kSocketError;
 }
 
 bool sendToken(SOCKET socket, const char* buffer) {
@@ -41,7 +41,7 @@ bool sendRequestToken(SOCKET socket) {
 int receive(SOCKET socket, char* buffer, int capacity) {
   int received = win::recv(socket, buffer, capacity, 0);
   if (recording::active()) recording::received(socket, buffer, received);
-  return received == win::SOCKET_ERROR ? 0 : received;
+  return received == win::kSocketError ? 0 : received;
 }
 
 bool receiveStrictAck(SOCKET socket, char* buffer) {

@@ -19,10 +19,8 @@ extern char** environ;
 namespace win {
 namespace {
 
-thread_local DWORD lastError = 0;
-
 bool fail(int error) {
-  lastError = static_cast<DWORD>(error);
+  SetLastError(static_cast<DWORD>(error));
   return false;
 }
 
@@ -224,9 +222,6 @@ DWORD GetCurrentDirectoryA(DWORD size, char* buffer) {
   }
   return static_cast<DWORD>(std::strlen(buffer));
 }
-
-DWORD GetLastError() { return lastError; }
-void SetLastError(DWORD code) { lastError = code; }
 
 char* FormatMessageA(DWORD code) {
   const char* text = ::strerrordesc_np(static_cast<int>(code));

@@ -4,17 +4,10 @@
 #include <windows.h>
 #include <psapi.h>
 
-// The declarations name these as constants of their own, with the system's values; from
-// here on the names are theirs.
-constexpr DWORD kSystemAccess[] = {PROCESS_QUERY_INFORMATION, PROCESS_VM_READ};
-constexpr DWORD kSystemNoWindow = CREATE_NO_WINDOW;
-#undef PROCESS_QUERY_INFORMATION
-#undef PROCESS_VM_READ
-#undef CREATE_NO_WINDOW
 #include "platform/process.h"
 
-static_assert(win::PROCESS_QUERY_INFORMATION == kSystemAccess[0] &&
-              win::PROCESS_VM_READ == kSystemAccess[1] && win::CREATE_NO_WINDOW == kSystemNoWindow);
+static_assert(win::kProcessQueryInformation == PROCESS_QUERY_INFORMATION &&
+              win::kProcessVmRead == PROCESS_VM_READ && win::kCreateNoWindow == CREATE_NO_WINDOW);
 
 namespace win {
 
@@ -59,9 +52,6 @@ DWORD GetCurrentDirectoryA(DWORD size, char* buffer) {
   // When it does not fit, the system answers the size it would need.
   return length < size ? length : 0;
 }
-
-DWORD GetLastError() { return ::GetLastError(); }
-void SetLastError(DWORD code) { ::SetLastError(code); }
 
 char* FormatMessageA(DWORD code) {
   char* text = nullptr;

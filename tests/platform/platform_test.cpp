@@ -34,7 +34,7 @@ win::SOCKET connectTo(const Listener& listener) {
   win::SOCKET s = win::socket(win::kAfInet, win::kSockStream, win::kIpprotoTcp);
   win::SOCKADDR_IN address{};
   address.sin_family = win::kAfInet;
-  address.sin_addr.s_addr = win::inet_addr("127.0.0.1");
+  address.sin_addr = win::inet_addr("127.0.0.1");
   address.sin_port = listener.port;
   EXPECT_EQ(win::connect(s, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
   return s;
@@ -68,7 +68,7 @@ bool waitForFile(const std::string& path) {
 TEST(PlatformSockets, StartupCountNeverGoesBelowZero) {
   while (win::WSACleanup() == 0) {
   }
-  EXPECT_EQ(win::WSACleanup(), win::SOCKET_ERROR);
+  EXPECT_EQ(win::WSACleanup(), win::kSocketError);
   win::WSADATA data{};
   win::WSAStartup(0x0202, &data);
   EXPECT_EQ(win::WSAReferences(), 1);  // the extra cleanup left no debt behind
@@ -79,22 +79,22 @@ TEST(PlatformSockets, ClosesOnlySocketsItOpened) {
   int pipeEnds[2];
   ASSERT_EQ(::pipe(pipeEnds), 0);
   win::SOCKET own = win::socket(win::kAfInet, win::kSockStream, win::kIpprotoTcp);
-  ASSERT_NE(own, win::INVALID_SOCKET);
+  ASSERT_NE(own, win::kInvalidSocket);
   EXPECT_NE(::fcntl(static_cast<int>(own), F_GETFD) & FD_CLOEXEC, 0);
 
   // Descriptor 0 is what a failed Connect leaves in the socket field.
   bool stdinOpen = isOpen(0);
   if (own != 0) {
-    EXPECT_EQ(win::closesocket(0), win::SOCKET_ERROR);
+    EXPECT_EQ(win::closesocket(0), win::kSocketError);
   }
   EXPECT_EQ(isOpen(0), stdinOpen);
-  EXPECT_EQ(win::closesocket(static_cast<win::SOCKET>(pipeEnds[0])), win::SOCKET_ERROR);
-  EXPECT_EQ(win::send(static_cast<win::SOCKET>(pipeEnds[1]), "x", 1, 0), win::SOCKET_ERROR);
+  EXPECT_EQ(win::closesocket(static_cast<win::SOCKET>(pipeEnds[0])), win::kSocketError);
+  EXPECT_EQ(win::send(static_cast<win::SOCKET>(pipeEnds[1]), "x", 1, 0), win::kSocketError);
   EXPECT_TRUE(isOpen(pipeEnds[0]));
-  EXPECT_EQ(win::closesocket(win::INVALID_SOCKET), win::SOCKET_ERROR);
+  EXPECT_EQ(win::closesocket(win::kInvalidSocket), win::kSocketError);
 
   EXPECT_EQ(win::closesocket(own), 0);
-  EXPECT_EQ(win::closesocket(own), win::SOCKET_ERROR);
+  EXPECT_EQ(win::closesocket(own), win::kSocketError);
   ::close(pipeEnds[0]);
   ::close(pipeEnds[1]);
 }
@@ -112,22 +112,22 @@ TEST(PlatformSockets, OneCallPerTransferAndNoSigpipe) {
   EXPECT_NE(noDelay, 0);
 
   EXPECT_EQ(win::send(s, "abc", 0, 0), 0);
-  EXPECT_EQ(win::send(s, "abc", -1, 0), win::SOCKET_ERROR);
+  EXPECT_EQ(win::send(s, "abc", -1, 0), win::kSocketError);
   EXPECT_EQ(win::send(s, "ab", 3, 0), 3);
   char buffer[8] = {};
   EXPECT_EQ(::recv(peer, buffer, sizeof buffer, 0), 3);
   EXPECT_EQ(std::string(buffer, 3), std::string("ab\0", 3));
   ::send(peer, "+", 2, 0);
   EXPECT_EQ(win::recv(s, buffer, sizeof buffer, 0), 2);
-  EXPECT_EQ(win::recv(s, buffer, -5, 0), win::SOCKET_ERROR);
+  EXPECT_EQ(win::recv(s, buffer, -5, 0), win::kSocketError);
 
   ::close(peer);
   int result = 0;
-  for (int i = 0; i < 50 && result != win::SOCKET_ERROR; ++i) {
+  for (int i = 0; i < 50 && result != win::kSocketError; ++i) {
     result = win::send(s, "x", 2, 0);
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
-  EXPECT_EQ(result, win::SOCKET_ERROR);
+  EXPECT_EQ(result, win::kSocketError);
   EXPECT_EQ(win::GetLastError(), static_cast<win::DWORD>(EPIPE));
   EXPECT_EQ(win::closesocket(s), 0);
 }
@@ -163,10 +163,10 @@ TEST(PlatformProcess, StartsDetachedReportsFailureLeavesNoZombie) {
   std::string ourPipe = "pipe:[" + std::to_string(pipeInfo.st_ino) + "]";
 
   std::ofstream(dir / "plain.exe") << "not a program\n";
-  EXPECT_FALSE(win::CreateProcessA((dir / "plain.exe").c_str(), win::CREATE_NO_WINDOW));
+  EXPECT_FALSE(win::CreateProcessA((dir / "plain.exe").c_str(), win::kCreateNoWindow));
   EXPECT_EQ(win::GetLastError(), static_cast<win::DWORD>(EACCES));
 
-  ASSERT_TRUE(win::CreateProcessA(script.c_str(), win::CREATE_NO_WINDOW));
+  ASSERT_TRUE(win::CreateProcessA(script.c_str(), win::kCreateNoWindow));
   ASSERT_TRUE(waitForFile(dir / "out"));
   std::ifstream in(dir / "out");
   long session = 0;
