@@ -11,10 +11,11 @@
 struct TransferKind {
   // Null when the arguments may go out, else a short text naming the limit they break.
   // Runs on a copy of the arguments' position, before anything of the command goes out.
-  const char* (*refused)(const shapes::Command& command, wire::ArgumentCursor& args);
+  const char* (*refused)(const tapbroker::shapes::Command& command,
+                         tapbroker::wire::ArgumentCursor& args);
   Run* run;
 };
 
-const TransferKind& transferKind(shapes::Transfer transfer);
+const TransferKind& transferKind(tapbroker::shapes::Transfer transfer);
 
 #endif  // COMMANDS_TRANSFER_KIND_H

@@ -12,9 +12,9 @@
 
 namespace {
 
-using shapes::Command;
-using shapes::Function;
-using shapes::Transfer;
+using tapbroker::shapes::Command;
+using tapbroker::shapes::Function;
+using tapbroker::shapes::Transfer;
 
 constexpr const char* kLongString = "a string argument of 1024 bytes or more";
 constexpr const char* kTooManyValues = "more than 10 values for command 4";
@@ -26,7 +26,7 @@ constexpr const char* kLongApplicationList = "an application list longer than 10
 // Checks the leading arguments laid out as `layout` says, one letter each: i an int, s a
 // string that must fit a token, b a bit count that must give a byte count of 0 or more,
 // d data that must be there when that byte count is above 0. What follows is not read.
-const char* layoutRefused(const char* layout, wire::ArgumentCursor& args) {
+const char* layoutRefused(const char* layout, tapbroker::wire::ArgumentCursor& args) {
   int byteCount = 0;
   bool dataMissing = false;
   for (const char* at = layout; *at != '\0'; ++at) {
@@ -35,10 +35,10 @@ const char* layoutRefused(const char* layout, wire::ArgumentCursor& args) {
         args.nextInt();
         break;
       case 's':
-        if (!wire::fitsToken(args.nextString())) return kLongString;
+        if (!tapbroker::wire::fitsToken(args.nextString())) return kLongString;
         break;
       case 'b':
-        byteCount = scan::bytesForBits(args.nextInt());
+        byteCount = tapbroker::scan::bytesForBits(args.nextInt());
         if (byteCount < 0) return kNegativeLength;
         break;
       default:  // 'd'
@@ -50,34 +50,35 @@ const char* layoutRefused(const char* layout, wire::ArgumentCursor& args) {
 }
 
 template <const char* layout>
-const char* refusedBy(const Command&, wire::ArgumentCursor& args) {
+const char* refusedBy(const Command&, tapbroker::wire::ArgumentCursor& args) {
   return layoutRefused(layout, args);
 }
 
-const char* nothingRefused(const Command&, wire::ArgumentCursor&) { return nullptr; }
+const char* nothingRefused(const Command&, tapbroker::wire::ArgumentCursor&) { return nullptr; }
 
-const char* stringsRefused(const Command& command, wire::ArgumentCursor& args) {
+const char* stringsRefused(const Command& command, tapbroker::wire::ArgumentCursor& args) {
   for (int i = 0; i < command.count; ++i)
-    if (!wire::fitsToken(args.nextString())) return kLongString;
+    if (!tapbroker::wire::fitsToken(args.nextString())) return kLongString;
   return nullptr;
 }
 
-const char* command4Refused(const Command&, wire::ArgumentCursor& args) {
+const char* command4Refused(const Command&, tapbroker::wire::ArgumentCursor& args) {
   if (const char* refused = layoutRefused("ss", args)) return refused;
-  return args.nextInt() > shapes::kCommand4Values ? kTooManyValues : nullptr;
+  return args.nextInt() > tapbroker::shapes::kCommand4Values ? kTooManyValues : nullptr;
 }
 
-const char* sharedAppsRefused(const Command&, wire::ArgumentCursor& args) {
-  char block[wire::kBufferSize];
-  return scan::packApplicationList(args, block) ? nullptr : kLongApplicationList;
+const char* sharedAppsRefused(const Command&, tapbroker::wire::ArgumentCursor& args) {
+  char block[tapbroker::wire::kBufferSize];
+  return tapbroker::scan::packApplicationList(args, block) ? nullptr : kLongApplicationList;
 }
 
-const char* interfaceFunctionRefused(const Command&, wire::ArgumentCursor& args) {
-  const shapes::InterfaceFunction function = shapes::interfaceFunction(args.nextInt());
+const char* interfaceFunctionRefused(const Command&, tapbroker::wire::ArgumentCursor& args) {
+  const tapbroker::shapes::InterfaceFunction function =
+      tapbroker::shapes::interfaceFunction(args.nextInt());
   switch (function.shape) {
     case Function::Strings:
       for (int i = 0; i < function.count; ++i)
-        if (!wire::fitsToken(args.nextString())) return kLongString;
+        if (!tapbroker::wire::fitsToken(args.nextString())) return kLongString;
       return nullptr;
     case Function::IntStringInt:
       return layoutRefused("is", args);
@@ -85,7 +86,7 @@ const char* interfaceFunctionRefused(const Command&, wire::ArgumentCursor& args)
       const int pairs = args.nextInt();
       if (pairs > INT_MAX / 2) return kTooManyPairs;
       for (long long i = 0; i < 2LL * pairs; ++i)
-        if (!wire::fitsToken(args.nextString())) return kLongString;
+        if (!tapbroker::wire::fitsToken(args.nextString())) return kLongString;
       return nullptr;
     }
     case Function::JtagShift:
@@ -102,7 +103,7 @@ constexpr char kPumpData[] = "db";
 constexpr char kI2CShift[] = "iibd";
 constexpr char kSSPIShift[] = "ibd";
 
-// In the order of shapes::Transfer.
+// In the order of tapbroker::shapes::Transfer.
 constexpr TransferKind kKinds[] = {
     {nothingRefused, runNothing},
     {nothingRefused, runInts},
@@ -115,12 +116,12 @@ constexpr TransferKind kKinds[] = {
     {nothingRefused, runClearFlagB},
     {nothingRefused, runClearBothFlags},
     {nothingRefused, runUnlisted},
-    {refusedBy<kGenericShift>, scan::runGenericShift},
-    {sharedAppsRefused, scan::runSharedApps},
-    {refusedBy<kPumpData>, scan::runPumpData},
-    {interfaceFunctionRefused, scan::runInterfaceFunction},
-    {refusedBy<kI2CShift>, scan::runI2CShift},
-    {refusedBy<kSSPIShift>, scan::runSSPIShift},
+    {refusedBy<kGenericShift>, tapbroker::scan::runGenericShift},
+    {sharedAppsRefused, tapbroker::scan::runSharedApps},
+    {refusedBy<kPumpData>, tapbroker::scan::runPumpData},
+    {interfaceFunctionRefused, tapbroker::scan::runInterfaceFunction},
+    {refusedBy<kI2CShift>, tapbroker::scan::runI2CShift},
+    {refusedBy<kSSPIShift>, tapbroker::scan::runSSPIShift},
 };
 static_assert(sizeof kKinds / sizeof kKinds[0] == static_cast<int>(Transfer::SSPIShift) + 1);
 

@@ -5,7 +5,7 @@
 #include "diagnostics/call_context.h"
 #include "platform/process.h"
 
-namespace connection {
+namespace tapbroker::connection {
 namespace {
 
 constexpr int kMaxProcesses = 1024;
@@ -45,4 +45,4 @@ bool brokerIsRunning(CallContext& context) {
   return found;
 }
 
-}  // namespace connection
+}  // namespace tapbroker::connection

@@ -4,5 +4,5 @@
 
 void expandCatalogueText(const std::string& text, va_list args, std::string& line) {
   line.clear();
-  msgcore::expandPlaceholders(text, args, line);
+  tapbroker::msgcore::expandPlaceholders(text, args, line);
 }

@@ -10,7 +10,7 @@
 #include <cerrno>
 #endif
 
-namespace win {
+namespace tapbroker::win {
 
 #if defined(_WIN32)
 typedef unsigned long DWORD;  // the system's own type, so that calls pass straight through
@@ -30,6 +30,6 @@ constexpr int kTooManySockets = EMFILE;
 DWORD GetLastError();
 void SetLastError(DWORD code);
 
-}  // namespace win
+}  // namespace tapbroker::win
 
 #endif  // PLATFORM_ERRORS_H

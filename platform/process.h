@@ -5,7 +5,7 @@
 
 #include "platform/errors.h"
 
-namespace win {
+namespace tapbroker::win {
 
 typedef void* HANDLE;
 typedef void* HMODULE;
@@ -49,6 +49,6 @@ char* FormatMessageA(DWORD code);
 void LocalFree(char* text);
 void Sleep(DWORD milliseconds);
 
-}  // namespace win
+}  // namespace tapbroker::win
 
 #endif  // PLATFORM_PROCESS_H

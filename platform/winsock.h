@@ -8,7 +8,7 @@
 
 struct sockaddr;
 
-namespace win {
+namespace tapbroker::win {
 
 typedef std::uint64_t SOCKET;
 typedef unsigned short WORD;
@@ -72,6 +72,6 @@ std::uint32_t inet_addr(const char* dotted);
 // Parenthesised: an optimising build of the system headers makes htons a macro.
 std::uint16_t(htons)(std::uint16_t host);
 
-}  // namespace win
+}  // namespace tapbroker::win
 
 #endif  // PLATFORM_WINSOCK_H

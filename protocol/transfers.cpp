@@ -15,32 +15,32 @@ const TokenRun kStringTokensAnyAck{"s",    false,  true,   "1077", "1078",
 const TokenRun kPairTokens{"is", true, false, "1083", "1084", "1068", "1069", "1070", "1071"};
 
 int sendTokens(CallContext& context, std::uint64_t socket, const TokenRun& run, int count,
-               wire::ArgumentCursor& args) {
+               tapbroker::wire::ArgumentCursor& args) {
   const char* name = context.clientName.c_str();
   context.PrintMessage(run.start, name);
-  char buffer[wire::kBufferSize] = {};
+  char buffer[tapbroker::wire::kBufferSize] = {};
   const std::size_t types = std::strlen(run.types);
   for (int i = 0; i < count; ++i) {
     const bool sent = run.types[static_cast<std::size_t>(i) % types] == 'i'
-                          ? wire::sendIntToken(socket, args.nextInt(), buffer)
-                          : wire::sendStringToken(socket, args.nextString(), buffer);
+                          ? tapbroker::wire::sendIntToken(socket, args.nextInt(), buffer)
+                          : tapbroker::wire::sendStringToken(socket, args.nextString(), buffer);
     if (!sent) {
       context.PrintMessage(run.sendFailed, name, name);
-      return results::kSendFailed;
+      return tapbroker::results::kSendFailed;
     }
     context.PrintMessage(run.sent, name, run.showsText ? buffer : name);
     // A strict acknowledgement lands in a zeroed buffer; any other reply lands on top of
     // the token and may fill the whole buffer without a NUL.
     if (run.strict) std::memset(buffer, 0, sizeof buffer);
-    if (run.strict ? !wire::receiveStrictAck(socket, buffer)
-                   : wire::receiveLoose(socket, buffer) == 0) {
+    if (run.strict ? !tapbroker::wire::receiveStrictAck(socket, buffer)
+                   : tapbroker::wire::receiveLoose(socket, buffer) == 0) {
       context.PrintMessage(run.ackFailed, name, name);
-      return results::kReceiveFailed;
+      return tapbroker::results::kReceiveFailed;
     }
     if (context.reporting())
-      context.PrintMessage(run.acknowledged, name,
-                           run.showsText ? wire::BoundedText(buffer, sizeof buffer).c_str()
-                                         : name);
+      context.PrintMessage(
+          run.acknowledged, name,
+          run.showsText ? tapbroker::wire::BoundedText(buffer, sizeof buffer).c_str() : name);
   }
   context.PrintMessage(run.end, name);
   return 0;
@@ -49,17 +49,17 @@ int sendTokens(CallContext& context, std::uint64_t socket, const TokenRun& run, 
 int sendFlagQuery(CallContext& context, std::uint64_t socket, int& flag) {
   const char* name = context.clientName.c_str();
   context.PrintMessage("1086", name);
-  if (!wire::sendRequestToken(socket)) {
+  if (!tapbroker::wire::sendRequestToken(socket)) {
     context.PrintMessage("1073", name, name);
-    return results::kSendFailed;
+    return tapbroker::results::kSendFailed;
   }
-  char buffer[wire::kBufferSize] = {};
-  int received = wire::receive(socket, buffer, 2);
+  char buffer[tapbroker::wire::kBufferSize] = {};
+  int received = tapbroker::wire::receive(socket, buffer, 2);
   if (received == 0) {
     context.PrintMessage("1074", name);
-    return results::kReceiveFailed;
+    return tapbroker::results::kReceiveFailed;
   }
-  int answer = wire::leadingInt(buffer, received);
+  int answer = tapbroker::wire::leadingInt(buffer, received);
   if (answer == 1) {
     flag = 1;
     context.PrintMessage("1075", name, 1);
@@ -70,32 +70,32 @@ int sendFlagQuery(CallContext& context, std::uint64_t socket, int& flag) {
   return answer == 0 ? -1 : answer;
 }
 
-int sendCommand4(Exchange& x, wire::ArgumentCursor& args) {
-  char token[wire::kBufferSize] = {};
+int sendCommand4(Exchange& x, tapbroker::wire::ArgumentCursor& args) {
+  char token[tapbroker::wire::kBufferSize] = {};
   // Every token is answered by a reply whose content does not matter.
   auto exchange = [&](bool sent) {
     if (!sent) {
       x.report("1009", x.name(), x.name());
-      return results::kSendFailed;
+      return tapbroker::results::kSendFailed;
     }
-    if (wire::receiveLoose(x.socket(), token) == 0) {
+    if (tapbroker::wire::receiveLoose(x.socket(), token) == 0) {
       x.report("1010", x.name(), x.name());
-      return results::kReceiveFailed;
+      return tapbroker::results::kReceiveFailed;
     }
     return 0;
   };
   const char* strings[2] = {args.nextString(), args.nextString()};
-  int values[shapes::kCommand4Values] = {0, 0, 0, 1, 0, 0, 0, 1, 0, 0};
+  int values[tapbroker::shapes::kCommand4Values] = {0, 0, 0, 1, 0, 0, 0, 1, 0, 0};
   // More than ten values were refused before the command went out; the bound only keeps
   // the list safe.
   const int valueCount = args.nextInt();
-  for (int i = 0; i < valueCount && i < shapes::kCommand4Values; ++i)
+  for (int i = 0; i < valueCount && i < tapbroker::shapes::kCommand4Values; ++i)
     values[i] = args.nextInt();
 
   int result = 0;
   for (int i = 0; i < 2 && result == 0; ++i)
-    result = exchange(wire::sendStringToken(x.socket(), strings[i], token));
-  for (int i = 0; i < shapes::kCommand4Values && result == 0; ++i)
-    result = exchange(wire::sendIntToken(x.socket(), values[i], token));
+    result = exchange(tapbroker::wire::sendStringToken(x.socket(), strings[i], token));
+  for (int i = 0; i < tapbroker::shapes::kCommand4Values && result == 0; ++i)
+    result = exchange(tapbroker::wire::sendIntToken(x.socket(), values[i], token));
   return result != 0 ? result : sendFlagQuery(x.context, x.socket(), x.flagA());
 }

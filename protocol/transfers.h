@@ -33,13 +33,13 @@ extern const TokenRun kPairTokens;           // int, string, int, string, ...
 
 // `count` tokens as `run` says.
 int sendTokens(CallContext& context, std::uint64_t socket, const TokenRun& run, int count,
-               wire::ArgumentCursor& args);
+               tapbroker::wire::ArgumentCursor& args);
 inline int sendIntargs(CallContext& context, std::uint64_t socket, int count,
-                       wire::ArgumentCursor& args) {
+                       tapbroker::wire::ArgumentCursor& args) {
   return sendTokens(context, socket, kIntTokens, count, args);
 }
 inline int sendStringargs(CallContext& context, std::uint64_t socket, int count,
-                          wire::ArgumentCursor& args) {
+                          tapbroker::wire::ArgumentCursor& args) {
   return sendTokens(context, socket, kStringTokens, count, args);
 }
 
@@ -48,6 +48,6 @@ inline int sendStringargs(CallContext& context, std::uint64_t socket, int count,
 int sendFlagQuery(CallContext& context, std::uint64_t socket, int& flag);
 // Command 4: two strings and ten ints, each answered by any reply, then the query for
 // flag A.
-int sendCommand4(Exchange& exchange, wire::ArgumentCursor& args);
+int sendCommand4(Exchange& exchange, tapbroker::wire::ArgumentCursor& args);
 
 #endif  // PROTOCOL_TRANSFERS_H

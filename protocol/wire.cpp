@@ -8,7 +8,7 @@
 #include "platform/winsock.h"
 #include "protocol/recording.h"
 
-namespace wire {
+namespace tapbroker::wire {
 
 bool sendBytes(SOCKET socket, const void* data, int length) {
   int sent = win::send(socket, static_cast<const char*>(data), length, 0);
@@ -75,4 +75,4 @@ BoundedText::BoundedText(const void* data, int length) {
   text_[n] = '\0';
 }
 
-}  // namespace wire
+}  // namespace tapbroker::wire

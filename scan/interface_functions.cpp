@@ -11,7 +11,7 @@
 #include "results/codes.h"
 #include "scan/runs.h"
 
-namespace scan {
+namespace tapbroker::scan {
 namespace {
 
 // The broker takes these values as floating point, in single precision.
@@ -92,4 +92,4 @@ int runInterfaceFunction(Exchange& x, const shapes::Command&, wire::ArgumentCurs
   return acknowledged;
 }
 
-}  // namespace scan
+}  // namespace tapbroker::scan

@@ -1,6 +1,6 @@
 #include "platform/errors.h"
 
-namespace win {
+namespace tapbroker::win {
 namespace {
 
 thread_local DWORD lastError = 0;
@@ -10,4 +10,4 @@ thread_local DWORD lastError = 0;
 DWORD GetLastError() { return lastError; }
 void SetLastError(DWORD code) { lastError = code; }
 
-}  // namespace win
+}  // namespace tapbroker::win

@@ -16,7 +16,7 @@
 
 extern char** environ;
 
-namespace win {
+namespace tapbroker::win {
 namespace {
 
 bool fail(int error) {
@@ -241,4 +241,4 @@ void Sleep(DWORD milliseconds) {
   }
 }
 
-}  // namespace win
+}  // namespace tapbroker::win

@@ -13,10 +13,11 @@
 #include "platform/errors.h"
 #include "platform/socket_handles.h"
 
-static_assert(win::kAfInet == AF_INET && win::kSockStream == SOCK_STREAM &&
-              win::kIpprotoTcp == IPPROTO_TCP);
+static_assert(tapbroker::win::kAfInet == AF_INET &&
+              tapbroker::win::kSockStream == SOCK_STREAM &&
+              tapbroker::win::kIpprotoTcp == IPPROTO_TCP);
 
-namespace win {
+namespace tapbroker::win {
 namespace {
 
 std::atomic<int> references{0};
@@ -163,4 +164,4 @@ std::uint32_t inet_addr(const char* dotted) {
 
 std::uint16_t(htons)(std::uint16_t host) { return ::htons(host); }
 
-}  // namespace win
+}  // namespace tapbroker::win

@@ -4,9 +4,9 @@
 
 #include "platform/errors.h"
 
-namespace win {
+namespace tapbroker::win {
 
 DWORD GetLastError() { return ::GetLastError(); }
 void SetLastError(DWORD code) { ::SetLastError(code); }
 
-}  // namespace win
+}  // namespace tapbroker::win

@@ -6,10 +6,11 @@
 
 #include "platform/process.h"
 
-static_assert(win::kProcessQueryInformation == PROCESS_QUERY_INFORMATION &&
-              win::kProcessVmRead == PROCESS_VM_READ && win::kCreateNoWindow == CREATE_NO_WINDOW);
+static_assert(tapbroker::win::kProcessQueryInformation == PROCESS_QUERY_INFORMATION &&
+              tapbroker::win::kProcessVmRead == PROCESS_VM_READ &&
+              tapbroker::win::kCreateNoWindow == CREATE_NO_WINDOW);
 
-namespace win {
+namespace tapbroker::win {
 
 bool K32EnumProcesses(DWORD* ids, DWORD bytes, DWORD* bytesReturned) {
   return ::K32EnumProcesses(ids, bytes, bytesReturned) != FALSE;
@@ -68,4 +69,4 @@ void LocalFree(char* text) {
 
 void Sleep(DWORD milliseconds) { ::Sleep(milliseconds); }
 
-}  // namespace win
+}  // namespace tapbroker::win

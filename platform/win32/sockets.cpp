@@ -9,16 +9,21 @@
 #include "platform/socket_handles.h"
 #include "platform/winsock.h"
 
-static_assert(win::kAfInet == AF_INET && win::kSockStream == SOCK_STREAM &&
-              win::kIpprotoTcp == IPPROTO_TCP);
-static_assert(win::kInvalidSocket == INVALID_SOCKET && win::kSocketError == SOCKET_ERROR);
-static_assert(win::kShutdownReceive == SD_RECEIVE && win::kShutdownSend == SD_SEND &&
-              win::kShutdownBoth == SD_BOTH);
-static_assert(win::kNotSocket == WSAENOTSOCK && win::kInvalidArgument == WSAEINVAL &&
-              win::kBadAddress == WSAEFAULT && win::kTooManySockets == WSAEMFILE);
-static_assert(sizeof(win::SOCKET) == sizeof(::SOCKET));
+static_assert(tapbroker::win::kAfInet == AF_INET &&
+              tapbroker::win::kSockStream == SOCK_STREAM &&
+              tapbroker::win::kIpprotoTcp == IPPROTO_TCP);
+static_assert(tapbroker::win::kInvalidSocket == INVALID_SOCKET &&
+              tapbroker::win::kSocketError == SOCKET_ERROR);
+static_assert(tapbroker::win::kShutdownReceive == SD_RECEIVE &&
+              tapbroker::win::kShutdownSend == SD_SEND &&
+              tapbroker::win::kShutdownBoth == SD_BOTH);
+static_assert(tapbroker::win::kNotSocket == WSAENOTSOCK &&
+              tapbroker::win::kInvalidArgument == WSAEINVAL &&
+              tapbroker::win::kBadAddress == WSAEFAULT &&
+              tapbroker::win::kTooManySockets == WSAEMFILE);
+static_assert(sizeof(tapbroker::win::SOCKET) == sizeof(::SOCKET));
 
-namespace win {
+namespace tapbroker::win {
 namespace {
 
 std::atomic<int> references{0};
@@ -123,4 +128,4 @@ std::uint32_t inet_addr(const char* dotted) {
 
 std::uint16_t(htons)(std::uint16_t host) { return ::htons(host); }
 
-}  // namespace win
+}  // namespace tapbroker::win

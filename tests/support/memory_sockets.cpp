@@ -21,8 +21,8 @@ constexpr int kConnected = 10056;  // WSAEISCONN
 enum class State { Open, Ending, Closed, Reset };
 
 int fail(int error) {
-  win::SetLastError(static_cast<win::DWORD>(error));
-  return win::kSocketError;
+  tapbroker::win::SetLastError(static_cast<tapbroker::win::DWORD>(error));
+  return tapbroker::win::kSocketError;
 }
 
 struct Socket {
@@ -40,9 +40,9 @@ struct Transport {
   std::map<std::uint32_t, Socket> sockets;  // by the socket's number
   std::atomic<int> references{0};
 
-  Socket* find(win::SOCKET handle) {
+  Socket* find(tapbroker::win::SOCKET handle) {
     std::uint64_t number;
-    if (!socket_handles::find(handle, number)) return nullptr;
+    if (!tapbroker::socket_handles::find(handle, number)) return nullptr;
     auto it = sockets.find(static_cast<std::uint32_t>(number));
     return it == sockets.end() ? nullptr : &it->second;
   }
@@ -73,8 +73,8 @@ int Transport::run(Call call, int connection, Work work) {
 
 // The checks every send and receive makes before it looks at the socket.
 int checkBuffer(const char* data, int length) {
-  if (length < 0) return win::kInvalidArgument;
-  return length > 0 && data == nullptr ? win::kBadAddress : 0;
+  if (length < 0) return tapbroker::win::kInvalidArgument;
+  return length > 0 && data == nullptr ? tapbroker::win::kBadAddress : 0;
 }
 
 }  // namespace
@@ -122,7 +122,7 @@ int openSockets() {
 
 }  // namespace memory_sockets
 
-namespace win {
+namespace tapbroker::win {
 
 using memory_sockets::Call;
 using memory_sockets::fail;
@@ -272,4 +272,4 @@ std::uint16_t(htons)(std::uint16_t host) {
   return static_cast<std::uint16_t>(host << 8 | host >> 8);
 }
 
-}  // namespace win
+}  // namespace tapbroker::win
