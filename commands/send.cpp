@@ -42,7 +42,8 @@ int Client::Send(int command, ...) {
   // A withheld command sends none of its arguments, so they are not looked at.
   if (shape.withheld && (flagA == 0 || flagB == 0)) return withhold();
 
-  const TransferKind& kind = transferKind(shape.transfer);
+  const tapbroker::commands::TransferKind& kind =
+      tapbroker::commands::transferKind(shape.transfer);
   const char* name = clientName.c_str();
   va_list list;
   va_start(list, command);

@@ -8,14 +8,17 @@
 #include "protocol/exchange.h"
 #include "protocol/shapes.h"
 
+namespace tapbroker::commands {
+
 struct TransferKind {
   // Null when the arguments may go out, else a short text naming the limit they break.
   // Runs on a copy of the arguments' position, before anything of the command goes out.
-  const char* (*refused)(const tapbroker::shapes::Command& command,
-                         tapbroker::wire::ArgumentCursor& args);
+  const char* (*refused)(const shapes::Command& command, wire::ArgumentCursor& args);
   Run* run;
 };
 
-const TransferKind& transferKind(tapbroker::shapes::Transfer transfer);
+const TransferKind& transferKind(shapes::Transfer transfer);
+
+}  // namespace tapbroker::commands
 
 #endif  // COMMANDS_TRANSFER_KIND_H

@@ -10,11 +10,13 @@
 #include "scan/blocks.h"
 #include "scan/runs.h"
 
+namespace tapbroker::commands {
+
 namespace {
 
-using tapbroker::shapes::Command;
-using tapbroker::shapes::Function;
-using tapbroker::shapes::Transfer;
+using shapes::Command;
+using shapes::Function;
+using shapes::Transfer;
 
 constexpr const char* kLongString = "a string argument of 1024 bytes or more";
 constexpr const char* kTooManyValues = "more than 10 values for command 4";
@@ -26,7 +28,7 @@ constexpr const char* kLongApplicationList = "an application list longer than 10
 // Checks the leading arguments laid out as `layout` says, one letter each: i an int, s a
 // string that must fit a token, b a bit count that must give a byte count of 0 or more,
 // d data that must be there when that byte count is above 0. What follows is not read.
-const char* layoutRefused(const char* layout, tapbroker::wire::ArgumentCursor& args) {
+const char* layoutRefused(const char* layout, wire::ArgumentCursor& args) {
   int byteCount = 0;
   bool dataMissing = false;
   for (const char* at = layout; *at != '\0'; ++at) {
@@ -35,10 +37,10 @@ const char* layoutRefused(const char* layout, tapbroker::wire::ArgumentCursor& a
         args.nextInt();
         break;
       case 's':
-        if (!tapbroker::wire::fitsToken(args.nextString())) return kLongString;
+        if (!wire::fitsToken(args.nextString())) return kLongString;
         break;
       case 'b':
-        byteCount = tapbroker::scan::bytesForBits(args.nextInt());
+        byteCount = scan::bytesForBits(args.nextInt());
         if (byteCount < 0) return kNegativeLength;
         break;
       default:  // 'd'
@@ -50,35 +52,34 @@ const char* layoutRefused(const char* layout, tapbroker::wire::ArgumentCursor& a
 }
 
 template <const char* layout>
-const char* refusedBy(const Command&, tapbroker::wire::ArgumentCursor& args) {
+const char* refusedBy(const Command&, wire::ArgumentCursor& args) {
   return layoutRefused(layout, args);
 }
 
-const char* nothingRefused(const Command&, tapbroker::wire::ArgumentCursor&) { return nullptr; }
+const char* nothingRefused(const Command&, wire::ArgumentCursor&) { return nullptr; }
 
-const char* stringsRefused(const Command& command, tapbroker::wire::ArgumentCursor& args) {
+const char* stringsRefused(const Command& command, wire::ArgumentCursor& args) {
   for (int i = 0; i < command.count; ++i)
-    if (!tapbroker::wire::fitsToken(args.nextString())) return kLongString;
+    if (!wire::fitsToken(args.nextString())) return kLongString;
   return nullptr;
 }
 
-const char* command4Refused(const Command&, tapbroker::wire::ArgumentCursor& args) {
+const char* command4Refused(const Command&, wire::ArgumentCursor& args) {
   if (const char* refused = layoutRefused("ss", args)) return refused;
-  return args.nextInt() > tapbroker::shapes::kCommand4Values ? kTooManyValues : nullptr;
+  return args.nextInt() > shapes::kCommand4Values ? kTooManyValues : nullptr;
 }
 
-const char* sharedAppsRefused(const Command&, tapbroker::wire::ArgumentCursor& args) {
-  char block[tapbroker::wire::kBufferSize];
-  return tapbroker::scan::packApplicationList(args, block) ? nullptr : kLongApplicationList;
+const char* sharedAppsRefused(const Command&, wire::ArgumentCursor& args) {
+  char block[wire::kBufferSize];
+  return scan::packApplicationList(args, block) ? nullptr : kLongApplicationList;
 }
 
-const char* interfaceFunctionRefused(const Command&, tapbroker::wire::ArgumentCursor& args) {
-  const tapbroker::shapes::InterfaceFunction function =
-      tapbroker::shapes::interfaceFunction(args.nextInt());
+const char* interfaceFunctionRefused(const Command&, wire::ArgumentCursor& args) {
+  const shapes::InterfaceFunction function = shapes::interfaceFunction(args.nextInt());
   switch (function.shape) {
     case Function::Strings:
       for (int i = 0; i < function.count; ++i)
-        if (!tapbroker::wire::fitsToken(args.nextString())) return kLongString;
+        if (!wire::fitsToken(args.nextString())) return kLongString;
       return nullptr;
     case Function::IntStringInt:
       return layoutRefused("is", args);
@@ -86,7 +87,7 @@ const char* interfaceFunctionRefused(const Command&, tapbroker::wire::ArgumentCu
       const int pairs = args.nextInt();
       if (pairs > INT_MAX / 2) return kTooManyPairs;
       for (long long i = 0; i < 2LL * pairs; ++i)
-        if (!tapbroker::wire::fitsToken(args.nextString())) return kLongString;
+        if (!wire::fitsToken(args.nextString())) return kLongString;
       return nullptr;
     }
     case Function::JtagShift:
@@ -103,25 +104,25 @@ constexpr char kPumpData[] = "db";
 constexpr char kI2CShift[] = "iibd";
 constexpr char kSSPIShift[] = "ibd";
 
-// In the order of tapbroker::shapes::Transfer.
+// In the order of shapes::Transfer.
 constexpr TransferKind kKinds[] = {
-    {nothingRefused, runNothing},
-    {nothingRefused, runInts},
-    {stringsRefused, runStrings},
-    {stringsRefused, runStringsAnyAck},
-    {refusedBy<kPairs>, runPairs},
-    {command4Refused, runCommand4},
-    {nothingRefused, runQueryFlagB},
-    {nothingRefused, runClearFlagA},
-    {nothingRefused, runClearFlagB},
-    {nothingRefused, runClearBothFlags},
-    {nothingRefused, runUnlisted},
-    {refusedBy<kGenericShift>, tapbroker::scan::runGenericShift},
-    {sharedAppsRefused, tapbroker::scan::runSharedApps},
-    {refusedBy<kPumpData>, tapbroker::scan::runPumpData},
-    {interfaceFunctionRefused, tapbroker::scan::runInterfaceFunction},
-    {refusedBy<kI2CShift>, tapbroker::scan::runI2CShift},
-    {refusedBy<kSSPIShift>, tapbroker::scan::runSSPIShift},
+    {nothingRefused, wire::runNothing},
+    {nothingRefused, wire::runInts},
+    {stringsRefused, wire::runStrings},
+    {stringsRefused, wire::runStringsAnyAck},
+    {refusedBy<kPairs>, wire::runPairs},
+    {command4Refused, wire::runCommand4},
+    {nothingRefused, wire::runQueryFlagB},
+    {nothingRefused, wire::runClearFlagA},
+    {nothingRefused, wire::runClearFlagB},
+    {nothingRefused, wire::runClearBothFlags},
+    {nothingRefused, wire::runUnlisted},
+    {refusedBy<kGenericShift>, scan::runGenericShift},
+    {sharedAppsRefused, scan::runSharedApps},
+    {refusedBy<kPumpData>, scan::runPumpData},
+    {interfaceFunctionRefused, scan::runInterfaceFunction},
+    {refusedBy<kI2CShift>, scan::runI2CShift},
+    {refusedBy<kSSPIShift>, scan::runSSPIShift},
 };
 static_assert(sizeof kKinds / sizeof kKinds[0] == static_cast<int>(Transfer::SSPIShift) + 1);
 
@@ -130,3 +131,5 @@ static_assert(sizeof kKinds / sizeof kKinds[0] == static_cast<int>(Transfer::SSP
 const TransferKind& transferKind(Transfer transfer) {
   return kKinds[static_cast<int>(transfer)];
 }
+
+}  // namespace tapbroker::commands
