@@ -21,16 +21,16 @@ int Client::withhold() {
   const char* name = clientName.c_str();
   PrintMessage("1008", name, name);
   static const char withheldToken[] = "8888";
-  if (!wire::sendBytes(socket, withheldToken, sizeof withheldToken)) {
+  if (!tapbroker::wire::sendBytes(socket, withheldToken, sizeof withheldToken)) {
     PrintMessage("1009", name, name);
-    status = results::kSendFailed;
-    return results::kSendFailed;
+    status = tapbroker::results::kSendFailed;
+    return tapbroker::results::kSendFailed;
   }
-  char reply[wire::kBufferSize] = {};
-  if (wire::receiveLoose(socket, reply) == 0) {
+  char reply[tapbroker::wire::kBufferSize] = {};
+  if (tapbroker::wire::receiveLoose(socket, reply) == 0) {
     PrintMessage("1010", name, name);
-    status = results::kReceiveFailed;
-    return results::kReceiveFailed;
+    status = tapbroker::results::kReceiveFailed;
+    return tapbroker::results::kReceiveFailed;
   }
   status = kWithheldResult;
   return kWithheldResult;
@@ -38,33 +38,34 @@ int Client::withhold() {
 
 int Client::Send(int command, ...) {
   status = 0;
-  const shapes::Command& shape = shapes::command(command);
+  const tapbroker::shapes::Command& shape = tapbroker::shapes::command(command);
   // A withheld command sends none of its arguments, so they are not looked at.
   if (shape.withheld && (flagA == 0 || flagB == 0)) return withhold();
 
-  const TransferKind& kind = transferKind(shape.transfer);
+  const tapbroker::commands::TransferKind& kind =
+      tapbroker::commands::transferKind(shape.transfer);
   const char* name = clientName.c_str();
   va_list list;
   va_start(list, command);
-  wire::ArgumentCursor args(list);
+  tapbroker::wire::ArgumentCursor args(list);
   va_end(list);
-  wire::ArgumentCursor checked = args.copy();
+  tapbroker::wire::ArgumentCursor checked = args.copy();
   const char* limit = kind.refused(shape, checked);
   if (limit != nullptr) {
     PrintMessage("1003", name, limit);
-    status = results::kArgumentRefused;
-    return results::kArgumentRefused;
+    status = tapbroker::results::kArgumentRefused;
+    return tapbroker::results::kArgumentRefused;
   }
 
-  char commandText[wire::kBufferSize] = {};
+  char commandText[tapbroker::wire::kBufferSize] = {};
   std::to_chars(commandText, commandText + sizeof commandText - 1, command);  // as "%d"
   int failure = 0;
-  if (!wire::sendToken(socket, commandText)) {
+  if (!tapbroker::wire::sendToken(socket, commandText)) {
     PrintMessage("1009", name, name);
-    failure = results::kSendFailed;
-  } else if (wire::receiveLoose(socket, commandText) == 0) {
+    failure = tapbroker::results::kSendFailed;
+  } else if (tapbroker::wire::receiveLoose(socket, commandText) == 0) {
     PrintMessage("1010", name, name);
-    failure = results::kReceiveFailed;
+    failure = tapbroker::results::kReceiveFailed;
   }
   if (failure != 0) {
     if (reconnectsOnFailure(command)) Connect(serverName.data(), nullptr, nullptr);

@@ -8,6 +8,8 @@
 #include "protocol/exchange.h"
 #include "protocol/shapes.h"
 
+namespace tapbroker::commands {
+
 struct TransferKind {
   // Null when the arguments may go out, else a short text naming the limit they break.
   // Runs on a copy of the arguments' position, before anything of the command goes out.
@@ -16,5 +18,7 @@ struct TransferKind {
 };
 
 const TransferKind& transferKind(shapes::Transfer transfer);
+
+}  // namespace tapbroker::commands
 
 #endif  // COMMANDS_TRANSFER_KIND_H

@@ -10,6 +10,8 @@
 #include "scan/blocks.h"
 #include "scan/runs.h"
 
+namespace tapbroker::commands {
+
 namespace {
 
 using shapes::Command;
@@ -104,17 +106,17 @@ constexpr char kSSPIShift[] = "ibd";
 
 // In the order of shapes::Transfer.
 constexpr TransferKind kKinds[] = {
-    {nothingRefused, runNothing},
-    {nothingRefused, runInts},
-    {stringsRefused, runStrings},
-    {stringsRefused, runStringsAnyAck},
-    {refusedBy<kPairs>, runPairs},
-    {command4Refused, runCommand4},
-    {nothingRefused, runQueryFlagB},
-    {nothingRefused, runClearFlagA},
-    {nothingRefused, runClearFlagB},
-    {nothingRefused, runClearBothFlags},
-    {nothingRefused, runUnlisted},
+    {nothingRefused, wire::runNothing},
+    {nothingRefused, wire::runInts},
+    {stringsRefused, wire::runStrings},
+    {stringsRefused, wire::runStringsAnyAck},
+    {refusedBy<kPairs>, wire::runPairs},
+    {command4Refused, wire::runCommand4},
+    {nothingRefused, wire::runQueryFlagB},
+    {nothingRefused, wire::runClearFlagA},
+    {nothingRefused, wire::runClearFlagB},
+    {nothingRefused, wire::runClearBothFlags},
+    {nothingRefused, wire::runUnlisted},
     {refusedBy<kGenericShift>, scan::runGenericShift},
     {sharedAppsRefused, scan::runSharedApps},
     {refusedBy<kPumpData>, scan::runPumpData},
@@ -129,3 +131,5 @@ static_assert(sizeof kKinds / sizeof kKinds[0] == static_cast<int>(Transfer::SSP
 const TransferKind& transferKind(Transfer transfer) {
   return kKinds[static_cast<int>(transfer)];
 }
+
+}  // namespace tapbroker::commands

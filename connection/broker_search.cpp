@@ -5,7 +5,7 @@
 #include "diagnostics/call_context.h"
 #include "platform/process.h"
 
-namespace connection {
+namespace tapbroker::connection {
 namespace {
 
 constexpr int kMaxProcesses = 1024;
@@ -16,7 +16,7 @@ constexpr int kNameSize = 260;
 bool isBroker(win::DWORD id) {
   char name[kNameSize] = "<unknown>";
   win::HANDLE process =
-      win::OpenProcess(win::PROCESS_QUERY_INFORMATION | win::PROCESS_VM_READ, false, id);
+      win::OpenProcess(win::kProcessQueryInformation | win::kProcessVmRead, false, id);
   if (process == nullptr) return false;
   win::HMODULE module = nullptr;
   win::DWORD needed = 0;
@@ -45,4 +45,4 @@ bool brokerIsRunning(CallContext& context) {
   return found;
 }
 
-}  // namespace connection
+}  // namespace tapbroker::connection

@@ -5,7 +5,7 @@
 
 class CallContext;
 
-namespace connection {
+namespace tapbroker::connection {
 
 // The file name a running broker is recognised by (exact, case-sensitive).
 inline constexpr const char* kBrokerExecutable = "tapbroker.exe";
@@ -16,6 +16,6 @@ inline constexpr const char* kBrokerExecutable = "tapbroker.exe";
 // trying to connect once more.
 bool brokerIsRunning(CallContext& context);
 
-}  // namespace connection
+}  // namespace tapbroker::connection
 
 #endif  // CONNECTION_BROKER_SEARCH_H

@@ -10,7 +10,7 @@ Client::Client() : Client(const_cast<char*>("")) {}
 
 Client::Client(char* name) {
   // The strings start empty; the handle comes first, then the settings in this order.
-  messages = diagnostics::newClientHandle();
+  messages = tapbroker::diagnostics::newClientHandle();
   finishCode = 0;
   clientName = name != nullptr ? name : "";
   socket = INVALID_SOCKET;
@@ -30,22 +30,22 @@ Client::Client(const Client& other) : messages(nullptr), finishCode(0) { *this =
 Client& Client::operator=(const Client& other) {
   // Shared first and released last, so that assigning a client to itself keeps its handle.
   msgManager* previous = messages;
-  diagnostics::shareClientHandle(other.messages);
+  tapbroker::diagnostics::shareClientHandle(other.messages);
   // Every other field, in the order they are declared.
   std::tie(flagA, flagB, tdoData, messages, clientName, socket, serverName, status, debugOn,
            logPath, auxLogPath, logHandle) =
       std::tie(other.flagA, other.flagB, other.tdoData, other.messages, other.clientName,
                other.socket, other.serverName, other.status, other.debugOn, other.logPath,
                other.auxLogPath, other.logHandle);
-  diagnostics::releaseClientHandle(previous, finishCode);
+  tapbroker::diagnostics::releaseClientHandle(previous, finishCode);
   finishCode = other.finishCode;
   return *this;
 }
 
 Client::~Client() {
-  diagnostics::releaseClientHandle(messages, finishCode);
+  tapbroker::diagnostics::releaseClientHandle(messages, finishCode);
   messages = nullptr;
-  answer_texts::forget(this);
+  tapbroker::answer_texts::forget(this);
 }
 
 long Client::GetClientSocket() {

@@ -16,22 +16,22 @@
 
 namespace {
 
-constexpr win::WORD kSocketsVersion = 0x0202;
+constexpr tapbroker::win::WORD kSocketsVersion = 0x0202;
 constexpr const char* kBrokerAddress = "127.0.0.1";
 constexpr std::uint16_t kBrokerPort = 4001;
 // A started broker needs a moment before it listens; there is no other signal to wait on.
-constexpr win::DWORD kBrokerStartPause = 5000;
-constexpr win::DWORD kCurrentDirectorySize = 256;
+constexpr tapbroker::win::DWORD kBrokerStartPause = 5000;
+constexpr tapbroker::win::DWORD kCurrentDirectorySize = 256;
 
-using namespace results;
+using namespace tapbroker::results;
 
 bool given(const char* text) { return text != nullptr && text[0] != '\0'; }
 
 // The sockets reference each connection attempt needs; false, with the failure reported
 // and recorded, when the system refuses it.
 bool socketsStarted(Client& client, const char* name) {
-  win::WSADATA data;
-  const int error = win::WSAStartup(kSocketsVersion, &data);
+  tapbroker::win::WSADATA data;
+  const int error = tapbroker::win::WSAStartup(kSocketsVersion, &data);
   if (error == 0) return true;
   client.PrintMessage("1000", name, error, name);
   client.SetClientStatus(kSocketsFailed);
@@ -40,27 +40,29 @@ bool socketsStarted(Client& client, const char* name) {
 
 // Opens a socket into `socket` and connects it to the broker, reporting the two steps.
 // Returns 0, kNoSocket (socket left 0, the sockets reference given back) or
-// win::SOCKET_ERROR when the connection was refused.
+// tapbroker::win::kSocketError when the connection was refused.
 int attemptConnection(Client& client, Client::SOCKET& socket, const char* name) {
-  socket = win::socket(win::kAfInet, win::kSockStream, win::kIpprotoTcp);
-  if (socket == win::INVALID_SOCKET) {
-    win::WSACleanup();
+  socket = tapbroker::win::socket(tapbroker::win::kAfInet, tapbroker::win::kSockStream,
+                                  tapbroker::win::kIpprotoTcp);
+  if (socket == tapbroker::win::kInvalidSocket) {
+    tapbroker::win::WSACleanup();
     socket = 0;
     return kNoSocket;
   }
   client.PrintMessage("1090", name);
-  win::SOCKADDR_IN address{};
-  address.sin_family = win::kAfInet;
-  address.sin_addr.s_addr = win::inet_addr(kBrokerAddress);
-  address.sin_port = win::htons(kBrokerPort);
+  tapbroker::win::SOCKADDR_IN address{};
+  address.sin_family = tapbroker::win::kAfInet;
+  address.sin_addr = tapbroker::win::inet_addr(kBrokerAddress);
+  address.sin_port = tapbroker::win::htons(kBrokerPort);
   client.PrintMessage("1091", name);
-  return win::connect(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+  return tapbroker::win::connect(socket, reinterpret_cast<const sockaddr*>(&address),
+                                 sizeof address);
 }
 
 // Gives up an attempt the broker did not take: its sockets reference and its socket.
 void dropAttempt(Client::SOCKET& socket) {
-  win::WSACleanup();
-  win::closesocket(socket);
+  tapbroker::win::WSACleanup();
+  tapbroker::win::closesocket(socket);
   socket = 0;
 }
 
@@ -68,31 +70,31 @@ void dropAttempt(Client::SOCKET& socket) {
 // when the start failed (the console says why and the second attempt will tell), or
 // kNotInstalled when there is no directory to start it from.
 int startBroker(Client& client, const char* name, const char* installDir) {
-  std::string text = connection::binaryDirectory();
-  const bool installed = connection::directoryExists(text);
+  std::string text = tapbroker::connection::binaryDirectory();
+  const bool installed = tapbroker::connection::directoryExists(text);
   if (given(installDir)) text = installDir;
   // The given directory is checked only when the binary directory itself is gone; else a
   // wrong one shows as a failed start.
   if (!installed) {
     char current[kCurrentDirectorySize] = {};
-    win::GetCurrentDirectoryA(kCurrentDirectorySize, current);
+    tapbroker::win::GetCurrentDirectoryA(kCurrentDirectorySize, current);
     text = current;
     if (given(installDir)) text = installDir;
-    if (!connection::directoryExists(text)) {
+    if (!tapbroker::connection::directoryExists(text)) {
       std::printf("Error : Verdane Programmer install is not correct. Please install again.\n");
       return kNotInstalled;
     }
   }
-  const std::string path = connection::brokerPath(text);
+  const std::string path = tapbroker::connection::brokerPath(text);
   client.PrintMessage("1107", name);
-  if (!win::CreateProcessA(path.c_str(), win::CREATE_NO_WINDOW)) {
-    win::DWORD error = win::GetLastError();
-    char* reason = win::FormatMessageA(error);
+  if (!tapbroker::win::CreateProcessA(path.c_str(), tapbroker::win::kCreateNoWindow)) {
+    tapbroker::win::DWORD error = tapbroker::win::GetLastError();
+    char* reason = tapbroker::win::FormatMessageA(error);
     std::printf("Norvane Server: TapBroker process not successfully launched:\n%s:%d:%s\n",
                 path.c_str(), static_cast<int>(error), reason != nullptr ? reason : "");
-    win::LocalFree(reason);
+    tapbroker::win::LocalFree(reason);
   }
-  win::Sleep(kBrokerStartPause);
+  tapbroker::win::Sleep(kBrokerStartPause);
   return 0;
 }
 
@@ -105,7 +107,7 @@ int reachBroker(Client& client, const char* name, Client::SOCKET& socket,
   if (connected == 0 || connected == kNoSocket) return connected;
   dropAttempt(socket);
   client.PrintMessage("1106", name);
-  if (connection::brokerIsRunning(context)) {
+  if (tapbroker::connection::brokerIsRunning(context)) {
     client.PrintMessage("1002", name);
   } else {
     client.PrintMessage("1001", name);
@@ -117,7 +119,7 @@ int reachBroker(Client& client, const char* name, Client::SOCKET& socket,
   if (connected == 0 || connected == kNoSocket) return connected;
   dropAttempt(socket);
   client.PrintMessage("1004", name, name);
-  win::WSACleanup();
+  tapbroker::win::WSACleanup();
   client.SetClientStatus(kUnreachable);
   return kUnreachable;
 }
@@ -126,19 +128,19 @@ int reachBroker(Client& client, const char* name, Client::SOCKET& socket,
 // kSendFailed or kReceiveFailed; a failure reports the buffer as it stands.
 int introduce(Client& client, const CallContext& context, Client::SOCKET socket,
               const char* name) {
-  char buffer[wire::kBufferSize] = {};
+  char buffer[tapbroker::wire::kBufferSize] = {};
   std::snprintf(buffer, sizeof buffer, "%s", name);
   const char* failed = nullptr;
   int result = 0;
-  if (!wire::sendBytes(socket, buffer, static_cast<int>(std::strlen(buffer)) + 1)) {
+  if (!tapbroker::wire::sendBytes(socket, buffer, static_cast<int>(std::strlen(buffer)) + 1)) {
     failed = "1006";
     result = kSendFailed;
-  } else if (wire::receiveLoose(socket, buffer) == 0) {
+  } else if (tapbroker::wire::receiveLoose(socket, buffer) == 0) {
     failed = "1007";
     result = kReceiveFailed;
   }
   if (failed != nullptr && context.reporting()) {
-    wire::BoundedText text(buffer, sizeof buffer);
+    tapbroker::wire::BoundedText text(buffer, sizeof buffer);
     client.PrintMessage(failed, text.c_str(), text.c_str());
   }
   return result;
@@ -150,8 +152,8 @@ int introduce(Client& client, const CallContext& context, Client::SOCKET socket,
 struct CloseOnReturn {
   Client::SOCKET handle;
   ~CloseOnReturn() {
-    recording::end(handle);
-    win::closesocket(handle);
+    tapbroker::recording::end(handle);
+    tapbroker::win::closesocket(handle);
   }
 };
 
@@ -164,7 +166,7 @@ int Client::Connect(char* /*ignored*/, const char* logFile, const char* installD
 
   // A name that does not fit the introduction buffer with its NUL would reach the broker
   // cut short; refuse it before anything is opened or sent.
-  if (clientName.size() >= static_cast<std::size_t>(wire::kBufferSize)) {
+  if (clientName.size() >= static_cast<std::size_t>(tapbroker::wire::kBufferSize)) {
     PrintMessage("1003", name, "a client name must be shorter than 1024 characters");
     status = kArgumentRefused;
     return kArgumentRefused;
@@ -174,7 +176,7 @@ int Client::Connect(char* /*ignored*/, const char* logFile, const char* installD
 
   CloseOnReturn replaced{socket};
   if (int failed = reachBroker(*this, name, socket, context, installDir)) return failed;
-  recording::begin(socket, clientName);
+  tapbroker::recording::begin(socket, clientName);
   if (int failed = introduce(*this, context, socket, name)) {
     status = failed;
     return failed;

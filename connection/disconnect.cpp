@@ -4,8 +4,8 @@
 #include "results/codes.h"
 #include "tapbroker_client.h"
 
-using results::kCloseRefused;
-using results::kShutdownFailed;
+using tapbroker::results::kCloseRefused;
+using tapbroker::results::kShutdownFailed;
 
 int Client::Disconnect() {
   const char* name = clientName.c_str();
@@ -16,13 +16,14 @@ int Client::Disconnect() {
   if (Send(9999) == -1) {
     PrintMessage("1026", name, name);
     result = kCloseRefused;
-  } else if (win::shutdown(socket, win::SD_SEND) == win::SOCKET_ERROR) {
+  } else if (tapbroker::win::shutdown(socket, tapbroker::win::kShutdownSend) ==
+             tapbroker::win::kSocketError) {
     PrintMessage("1027", name);
     result = kShutdownFailed;
   }
-  recording::end(socket);
-  win::closesocket(socket);
-  win::WSACleanup();
+  tapbroker::recording::end(socket);
+  tapbroker::win::closesocket(socket);
+  tapbroker::win::WSACleanup();
   if (result != 0) {
     status = result;
     return result;

@@ -14,7 +14,7 @@
 #endif
 #endif
 
-namespace connection {
+namespace tapbroker::connection {
 
 #if defined(TAPBROKER_WITH_QT)
 
@@ -88,4 +88,4 @@ std::string brokerPath(const std::string& directory) {
 
 #endif
 
-}  // namespace connection
+}  // namespace tapbroker::connection

@@ -8,7 +8,7 @@
 
 #include <string>
 
-namespace connection {
+namespace tapbroker::connection {
 
 // The absolute path of the directory that holds the running executable.
 std::string binaryDirectory();
@@ -17,6 +17,6 @@ bool directoryExists(const std::string& directory);
 // `directory` followed by "/tapbroker.exe".
 std::string brokerPath(const std::string& directory);
 
-}  // namespace connection
+}  // namespace tapbroker::connection
 
 #endif  // CONNECTION_INSTALL_PATH_H

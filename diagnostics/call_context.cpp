@@ -7,7 +7,8 @@
 
 CallContext::CallContext(int debugOn, FILE* logHandle, std::string clientName,
                          std::string logPath)
-    : messages(debugOn == 1 || logHandle != nullptr ? diagnostics::makeHandle() : nullptr),
+    : messages(debugOn == 1 || logHandle != nullptr ? tapbroker::diagnostics::makeHandle()
+                                                    : nullptr),
       clientName(std::move(clientName)),
       logPath(std::move(logPath)),
       debugOn(debugOn),
@@ -34,9 +35,9 @@ void CallContext::PrintMessage(std::string id, ...) {
   va_start(args, id);
   // A context reports one way only: posting takes precedence over the log file.
   if (debugOn == 1) {
-    diagnostics::postReport(messages.get(), id, args);
+    tapbroker::diagnostics::postReport(messages.get(), id, args);
   } else {
-    diagnostics::logReport(messages.get(), id, logPath, logHandle, args);
+    tapbroker::diagnostics::logReport(messages.get(), id, logPath, logHandle, args);
   }
   va_end(args);
 }

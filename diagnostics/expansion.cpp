@@ -2,7 +2,11 @@
 
 #include "msgcore/placeholders.h"
 
+namespace tapbroker::diagnostics {
+
 void expandCatalogueText(const std::string& text, va_list args, std::string& line) {
   line.clear();
   msgcore::expandPlaceholders(text, args, line);
 }
+
+}  // namespace tapbroker::diagnostics

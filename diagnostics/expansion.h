@@ -11,6 +11,10 @@
 // included, is copied unchanged; arguments beyond the placeholders are not read.
 // `args` must hold one argument of the right type for every placeholder, as the catalogue
 // promises for each report; it is consumed: pass a copy when the list is needed again.
+namespace tapbroker::diagnostics {
+
 void expandCatalogueText(const std::string& text, va_list args, std::string& line);
+
+}  // namespace tapbroker::diagnostics
 
 #endif  // DIAGNOSTICS_EXPANSION_H

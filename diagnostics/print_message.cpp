@@ -7,7 +7,8 @@ void Client::PrintMessage(std::string id, ...) {
   if (logHandle == nullptr && debugOn != 1) return;
   va_list args;
   va_start(args, id);
-  if (debugOn == 1) diagnostics::postReport(messages, id, args);
-  if (logHandle != nullptr) diagnostics::logReport(messages, id, logPath, logHandle, args);
+  if (debugOn == 1) tapbroker::diagnostics::postReport(messages, id, args);
+  if (logHandle != nullptr)
+    tapbroker::diagnostics::logReport(messages, id, logPath, logHandle, args);
   va_end(args);
 }

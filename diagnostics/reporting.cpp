@@ -14,7 +14,7 @@
 #include "diagnostics/expansion.h"
 #include "msgcore/msgManager.h"
 
-namespace diagnostics {
+namespace tapbroker::diagnostics {
 
 void postReport(msgManager* messages, const std::string& id, va_list args) {
   if (messages == nullptr) return;
@@ -113,4 +113,4 @@ void releaseClientHandle(msgManager* handle, unsigned int finishCode) {
   delete counted;
 }
 
-}  // namespace diagnostics
+}  // namespace tapbroker::diagnostics

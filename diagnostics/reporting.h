@@ -10,7 +10,7 @@
 
 class msgManager;
 
-namespace diagnostics {
+namespace tapbroker::diagnostics {
 
 // The application tag of this library's messages.
 inline constexpr const char* kCatalogueTag = "tapbrokerclient";
@@ -46,6 +46,6 @@ void shareClientHandle(msgManager* handle);
 // it.
 void releaseClientHandle(msgManager* handle, unsigned int finishCode);
 
-}  // namespace diagnostics
+}  // namespace tapbroker::diagnostics
 
 #endif  // DIAGNOSTICS_REPORTING_H

@@ -23,12 +23,12 @@ int Client::Set_Log_File(const char* path) {
   if (path == nullptr || *path == '\0') {
     // The file in use, if any, stays in use.
     PrintMessage("1029", clientName.c_str());
-    status = results::kNoLogPath;
-    return results::kNoLogPath;
+    status = tapbroker::results::kNoLogPath;
+    return tapbroker::results::kNoLogPath;
   }
   logPath = path;
   // The file is created or emptied; reports append to it from now on.
-  logHandle = diagnostics::openLogFile(logPath.c_str(), true);
+  logHandle = tapbroker::diagnostics::openLogFile(logPath.c_str(), true);
   if (logHandle == nullptr) return -1;
   std::fclose(logHandle);
   return 0;
@@ -37,13 +37,13 @@ int Client::Set_Log_File(const char* path) {
 int Client::Get_Log_file() {
   if (logPath.empty()) {
     PrintMessage("1032", clientName.c_str());
-    status = results::kNoLogPath;
-    return results::kNoLogPath;
+    status = tapbroker::results::kNoLogPath;
+    return tapbroker::results::kNoLogPath;
   }
   if (auxLogPath.empty()) {
     PrintMessage("1033", clientName.c_str());
-    status = results::kNoSecondLogPath;
-    return results::kNoSecondLogPath;
+    status = tapbroker::results::kNoSecondLogPath;
+    return tapbroker::results::kNoSecondLogPath;
   }
   PrintMessage("1034", clientName.c_str(), logPath.c_str(), clientName.c_str(),
                auxLogPath.c_str());

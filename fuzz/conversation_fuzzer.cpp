@@ -203,6 +203,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   code = client.Disconnect();
   require(code == 0 || code == -1008 || code == -1009);
   // Whatever Disconnect left open.
-  win::closesocket(socket_handles::current(static_cast<std::uint32_t>(client.GetClientSocket())));
+  tapbroker::win::closesocket(
+      tapbroker::socket_handles::current(static_cast<std::uint32_t>(client.GetClientSocket())));
   return 0;
 }

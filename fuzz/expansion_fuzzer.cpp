@@ -88,7 +88,7 @@ std::string escaped(const char* text) {
 void expandThrough(const std::string* text, std::string* line, ...) {
   va_list args;
   va_start(args, line);
-  expandCatalogueText(*text, args, *line);
+  tapbroker::diagnostics::expandCatalogueText(*text, args, *line);
   va_end(args);
 }
 

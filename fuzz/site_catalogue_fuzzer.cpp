@@ -61,7 +61,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   std::string pattern = (std::filesystem::temp_directory_path() / "site-fuzz-XXXXXX").string();
   if (::mkdtemp(pattern.data()) == nullptr) std::abort();
   directory = pattern;
-  std::istringstream builtin(msgcore::kBuiltinCatalogue);
+  std::istringstream builtin(tapbroker::msgcore::kBuiltinCatalogue);
   for (std::string line; std::getline(builtin, line);) {
     if (line.size() > 5 && line[0] != '#' && line[4] == '\t')
       reports.emplace_back(line.substr(0, 4), argumentsOf(line.substr(5)));
@@ -75,7 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::fwrite(data, 1, size, file);
     std::fclose(file);
   }
-  msgcore::reloadCatalogues();
+  tapbroker::msgcore::reloadCatalogues();
   // Reading the catalogue says which entries it refuses; keep that off the fuzzer's output.
   const int saved = ::dup(2);
   const int quiet = ::open("/dev/null", O_WRONLY);

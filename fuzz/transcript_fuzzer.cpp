@@ -11,8 +11,8 @@
 
 namespace {
 
-bool same(const std::vector<transcript::Conversation>& a,
-          const std::vector<transcript::Conversation>& b) {
+bool same(const std::vector<tapbroker::transcript::Conversation>& a,
+          const std::vector<tapbroker::transcript::Conversation>& b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i) {
     if (a[i].client != b[i].client || a[i].exchanges.size() != b[i].exchanges.size())
@@ -30,26 +30,28 @@ bool same(const std::vector<transcript::Conversation>& a,
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view input(reinterpret_cast<const char*>(data), size);
-  std::vector<transcript::Conversation> read, again;
+  std::vector<tapbroker::transcript::Conversation> read, again;
   std::string error;
-  if (transcript::parse(input, read, error)) {
+  if (tapbroker::transcript::parse(input, read, error)) {
     std::string written;
-    for (const transcript::Conversation& conversation : read) {
-      transcript::appendHeader(written, conversation.client);
-      for (const transcript::Exchange& exchange : conversation.exchanges)
-        transcript::appendExchange(written, exchange.direction, exchange.bytes.data(),
-                                   exchange.bytes.size());
+    for (const tapbroker::transcript::Conversation& conversation : read) {
+      tapbroker::transcript::appendHeader(written, conversation.client);
+      for (const tapbroker::transcript::Exchange& exchange : conversation.exchanges)
+        tapbroker::transcript::appendExchange(written, exchange.direction,
+                                              exchange.bytes.data(), exchange.bytes.size());
     }
-    if (!transcript::parse(written, again, error) || !same(read, again)) std::abort();
+    if (!tapbroker::transcript::parse(written, again, error) || !same(read, again))
+      std::abort();
   } else if (error.rfind("line ", 0) != 0) {
     std::abort();
   }
 
   std::string text;
-  transcript::appendHeader(text, "fuzz");
-  transcript::appendExchange(text, transcript::Direction::ToClient, data, size);
+  tapbroker::transcript::appendHeader(text, "fuzz");
+  tapbroker::transcript::appendExchange(text, tapbroker::transcript::Direction::ToClient, data,
+                                        size);
   read.clear();
-  if (!transcript::parse(text, read, error) || read.size() != 1 ||
+  if (!tapbroker::transcript::parse(text, read, error) || read.size() != 1 ||
       read[0].exchanges.size() != 1 || read[0].exchanges[0].bytes != input)
     std::abort();
   return 0;

@@ -45,7 +45,7 @@ void parseCatalogue(std::string_view source, Catalogue& catalogue) {
 // The arguments that `text` asks for, in order, each as "$$s" or "$$d".
 std::string placeholders(std::string_view text) {
   std::string kinds;
-  msgcore::scanPlaceholders(
+  tapbroker::msgcore::scanPlaceholders(
       text, [](std::string_view) {}, [&](char kind) { (kinds += "$$") += kind; });
   return kinds;
 }
@@ -56,7 +56,7 @@ std::string placeholders(std::string_view text) {
 // Any other entry is refused, said once on standard error, and the built-in text stays.
 void keepToBuiltinArguments(Catalogue& site, const std::string& path) {
   Catalogue builtin;
-  parseCatalogue(msgcore::kBuiltinCatalogue, builtin);
+  parseCatalogue(tapbroker::msgcore::kBuiltinCatalogue, builtin);
   for (auto& [id, text] : site.texts) {
     auto own = builtin.texts.find(id);
     if (own == builtin.texts.end()) continue;
@@ -81,12 +81,13 @@ std::shared_ptr<const Catalogue> loadCatalogue(std::string_view tag) {
       std::string source((std::istreambuf_iterator<char>(file)),
                          std::istreambuf_iterator<char>());
       parseCatalogue(source, *catalogue);
-      if (tag == msgcore::kBuiltinCatalogueTag) keepToBuiltinArguments(*catalogue, path);
+      if (tag == tapbroker::msgcore::kBuiltinCatalogueTag)
+        keepToBuiltinArguments(*catalogue, path);
       return catalogue;
     }
   }
-  if (tag == msgcore::kBuiltinCatalogueTag)
-    parseCatalogue(msgcore::kBuiltinCatalogue, *catalogue);
+  if (tag == tapbroker::msgcore::kBuiltinCatalogueTag)
+    parseCatalogue(tapbroker::msgcore::kBuiltinCatalogue, *catalogue);
   return catalogue;
 }
 
@@ -157,7 +158,7 @@ int msgManager::postMsgVaList(const char* id, va_list args, std::vector<std::str
   } else {
     va_list copy;
     va_copy(copy, args);
-    msgcore::expandPlaceholders(entry->second, copy, line);
+    tapbroker::msgcore::expandPlaceholders(entry->second, copy, line);
     va_end(copy);
   }
   line += '\n';
@@ -178,7 +179,7 @@ const char* msgManager::queryMsgString(std::string& id, std::string& text) {
 
 void msgManager::finishMsgLogFile(unsigned int) { ++finishedCount; }
 
-namespace msgcore {
+namespace tapbroker::msgcore {
 
 long liveHandles() { return liveCount.load(); }
 long finishedHandles() { return finishedCount.load(); }
@@ -265,4 +266,4 @@ void expandPlaceholders(std::string_view text, va_list args, std::string& out) {
 
 void failNextAllocations(int count) { failingAllocations.store(count > 0 ? count : 0); }
 
-}  // namespace msgcore
+}  // namespace tapbroker::msgcore

@@ -38,10 +38,10 @@ class msgManager {
   std::shared_ptr<const void> catalogue_;  // the texts, shared with the cache
 };
 
-namespace msgcore {
+namespace tapbroker::msgcore {
 // Handles alive in this process, and finishMsgLogFile calls made so far; for tests.
 long liveHandles();
 long finishedHandles();
-}  // namespace msgcore
+}  // namespace tapbroker::msgcore
 
 #endif  // MSGCORE_MSGMANAGER_H

@@ -3,7 +3,7 @@
 #ifndef MSGCORE_MSGCORE_INTERNAL_H
 #define MSGCORE_MSGCORE_INTERNAL_H
 
-namespace msgcore {
+namespace tapbroker::msgcore {
 
 extern const char* const kBuiltinCatalogueTag;
 extern const char* const kBuiltinCatalogue;
@@ -16,6 +16,6 @@ void reloadCatalogues();
 // handling of a missing handle.
 void failNextAllocations(int count);
 
-}  // namespace msgcore
+}  // namespace tapbroker::msgcore
 
 #endif  // MSGCORE_MSGCORE_INTERNAL_H

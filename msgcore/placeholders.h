@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-namespace msgcore {
+namespace tapbroker::msgcore {
 
 // Hands each run of plain text of `text` to `onText` and the letter of each placeholder
 // ('s' or 'd') to `onPlaceholder`, in order.
@@ -35,6 +35,6 @@ void scanPlaceholders(std::string_view text, OnText onText, OnPlaceholder onPlac
 // which must hold one of the right type for every placeholder; it is consumed.
 void expandPlaceholders(std::string_view text, va_list args, std::string& out);
 
-}  // namespace msgcore
+}  // namespace tapbroker::msgcore
 
 #endif  // MSGCORE_PLACEHOLDERS_H

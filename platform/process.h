@@ -3,21 +3,18 @@
 #ifndef PLATFORM_PROCESS_H
 #define PLATFORM_PROCESS_H
 
-#include <cstdint>
+#include "platform/errors.h"
 
-namespace win {
+namespace tapbroker::win {
 
-#if defined(_WIN32)
-typedef unsigned long DWORD;  // the system's own type, so that calls pass straight through
-#else
-typedef std::uint32_t DWORD;
-#endif
 typedef void* HANDLE;
 typedef void* HMODULE;
 
-constexpr DWORD PROCESS_QUERY_INFORMATION = 0x0400;
-constexpr DWORD PROCESS_VM_READ = 0x0010;
-constexpr DWORD CREATE_NO_WINDOW = 0x08000000;
+// The system's values, under names of their own: the system headers define the
+// originals as macros.
+constexpr DWORD kProcessQueryInformation = 0x0400;
+constexpr DWORD kProcessVmRead = 0x0010;
+constexpr DWORD kCreateNoWindow = 0x08000000;
 
 // Every call below that fails records its error code (an errno value on POSIX) for
 // GetLastError.
@@ -46,15 +43,12 @@ bool CreateProcessA(const char* path, DWORD creationFlags);
 // Copies the current directory (at most size - 1 characters); returns its length, 0 when
 // it does not fit or cannot be had.
 DWORD GetCurrentDirectoryA(DWORD size, char* buffer);
-// The error code of the last failed call of this layer on this thread.
-DWORD GetLastError();
-void SetLastError(DWORD code);
 // The system's text for `code`, as a buffer the caller releases with LocalFree; null
 // when there is none.
 char* FormatMessageA(DWORD code);
 void LocalFree(char* text);
 void Sleep(DWORD milliseconds);
 
-}  // namespace win
+}  // namespace tapbroker::win
 
 #endif  // PLATFORM_PROCESS_H

@@ -3,7 +3,7 @@
 #include <mutex>
 #include <vector>
 
-namespace socket_handles {
+namespace tapbroker::socket_handles {
 namespace {
 
 struct Live {
@@ -73,4 +73,4 @@ std::uint64_t current(std::uint32_t low) {
   return kNoHandle;
 }
 
-}  // namespace socket_handles
+}  // namespace tapbroker::socket_handles

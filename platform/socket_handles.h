@@ -14,7 +14,7 @@
 
 #include <cstdint>
 
-namespace socket_handles {
+namespace tapbroker::socket_handles {
 
 constexpr std::uint64_t kNoHandle = ~std::uint64_t{0};
 
@@ -32,6 +32,6 @@ bool remove(std::uint64_t handle, std::uint64_t& system);
 // kNoHandle. For tests and tools that know only the number; the library never uses it.
 std::uint64_t current(std::uint32_t low);
 
-}  // namespace socket_handles
+}  // namespace tapbroker::socket_handles
 
 #endif  // PLATFORM_SOCKET_HANDLES_H

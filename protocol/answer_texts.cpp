@@ -4,7 +4,7 @@
 #include <string>
 #include <unordered_map>
 
-namespace answer_texts {
+namespace tapbroker::answer_texts {
 namespace {
 
 // Clients on different threads read at the same time: the table is shared by them all.
@@ -34,4 +34,4 @@ void forget(const Client* client) {
   shared.texts.erase(client);
 }
 
-}  // namespace answer_texts
+}  // namespace tapbroker::answer_texts

@@ -5,7 +5,7 @@
 
 class Client;
 
-namespace answer_texts {
+namespace tapbroker::answer_texts {
 
 // Keeps a copy of the NUL-terminated `answer` as `client`'s text, in place of its previous
 // one, and returns it; it stays valid until the next keep or forget for `client`.
@@ -14,6 +14,6 @@ char* keep(const Client* client, const char* answer);
 // Releases `client`'s text, if it has one.
 void forget(const Client* client);
 
-}  // namespace answer_texts
+}  // namespace tapbroker::answer_texts
 
 #endif  // PROTOCOL_ANSWER_TEXTS_H

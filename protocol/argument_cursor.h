@@ -6,7 +6,7 @@
 
 #include <cstdarg>
 
-namespace wire {
+namespace tapbroker::wire {
 
 class ArgumentCursor {
  public:
@@ -26,6 +26,6 @@ class ArgumentCursor {
   va_list list_;
 };
 
-}  // namespace wire
+}  // namespace tapbroker::wire
 
 #endif  // PROTOCOL_ARGUMENT_CURSOR_H

@@ -32,6 +32,7 @@ struct Exchange {
 
 // A transfer kind's run: 0 or a non-negative count on success, else the negative result
 // code. It reads its arguments from `args` as it sends them.
-using Run = int(Exchange& exchange, const shapes::Command& command, wire::ArgumentCursor& args);
+using Run = int(Exchange& exchange, const tapbroker::shapes::Command& command,
+                tapbroker::wire::ArgumentCursor& args);
 
 #endif  // PROTOCOL_EXCHANGE_H

@@ -21,52 +21,52 @@ const char* const kListIds[5] = {"1097", "1023", "1022", "1024", "1025"};
 int Client::readAnswer(const char* const ids[5], char (&answer)[1025]) {
   // One byte beyond what a receive may fill: an answer that takes all 1024 bytes without
   // a NUL of its own still ends in one.
-  static_assert(sizeof answer == wire::kBufferSize + 1);
+  static_assert(sizeof answer == tapbroker::wire::kBufferSize + 1);
   std::memset(answer, 0, sizeof answer);
   const char* name = clientName.c_str();
   PrintMessage(ids[0], name);
-  if (!wire::sendRequestToken(socket)) {
+  if (!tapbroker::wire::sendRequestToken(socket)) {
     PrintMessage(ids[2], name, name);
-    status = results::kSendFailed;
-    return results::kSendFailed;
+    status = tapbroker::results::kSendFailed;
+    return tapbroker::results::kSendFailed;
   }
   PrintMessage(ids[1], name, answer);
-  int received = wire::receiveLoose(socket, answer);
+  int received = tapbroker::wire::receiveLoose(socket, answer);
   if (received == 0) {
     PrintMessage(ids[3], name, name);
-    status = results::kReceiveFailed;
-    return results::kReceiveFailed;
+    status = tapbroker::results::kReceiveFailed;
+    return tapbroker::results::kReceiveFailed;
   }
   PrintMessage(ids[4], name, answer);
   return received;
 }
 
 int Client::Read(int& value) {
-  char answer[wire::kBufferSize + 1];
+  char answer[tapbroker::wire::kBufferSize + 1];
   int received = readAnswer(kIntIds, answer);
   if (received < 0) return received;
-  value = wire::leadingInt(answer, received);
+  value = tapbroker::wire::leadingInt(answer, received);
   return 0;
 }
 
 int Client::Read(char*& text) {
-  char answer[wire::kBufferSize + 1];
+  char answer[tapbroker::wire::kBufferSize + 1];
   int received = readAnswer(kTextIds, answer);
   if (received < 0) return received;
-  text = answer_texts::keep(this, answer);
+  text = tapbroker::answer_texts::keep(this, answer);
   return 0;
 }
 
 const char* Client::Read() {
-  char answer[wire::kBufferSize + 1];
+  char answer[tapbroker::wire::kBufferSize + 1];
   if (readAnswer(kReturnedTextIds, answer) < 0) return "";
-  return answer_texts::keep(this, answer);
+  return tapbroker::answer_texts::keep(this, answer);
 }
 
 int Client::Read(std::vector<std::string>& items) {
-  char answer[wire::kBufferSize + 1];
+  char answer[tapbroker::wire::kBufferSize + 1];
   int received = readAnswer(kListIds, answer);
   if (received < 0) return received;
-  wire::appendListItems(answer, items);
+  tapbroker::wire::appendListItems(answer, items);
   return 0;
 }

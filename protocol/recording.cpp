@@ -11,7 +11,7 @@
 
 #include "transcript/transcript.h"
 
-namespace recording {
+namespace tapbroker::recording {
 
 std::atomic<int> liveConversations{0};
 
@@ -143,4 +143,4 @@ void received(SOCKET socket, const void* data, int length) {
   note(socket, transcript::Direction::ToClient, data, length);
 }
 
-}  // namespace recording
+}  // namespace tapbroker::recording

@@ -13,7 +13,7 @@
 #include <cstdint>
 #include <string_view>
 
-namespace recording {
+namespace tapbroker::recording {
 
 typedef std::uint64_t SOCKET;
 
@@ -30,6 +30,6 @@ void end(SOCKET socket);
 void sent(SOCKET socket, const void* data, int length);
 void received(SOCKET socket, const void* data, int length);
 
-}  // namespace recording
+}  // namespace tapbroker::recording
 
 #endif  // PROTOCOL_RECORDING_H

@@ -5,10 +5,14 @@
 
 #include "protocol/exchange.h"
 
+namespace tapbroker::wire {
+
 Run runNothing, runInts, runStrings, runStringsAnyAck, runPairs, runCommand4, runQueryFlagB;
 // The flags change after the command went out; the report shows flag A either way.
 Run runClearFlagA, runClearFlagB, runClearBothFlags;
 // A command the table does not list: reported, nothing more goes out.
 Run runUnlisted;
+
+}  // namespace tapbroker::wire
 
 #endif  // PROTOCOL_RUNS_H

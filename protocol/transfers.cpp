@@ -8,6 +8,8 @@
 #include "protocol/wire.h"
 #include "results/codes.h"
 
+namespace tapbroker::wire {
+
 const TokenRun kIntTokens{"i", true, true, "1079", "1080", "1060", "1061", "1062", "1063"};
 const TokenRun kStringTokens{"s", true, true, "1081", "1082", "1064", "1065", "1066", "1067"};
 const TokenRun kStringTokensAnyAck{"s",    false,  true,   "1077", "1078",
@@ -15,15 +17,15 @@ const TokenRun kStringTokensAnyAck{"s",    false,  true,   "1077", "1078",
 const TokenRun kPairTokens{"is", true, false, "1083", "1084", "1068", "1069", "1070", "1071"};
 
 int sendTokens(CallContext& context, std::uint64_t socket, const TokenRun& run, int count,
-               wire::ArgumentCursor& args) {
+               ArgumentCursor& args) {
   const char* name = context.clientName.c_str();
   context.PrintMessage(run.start, name);
-  char buffer[wire::kBufferSize] = {};
+  char buffer[kBufferSize] = {};
   const std::size_t types = std::strlen(run.types);
   for (int i = 0; i < count; ++i) {
     const bool sent = run.types[static_cast<std::size_t>(i) % types] == 'i'
-                          ? wire::sendIntToken(socket, args.nextInt(), buffer)
-                          : wire::sendStringToken(socket, args.nextString(), buffer);
+                          ? sendIntToken(socket, args.nextInt(), buffer)
+                          : sendStringToken(socket, args.nextString(), buffer);
     if (!sent) {
       context.PrintMessage(run.sendFailed, name, name);
       return results::kSendFailed;
@@ -32,15 +34,13 @@ int sendTokens(CallContext& context, std::uint64_t socket, const TokenRun& run, 
     // A strict acknowledgement lands in a zeroed buffer; any other reply lands on top of
     // the token and may fill the whole buffer without a NUL.
     if (run.strict) std::memset(buffer, 0, sizeof buffer);
-    if (run.strict ? !wire::receiveStrictAck(socket, buffer)
-                   : wire::receiveLoose(socket, buffer) == 0) {
+    if (run.strict ? !receiveStrictAck(socket, buffer) : receiveLoose(socket, buffer) == 0) {
       context.PrintMessage(run.ackFailed, name, name);
       return results::kReceiveFailed;
     }
     if (context.reporting())
       context.PrintMessage(run.acknowledged, name,
-                           run.showsText ? wire::BoundedText(buffer, sizeof buffer).c_str()
-                                         : name);
+                           run.showsText ? BoundedText(buffer, sizeof buffer).c_str() : name);
   }
   context.PrintMessage(run.end, name);
   return 0;
@@ -49,17 +49,17 @@ int sendTokens(CallContext& context, std::uint64_t socket, const TokenRun& run, 
 int sendFlagQuery(CallContext& context, std::uint64_t socket, int& flag) {
   const char* name = context.clientName.c_str();
   context.PrintMessage("1086", name);
-  if (!wire::sendRequestToken(socket)) {
+  if (!sendRequestToken(socket)) {
     context.PrintMessage("1073", name, name);
     return results::kSendFailed;
   }
-  char buffer[wire::kBufferSize] = {};
-  int received = wire::receive(socket, buffer, 2);
+  char buffer[kBufferSize] = {};
+  int received = receive(socket, buffer, 2);
   if (received == 0) {
     context.PrintMessage("1074", name);
     return results::kReceiveFailed;
   }
-  int answer = wire::leadingInt(buffer, received);
+  int answer = leadingInt(buffer, received);
   if (answer == 1) {
     flag = 1;
     context.PrintMessage("1075", name, 1);
@@ -70,15 +70,15 @@ int sendFlagQuery(CallContext& context, std::uint64_t socket, int& flag) {
   return answer == 0 ? -1 : answer;
 }
 
-int sendCommand4(Exchange& x, wire::ArgumentCursor& args) {
-  char token[wire::kBufferSize] = {};
+int sendCommand4(Exchange& x, ArgumentCursor& args) {
+  char token[kBufferSize] = {};
   // Every token is answered by a reply whose content does not matter.
   auto exchange = [&](bool sent) {
     if (!sent) {
       x.report("1009", x.name(), x.name());
       return results::kSendFailed;
     }
-    if (wire::receiveLoose(x.socket(), token) == 0) {
+    if (receiveLoose(x.socket(), token) == 0) {
       x.report("1010", x.name(), x.name());
       return results::kReceiveFailed;
     }
@@ -94,8 +94,10 @@ int sendCommand4(Exchange& x, wire::ArgumentCursor& args) {
 
   int result = 0;
   for (int i = 0; i < 2 && result == 0; ++i)
-    result = exchange(wire::sendStringToken(x.socket(), strings[i], token));
+    result = exchange(sendStringToken(x.socket(), strings[i], token));
   for (int i = 0; i < shapes::kCommand4Values && result == 0; ++i)
-    result = exchange(wire::sendIntToken(x.socket(), values[i], token));
+    result = exchange(sendIntToken(x.socket(), values[i], token));
   return result != 0 ? result : sendFlagQuery(x.context, x.socket(), x.flagA());
 }
+
+}  // namespace tapbroker::wire

@@ -8,12 +8,12 @@
 #include "platform/winsock.h"
 #include "protocol/recording.h"
 
-namespace wire {
+namespace tapbroker::wire {
 
 bool sendBytes(SOCKET socket, const void* data, int length) {
   int sent = win::send(socket, static_cast<const char*>(data), length, 0);
   if (recording::active()) recording::sent(socket, data, sent);
-  return sent != 0 && sent != win::SOCKET_ERROR;
+  return sent != 0 && sent != win::kSocketError;
 }
 
 bool sendToken(SOCKET socket, const char* buffer) {
@@ -41,7 +41,7 @@ bool sendRequestToken(SOCKET socket) {
 int receive(SOCKET socket, char* buffer, int capacity) {
   int received = win::recv(socket, buffer, capacity, 0);
   if (recording::active()) recording::received(socket, buffer, received);
-  return received == win::SOCKET_ERROR ? 0 : received;
+  return received == win::kSocketError ? 0 : received;
 }
 
 bool receiveStrictAck(SOCKET socket, char* buffer) {
@@ -75,4 +75,4 @@ BoundedText::BoundedText(const void* data, int length) {
   text_[n] = '\0';
 }
 
-}  // namespace wire
+}  // namespace tapbroker::wire

@@ -2,7 +2,7 @@
 #ifndef RESULTS_CODES_H
 #define RESULTS_CODES_H
 
-namespace results {
+namespace tapbroker::results {
 
 constexpr int kSendFailed = -1001;
 constexpr int kReceiveFailed = -1002;
@@ -20,6 +20,6 @@ constexpr int kNoDestination = -1023;
 constexpr int kNotInstalled = -1024;
 constexpr int kArgumentRefused = -1025;
 
-}  // namespace results
+}  // namespace tapbroker::results
 
 #endif  // RESULTS_CODES_H

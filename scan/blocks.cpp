@@ -6,7 +6,7 @@
 #include "protocol/wire.h"
 #include "results/codes.h"
 
-namespace scan {
+namespace tapbroker::scan {
 
 unsigned char mirrored(unsigned char byte) {
   unsigned char out = 0;
@@ -99,4 +99,4 @@ int Blocks::readBlocks() {
   return 0;
 }
 
-}  // namespace scan
+}  // namespace tapbroker::scan

@@ -10,7 +10,7 @@
 #include "protocol/exchange.h"
 #include "protocol/wire.h"
 
-namespace scan {
+namespace tapbroker::scan {
 
 // (bitCount + 7) / 8 in 32-bit arithmetic that wraps instead of overflowing, so a bit
 // count near INT_MAX comes out negative and is refused like any other negative length.
@@ -87,6 +87,6 @@ class Blocks {
   char in_[wire::kBufferSize] = {};
 };
 
-}  // namespace scan
+}  // namespace tapbroker::scan
 
 #endif  // SCAN_BLOCKS_H

@@ -11,7 +11,7 @@
 #include "results/codes.h"
 #include "scan/runs.h"
 
-namespace scan {
+namespace tapbroker::scan {
 namespace {
 
 // The broker takes these values as floating point, in single precision.
@@ -44,21 +44,22 @@ int runInterfaceFunction(Exchange& x, const shapes::Command&, wire::ArgumentCurs
     case Function::None:
       return acknowledged;
     case Function::Strings:
-      return sendStringargs(x.context, x.socket(), function.count, args);
+      return wire::sendStringargs(x.context, x.socket(), function.count, args);
     case Function::Ints:
-      return sendIntargs(x.context, x.socket(), function.count, args);
+      return wire::sendIntargs(x.context, x.socket(), function.count, args);
     case Function::IntStringInt:
       // Each part goes out even when an earlier one failed; the last one decides.
-      sendIntargs(x.context, x.socket(), 1, args);
-      sendStringargs(x.context, x.socket(), 1, args);
-      return sendIntargs(x.context, x.socket(), 1, args);
+      wire::sendIntargs(x.context, x.socket(), 1, args);
+      wire::sendStringargs(x.context, x.socket(), 1, args);
+      return wire::sendIntargs(x.context, x.socket(), 1, args);
     case Function::CountedStringPairs: {
       // As with the parts above, the strings follow whatever became of their count, which
       // a copy reads before the count's own token takes it.
       const long long strings = 2LL * args.copy().nextInt();
-      sendIntargs(x.context, x.socket(), 1, args);
-      return sendStringargs(x.context, x.socket(),
-                            static_cast<int>(std::clamp<long long>(strings, 0, INT_MAX)), args);
+      wire::sendIntargs(x.context, x.socket(), 1, args);
+      return wire::sendStringargs(x.context, x.socket(),
+                                  static_cast<int>(std::clamp<long long>(strings, 0, INT_MAX)),
+                                  args);
     }
     case Function::JtagShift:
       return runJtagShift(x, args);
@@ -92,4 +93,4 @@ int runInterfaceFunction(Exchange& x, const shapes::Command&, wire::ArgumentCurs
   return acknowledged;
 }
 
-}  // namespace scan
+}  // namespace tapbroker::scan

@@ -8,7 +8,7 @@
 #include "protocol/exchange.h"
 #include "protocol/wire.h"
 
-namespace scan {
+namespace tapbroker::scan {
 
 Run runGenericShift, runPumpData, runI2CShift, runSSPIShift, runSharedApps,
     runInterfaceFunction;
@@ -20,6 +20,6 @@ int runJtagShift(Exchange& exchange, wire::ArgumentCursor& args);
 // `block`. False, with only the names that fitted, when they do not fit.
 bool packApplicationList(wire::ArgumentCursor& args, char (&block)[wire::kBufferSize]);
 
-}  // namespace scan
+}  // namespace tapbroker::scan
 
 #endif  // SCAN_RUNS_H

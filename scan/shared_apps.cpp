@@ -6,7 +6,7 @@
 #include "results/codes.h"
 #include "scan/runs.h"
 
-namespace scan {
+namespace tapbroker::scan {
 namespace {
 
 constexpr std::size_t kMaxApplicationName = 100;
@@ -47,4 +47,4 @@ int runSharedApps(Exchange& x, const shapes::Command&, wire::ArgumentCursor& arg
   return 0;
 }
 
-}  // namespace scan
+}  // namespace tapbroker::scan

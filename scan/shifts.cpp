@@ -7,7 +7,7 @@
 #include "scan/blocks.h"
 #include "scan/runs.h"
 
-namespace scan {
+namespace tapbroker::scan {
 namespace {
 
 // Bit of the JTAG shift's control word that tells the broker to skip the read-back.
@@ -175,4 +175,4 @@ int runJtagShift(Exchange& x, wire::ArgumentCursor& args) {
   return received == 0 ? results::kReceiveFailed : received;
 }
 
-}  // namespace scan
+}  // namespace tapbroker::scan

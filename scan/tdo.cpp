@@ -9,8 +9,8 @@
 
 namespace {
 
-using results::kNoDestination;
-using results::kNothingHeld;
+using tapbroker::results::kNoDestination;
+using tapbroker::results::kNothingHeld;
 // What the reference overload points at when nothing is held: never written, never freed.
 const unsigned char kEmptyTdo[1] = {0};
 
@@ -19,7 +19,7 @@ const unsigned char kEmptyTdo[1] = {0};
 int handOver(std::string& held, void* destination, int bitCount) {
   // The placeholder is what a caller kept from a GetTDO that had nothing to give.
   if (destination == nullptr || destination == kEmptyTdo) return kNoDestination;
-  const int wanted = scan::bytesForBits(bitCount);
+  const int wanted = tapbroker::scan::bytesForBits(bitCount);
   if (wanted > 0)
     std::memcpy(destination, held.data(),
                 std::min(static_cast<std::size_t>(wanted), held.size()));

@@ -28,29 +28,29 @@ struct FunctionRow {
 
 // The longest lists tapclient passes: the string tails of commands 41 and 44/120.
 constexpr std::size_t kMaxTailStrings = 64;
-constexpr std::size_t kCableSettings = shapes::kCommand4Values;
+constexpr std::size_t kCableSettings = tapbroker::shapes::kCommand4Values;
 
 // Commands by the arguments that follow the number, from the library's own table.
 CommandShape commandShape(int command) {
-  const shapes::Command& row = shapes::command(command);
+  const tapbroker::shapes::Command& row = tapbroker::shapes::command(command);
   switch (row.transfer) {
-    case shapes::Transfer::Ints:
+    case tapbroker::shapes::Transfer::Ints:
       return {Shape::Ints, row.count};
-    case shapes::Transfer::Strings:
-    case shapes::Transfer::StringsAnyAck:
+    case tapbroker::shapes::Transfer::Strings:
+    case tapbroker::shapes::Transfer::StringsAnyAck:
       return {Shape::Strings, row.count};
-    case shapes::Transfer::Pairs:
+    case tapbroker::shapes::Transfer::Pairs:
       return {Shape::Pairs, 4};
-    case shapes::Transfer::Command4:
+    case tapbroker::shapes::Transfer::Command4:
       return {Shape::CableOpen, 0};
-    case shapes::Transfer::SharedApps:
+    case tapbroker::shapes::Transfer::SharedApps:
       return {Shape::ApplicationList, 0};
-    case shapes::Transfer::InterfaceFunction:
+    case tapbroker::shapes::Transfer::InterfaceFunction:
       return {Shape::Interface, 0};
-    case shapes::Transfer::GenericShift:
-    case shapes::Transfer::PumpData:
-    case shapes::Transfer::I2CShift:
-    case shapes::Transfer::SSPIShift:
+    case tapbroker::shapes::Transfer::GenericShift:
+    case tapbroker::shapes::Transfer::PumpData:
+    case tapbroker::shapes::Transfer::I2CShift:
+    case tapbroker::shapes::Transfer::SSPIShift:
       return {Shape::Scan, 0};
     default:
       return {Shape::None, 0};
@@ -61,20 +61,21 @@ CommandShape commandShape(int command) {
 // table. Codes 36, 69 and 70 take their value as an int, which the library turns into the
 // text the broker reads.
 FunctionRow functionShape(int code) {
-  const shapes::InterfaceFunction function = shapes::interfaceFunction(code);
+  const tapbroker::shapes::InterfaceFunction function =
+      tapbroker::shapes::interfaceFunction(code);
   switch (function.shape) {
-    case shapes::Function::Strings:
+    case tapbroker::shapes::Function::Strings:
       return {FunctionShape::Strings, function.count};
-    case shapes::Function::Ints:
+    case tapbroker::shapes::Function::Ints:
       return {FunctionShape::Ints, function.count};
-    case shapes::Function::FloatBlock:
-    case shapes::Function::FloatToken:
+    case tapbroker::shapes::Function::FloatBlock:
+    case tapbroker::shapes::Function::FloatToken:
       return {FunctionShape::Ints, 1};
-    case shapes::Function::IntStringInt:
+    case tapbroker::shapes::Function::IntStringInt:
       return {FunctionShape::IntStringInt, 3};
-    case shapes::Function::CountedStringPairs:
+    case tapbroker::shapes::Function::CountedStringPairs:
       return {FunctionShape::CountedPairs, 0};
-    case shapes::Function::JtagShift:
+    case tapbroker::shapes::Function::JtagShift:
       return {FunctionShape::JtagShift, 0};
     default:
       return {FunctionShape::None, 0};
@@ -187,13 +188,14 @@ TypedArgument parseTypedArgument(const std::string& word) {
   return argument;
 }
 
-bool withheldUntilOpen(int command) { return shapes::command(command).withheld; }
+bool withheldUntilOpen(int command) { return tapbroker::shapes::command(command).withheld; }
 
 std::string unknownToTheProtocol(int command, const std::vector<TypedArgument>& arguments) {
-  if (shapes::command(command).transfer == shapes::Transfer::Unlisted)
+  if (tapbroker::shapes::command(command).transfer == tapbroker::shapes::Transfer::Unlisted)
     return "command " + std::to_string(command);
   if (commandShape(command).shape == Shape::Interface && !arguments.empty() &&
-      shapes::interfaceFunction(arguments[0].number).shape == shapes::Function::Unknown)
+      tapbroker::shapes::interfaceFunction(arguments[0].number).shape ==
+          tapbroker::shapes::Function::Unknown)
     return "interface function " + std::to_string(arguments[0].number);
   return {};
 }

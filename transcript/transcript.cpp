@@ -4,7 +4,7 @@
 #include <charconv>
 #include <utility>
 
-namespace transcript {
+namespace tapbroker::transcript {
 namespace {
 
 constexpr char kHexDigits[] = "0123456789abcdef";
@@ -257,4 +257,4 @@ bool parse(std::string_view text, std::vector<Conversation>& conversations,
   return true;
 }
 
-}  // namespace transcript
+}  // namespace tapbroker::transcript

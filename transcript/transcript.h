@@ -24,7 +24,7 @@
 #include <string_view>
 #include <vector>
 
-namespace transcript {
+namespace tapbroker::transcript {
 
 enum class Direction : char { ToBroker = '>', ToClient = '<' };
 
@@ -49,6 +49,6 @@ void appendExchange(std::string& out, Direction direction, const void* data,
 // and `conversations` as far as it got.
 bool parse(std::string_view text, std::vector<Conversation>& conversations, std::string& error);
 
-}  // namespace transcript
+}  // namespace tapbroker::transcript
 
 #endif  // TRANSCRIPT_TRANSCRIPT_H

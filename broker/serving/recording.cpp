@@ -26,11 +26,12 @@ void Recording::exchange(int connection, bool received, const void* data, std::s
     if (!received) return;
     const std::string_view bytes(static_cast<const char*>(data), length);
     block = open_.emplace(connection, std::string()).first;
-    transcript::appendHeader(block->second, bytes.substr(0, bytes.find('\0')));
+    tapbroker::transcript::appendHeader(block->second, bytes.substr(0, bytes.find('\0')));
   }
-  transcript::appendExchange(
-      block->second, received ? transcript::Direction::ToBroker : transcript::Direction::ToClient,
-      data, length);
+  tapbroker::transcript::appendExchange(block->second,
+                                        received ? tapbroker::transcript::Direction::ToBroker
+                                                 : tapbroker::transcript::Direction::ToClient,
+                                        data, length);
 }
 
 void Recording::end(int connection) {

@@ -11,7 +11,7 @@ bool Replay::load(const std::string& path, Replay& replay, std::string& error) {
     error = printable::escaped(path) + ": " + error;
     return false;
   }
-  if (!transcript::parse(text, replay.conversations_, error)) {
+  if (!tapbroker::transcript::parse(text, replay.conversations_, error)) {
     error = printable::escaped(path) + ", " + error;
     return false;
   }
@@ -25,8 +25,8 @@ bool Replay::load(const std::string& path, Replay& replay, std::string& error) {
   return true;
 }
 
-const transcript::Conversation* Replay::take(const std::string& client, int& number,
-                                             std::size_t& count) {
+const tapbroker::transcript::Conversation* Replay::take(const std::string& client, int& number,
+                                                        std::size_t& count) {
   const auto found = byName_.find(client);
   count = found == byName_.end() ? 0 : found->second.size();
   std::size_t& taken = taken_[client];

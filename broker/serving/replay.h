@@ -22,8 +22,8 @@ class Replay {
 
   // The next conversation of `client` and its number in the file (from 1); null when
   // the recording holds no more of that name (`count` then says how many it held).
-  const transcript::Conversation* take(const std::string& client, int& number,
-                                       std::size_t& count);
+  const tapbroker::transcript::Conversation* take(const std::string& client, int& number,
+                                                  std::size_t& count);
   // A conversation taken has ended, served to its end or not; a connection was refused.
   void finished(bool asRecorded);
   void refused() { diverged_ = true; }
@@ -37,7 +37,7 @@ class Replay {
   std::size_t finishedCount() const { return finished_; }
 
  private:
-  std::vector<transcript::Conversation> conversations_;
+  std::vector<tapbroker::transcript::Conversation> conversations_;
   std::map<std::string, std::vector<std::size_t>> byName_;  // indices, in file order
   std::map<std::string, std::size_t> taken_;
   std::size_t finished_ = 0;

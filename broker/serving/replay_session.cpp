@@ -28,7 +28,7 @@ asio::awaitable<void> ReplaySession::run() {
                    introduction.size(), "introduction: the client's name");
     int number = 0;
     std::size_t count = 0;
-    const transcript::Conversation* conversation = replay_.take(name, number, count);
+    const tapbroker::transcript::Conversation* conversation = replay_.take(name, number, count);
     if (!conversation) {
       replay_.refused();
       trace.problem(link_.id(), "refused: the transcript holds " + std::to_string(count) +
@@ -55,14 +55,14 @@ asio::awaitable<void> ReplaySession::run() {
   }
 }
 
-asio::awaitable<bool> ReplaySession::play(const transcript::Conversation& conversation,
-                                          std::string taken) {
+asio::awaitable<bool> ReplaySession::play(
+    const tapbroker::transcript::Conversation& conversation, std::string taken) {
   const Trace& trace = link_.trace();
   int lastLine = conversation.line;
-  for (const transcript::Exchange& exchange : conversation.exchanges) {
+  for (const tapbroker::transcript::Exchange& exchange : conversation.exchanges) {
     lastLine = exchange.line;
     const std::string meaning = "line " + std::to_string(exchange.line);
-    if (exchange.direction == transcript::Direction::ToClient) {
+    if (exchange.direction == tapbroker::transcript::Direction::ToClient) {
       if (exchange.bytes.empty()) {
         trace.note(link_.id(), "closes the connection, as recorded at " + meaning);
         co_return true;

@@ -28,7 +28,8 @@ class ReplaySession {
  private:
   // Walks the exchanges; true when every one went as recorded. `taken`: bytes of the
   // stream already read (the introduction).
-  asio::awaitable<bool> play(const transcript::Conversation& conversation, std::string taken);
+  asio::awaitable<bool> play(const tapbroker::transcript::Conversation& conversation,
+                             std::string taken);
   // Reads the client's bytes for `expected`, as far as they agree with it, into `came`.
   asio::awaitable<void> receive(const std::string& expected, std::string& taken,
                                 std::string& came);

@@ -16,13 +16,11 @@
 
 extern char** environ;
 
-namespace win {
+namespace tapbroker::win {
 namespace {
 
-thread_local DWORD lastError = 0;
-
 bool fail(int error) {
-  lastError = static_cast<DWORD>(error);
+  SetLastError(static_cast<DWORD>(error));
   return false;
 }
 
@@ -225,9 +223,6 @@ DWORD GetCurrentDirectoryA(DWORD size, char* buffer) {
   return static_cast<DWORD>(std::strlen(buffer));
 }
 
-DWORD GetLastError() { return lastError; }
-void SetLastError(DWORD code) { lastError = code; }
-
 char* FormatMessageA(DWORD code) {
   const char* text = ::strerrordesc_np(static_cast<int>(code));
   if (text == nullptr) return nullptr;
@@ -246,4 +241,4 @@ void Sleep(DWORD milliseconds) {
   }
 }
 
-}  // namespace win
+}  // namespace tapbroker::win

@@ -10,13 +10,14 @@
 #include <atomic>
 #include <cerrno>
 
-#include "platform/process.h"
+#include "platform/errors.h"
 #include "platform/socket_handles.h"
 
-static_assert(win::kAfInet == AF_INET && win::kSockStream == SOCK_STREAM &&
-              win::kIpprotoTcp == IPPROTO_TCP);
+static_assert(tapbroker::win::kAfInet == AF_INET &&
+              tapbroker::win::kSockStream == SOCK_STREAM &&
+              tapbroker::win::kIpprotoTcp == IPPROTO_TCP);
 
-namespace win {
+namespace tapbroker::win {
 namespace {
 
 std::atomic<int> references{0};
@@ -24,7 +25,7 @@ std::atomic<int> references{0};
 int fail(int error) {
   SetLastError(static_cast<DWORD>(error));
   errno = error;
-  return SOCKET_ERROR;
+  return kSocketError;
 }
 
 // The descriptor behind `s`, or -1 when `s` is not a live handle of this layer.
@@ -63,7 +64,7 @@ int WSACleanup() {
   int current = references.load();
   while (current > 0 && !references.compare_exchange_weak(current, current - 1)) {
   }
-  return current > 0 ? 0 : SOCKET_ERROR;
+  return current > 0 ? 0 : kSocketError;
 }
 
 int WSAReferences() { return references.load(); }
@@ -72,26 +73,26 @@ SOCKET socket(int family, int type, int protocol) {
   int fd = ::socket(family, type | SOCK_CLOEXEC, protocol);
   if (fd < 0) {
     fail(errno);
-    return INVALID_SOCKET;
+    return kInvalidSocket;
   }
   SOCKET handle = socket_handles::add(static_cast<std::uint64_t>(fd));
-  if (handle == INVALID_SOCKET) {
+  if (handle == kInvalidSocket) {
     ::close(fd);
-    fail(EMFILE);
+    fail(kTooManySockets);
   }
   return handle;
 }
 
 int connect(SOCKET s, const sockaddr* address, int length) {
   int fd = descriptorOf(s);
-  if (fd < 0) return fail(ENOTSOCK);
-  if (address == nullptr || length < static_cast<int>(sizeof(SOCKADDR_IN))) return fail(EINVAL);
+  if (fd < 0) return fail(kNotSocket);
+  if (address == nullptr || length < static_cast<int>(sizeof(SOCKADDR_IN))) return fail(kInvalidArgument);
   // Copied field by field: the caller's layout is the Windows one, not necessarily ours.
   const SOCKADDR_IN* in = reinterpret_cast<const SOCKADDR_IN*>(address);
   sockaddr_in target{};
   target.sin_family = in->sin_family;
   target.sin_port = in->sin_port;
-  target.sin_addr.s_addr = in->sin_addr.s_addr;
+  target.sin_addr.s_addr = in->sin_addr;
   if (::connect(fd, reinterpret_cast<const sockaddr*>(&target), sizeof target) != 0) {
     int error = errno == EINTR ? finishInterruptedConnect(fd) : errno;
     if (error != 0) return fail(error);
@@ -102,11 +103,11 @@ int connect(SOCKET s, const sockaddr* address, int length) {
 }
 
 int send(SOCKET s, const char* data, int length, int flags) {
-  if (length < 0) return fail(EINVAL);
+  if (length < 0) return fail(kInvalidArgument);
   if (length == 0) return 0;
-  if (data == nullptr) return fail(EFAULT);
+  if (data == nullptr) return fail(kBadAddress);
   int fd = descriptorOf(s);
-  if (fd < 0) return fail(ENOTSOCK);
+  if (fd < 0) return fail(kNotSocket);
   ssize_t sent;
   do {
     sent = ::send(fd, data, static_cast<size_t>(length), flags | MSG_NOSIGNAL);
@@ -115,11 +116,11 @@ int send(SOCKET s, const char* data, int length, int flags) {
 }
 
 int recv(SOCKET s, char* data, int length, int flags) {
-  if (length < 0) return fail(EINVAL);
+  if (length < 0) return fail(kInvalidArgument);
   if (length == 0) return 0;
-  if (data == nullptr) return fail(EFAULT);
+  if (data == nullptr) return fail(kBadAddress);
   int fd = descriptorOf(s);
-  if (fd < 0) return fail(ENOTSOCK);
+  if (fd < 0) return fail(kNotSocket);
   ssize_t received;
   do {
     received = ::recv(fd, data, static_cast<size_t>(length), flags);
@@ -129,27 +130,27 @@ int recv(SOCKET s, char* data, int length, int flags) {
 
 int shutdown(SOCKET s, int how) {
   int fd = descriptorOf(s);
-  if (fd < 0) return fail(ENOTSOCK);
+  if (fd < 0) return fail(kNotSocket);
   int direction;
   switch (how) {
-    case SD_RECEIVE:
+    case kShutdownReceive:
       direction = SHUT_RD;
       break;
-    case SD_SEND:
+    case kShutdownSend:
       direction = SHUT_WR;
       break;
-    case SD_BOTH:
+    case kShutdownBoth:
       direction = SHUT_RDWR;
       break;
     default:
-      return fail(EINVAL);
+      return fail(kInvalidArgument);
   }
   return ::shutdown(fd, direction) == 0 ? 0 : fail(errno);
 }
 
 int closesocket(SOCKET s) {
   std::uint64_t fd;
-  if (!socket_handles::remove(s, fd)) return fail(ENOTSOCK);
+  if (!socket_handles::remove(s, fd)) return fail(kNotSocket);
   // On Linux the descriptor is released even when close reports EINTR: never retry.
   ::close(static_cast<int>(fd));
   return 0;
@@ -163,4 +164,4 @@ std::uint32_t inet_addr(const char* dotted) {
 
 std::uint16_t(htons)(std::uint16_t host) { return ::htons(host); }
 
-}  // namespace win
+}  // namespace tapbroker::win

@@ -4,19 +4,13 @@
 #include <windows.h>
 #include <psapi.h>
 
-// The declarations name these as constants of their own, with the system's values; from
-// here on the names are theirs.
-constexpr DWORD kSystemAccess[] = {PROCESS_QUERY_INFORMATION, PROCESS_VM_READ};
-constexpr DWORD kSystemNoWindow = CREATE_NO_WINDOW;
-#undef PROCESS_QUERY_INFORMATION
-#undef PROCESS_VM_READ
-#undef CREATE_NO_WINDOW
 #include "platform/process.h"
 
-static_assert(win::PROCESS_QUERY_INFORMATION == kSystemAccess[0] &&
-              win::PROCESS_VM_READ == kSystemAccess[1] && win::CREATE_NO_WINDOW == kSystemNoWindow);
+static_assert(tapbroker::win::kProcessQueryInformation == PROCESS_QUERY_INFORMATION &&
+              tapbroker::win::kProcessVmRead == PROCESS_VM_READ &&
+              tapbroker::win::kCreateNoWindow == CREATE_NO_WINDOW);
 
-namespace win {
+namespace tapbroker::win {
 
 bool K32EnumProcesses(DWORD* ids, DWORD bytes, DWORD* bytesReturned) {
   return ::K32EnumProcesses(ids, bytes, bytesReturned) != FALSE;
@@ -60,9 +54,6 @@ DWORD GetCurrentDirectoryA(DWORD size, char* buffer) {
   return length < size ? length : 0;
 }
 
-DWORD GetLastError() { return ::GetLastError(); }
-void SetLastError(DWORD code) { ::SetLastError(code); }
-
 char* FormatMessageA(DWORD code) {
   char* text = nullptr;
   DWORD length = ::FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
@@ -78,4 +69,4 @@ void LocalFree(char* text) {
 
 void Sleep(DWORD milliseconds) { ::Sleep(milliseconds); }
 
-}  // namespace win
+}  // namespace tapbroker::win

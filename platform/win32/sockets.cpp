@@ -5,30 +5,25 @@
 
 #include <atomic>
 
-// The declarations name these as constants of their own, with the system's values; from
-// here on the names are theirs. (s_addr is a macro of the system's address structure.)
-constexpr ::SOCKET kSystemInvalidSocket = INVALID_SOCKET;
-constexpr int kSystemSocketError = SOCKET_ERROR;
-constexpr int kSystemShutdown[] = {SD_RECEIVE, SD_SEND, SD_BOTH};
-#undef INVALID_SOCKET
-#undef SOCKET_ERROR
-#undef SD_RECEIVE
-#undef SD_SEND
-#undef SD_BOTH
-#undef s_addr
+#include "platform/errors.h"
+#include "platform/socket_handles.h"
 #include "platform/winsock.h"
 
-#include "platform/socket_handles.h"
+static_assert(tapbroker::win::kAfInet == AF_INET &&
+              tapbroker::win::kSockStream == SOCK_STREAM &&
+              tapbroker::win::kIpprotoTcp == IPPROTO_TCP);
+static_assert(tapbroker::win::kInvalidSocket == INVALID_SOCKET &&
+              tapbroker::win::kSocketError == SOCKET_ERROR);
+static_assert(tapbroker::win::kShutdownReceive == SD_RECEIVE &&
+              tapbroker::win::kShutdownSend == SD_SEND &&
+              tapbroker::win::kShutdownBoth == SD_BOTH);
+static_assert(tapbroker::win::kNotSocket == WSAENOTSOCK &&
+              tapbroker::win::kInvalidArgument == WSAEINVAL &&
+              tapbroker::win::kBadAddress == WSAEFAULT &&
+              tapbroker::win::kTooManySockets == WSAEMFILE);
+static_assert(sizeof(tapbroker::win::SOCKET) == sizeof(::SOCKET));
 
-static_assert(win::kAfInet == AF_INET && win::kSockStream == SOCK_STREAM &&
-              win::kIpprotoTcp == IPPROTO_TCP);
-static_assert(win::INVALID_SOCKET == kSystemInvalidSocket &&
-              win::SOCKET_ERROR == kSystemSocketError);
-static_assert(win::SD_RECEIVE == kSystemShutdown[0] && win::SD_SEND == kSystemShutdown[1] &&
-              win::SD_BOTH == kSystemShutdown[2]);
-static_assert(sizeof(win::SOCKET) == sizeof(::SOCKET));
-
-namespace win {
+namespace tapbroker::win {
 namespace {
 
 std::atomic<int> references{0};
@@ -44,7 +39,7 @@ bool systemSocket(SOCKET s, ::SOCKET& system) {
 
 int fail(int error) {
   ::WSASetLastError(error);
-  return SOCKET_ERROR;
+  return kSocketError;
 }
 
 }  // namespace
@@ -62,7 +57,7 @@ int WSAStartup(WORD version, WSADATA* data) {
 }
 
 int WSACleanup() {
-  if (::WSACleanup() != 0) return SOCKET_ERROR;
+  if (::WSACleanup() != 0) return kSocketError;
   references.fetch_sub(1);
   return 0;
 }
@@ -71,26 +66,26 @@ int WSAReferences() { return references.load(); }
 
 SOCKET socket(int family, int type, int protocol) {
   ::SOCKET system = ::socket(family, type, protocol);
-  if (system == kSystemInvalidSocket) return INVALID_SOCKET;
+  if (system == INVALID_SOCKET) return kInvalidSocket;
   SOCKET handle = socket_handles::add(system);
-  if (handle == INVALID_SOCKET) {
+  if (handle == kInvalidSocket) {
     ::closesocket(system);
-    fail(WSAEMFILE);
+    fail(kTooManySockets);
   }
   return handle;
 }
 
 int connect(SOCKET handle, const sockaddr* address, int length) {
   ::SOCKET s;
-  if (!systemSocket(handle, s)) return fail(WSAENOTSOCK);
-  if (address == nullptr || length < static_cast<int>(sizeof(SOCKADDR_IN))) return fail(WSAEFAULT);
+  if (!systemSocket(handle, s)) return fail(kNotSocket);
+  if (address == nullptr || length < static_cast<int>(sizeof(SOCKADDR_IN))) return fail(kBadAddress);
   const SOCKADDR_IN* in = reinterpret_cast<const SOCKADDR_IN*>(address);
   sockaddr_in target{};
   target.sin_family = in->sin_family;
   target.sin_port = in->sin_port;
-  target.sin_addr.S_un.S_addr = in->sin_addr.s_addr;
+  target.sin_addr.s_addr = in->sin_addr;
   if (::connect(s, reinterpret_cast<const ::sockaddr*>(&target), sizeof target) != 0)
-    return SOCKET_ERROR;
+    return kSocketError;
   // Small tokens go back to back; none may wait for a delayed acknowledgement.
   BOOL on = TRUE;
   ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
@@ -98,32 +93,32 @@ int connect(SOCKET handle, const sockaddr* address, int length) {
 }
 
 int send(SOCKET handle, const char* data, int length, int flags) {
-  if (length < 0) return fail(WSAEINVAL);
+  if (length < 0) return fail(kInvalidArgument);
   if (length == 0) return 0;
-  if (data == nullptr) return fail(WSAEFAULT);
+  if (data == nullptr) return fail(kBadAddress);
   ::SOCKET s;
-  if (!systemSocket(handle, s)) return fail(WSAENOTSOCK);
+  if (!systemSocket(handle, s)) return fail(kNotSocket);
   return ::send(s, data, length, flags);
 }
 
 int recv(SOCKET handle, char* data, int length, int flags) {
-  if (length < 0) return fail(WSAEINVAL);
+  if (length < 0) return fail(kInvalidArgument);
   if (length == 0) return 0;
-  if (data == nullptr) return fail(WSAEFAULT);
+  if (data == nullptr) return fail(kBadAddress);
   ::SOCKET s;
-  if (!systemSocket(handle, s)) return fail(WSAENOTSOCK);
+  if (!systemSocket(handle, s)) return fail(kNotSocket);
   return ::recv(s, data, length, flags);
 }
 
 int shutdown(SOCKET handle, int how) {
   ::SOCKET s;
-  if (!systemSocket(handle, s)) return fail(WSAENOTSOCK);
+  if (!systemSocket(handle, s)) return fail(kNotSocket);
   return ::shutdown(s, how);
 }
 
 int closesocket(SOCKET handle) {
   std::uint64_t system;
-  if (!socket_handles::remove(handle, system)) return fail(WSAENOTSOCK);
+  if (!socket_handles::remove(handle, system)) return fail(kNotSocket);
   return ::closesocket(static_cast<::SOCKET>(system));
 }
 
@@ -133,4 +128,4 @@ std::uint32_t inet_addr(const char* dotted) {
 
 std::uint16_t(htons)(std::uint16_t host) { return ::htons(host); }
 
-}  // namespace win
+}  // namespace tapbroker::win

@@ -25,10 +25,10 @@ std::string contents(const std::string& path) {
   return text.str();
 }
 
-std::vector<transcript::Conversation> conversationsIn(const std::string& path) {
-  std::vector<transcript::Conversation> conversations;
+std::vector<tapbroker::transcript::Conversation> conversationsIn(const std::string& path) {
+  std::vector<tapbroker::transcript::Conversation> conversations;
   std::string error;
-  EXPECT_TRUE(transcript::parse(contents(path), conversations, error)) << error;
+  EXPECT_TRUE(tapbroker::transcript::parse(contents(path), conversations, error)) << error;
   return conversations;
 }
 
@@ -78,7 +78,7 @@ TEST_F(TracedRecordingE2E, TheTranscriptHoldsTheBytesTheBrokerTraced) {
   ASSERT_EQ(exchanges.size(), traced.size());
   bool binarySeen = false;
   for (std::size_t i = 0; i < exchanges.size(); ++i) {
-    const bool toBroker = exchanges[i].direction == transcript::Direction::ToBroker;
+    const bool toBroker = exchanges[i].direction == tapbroker::transcript::Direction::ToBroker;
     const std::string expected =
         std::string(toBroker ? "<- " : "-> ") +
         broker::describeBytes(exchanges[i].bytes.data(), exchanges[i].bytes.size());
@@ -105,7 +105,7 @@ TEST_F(RecordingE2E, ClientsRecordingAtOnceEachGetTheirWholeConversation) {
 
   const auto conversations = conversationsIn(transcript_);
   ASSERT_EQ(conversations.size(), static_cast<std::size_t>(kClients));
-  for (const transcript::Conversation& conversation : conversations) {
+  for (const tapbroker::transcript::Conversation& conversation : conversations) {
     SCOPED_TRACE(conversation.client);
     std::vector<std::string> expected = {conversation.client + '\0', {"+\0", 2}};
     const auto command = [&expected](const char* number, const char* answer) {
@@ -115,7 +115,7 @@ TEST_F(RecordingE2E, ClientsRecordingAtOnceEachGetTheirWholeConversation) {
     for (int n = 0; n < kCommands; ++n) command("30", "1");
     command("9999", "0");
     std::vector<std::string> recorded;
-    for (const transcript::Exchange& exchange : conversation.exchanges)
+    for (const tapbroker::transcript::Exchange& exchange : conversation.exchanges)
       recorded.push_back(exchange.bytes);
     EXPECT_EQ(recorded, expected);
   }

@@ -31,13 +31,13 @@ std::string contents(const std::string& path) {
 // A transcript as the bytes each side moved: a `>` line is a unit of the client's, and
 // the broker's answers between two of them are one run, however a receive cut them.
 std::vector<std::pair<char, std::string>> byteRuns(const std::string& path) {
-  std::vector<transcript::Conversation> conversations;
+  std::vector<tapbroker::transcript::Conversation> conversations;
   std::string error;
-  EXPECT_TRUE(transcript::parse(contents(path), conversations, error)) << error;
+  EXPECT_TRUE(tapbroker::transcript::parse(contents(path), conversations, error)) << error;
   std::vector<std::pair<char, std::string>> runs;
-  for (const transcript::Conversation& conversation : conversations) {
+  for (const tapbroker::transcript::Conversation& conversation : conversations) {
     runs.push_back({'c', conversation.client});
-    for (const transcript::Exchange& exchange : conversation.exchanges) {
+    for (const tapbroker::transcript::Exchange& exchange : conversation.exchanges) {
       const char direction = static_cast<char>(exchange.direction);
       if (direction == '<' && runs.back().first == '<') {
         runs.back().second += exchange.bytes;

@@ -164,7 +164,8 @@ const std::vector<Operation>& operations() {
 
 // Closes the client's socket without a closing conversation.
 void hangUp(Client& client) {
-  win::closesocket(socket_handles::current(static_cast<std::uint32_t>(client.GetClientSocket())));
+  tapbroker::win::closesocket(
+      tapbroker::socket_handles::current(static_cast<std::uint32_t>(client.GetClientSocket())));
 }
 
 bool runSetup(Setup setup, Client& client) {
@@ -288,7 +289,7 @@ class Broker : public memory_sockets::Peer {
 // The reports that say a step failed, by their texts in the library's catalogue.
 std::set<std::string> failureReports() {
   std::set<std::string> ids;
-  std::istringstream in(msgcore::kBuiltinCatalogue);
+  std::istringstream in(tapbroker::msgcore::kBuiltinCatalogue);
   for (std::string line; std::getline(in, line);) {
     for (const char* words : {"failed", "did not", "could not", "may be lost"})
       if (line.find(words) != std::string::npos) ids.insert(line.substr(0, 4));

@@ -46,9 +46,10 @@ class BrokerStartTest : public ::testing::Test {
   }
   // Closes what a successful Connect opened, without a closing conversation.
   void hangUp() {
-    win::closesocket(socket_handles::current(static_cast<std::uint32_t>(client.GetClientSocket())));
-    win::WSACleanup();
-    win::WSACleanup();
+    tapbroker::win::closesocket(tapbroker::socket_handles::current(
+        static_cast<std::uint32_t>(client.GetClientSocket())));
+    tapbroker::win::WSACleanup();
+    tapbroker::win::WSACleanup();
   }
   CatalogueOverride catalogue;
   TempDir scratch;
@@ -71,7 +72,7 @@ TEST_F(BrokerStartTest, RunningBrokerIsRetriedWithoutStartingAnother) {
   // Each running broker is reported; neither "1001" nor "1107": nothing was started.
   EXPECT_EQ(reports(log), (Reports{"1089", "1090", "1091", "1106", "1085", "1072", "1072",
                                    "1002", "1090", "1091", "1004"}));
-  EXPECT_EQ(win::WSAReferences(), 0);
+  EXPECT_EQ(tapbroker::win::WSAReferences(), 0);
 }
 
 TEST_F(BrokerStartTest, StartsTheBrokerFromTheInstallDirectory) {

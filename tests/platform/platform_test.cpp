@@ -30,26 +30,31 @@ struct Listener {
   std::uint16_t port = htons(loopback::localPort(fd));  // network byte order
 };
 
-win::SOCKET connectTo(const Listener& listener) {
-  win::SOCKET s = win::socket(win::kAfInet, win::kSockStream, win::kIpprotoTcp);
-  win::SOCKADDR_IN address{};
-  address.sin_family = win::kAfInet;
-  address.sin_addr.s_addr = win::inet_addr("127.0.0.1");
+tapbroker::win::SOCKET connectTo(const Listener& listener) {
+  tapbroker::win::SOCKET s = tapbroker::win::socket(
+      tapbroker::win::kAfInet, tapbroker::win::kSockStream, tapbroker::win::kIpprotoTcp);
+  tapbroker::win::SOCKADDR_IN address{};
+  address.sin_family = tapbroker::win::kAfInet;
+  address.sin_addr = tapbroker::win::inet_addr("127.0.0.1");
   address.sin_port = listener.port;
-  EXPECT_EQ(win::connect(s, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+  EXPECT_EQ(
+      tapbroker::win::connect(s, reinterpret_cast<const sockaddr*>(&address), sizeof address),
+      0);
   return s;
 }
 
 // The executable name of process `id` as the broker search reads it, into a buffer of
 // `size` characters.
-std::string executableName(pid_t id, win::DWORD size = 260) {
+std::string executableName(pid_t id, tapbroker::win::DWORD size = 260) {
   std::string name(size, '\0');
-  win::HANDLE process = win::OpenProcess(0x410, false, static_cast<win::DWORD>(id));
-  win::HMODULE module = nullptr;
-  win::DWORD needed = 0;
-  if (process != nullptr && win::K32EnumProcessModules(process, &module, sizeof module, &needed))
-    win::K32GetModuleBaseNameA(process, module, name.data(), size);
-  if (process != nullptr) win::CloseHandle(process);
+  tapbroker::win::HANDLE process =
+      tapbroker::win::OpenProcess(0x410, false, static_cast<tapbroker::win::DWORD>(id));
+  tapbroker::win::HMODULE module = nullptr;
+  tapbroker::win::DWORD needed = 0;
+  if (process != nullptr &&
+      tapbroker::win::K32EnumProcessModules(process, &module, sizeof module, &needed))
+    tapbroker::win::K32GetModuleBaseNameA(process, module, name.data(), size);
+  if (process != nullptr) tapbroker::win::CloseHandle(process);
   return name.c_str();
 }
 
@@ -66,35 +71,39 @@ bool waitForFile(const std::string& path) {
 }  // namespace
 
 TEST(PlatformSockets, StartupCountNeverGoesBelowZero) {
-  while (win::WSACleanup() == 0) {
+  while (tapbroker::win::WSACleanup() == 0) {
   }
-  EXPECT_EQ(win::WSACleanup(), win::SOCKET_ERROR);
-  win::WSADATA data{};
-  win::WSAStartup(0x0202, &data);
-  EXPECT_EQ(win::WSAReferences(), 1);  // the extra cleanup left no debt behind
-  EXPECT_EQ(win::WSACleanup(), 0);
+  EXPECT_EQ(tapbroker::win::WSACleanup(), tapbroker::win::kSocketError);
+  tapbroker::win::WSADATA data{};
+  tapbroker::win::WSAStartup(0x0202, &data);
+  EXPECT_EQ(tapbroker::win::WSAReferences(), 1);  // the extra cleanup left no debt behind
+  EXPECT_EQ(tapbroker::win::WSACleanup(), 0);
 }
 
 TEST(PlatformSockets, ClosesOnlySocketsItOpened) {
   int pipeEnds[2];
   ASSERT_EQ(::pipe(pipeEnds), 0);
-  win::SOCKET own = win::socket(win::kAfInet, win::kSockStream, win::kIpprotoTcp);
-  ASSERT_NE(own, win::INVALID_SOCKET);
+  tapbroker::win::SOCKET own = tapbroker::win::socket(
+      tapbroker::win::kAfInet, tapbroker::win::kSockStream, tapbroker::win::kIpprotoTcp);
+  ASSERT_NE(own, tapbroker::win::kInvalidSocket);
   EXPECT_NE(::fcntl(static_cast<int>(own), F_GETFD) & FD_CLOEXEC, 0);
 
   // Descriptor 0 is what a failed Connect leaves in the socket field.
   bool stdinOpen = isOpen(0);
   if (own != 0) {
-    EXPECT_EQ(win::closesocket(0), win::SOCKET_ERROR);
+    EXPECT_EQ(tapbroker::win::closesocket(0), tapbroker::win::kSocketError);
   }
   EXPECT_EQ(isOpen(0), stdinOpen);
-  EXPECT_EQ(win::closesocket(static_cast<win::SOCKET>(pipeEnds[0])), win::SOCKET_ERROR);
-  EXPECT_EQ(win::send(static_cast<win::SOCKET>(pipeEnds[1]), "x", 1, 0), win::SOCKET_ERROR);
+  EXPECT_EQ(tapbroker::win::closesocket(static_cast<tapbroker::win::SOCKET>(pipeEnds[0])),
+            tapbroker::win::kSocketError);
+  EXPECT_EQ(tapbroker::win::send(static_cast<tapbroker::win::SOCKET>(pipeEnds[1]), "x", 1, 0),
+            tapbroker::win::kSocketError);
   EXPECT_TRUE(isOpen(pipeEnds[0]));
-  EXPECT_EQ(win::closesocket(win::INVALID_SOCKET), win::SOCKET_ERROR);
+  EXPECT_EQ(tapbroker::win::closesocket(tapbroker::win::kInvalidSocket),
+            tapbroker::win::kSocketError);
 
-  EXPECT_EQ(win::closesocket(own), 0);
-  EXPECT_EQ(win::closesocket(own), win::SOCKET_ERROR);
+  EXPECT_EQ(tapbroker::win::closesocket(own), 0);
+  EXPECT_EQ(tapbroker::win::closesocket(own), tapbroker::win::kSocketError);
   ::close(pipeEnds[0]);
   ::close(pipeEnds[1]);
 }
@@ -102,7 +111,7 @@ TEST(PlatformSockets, ClosesOnlySocketsItOpened) {
 TEST(PlatformSockets, OneCallPerTransferAndNoSigpipe) {
   ::signal(SIGPIPE, SIG_DFL);  // a send that raised it would end this test program
   Listener listener;
-  win::SOCKET s = connectTo(listener);
+  tapbroker::win::SOCKET s = connectTo(listener);
   int peer = ::accept4(listener.fd, nullptr, nullptr, SOCK_CLOEXEC);
   ASSERT_GE(peer, 0);
 
@@ -111,25 +120,25 @@ TEST(PlatformSockets, OneCallPerTransferAndNoSigpipe) {
   ::getsockopt(static_cast<int>(s), IPPROTO_TCP, TCP_NODELAY, &noDelay, &size);
   EXPECT_NE(noDelay, 0);
 
-  EXPECT_EQ(win::send(s, "abc", 0, 0), 0);
-  EXPECT_EQ(win::send(s, "abc", -1, 0), win::SOCKET_ERROR);
-  EXPECT_EQ(win::send(s, "ab", 3, 0), 3);
+  EXPECT_EQ(tapbroker::win::send(s, "abc", 0, 0), 0);
+  EXPECT_EQ(tapbroker::win::send(s, "abc", -1, 0), tapbroker::win::kSocketError);
+  EXPECT_EQ(tapbroker::win::send(s, "ab", 3, 0), 3);
   char buffer[8] = {};
   EXPECT_EQ(::recv(peer, buffer, sizeof buffer, 0), 3);
   EXPECT_EQ(std::string(buffer, 3), std::string("ab\0", 3));
   ::send(peer, "+", 2, 0);
-  EXPECT_EQ(win::recv(s, buffer, sizeof buffer, 0), 2);
-  EXPECT_EQ(win::recv(s, buffer, -5, 0), win::SOCKET_ERROR);
+  EXPECT_EQ(tapbroker::win::recv(s, buffer, sizeof buffer, 0), 2);
+  EXPECT_EQ(tapbroker::win::recv(s, buffer, -5, 0), tapbroker::win::kSocketError);
 
   ::close(peer);
   int result = 0;
-  for (int i = 0; i < 50 && result != win::SOCKET_ERROR; ++i) {
-    result = win::send(s, "x", 2, 0);
+  for (int i = 0; i < 50 && result != tapbroker::win::kSocketError; ++i) {
+    result = tapbroker::win::send(s, "x", 2, 0);
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
-  EXPECT_EQ(result, win::SOCKET_ERROR);
-  EXPECT_EQ(win::GetLastError(), static_cast<win::DWORD>(EPIPE));
-  EXPECT_EQ(win::closesocket(s), 0);
+  EXPECT_EQ(result, tapbroker::win::kSocketError);
+  EXPECT_EQ(tapbroker::win::GetLastError(), static_cast<tapbroker::win::DWORD>(EPIPE));
+  EXPECT_EQ(tapbroker::win::closesocket(s), 0);
 }
 
 TEST(PlatformProcess, NamesProcessesByTheirExecutable) {
@@ -142,7 +151,7 @@ TEST(PlatformProcess, NamesProcessesByTheirExecutable) {
   // A broker whose file was replaced while it runs is still found by its name.
   std::filesystem::remove(path);
   EXPECT_EQ(executableName(sleeper.pid()), "tapbroker.exe");
-  EXPECT_EQ(win::OpenProcess(0x410, false, 0xFFFFFFF0u), nullptr);
+  EXPECT_EQ(tapbroker::win::OpenProcess(0x410, false, 0xFFFFFFF0u), nullptr);
 }
 
 TEST(PlatformProcess, StartsDetachedReportsFailureLeavesNoZombie) {
@@ -163,10 +172,11 @@ TEST(PlatformProcess, StartsDetachedReportsFailureLeavesNoZombie) {
   std::string ourPipe = "pipe:[" + std::to_string(pipeInfo.st_ino) + "]";
 
   std::ofstream(dir / "plain.exe") << "not a program\n";
-  EXPECT_FALSE(win::CreateProcessA((dir / "plain.exe").c_str(), win::CREATE_NO_WINDOW));
-  EXPECT_EQ(win::GetLastError(), static_cast<win::DWORD>(EACCES));
+  EXPECT_FALSE(tapbroker::win::CreateProcessA((dir / "plain.exe").c_str(),
+                                              tapbroker::win::kCreateNoWindow));
+  EXPECT_EQ(tapbroker::win::GetLastError(), static_cast<tapbroker::win::DWORD>(EACCES));
 
-  ASSERT_TRUE(win::CreateProcessA(script.c_str(), win::CREATE_NO_WINDOW));
+  ASSERT_TRUE(tapbroker::win::CreateProcessA(script.c_str(), tapbroker::win::kCreateNoWindow));
   ASSERT_TRUE(waitForFile(dir / "out"));
   std::ifstream in(dir / "out");
   long session = 0;

@@ -9,23 +9,20 @@
 #include <map>
 #include <mutex>
 
-#include "platform/process.h"
+#include "platform/errors.h"
 #include "platform/socket_handles.h"
 #include "platform/winsock.h"
 
 namespace memory_sockets {
 namespace {
 
-constexpr int kNotSocket = 10038;  // WSAENOTSOCK
-constexpr int kInvalid = 10022;    // WSAEINVAL
-constexpr int kFault = 10014;      // WSAEFAULT
 constexpr int kConnected = 10056;  // WSAEISCONN
 
 enum class State { Open, Ending, Closed, Reset };
 
 int fail(int error) {
-  win::SetLastError(static_cast<win::DWORD>(error));
-  return win::SOCKET_ERROR;
+  tapbroker::win::SetLastError(static_cast<tapbroker::win::DWORD>(error));
+  return tapbroker::win::kSocketError;
 }
 
 struct Socket {
@@ -43,9 +40,9 @@ struct Transport {
   std::map<std::uint32_t, Socket> sockets;  // by the socket's number
   std::atomic<int> references{0};
 
-  Socket* find(win::SOCKET handle) {
+  Socket* find(tapbroker::win::SOCKET handle) {
     std::uint64_t number;
-    if (!socket_handles::find(handle, number)) return nullptr;
+    if (!tapbroker::socket_handles::find(handle, number)) return nullptr;
     auto it = sockets.find(static_cast<std::uint32_t>(number));
     return it == sockets.end() ? nullptr : &it->second;
   }
@@ -76,8 +73,8 @@ int Transport::run(Call call, int connection, Work work) {
 
 // The checks every send and receive makes before it looks at the socket.
 int checkBuffer(const char* data, int length) {
-  if (length < 0) return kInvalid;
-  return length > 0 && data == nullptr ? kFault : 0;
+  if (length < 0) return tapbroker::win::kInvalidArgument;
+  return length > 0 && data == nullptr ? tapbroker::win::kBadAddress : 0;
 }
 
 }  // namespace
@@ -125,7 +122,7 @@ int openSockets() {
 
 }  // namespace memory_sockets
 
-namespace win {
+namespace tapbroker::win {
 
 using memory_sockets::Call;
 using memory_sockets::fail;
@@ -150,7 +147,7 @@ int WSACleanup() {
   int current = t.references.load();
   while (current > 0 && !t.references.compare_exchange_weak(current, current - 1)) {
   }
-  return current > 0 ? 0 : SOCKET_ERROR;
+  return current > 0 ? 0 : kSocketError;
 }
 
 int WSAReferences() { return transport().references.load(); }
@@ -158,7 +155,7 @@ int WSAReferences() { return transport().references.load(); }
 SOCKET socket(int, int, int) {
   auto& t = transport();
   std::lock_guard<std::recursive_mutex> lock(t.mutex);
-  SOCKET handle = INVALID_SOCKET;
+  SOCKET handle = kInvalidSocket;
   t.run(Call::Open, 0, [&] {
     // The lowest number free, as a system hands out its descriptors: a closed socket's
     // number goes to the next one, which only the handle's generation tells apart.
@@ -175,16 +172,16 @@ int connect(SOCKET s, const sockaddr* address, int length) {
   auto& t = transport();
   std::lock_guard<std::recursive_mutex> lock(t.mutex);
   memory_sockets::Socket* socket = t.find(s);
-  if (socket == nullptr) return fail(memory_sockets::kNotSocket);
+  if (socket == nullptr) return fail(win::kNotSocket);
   if (address == nullptr || length < static_cast<int>(sizeof(SOCKADDR_IN)))
-    return fail(memory_sockets::kFault);
+    return fail(win::kBadAddress);
   if (socket->connection != 0) return fail(memory_sockets::kConnected);
   const int id = ++t.lastConnection;
   return t.run(Call::Connect, id, [&] {
     // Nothing but the broker's address is served.
     const SOCKADDR_IN* in = reinterpret_cast<const SOCKADDR_IN*>(address);
     const bool broker = in->sin_family == kAfInet && in->sin_port == htons(4001) &&
-                        in->sin_addr.s_addr == inet_addr("127.0.0.1");
+                        in->sin_addr == inet_addr("127.0.0.1");
     socket->connection = id;
     if (broker && t.peer != nullptr && t.peer->accept(id)) return 0;
     socket->connection = 0;
@@ -198,7 +195,7 @@ int send(SOCKET s, const char* data, int length, int) {
   auto& t = transport();
   std::lock_guard<std::recursive_mutex> lock(t.mutex);
   memory_sockets::Socket* socket = t.find(s);
-  if (socket == nullptr) return fail(memory_sockets::kNotSocket);
+  if (socket == nullptr) return fail(win::kNotSocket);
   if (socket->connection == 0) return fail(memory_sockets::kNotConnected);
   return t.run(Call::Send, socket->connection, [&] {
     if (socket->far >= State::Closed || t.peer == nullptr)
@@ -215,7 +212,7 @@ int recv(SOCKET s, char* data, int length, int) {
   auto& t = transport();
   std::lock_guard<std::recursive_mutex> lock(t.mutex);
   memory_sockets::Socket* socket = t.find(s);
-  if (socket == nullptr) return fail(memory_sockets::kNotSocket);
+  if (socket == nullptr) return fail(win::kNotSocket);
   if (socket->connection == 0) return fail(memory_sockets::kNotConnected);
   return t.run(Call::Receive, socket->connection, [&] {
     if (socket->answers.empty() && socket->far == State::Open && t.peer != nullptr)
@@ -236,8 +233,8 @@ int shutdown(SOCKET s, int how) {
   auto& t = transport();
   std::lock_guard<std::recursive_mutex> lock(t.mutex);
   memory_sockets::Socket* socket = t.find(s);
-  if (socket == nullptr) return fail(memory_sockets::kNotSocket);
-  if (how < SD_RECEIVE || how > SD_BOTH) return fail(memory_sockets::kInvalid);
+  if (socket == nullptr) return fail(win::kNotSocket);
+  if (how < kShutdownReceive || how > kShutdownBoth) return fail(win::kInvalidArgument);
   if (socket->connection == 0) return fail(memory_sockets::kNotConnected);
   return t.run(Call::Shutdown, socket->connection, [] { return 0; });
 }
@@ -246,7 +243,7 @@ int closesocket(SOCKET s) {
   auto& t = transport();
   std::lock_guard<std::recursive_mutex> lock(t.mutex);
   std::uint64_t number;
-  if (!socket_handles::remove(s, number)) return fail(memory_sockets::kNotSocket);
+  if (!socket_handles::remove(s, number)) return fail(win::kNotSocket);
   t.sockets.erase(static_cast<std::uint32_t>(number));
   return 0;
 }
@@ -275,4 +272,4 @@ std::uint16_t(htons)(std::uint16_t host) {
   return static_cast<std::uint16_t>(host << 8 | host >> 8);
 }
 
-}  // namespace win
+}  // namespace tapbroker::win

@@ -37,7 +37,7 @@ class Peer {
   // Before every call: an error code makes the call fail with it (WSAStartup returns it);
   // 0 lets it go on. `connection` is 0 for Startup and Open.
   virtual int failure(Call /*call*/, int /*connection*/) { return 0; }
-  // After every call: what it returned (socket(): 0, or SOCKET_ERROR for INVALID_SOCKET).
+  // After every call: what it returned (socket(): 0, or kSocketError for kInvalidSocket).
   virtual void returned(Call /*call*/, int /*connection*/, int /*result*/) {}
   // A connect to 127.0.0.1:4001 makes connection `connection` (numbered from 1 in the order
   // made); false refuses it, as a port where nothing listens does.

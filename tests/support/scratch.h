@@ -47,7 +47,7 @@ class TempDir {
 // placeholders, so that a log reads as the list of reports made ("1088 probe") while every
 // argument is still read as the real texts read it.
 inline std::string identifyingCatalogue() {
-  std::istringstream in(msgcore::kBuiltinCatalogue);
+  std::istringstream in(tapbroker::msgcore::kBuiltinCatalogue);
   std::string out;
   for (std::string line; std::getline(in, line);) {
     const std::size_t tab = line.find('\t');
@@ -76,11 +76,11 @@ class CatalogueOverride {
     hadSaved_ = saved != nullptr;
     if (hadSaved_) saved_ = saved;
     ::setenv("MSGCORE_PATH", directory_.path().c_str(), 1);
-    msgcore::reloadCatalogues();
+    tapbroker::msgcore::reloadCatalogues();
   }
   ~CatalogueOverride() {
     hadSaved_ ? ::setenv("MSGCORE_PATH", saved_.c_str(), 1) : ::unsetenv("MSGCORE_PATH");
-    msgcore::reloadCatalogues();
+    tapbroker::msgcore::reloadCatalogues();
   }
 
  private:

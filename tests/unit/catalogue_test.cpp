@@ -57,12 +57,12 @@ TEST(Catalogue, HandleServesTheBuiltinTextsWhenNoFileOverridesThem) {
   const char* saved = std::getenv("MSGCORE_PATH");
   const std::string restore = saved != nullptr ? saved : "";
   unsetenv("MSGCORE_PATH");
-  msgcore::reloadCatalogues();
+  tapbroker::msgcore::reloadCatalogues();
   std::string id = "1093", text;
-  msgManager(msgcore::kBuiltinCatalogueTag).queryMsgString(id, text);
+  msgManager(tapbroker::msgcore::kBuiltinCatalogueTag).queryMsgString(id, text);
   EXPECT_EQ(text, "$$s: command $$d sent and answered");
   if (saved != nullptr) setenv("MSGCORE_PATH", restore.c_str(), 1);
-  msgcore::reloadCatalogues();
+  tapbroker::msgcore::reloadCatalogues();
 }
 
 

@@ -15,10 +15,10 @@ using Lines = std::vector<std::string>;
 
 // Handles alive and finished since the start of a test.
 struct HandleCount {
-  long live() const { return msgcore::liveHandles() - live0; }
-  long finished() const { return msgcore::finishedHandles() - finished0; }
-  long live0 = msgcore::liveHandles();
-  long finished0 = msgcore::finishedHandles();
+  long live() const { return tapbroker::msgcore::liveHandles() - live0; }
+  long finished() const { return tapbroker::msgcore::finishedHandles() - finished0; }
+  long live0 = tapbroker::msgcore::liveHandles();
+  long finished0 = tapbroker::msgcore::finishedHandles();
 };
 
 TEST(ClientState, FreshStatusSocketAndValidity) {
@@ -88,7 +88,7 @@ TEST(ClientHandle, MissingHandleIsNeverUsedNorFinished) {
   TempDir scratch;
   HandleCount count;
   {
-    msgcore::failNextAllocations(1);
+    tapbroker::msgcore::failNextAllocations(1);
     Client without(const_cast<char*>("n"));
     Client copy(without);
     Client with(const_cast<char*>("w"));

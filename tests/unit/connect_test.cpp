@@ -24,9 +24,10 @@ class ConnectTest : public ::testing::Test {
   void SetUp() override { ASSERT_EQ(client.Set_Log_File(log.c_str()), 0); }
   // Closes what a successful Connect opened, without a closing conversation.
   void hangUp() {
-    win::closesocket(socket_handles::current(static_cast<std::uint32_t>(client.GetClientSocket())));
-    win::WSACleanup();
-    win::WSACleanup();
+    tapbroker::win::closesocket(tapbroker::socket_handles::current(
+        static_cast<std::uint32_t>(client.GetClientSocket())));
+    tapbroker::win::WSACleanup();
+    tapbroker::win::WSACleanup();
   }
   CatalogueOverride catalogue;
   TempDir scratch;

@@ -18,7 +18,7 @@ std::string expand(const char* text, ...) {
   va_list args;
   va_start(args, text);
   std::string line = "left over";
-  expandCatalogueText(text, args, line);
+  tapbroker::diagnostics::expandCatalogueText(text, args, line);
   va_end(args);
   return line;
 }

@@ -30,7 +30,8 @@ namespace {
 
 // Closes the client's socket without a closing conversation.
 void hangUp(Client& client) {
-  win::closesocket(socket_handles::current(static_cast<std::uint32_t>(client.GetClientSocket())));
+  tapbroker::win::closesocket(
+      tapbroker::socket_handles::current(static_cast<std::uint32_t>(client.GetClientSocket())));
 }
 
 TEST(Hardening, AClosedConnectionsHandleNeverReachesTheNextOne) {
@@ -85,17 +86,17 @@ TEST_F(WireTest, AWithheldCommandSendsOnly8888WhateverItsArguments) {
 }
 
 TEST(Hardening, OnlyAClientsCatalogueHandleIsFinished) {
-  const long finished = msgcore::finishedHandles();
+  const long finished = tapbroker::msgcore::finishedHandles();
   {
     CallContext context(1, nullptr, "c", "");
     CallContext copy(context);
   }
-  EXPECT_EQ(msgcore::finishedHandles() - finished, 0);
+  EXPECT_EQ(tapbroker::msgcore::finishedHandles() - finished, 0);
   {
     Client client;
     Client copy(client);
   }
-  EXPECT_EQ(msgcore::finishedHandles() - finished, 1);
+  EXPECT_EQ(tapbroker::msgcore::finishedHandles() - finished, 1);
 }
 
 TEST(Hardening, AReportIsOneLineInTheLogAndOnTheConsole) {

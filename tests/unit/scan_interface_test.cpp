@@ -8,7 +8,7 @@
 
 namespace {
 
-using InterfaceShape = shapes::Function;
+using InterfaceShape = tapbroker::shapes::Function;
 
 class JtagInterface : public WireTest {};
 
@@ -18,7 +18,8 @@ TEST_F(JtagInterface, OneFunctionOfEachShapeCarriesItsArguments) {
   std::map<std::pair<InterfaceShape, int>, int> firstOfShape = {
       {{InterfaceShape::Unknown, -1}, -1}, {{InterfaceShape::Unknown, 144}, 144}};
   for (int code = 143; code >= 1; --code) {
-    const shapes::InterfaceFunction function = shapes::interfaceFunction(code);
+    const tapbroker::shapes::InterfaceFunction function =
+        tapbroker::shapes::interfaceFunction(code);
     firstOfShape[{function.shape, function.count}] = code;
   }
   const std::string shiftByte = bytes({0x3C});

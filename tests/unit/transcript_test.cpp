@@ -9,16 +9,16 @@
 
 namespace {
 
-using transcript::Direction;
+using tapbroker::transcript::Direction;
 
 std::string zeros(std::size_t n) { return std::string(n, '\0'); }
 
 std::string write(const std::string& client, const std::vector<std::string>& exchanges) {
   std::string text;
-  transcript::appendHeader(text, client);
+  tapbroker::transcript::appendHeader(text, client);
   Direction direction = Direction::ToBroker;
   for (const std::string& bytes : exchanges) {
-    transcript::appendExchange(text, direction, bytes.data(), bytes.size());
+    tapbroker::transcript::appendExchange(text, direction, bytes.data(), bytes.size());
     direction = direction == Direction::ToBroker ? Direction::ToClient : Direction::ToBroker;
   }
   return text;
@@ -35,9 +35,10 @@ TEST(Transcript, EveryByteComesBackFromWhatTheWriterWrote) {
   // clang-format on
   const std::string text = write("a \"name\" \\ \x7f\xe9", exchanges) + "\n" + write("b", {});
 
-  std::vector<transcript::Conversation> conversations;
+  std::vector<tapbroker::transcript::Conversation> conversations;
   std::string error;
-  ASSERT_TRUE(transcript::parse(text, conversations, error)) << error << "\n" << text;
+  ASSERT_TRUE(tapbroker::transcript::parse(text, conversations, error)) << error << "\n"
+                                                                        << text;
   ASSERT_EQ(conversations.size(), 2u);
   EXPECT_EQ(conversations[0].client, "a \"name\" \\ \x7f\xe9");
   EXPECT_EQ(conversations[1].client, "b");
@@ -62,9 +63,9 @@ TEST(Transcript, TheReaderTakesWhatAPersonMayWrite) {
       ">\t\"a\\x41\\x7e\"\n"
       "< hex 0aFF\n"
       "< \"\" + 3 zero bytes";
-  std::vector<transcript::Conversation> conversations;
+  std::vector<tapbroker::transcript::Conversation> conversations;
   std::string error;
-  ASSERT_TRUE(transcript::parse(text, conversations, error)) << error;
+  ASSERT_TRUE(tapbroker::transcript::parse(text, conversations, error)) << error;
   ASSERT_EQ(conversations.size(), 1u);
   ASSERT_EQ(conversations[0].exchanges.size(), 3u);
   EXPECT_EQ(conversations[0].exchanges[0].bytes, "aA~");
@@ -97,9 +98,9 @@ TEST(Transcript, TheReaderRefusesNonsenseAtItsLine) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
-    std::vector<transcript::Conversation> conversations;
+    std::vector<tapbroker::transcript::Conversation> conversations;
     std::string error;
-    EXPECT_FALSE(transcript::parse(c.text, conversations, error));
+    EXPECT_FALSE(tapbroker::transcript::parse(c.text, conversations, error));
     EXPECT_EQ(error.substr(0, error.find(':')), "line " + std::to_string(c.line)) << error;
     EXPECT_NE(error.find(c.says), std::string::npos) << error;
   }

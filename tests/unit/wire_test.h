@@ -23,9 +23,9 @@ class WireTest : public ::testing::Test {
   WireTest() { introduce(); }
   ~WireTest() override {
     // Close what the test left open without putting anything more on the wire.
-    win::closesocket(
-        socket_handles::current(static_cast<std::uint32_t>(client.GetClientSocket())));
-    win::WSACleanup();
+    tapbroker::win::closesocket(tapbroker::socket_handles::current(
+        static_cast<std::uint32_t>(client.GetClientSocket())));
+    tapbroker::win::WSACleanup();
   }
 
   // The broker's side of a Connect: the client's name, answered by any byte.
