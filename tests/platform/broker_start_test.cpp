@@ -6,23 +6,11 @@
 #include <thread>
 
 #include "platform/process.h"
-#include "platform/socket_handles.h"
-#include "platform/winsock.h"
-#include "tapbroker_client.h"
+#include "tests/support/connect_fixture.h"
 #include "tests/support/processes.h"
-#include "tests/support/scratch.h"
 #include "tests/support/shared_machine.h"
 
 namespace {
-
-using Reports = std::vector<std::string>;
-
-// The identifiers of the reports logged, in order.
-Reports reports(const std::string& log) {
-  Reports ids;
-  for (const std::string& line : readLines(log)) ids.push_back(line.substr(0, 4));
-  return ids;
-}
 
 std::string helperProgram() {
   return std::filesystem::path(TAPBROKER_EXE).parent_path() / "connect_helper";
@@ -36,26 +24,14 @@ void endBrokersStartedFrom(const std::string& directory) {
   for (pid_t id : processes::brokers(directory)) processes::stop(id);
 }
 
-class BrokerStartTest : public ::testing::Test {
+class BrokerStartTest : public ConnectFixture {
  protected:
   // Connect talks to whatever listens on port 4001, and starts a broker only when it finds
   // none running on the machine: these tests need both to be free.
   void SetUp() override {
     SKIP_IF_TAKEN(shared_machine::brokerOrPortTaken());
-    ASSERT_EQ(client.Set_Log_File(log.c_str()), 0);
+    ConnectFixture::SetUp();
   }
-  // Closes what a successful Connect opened, without a closing conversation.
-  void hangUp() {
-    tapbroker::win::closesocket(tapbroker::socket_handles::current(
-        static_cast<std::uint32_t>(client.GetClientSocket())));
-    tapbroker::win::WSACleanup();
-    tapbroker::win::WSACleanup();
-  }
-  CatalogueOverride catalogue;
-  TempDir scratch;
-  std::string log = scratch / "client.log";
-  char name[6] = "probe";
-  Client client{name};
 };
 
 TEST_F(BrokerStartTest, RunningBrokerIsRetriedWithoutStartingAnother) {

@@ -2,39 +2,12 @@
 // and starting a broker are the platform suite's (tests/platform/broker_start_test.cpp).
 #include <gtest/gtest.h>
 
-#include "platform/socket_handles.h"
-#include "platform/winsock.h"
-#include "tapbroker_client.h"
+#include "tests/support/connect_fixture.h"
 #include "tests/support/scripted_broker.h"
-#include "tests/support/scratch.h"
 
 namespace {
 
-using Reports = std::vector<std::string>;
-
-// The identifiers of the reports logged, in order.
-Reports reports(const std::string& log) {
-  Reports ids;
-  for (const std::string& line : readLines(log)) ids.push_back(line.substr(0, 4));
-  return ids;
-}
-
-class ConnectTest : public ::testing::Test {
- protected:
-  void SetUp() override { ASSERT_EQ(client.Set_Log_File(log.c_str()), 0); }
-  // Closes what a successful Connect opened, without a closing conversation.
-  void hangUp() {
-    tapbroker::win::closesocket(tapbroker::socket_handles::current(
-        static_cast<std::uint32_t>(client.GetClientSocket())));
-    tapbroker::win::WSACleanup();
-    tapbroker::win::WSACleanup();
-  }
-  CatalogueOverride catalogue;
-  TempDir scratch;
-  std::string log = scratch / "client.log";
-  char name[6] = "probe";
-  Client client{name};
-};
+using ConnectTest = ConnectFixture;
 
 TEST_F(ConnectTest, IntroducesItselfToAListeningBroker) {
   struct Case {
