@@ -4,23 +4,8 @@
 // One Client is one conversation. Use it from one thread at a time; copies share
 // the socket and the message-catalogue handle of their source.
 //
-// Result codes shared by the operations below:
-//      0  success
-//  -1001  a socket send failed
-//  -1002  a socket receive failed, or an acknowledgement did not begin with "+"
-//  -1003  the sockets library could not be started (Connect)
-//  -1004  the socket could not be created (Connect)
-//  -1005  the broker was still unreachable after searching for it and starting it
-//  -1008  the broker refused the closing command (Disconnect)
-//  -1009  the connection could not be shut down (Disconnect)
-//  -1016  no log file path is set / an empty path was given
-//  -1017  no second log file path is set (Get_Log_file)
-//  -1020  a shift was given no shift data
-//  -1021  a shift's optional buffer is null while its switch is on
-//  -1022  GetTDO: no read-back data is held
-//  -1023  GetTDO: the destination is null or the library's empty placeholder
-//  -1024  Connect: no installation directory exists to start the broker from
-//  -1025  an argument is outside the protocol's limits; nothing of the command was sent
+// Result codes shared by the operations below: 0 for success, or one of the library's own
+// failure codes, named in tapbroker::results further down.
 //
 // Every step is reported as a numbered message of the catalogue "tapbrokerclient"
 // (msgcore/tapbrokerclient.msg): posted while Set_Debug_On is in force, written to the log
@@ -68,6 +53,36 @@ class CallContext;
 #else
 #define TAPBROKER_CLIENT_API
 #endif
+
+// The library's own result codes. Every operation returns 0 for success, or one of these
+// (a command's answer from the broker comes back as it is, negative numbers included).
+// Written for C++11: constants of the header, no symbols of the library.
+namespace tapbroker {
+namespace results {
+constexpr int kSuccess = 0;
+constexpr int kSendFailed = -1001;        // a socket send failed
+constexpr int kReceiveFailed = -1002;     // a socket receive failed, or an acknowledgement
+                                          // did not begin with "+"
+constexpr int kSocketsFailed = -1003;     // the sockets library could not be started (Connect)
+constexpr int kNoSocket = -1004;          // the socket could not be created (Connect)
+constexpr int kUnreachable = -1005;       // the broker was still unreachable after searching
+                                          // for it and starting it
+constexpr int kCloseRefused = -1008;      // the broker refused the closing command (Disconnect)
+constexpr int kShutdownFailed = -1009;    // the connection could not be shut down (Disconnect)
+constexpr int kNoLogPath = -1016;         // no log file path is set / an empty path was given
+constexpr int kNoSecondLogPath = -1017;   // no second log file path is set (Get_Log_file)
+constexpr int kNoShiftData = -1020;       // a shift was given no shift data
+constexpr int kNoBuffer = -1021;          // a shift's optional buffer is null while its
+                                          // switch is on
+constexpr int kNothingHeld = -1022;       // GetTDO: no read-back data is held
+constexpr int kNoDestination = -1023;     // GetTDO: the destination is null or the library's
+                                          // empty placeholder
+constexpr int kNotInstalled = -1024;      // Connect: no installation directory exists to
+                                          // start the broker from
+constexpr int kArgumentRefused = -1025;   // an argument is outside the protocol's limits;
+                                          // nothing of the command was sent
+}  // namespace results
+}  // namespace tapbroker
 
 namespace tapbroker_send {
 
