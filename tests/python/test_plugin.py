@@ -32,3 +32,12 @@ def test_a_held_port_is_named(pytester):
         result = run(pytester)
     result.assert_outcomes(errors=1)
     result.stdout.fnmatch_lines(["*port 4001 is held by python3 (process *)*"])
+
+
+def test_parallel_runs_are_refused(pytester):
+    # pytest-xdist's option (-n is its short form), without pytest-xdist.
+    pytester.makeconftest('def pytest_addoption(parser):\n'
+                          '    parser.addoption("--numprocesses")\n')
+    result = run(pytester, "--numprocesses=2")
+    assert result.ret == 4
+    result.stderr.fnmatch_lines(["*tests cannot run in parallel (-n)*127.0.0.1:4001*"])
