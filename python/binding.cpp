@@ -314,7 +314,7 @@ const Shim kShims[] = {
 // The buffers lent by data arguments, given back when the call is over.
 class Views {
  public:
-  Views() = default;
+  explicit Views(std::size_t most) { views_.reserve(most); }  // never moved once lent
   Views(const Views&) = delete;
   Views& operator=(const Views&) = delete;
   ~Views() {
@@ -359,7 +359,7 @@ int send(PyClient& self, int command, const py::args& args) {
 
   std::vector<Slot> slots(layout.shim.back() == '*' ? layout.shim.size() - 1 + kMaxTail
                                                      : layout.shim.size());
-  Views views;
+  Views views(args.size());
   const long long bits = layout.bitsAt >= 0 ? intOr(args, layout.bitsAt, 0) : 0;
   const long long needed = bits > 0 ? (bits + 7) / 8 : 0;
   for (std::size_t i = 0; i < args.size(); ++i) {
