@@ -45,7 +45,7 @@ constexpr Failure kFailures[] = {
     {results::kUnreachable, "UNREACHABLE", Family::Other, "1004", nullptr},
     {results::kCloseRefused, "CLOSE_REFUSED", Family::Other, "1026", nullptr},
     {results::kShutdownFailed, "SHUTDOWN_FAILED", Family::Other, "1027", nullptr},
-    {results::kNoLogPath, "NO_LOG_PATH", Family::Other, "1032", nullptr},
+    {results::kNoLogPath, "NO_LOG_PATH", Family::Other, "1029", nullptr},
     {results::kNoSecondLogPath, "NO_SECOND_LOG_PATH", Family::Other, "1033", nullptr},
     {results::kNoShiftData, "NO_SHIFT_DATA", Family::Refused, nullptr,
      "a shift was given no shift data"},
