@@ -5,6 +5,7 @@
 // other Python threads run.
 #include <pybind11/pybind11.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <cstring>
@@ -76,13 +77,16 @@ std::string describe(const Failure& failure, const std::string& client) {
   std::string id = failure.message;
   std::string text;
   catalogue.queryMsgString(id, text);
-  bool first = true;
-  for (std::size_t at; (at = text.find("$$")) != std::string::npos && at + 2 < text.size();) {
-    std::string value = std::to_string(failure.code);
-    if (text[at + 2] == 's')
-      value = first || failure.words == nullptr ? client : std::string(failure.words);
-    first = first && text[at + 2] != 's';
+  // The first text is the client's name, a later one the row's words when it has them;
+  // numbers are the code.
+  int texts = 0;
+  for (std::size_t at = 0; (at = text.find("$$", at)) != std::string::npos && at + 2 < text.size();) {
+    const bool isText = text[at + 2] == 's';
+    const std::string value = !isText ? std::to_string(failure.code)
+                              : texts++ == 0 || failure.words == nullptr ? client
+                                                                         : failure.words;
     text.replace(at, 3, value);
+    at += value.size();
   }
   return text;
 }
@@ -169,10 +173,12 @@ int intOr(const py::args& args, std::size_t i, int otherwise) {
 
 Layout fixed(std::string kinds, int bitsAt = -1) { return {kinds, kinds, bitsAt}; }
 
-// A list of `count` strings after `prefix`, passed by the shim `prefix` + "*".
+// A list of `count` strings after `prefix`, passed by the shim `prefix` + "*". The library
+// reads none for a negative count.
 Layout withTail(const std::string& prefix, int count) {
-  if (count < 0 || static_cast<std::size_t>(count) > kMaxTail) return {prefix, prefix + "*", -1, true};
-  return {prefix + std::string(static_cast<std::size_t>(count), 's'), prefix + "*", -1};
+  const auto strings = static_cast<std::size_t>(std::max(count, 0));
+  if (strings > kMaxTail) return {prefix, prefix + "*", -1, true};
+  return {prefix + std::string(strings, 's'), prefix + "*", -1};
 }
 
 Layout interfaceLayout(const py::args& args) {
@@ -346,15 +352,15 @@ int send(PyClient& self, int command, const py::args& args) {
                                         : value.is_none() || PyObject_CheckBuffer(value.ptr());
     if (!fits) throw py::type_error(where(i) + " is " + kindName(kinds[i]));
   }
-  if (args.size() != kinds.size()) {
-    throw py::type_error("command " + std::to_string(command) + " takes " +
-                         std::to_string(kinds.size()) + " argument(s) after its number here, " +
-                         std::to_string(args.size()) + " given");
-  }
   if (layout.tooLong) {
     // Refused as the library refuses what does not fit.
     self.client.SetClientStatus(results::kArgumentRefused);
     self.checked(results::kArgumentRefused);
+  }
+  if (args.size() != kinds.size()) {
+    throw py::type_error("command " + std::to_string(command) + " takes " +
+                         std::to_string(kinds.size()) + " argument(s) after its number here, " +
+                         std::to_string(args.size()) + " given");
   }
 
   std::vector<Slot> slots(layout.shim.back() == '*' ? layout.shim.size() - 1 + kMaxTail
