@@ -70,7 +70,7 @@ def test_a_waiting_call_lets_other_threads_run(tapbroker, tap_client):
     waiting = threading.Thread(target=tap_client.send, args=(5, 7))
     waiting.start()
     # Without the GIL released, this thread would not run again until the delayed call is over.
-    while not any("fault fires" in line for line in tapbroker.trace):
+    while waiting.is_alive() and not any("fault fires" in line for line in tapbroker.trace):
         time.sleep(0.01)
     with tb.Client("other") as other:
         other.send(1)
