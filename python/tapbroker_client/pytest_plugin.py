@@ -142,10 +142,10 @@ def tapbroker(request, tmp_path):
             plan = tmp_path / "faults.txt"
             plan.write_text(options["faults"])
             arguments += ["--faults", str(plan)]
-        if options.get("chain"):
-            arguments += ["--chain", str(options["chain"])]
     if options.get("record"):
         arguments += ["--record", str(options["record"])]
+    if options.get("chain") and not options.get("replay"):
+        arguments.append(str(options["chain"]))  # the description, the one operand
     broker = Broker(arguments, tmp_path / "tapbroker-trace.txt", options.get("replay"))
     request.node.stash[_broker_key] = broker
     yield broker

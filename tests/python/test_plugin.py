@@ -41,3 +41,15 @@ def test_parallel_runs_are_refused(pytester):
     result = run(pytester, "--numprocesses=2")
     assert result.ret == 4
     result.stderr.fnmatch_lines(["*tests cannot run in parallel (-n)*127.0.0.1:4001*"])
+
+
+def test_the_marker_chooses_the_chain_and_the_fault_plan(pytester):
+    pytester.makefile(".json", chain='{"devices": [{"name": "one", "idcode": 4097, "irLength": 4}]}')
+    pytester.makepyfile("""
+        import pytest
+        @pytest.mark.tapbroker(chain="chain.json", faults="9 1 answer 7\\n")
+        def test_chain(tap_client):
+            assert tap_client.send(8) == 1 and tap_client.read_list() == ["0x00001001"]
+            assert tap_client.send(9, 0) == 7
+    """)
+    run(pytester).assert_outcomes(passed=1)
