@@ -47,9 +47,9 @@ def test_the_marker_chooses_the_chain_and_the_fault_plan(pytester):
     pytester.makefile(".json", chain='{"devices": [{"name": "one", "idcode": 4097, "irLength": 4}]}')
     pytester.makepyfile("""
         import pytest
-        @pytest.mark.tapbroker(chain="chain.json", faults="9 1 answer 7\\n")
+        @pytest.mark.tapbroker(chain="chain.json", faults="9 1 answer -5\\n")
         def test_chain(tap_client):
             assert tap_client.send(8) == 1 and tap_client.read_list() == ["0x00001001"]
-            assert tap_client.send(9, 0) == 7
+            assert tap_client.send(9, 0) == -5  # an answer, negative or not, is a value
     """)
     run(pytester).assert_outcomes(passed=1)
