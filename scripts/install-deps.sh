@@ -4,6 +4,8 @@ set -euo pipefail
 packages=(build-essential cmake ninja-build qt6-base-dev libgtest-dev libgmock-dev
           libbenchmark-dev clang-14 libclang-rt-14-dev pkgconf dpkg-dev iproute2
           libasio-dev nlohmann-json3-dev libcli11-dev abigail-tools zip unzip python3
+          # The Python package and its tests.
+          python3-dev pybind11-dev python3-pytest
           # The Windows build and its tests: the cross compiler, Wine, GoogleTest's sources.
           g++-mingw-w64-x86-64-posix wine64 googletest)
 missing=()
