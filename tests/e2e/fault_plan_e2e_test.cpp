@@ -9,6 +9,8 @@
 #include "e2e_support.h"
 #include "tests/support/scratch.h"
 
+using namespace tapbroker::results;
+
 namespace e2e {
 namespace {
 
@@ -49,8 +51,8 @@ TEST(FaultPlanE2E, EachFaultReachesTheClientAsItsDocumentedError) {
   ::setenv("TAPBROKER_IDLE_EXIT", "15", 1);
 
   const FaultCase cases[] = {
-      {"refuse: a strict token answered \"-\"", [](Client& c) { return c.Send(5, 7); }, -1002,
-       -1002, "1062"},
+      {"refuse: a strict token answered \"-\"", [](Client& c) { return c.Send(5, 7); }, kReceiveFailed,
+       kReceiveFailed, "1062"},
       {"answer: the integer replaced", [](Client& c) { return c.Send(9, 0); }, -7, 0, ""},
       {"flip: read-back bit 3, the chain's first IDCODE byte 0x4D",
        [](Client& c) {
@@ -59,13 +61,13 @@ TEST(FaultPlanE2E, EachFaultReachesTheClientAsItsDocumentedError) {
        },
        0x4D ^ 0x08, 0, ""},
       {"close-before: no answer to the pump",
-       [](Client& c) { return c.Send(42, kData, 64, 0, 0); }, -1002, -1002, "1020"},
+       [](Client& c) { return c.Send(42, kData, 64, 0, 0); }, kReceiveFailed, kReceiveFailed, "1020"},
       {"close-after: answered, then gone",
        [](Client& c) {
          const int identified = c.Send(1);
          return identified != 0 ? identified : c.Send(30);
        },
-       -1002, -1002, "1010"},
+       kReceiveFailed, kReceiveFailed, "1010"},
       {"delay: answered late, answered right", [](Client& c) { return c.Send(30); }, 1, 0, ""},
       // Commands 47 and 51 run two transfers and take the second one's result alone.
       {"refuse: the first of two I2C transfers",
@@ -78,7 +80,7 @@ TEST(FaultPlanE2E, EachFaultReachesTheClientAsItsDocumentedError) {
          const int refused = openCable(c);
          return refused != -1 ? refused : openCable(c);
        },
-       -1002, -1002, "1074"},
+       kReceiveFailed, kReceiveFailed, "1074"},
   };
   for (const FaultCase& fault : cases) {
     SCOPED_TRACE(fault.fault);

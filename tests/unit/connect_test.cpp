@@ -5,6 +5,8 @@
 #include "tests/support/connect_fixture.h"
 #include "tests/support/scripted_broker.h"
 
+using namespace tapbroker::results;
+
 namespace {
 
 using ConnectTest = ConnectFixture;
@@ -34,8 +36,8 @@ TEST_F(ConnectTest, UnansweredOrOversizedIntroductionFails) {
   {
     ScriptedBroker broker;
     broker.expect(std::string("probe\0", 6)).close();
-    EXPECT_EQ(client.Connect(nullptr, nullptr, nullptr), -1002);
-    EXPECT_EQ(client.GetClientStatus(), -1002);
+    EXPECT_EQ(client.Connect(nullptr, nullptr, nullptr), kReceiveFailed);
+    EXPECT_EQ(client.GetClientStatus(), kReceiveFailed);
     EXPECT_EQ(broker.finish(), "");
     EXPECT_EQ(reports(log).back(), "1007");
     hangUp();
@@ -45,8 +47,8 @@ TEST_F(ConnectTest, UnansweredOrOversizedIntroductionFails) {
   Client longClient(longName.data());
   longClient.Set_Log_File(log.c_str());
   ScriptedBroker broker;
-  EXPECT_EQ(longClient.Connect(nullptr, nullptr, nullptr), -1025);
-  EXPECT_EQ(longClient.GetClientStatus(), -1025);
+  EXPECT_EQ(longClient.Connect(nullptr, nullptr, nullptr), kArgumentRefused);
+  EXPECT_EQ(longClient.GetClientStatus(), kArgumentRefused);
   EXPECT_EQ(longClient.GetClientSocket(), -1);
   EXPECT_EQ(broker.finish(), "");
   EXPECT_EQ(broker.received(), "");
