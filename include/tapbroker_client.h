@@ -266,7 +266,8 @@ class TAPBROKER_CLIENT_API Client {
   int Read(int& value);
   // Asks the broker for an answer and points `text` at it. The text is owned by this
   // client and stays valid until its next text read (this overload or Read()) or its
-  // destruction. Returns 0, -1001 or -1002; on failure `text` is untouched.
+  // destruction; copying or assigning clients leaves it alone. Returns 0, -1001 or
+  // -1002; on failure `text` is untouched.
   // An answer that fills all 1024 bytes without a NUL is handed out whole, terminated.
   // Reports 1094, 1015, 1017, or 1014 / 1016 on failure.
   int Read(char*& text);
@@ -341,7 +342,8 @@ class TAPBROKER_CLIENT_API Client {
   msgManager* messages;      // handle on the message catalogue, shared by copies
   std::string clientName;    // introduces this client; first argument of every report
   SOCKET socket;             // the connection to the broker
-  std::string serverName;    // passed to Connect on reconnection; never set
+  std::string serverName;    // passed to Connect on reconnection, which ignores it; holds the
+                             // text the last Read(char*&) or Read() handed out
   int status;                // result code of the last operation that recorded one
   int debugOn;               // 1: reports are posted to the catalogue
   std::string logPath;       // the log file
@@ -349,8 +351,8 @@ class TAPBROKER_CLIENT_API Client {
   FILE* logHandle;           // non-null while logging to the file is on
   unsigned int finishCode;   // handed to the catalogue when the handle is finished
   // Nothing more: programs built against these fields allocate a Client of exactly their
-  // size (208 bytes on 64-bit Linux). What the library keeps besides them (the count of
-  // the handle's holders, the text handed out by Read) lives outside the object.
+  // size (208 bytes on 64-bit Linux). The count of the handle's holders lives in the
+  // handle's own block.
 };
 
 #pragma pop_macro("INVALID_SOCKET")

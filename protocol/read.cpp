@@ -3,7 +3,6 @@
 #include <cstring>
 
 #include "protocol/answer_list.h"
-#include "protocol/answer_texts.h"
 #include "protocol/wire.h"
 #include "results/codes.h"
 #include "tapbroker_client.h"
@@ -15,6 +14,14 @@ const char* const kIntIds[5] = {"1096", "1019", "1018", "1020", "1021"};
 const char* const kTextIds[5] = {"1094", "1015", "1014", "1016", "1017"};
 const char* const kReturnedTextIds[5] = {"1095", "1015", "1014", "1016", "1017"};
 const char* const kListIds[5] = {"1097", "1023", "1022", "1024", "1025"};
+
+// The text a text read hands out lives in the client's serverName, which no operation sets
+// and Connect ignores: it belongs to the client, is left alone by copies and assignment,
+// and keeps its capacity from one read to the next.
+char* keepText(std::string& kept, const char* answer) {
+  kept.assign(answer);
+  return kept.data();
+}
 
 }  // namespace
 
@@ -53,14 +60,14 @@ int Client::Read(char*& text) {
   char answer[tapbroker::wire::kBufferSize + 1];
   int received = readAnswer(kTextIds, answer);
   if (received < 0) return received;
-  text = tapbroker::answer_texts::keep(this, answer);
+  text = keepText(serverName, answer);
   return 0;
 }
 
 const char* Client::Read() {
   char answer[tapbroker::wire::kBufferSize + 1];
   if (readAnswer(kReturnedTextIds, answer) < 0) return "";
-  return tapbroker::answer_texts::keep(this, answer);
+  return keepText(serverName, answer);
 }
 
 int Client::Read(std::vector<std::string>& items) {
