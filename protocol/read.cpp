@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "protocol/answer_list.h"
+#include "protocol/exchange.h"
 #include "protocol/wire.h"
 #include "results/codes.h"
 #include "tapbroker_client.h"
@@ -34,6 +35,7 @@ int Client::readAnswer(const char* const ids[5], char (&answer)[1025]) {
   PrintMessage(ids[0], name);
   if (!tapbroker::wire::sendRequestToken(socket)) {
     PrintMessage(ids[2], name, name);
+    tapbroker::protocol::reportTimeout(*this, name, socket);
     status = tapbroker::results::kSendFailed;
     return tapbroker::results::kSendFailed;
   }
@@ -41,6 +43,7 @@ int Client::readAnswer(const char* const ids[5], char (&answer)[1025]) {
   int received = tapbroker::wire::receiveLoose(socket, answer);
   if (received == 0) {
     PrintMessage(ids[3], name, name);
+    tapbroker::protocol::reportTimeout(*this, name, socket);
     status = tapbroker::results::kReceiveFailed;
     return tapbroker::results::kReceiveFailed;
   }
