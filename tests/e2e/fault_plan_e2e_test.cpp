@@ -141,5 +141,37 @@ TEST_F(WholePlanE2E, OpensTheCableAndNamesWhereEachFaultFires) {
   EXPECT_EQ(fired, expected);
 }
 
+// A broker that stalls on an answer, met by a client with a deadline: the wait ends with the
+// usual receive failure and a report that it timed out, and the conversation stays ended, so
+// that no later call reads the answer that belonged to the stalled one.
+class DeadlineE2E : public BrokerTest {
+ protected:
+  DeadlineE2E() {
+    std::ofstream(plan_) << "30  1  delay  4000\n";
+    launch_.arguments.insert(launch_.arguments.end(), {"--faults", plan_});
+  }
+  TempDir directory_;
+  std::string plan_ = directory_ / "plan.txt";
+};
+
+TEST_F(DeadlineE2E, AStalledAnswerEndsTheConversation) {
+  char name[] = "e2e-deadline";
+  Client client(name);
+  ::setenv("TAPBROKER_CLIENT_TIMEOUT", "1", 1);
+  const bool opened = connectAndOpen(client);
+  ::unsetenv("TAPBROKER_CLIENT_TIMEOUT");
+  ASSERT_TRUE(opened);
+  client.Set_Debug_On();
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(client.Send(30), kReceiveFailed);
+  EXPECT_EQ(client.Send(30), kReceiveFailed);  // the late answer is not taken for this one's
+  int value = 0;
+  EXPECT_EQ(client.Read(value), kReceiveFailed);
+  const std::string reports = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(reports.find("[1117]"), reports.rfind("[1117]")) << reports;  // said once
+  EXPECT_NE(reports.find("[1117]"), std::string::npos) << reports;
+  EXPECT_EQ(client.Disconnect(), 0);
+}
+
 }  // namespace
 }  // namespace e2e

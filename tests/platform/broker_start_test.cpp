@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "tests/support/connect_fixture.h"
+#include "tests/support/loopback.h"
 #include "tests/support/processes.h"
 #include "tests/support/shared_machine.h"
 
@@ -78,6 +79,20 @@ TEST_F(BrokerStartTest, BrokerThatCannotStartLeavesTheClientUnconnected) {
                          (installDir / "tapbroker.exe") + ":2:No such file or directory\n");
   EXPECT_EQ(reports(log), (Reports{"1089", "1090", "1091", "1106", "1085", "1001", "1107",
                                    "1090", "1091", "1004"}));
+}
+
+// A program on the port that takes the connection and never answers: with a deadline,
+// Connect gives up on the introduction instead of waiting for ever.
+TEST_F(BrokerStartTest, DeadlineEndsAConnectNobodyAnswers) {
+  int listener = loopback::listenOn(4001);
+  ASSERT_GE(listener, 0);
+  ::setenv("TAPBROKER_CLIENT_TIMEOUT", "1", 1);
+  EXPECT_EQ(client.Connect(nullptr, nullptr, nullptr), kReceiveFailed);
+  ::unsetenv("TAPBROKER_CLIENT_TIMEOUT");
+  EXPECT_EQ(client.GetClientStatus(), kReceiveFailed);
+  EXPECT_EQ(reports(log), (Reports{"1089", "1090", "1091", "1007", "1117"}));
+  hangUp();
+  loopback::closeSocket(listener);
 }
 
 TEST_F(BrokerStartTest, MissingInstallationIsReportedOnTheConsole) {

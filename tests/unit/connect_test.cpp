@@ -32,6 +32,20 @@ TEST_F(ConnectTest, IntroducesItselfToAListeningBroker) {
   EXPECT_TRUE(std::filesystem::exists(newLog));
 }
 
+// A deadline that is not a whole number of seconds from 1 to a day is said and ignored.
+TEST_F(ConnectTest, MalformedDeadlineIsReportedAndIgnored) {
+  for (const char* value : {"0", "-3", "1.5", "2s", "86401", "99999999999"}) {
+    ASSERT_EQ(client.Set_Log_File(log.c_str()), 0);
+    ScriptedBroker broker;
+    broker.expect(std::string("probe\0", 6)).answer("x");
+    ::setenv("TAPBROKER_CLIENT_TIMEOUT", value, 1);
+    EXPECT_EQ(client.Connect(nullptr, nullptr, nullptr), 0);
+    ::unsetenv("TAPBROKER_CLIENT_TIMEOUT");
+    EXPECT_EQ(reports(log), (Reports{"1089", "1118", "1090", "1091"})) << value;
+    hangUp();
+  }
+}
+
 TEST_F(ConnectTest, UnansweredOrOversizedIntroductionFails) {
   {
     ScriptedBroker broker;
