@@ -178,6 +178,16 @@ class TAPBROKER_CLIENT_API Client {
   // runs) or 1001 and 1107 (starting one), 1004 when the second attempt is refused,
   // 1000/1006/1007 for the other failures, 1092 before switching the log file on.
   // When the broker cannot be started, prints the reason on standard output.
+  //
+  // By default every receive waits until the broker answers. TAPBROKER_CLIENT_TIMEOUT=N in
+  // the environment at Connect, N a whole number of seconds from 1 to 86400, bounds every
+  // send and receive of this conversation (the introduction included) by N seconds: a wait
+  // that runs out fails as the send or receive it was (-1001 / -1002, its usual report),
+  // followed by one report 1117; from then on the connection takes no more answers, so
+  // every later call of the conversation fails at once with -1002 (a send the broker does
+  // not take fails with -1001 within the deadline) until Connect or Disconnect. Any other
+  // value (empty, 0, negative, fractional, with a unit, above 86400) is reported as 1118
+  // and ignored: the conversation then has no deadline, as without the variable.
   int Connect(char* ignored, const char* logFile, const char* installDir);
   // Sends the closing command 9999 and closes the connection.
   // Returns 0, -1008 (the broker answered -1; the socket is closed all the same) or
