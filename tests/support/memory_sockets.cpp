@@ -34,7 +34,7 @@ struct Transport {
       if (socket.connection == id) return &socket;
     return nullptr;
   }
-  // The Peer's error for `call`, 0 when it lets the call go on.
+  // The Peer's error for `call`, 0 when it lets the call go on; and what the call returned.
   int failure(Call call, int connection) {
     return peer == nullptr ? 0 : peer->failure(call, connection);
   }
@@ -80,10 +80,8 @@ void hangUp(int connection, Hangup how) {
   std::lock_guard<std::recursive_mutex> lock(t.mutex);
   Socket* socket = t.connection(connection);
   if (socket == nullptr) return;
-  const State state = how == Hangup::Ending   ? State::Ending
-                      : how == Hangup::Closed ? State::Closed
-                                              : State::Reset;
-  socket->far = std::max(socket->far, state);
+  // The ways of leaving, in the order of the states that follow Open.
+  socket->far = std::max(socket->far, static_cast<State>(static_cast<int>(how) + 1));
   if (socket->far == State::Reset) socket->answers.clear();
 }
 
@@ -96,24 +94,40 @@ int openSockets() {
 }  // namespace memory_sockets
 
 namespace tapbroker::platform {
+namespace {
 
 using memory_sockets::Call;
 using memory_sockets::State;
-using memory_sockets::transport;
+using memory_sockets::Transport;
+
+// One call of the library's on the connection behind `handle`, with the transport locked:
+// the Peer may fail it, else `work` does it; either way the Peer learns what it returned.
+// A handle that is not live (or, for a receive, whose deadline ran out) fails at once.
+template <typename Work>
+int onConnection(Call call, Socket handle, Work work) {
+  Transport& t = memory_sockets::transport();
+  std::lock_guard<std::recursive_mutex> lock(t.mutex);
+  std::uint64_t number;
+  if (!handles::find(handle, number, call == Call::Receive)) return kFailed;
+  memory_sockets::Socket& socket = t.sockets[number];
+  const int id = socket.connection;
+  return t.returned(call, id, t.failure(call, id) != 0 ? kFailed : work(t, socket));
+}
+
+}  // namespace
 
 Opened openLoopback(std::uint16_t port, unsigned deadlineMs) {
-  auto& t = transport();
+  Transport& t = memory_sockets::transport();
   std::lock_guard<std::recursive_mutex> lock(t.mutex);
-  if (int error = t.failure(Call::Startup, 0))
-    return {kInvalidSocket, OpenStep::kStartup, t.returned(Call::Startup, 0, error)};
-  t.returned(Call::Startup, 0, 0);
-  if (int error = t.failure(Call::Open, 0))
-    return {kInvalidSocket, OpenStep::kCreate, t.returned(Call::Open, 0, error)};
-  t.returned(Call::Open, 0, 0);
+  for (const auto& [call, step] : {std::pair{Call::Startup, OpenStep::kStartup},
+                                   std::pair{Call::Open, OpenStep::kCreate}}) {
+    if (const int error = t.returned(call, 0, t.failure(call, 0)))
+      return {kInvalidSocket, step, error};
+  }
   const int id = ++t.lastConnection;
-  const int error = t.failure(Call::Connect, id);
   // Nothing but the broker's port is served.
-  if (error != 0 || port != 4001 || t.peer == nullptr || !t.peer->accept(id))
+  if (t.failure(Call::Connect, id) != 0 || port != 4001 || t.peer == nullptr ||
+      !t.peer->accept(id))
     return {kInvalidSocket, OpenStep::kConnect, t.returned(Call::Connect, id, -1)};
   // The lowest number free, as a system hands out its descriptors: a closed socket's
   // number goes to the next one, which only the handle's generation tells apart.
@@ -126,58 +140,44 @@ Opened openLoopback(std::uint16_t port, unsigned deadlineMs) {
 
 int send(Socket handle, const void* data, int length) {
   if (length <= 0 || data == nullptr) return length == 0 ? 0 : kFailed;
-  auto& t = transport();
-  std::lock_guard<std::recursive_mutex> lock(t.mutex);
-  std::uint64_t number;
-  if (!handles::find(handle, number)) return kFailed;
-  memory_sockets::Socket& socket = t.sockets[number];
-  const int id = socket.connection;
-  if (t.failure(Call::Send, id) != 0 || socket.far >= State::Closed || t.peer == nullptr)
-    return t.returned(Call::Send, id, kFailed);
-  const std::size_t moved =
-      t.peer->received(id, std::string(static_cast<const char*>(data), length));
-  return t.returned(Call::Send, id,
-                    static_cast<int>(std::min(moved, static_cast<std::size_t>(length))));
+  return onConnection(Call::Send, handle, [&](Transport& t, memory_sockets::Socket& socket) {
+    if (socket.far >= State::Closed || t.peer == nullptr) return kFailed;
+    const std::size_t moved = t.peer->received(
+        socket.connection, std::string(static_cast<const char*>(data), length));
+    return static_cast<int>(std::min(moved, static_cast<std::size_t>(length)));
+  });
 }
 
 int receive(Socket handle, void* data, int capacity) {
   if (capacity <= 0 || data == nullptr) return capacity == 0 ? 0 : kFailed;
-  auto& t = transport();
-  std::lock_guard<std::recursive_mutex> lock(t.mutex);
-  std::uint64_t number;
-  if (!handles::find(handle, number, true)) return kFailed;
-  memory_sockets::Socket& socket = t.sockets[number];
-  const int id = socket.connection;
-  if (t.failure(Call::Receive, id) != 0) return t.returned(Call::Receive, id, kFailed);
-  if (socket.answers.empty() && socket.far == State::Open && t.peer != nullptr)
-    t.peer->waiting(id, static_cast<std::size_t>(capacity));
-  if (socket.far == State::Reset) return t.returned(Call::Receive, id, kFailed);
-  if (socket.answers.empty() && socket.far != State::Open) return t.returned(Call::Receive, id, 0);
-  if (socket.answers.empty()) {
-    // Nobody answers: a real receive would wait for ever, or until the deadline.
-    if (socket.deadlineMs == 0) return t.returned(Call::Receive, id, kFailed);
-    handles::timedOut(handle);
-    return t.returned(Call::Receive, id, kTimedOut);
-  }
-  std::string& answer = socket.answers.front();
-  const std::size_t taken = std::min(answer.size(), static_cast<std::size_t>(capacity));
-  std::memcpy(data, answer.data(), taken);
-  answer.erase(0, taken);
-  if (answer.empty()) socket.answers.pop_front();
-  return t.returned(Call::Receive, id, static_cast<int>(taken));
+  return onConnection(Call::Receive, handle, [&](Transport& t, memory_sockets::Socket& socket) {
+    if (socket.answers.empty() && socket.far == State::Open && t.peer != nullptr)
+      t.peer->waiting(socket.connection, static_cast<std::size_t>(capacity));
+    if (socket.far == State::Reset) return kFailed;
+    if (socket.answers.empty()) {
+      if (socket.far != State::Open) return 0;
+      // Nobody answers: a real receive would wait for ever, or until the deadline.
+      if (socket.deadlineMs == 0) return kFailed;
+      handles::timedOut(handle);
+      return kTimedOut;
+    }
+    std::string& answer = socket.answers.front();
+    const std::size_t taken = std::min(answer.size(), static_cast<std::size_t>(capacity));
+    std::memcpy(data, answer.data(), taken);
+    answer.erase(0, taken);
+    if (answer.empty()) socket.answers.pop_front();
+    return static_cast<int>(taken);
+  });
 }
 
 bool shutdownSending(Socket handle) {
-  auto& t = transport();
-  std::lock_guard<std::recursive_mutex> lock(t.mutex);
-  std::uint64_t number;
-  if (!handles::find(handle, number)) return false;
-  const int id = t.sockets[number].connection;
-  return t.returned(Call::Shutdown, id, t.failure(Call::Shutdown, id) != 0 ? -1 : 0) == 0;
+  return onConnection(Call::Shutdown, handle, [](Transport&, memory_sockets::Socket&) {
+           return 0;
+         }) == 0;
 }
 
 void close(Socket handle) {
-  auto& t = transport();
+  Transport& t = memory_sockets::transport();
   std::lock_guard<std::recursive_mutex> lock(t.mutex);
   std::uint64_t number;
   if (handles::remove(handle, number)) t.sockets.erase(number);
