@@ -12,6 +12,7 @@
 namespace memory_sockets {
 namespace {
 
+// How the far side stands: Open, then the ways of leaving in the order of Hangup.
 enum class State { Open, Ending, Closed, Reset };
 
 struct Socket {
@@ -29,11 +30,6 @@ struct Transport {
   int lastConnection = 0;
   std::map<std::uint64_t, Socket> sockets;  // by the socket's number
 
-  Socket* connection(int id) {
-    for (auto& [number, socket] : sockets)
-      if (socket.connection == id) return &socket;
-    return nullptr;
-  }
   // The Peer's error for `call`, 0 when it lets the call go on; and what the call returned.
   int failure(Call call, int connection) {
     return peer == nullptr ? 0 : peer->failure(call, connection);
@@ -48,6 +44,15 @@ struct Transport {
 Transport& transport() {
   static Transport* instance = new Transport;
   return *instance;
+}
+
+// `work` on the transport, locked, and on the socket of connection `id` when there is one.
+template <typename Work>
+void onConnection(int id, Work work) {
+  Transport& t = transport();
+  std::lock_guard<std::recursive_mutex> lock(t.mutex);
+  for (auto& [number, socket] : t.sockets)
+    if (socket.connection == id) work(socket);
 }
 
 }  // namespace
@@ -68,21 +73,16 @@ Peer* installed() {
 }
 
 void deliver(int connection, const std::string& bytes) {
-  Transport& t = transport();
-  std::lock_guard<std::recursive_mutex> lock(t.mutex);
-  Socket* socket = t.connection(connection);
-  if (socket != nullptr && socket->far == State::Open && !bytes.empty())
-    socket->answers.push_back(bytes);
+  onConnection(connection, [&](Socket& socket) {
+    if (socket.far == State::Open && !bytes.empty()) socket.answers.push_back(bytes);
+  });
 }
 
 void hangUp(int connection, Hangup how) {
-  Transport& t = transport();
-  std::lock_guard<std::recursive_mutex> lock(t.mutex);
-  Socket* socket = t.connection(connection);
-  if (socket == nullptr) return;
-  // The ways of leaving, in the order of the states that follow Open.
-  socket->far = std::max(socket->far, static_cast<State>(static_cast<int>(how) + 1));
-  if (socket->far == State::Reset) socket->answers.clear();
+  onConnection(connection, [&](Socket& socket) {
+    socket.far = std::max(socket.far, static_cast<State>(static_cast<int>(how) + 1));
+    if (socket.far == State::Reset) socket.answers.clear();
+  });
 }
 
 int openSockets() {
@@ -104,7 +104,7 @@ using memory_sockets::Transport;
 // the Peer may fail it, else `work` does it; either way the Peer learns what it returned.
 // A handle that is not live (or, for a receive, whose deadline ran out) fails at once.
 template <typename Work>
-int onConnection(Call call, Socket handle, Work work) {
+int onHandle(Call call, Socket handle, Work work) {
   Transport& t = memory_sockets::transport();
   std::lock_guard<std::recursive_mutex> lock(t.mutex);
   std::uint64_t number;
@@ -140,7 +140,7 @@ Opened openLoopback(std::uint16_t port, unsigned deadlineMs) {
 
 int send(Socket handle, const void* data, int length) {
   if (length <= 0 || data == nullptr) return length == 0 ? 0 : kFailed;
-  return onConnection(Call::Send, handle, [&](Transport& t, memory_sockets::Socket& socket) {
+  return onHandle(Call::Send, handle, [&](Transport& t, memory_sockets::Socket& socket) {
     if (socket.far >= State::Closed || t.peer == nullptr) return kFailed;
     const std::size_t moved = t.peer->received(
         socket.connection, std::string(static_cast<const char*>(data), length));
@@ -150,7 +150,7 @@ int send(Socket handle, const void* data, int length) {
 
 int receive(Socket handle, void* data, int capacity) {
   if (capacity <= 0 || data == nullptr) return capacity == 0 ? 0 : kFailed;
-  return onConnection(Call::Receive, handle, [&](Transport& t, memory_sockets::Socket& socket) {
+  return onHandle(Call::Receive, handle, [&](Transport& t, memory_sockets::Socket& socket) {
     if (socket.answers.empty() && socket.far == State::Open && t.peer != nullptr)
       t.peer->waiting(socket.connection, static_cast<std::size_t>(capacity));
     if (socket.far == State::Reset) return kFailed;
@@ -171,7 +171,7 @@ int receive(Socket handle, void* data, int capacity) {
 }
 
 bool shutdownSending(Socket handle) {
-  return onConnection(Call::Shutdown, handle, [](Transport&, memory_sockets::Socket&) {
+  return onHandle(Call::Shutdown, handle, [](Transport&, memory_sockets::Socket&) {
            return 0;
          }) == 0;
 }
