@@ -12,11 +12,13 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "tapbroker_client.h"
+
 namespace {
 
 constexpr int kBlock = 1024;
-constexpr int kSendFailed = -1001;
-constexpr int kReceiveFailed = -1002;
+using tapbroker::results::kReceiveFailed;
+using tapbroker::results::kSendFailed;
 const char kRequest[2] = {'+', '\0'};
 
 }  // namespace

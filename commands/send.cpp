@@ -23,12 +23,14 @@ int Client::withhold() {
   static const char withheldToken[] = "8888";
   if (!tapbroker::wire::sendBytes(socket, withheldToken, sizeof withheldToken)) {
     PrintMessage("1009", name, name);
+    tapbroker::protocol::reportTimeout(*this, name, socket);
     status = tapbroker::results::kSendFailed;
     return tapbroker::results::kSendFailed;
   }
   char reply[tapbroker::wire::kBufferSize] = {};
   if (tapbroker::wire::receiveLoose(socket, reply) == 0) {
     PrintMessage("1010", name, name);
+    tapbroker::protocol::reportTimeout(*this, name, socket);
     status = tapbroker::results::kReceiveFailed;
     return tapbroker::results::kReceiveFailed;
   }
@@ -68,6 +70,7 @@ int Client::Send(int command, ...) {
     failure = tapbroker::results::kReceiveFailed;
   }
   if (failure != 0) {
+    tapbroker::protocol::reportTimeout(*this, name, socket);
     if (reconnectsOnFailure(command)) Connect(serverName.data(), nullptr, nullptr);
     status = failure;
     return failure;
@@ -83,5 +86,6 @@ int Client::Send(int command, ...) {
     status = Read(answer);
     outcome = status == 0 ? answer : status;
   }
+  if (outcome < 0) tapbroker::protocol::reportTimeout(*this, name, socket);
   return outcome;
 }

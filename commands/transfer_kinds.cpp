@@ -98,7 +98,7 @@ const char* interfaceFunctionRefused(const Command&, wire::ArgumentCursor& args)
 }
 
 constexpr char kPairs[] = "isisisis";
-// The generic shift checks its data itself (-1020).
+// The generic shift checks its data itself (kNoShiftData).
 constexpr char kGenericShift[] = "ib";
 constexpr char kPumpData[] = "db";
 constexpr char kI2CShift[] = "iibd";

@@ -3,14 +3,13 @@
 #include <tuple>
 
 #include "diagnostics/reporting.h"
-#include "protocol/answer_texts.h"
 #include "tapbroker_client.h"
 
 Client::Client() : Client(const_cast<char*>("")) {}
 
 Client::Client(char* name) {
   // The strings start empty; the handle comes first, then the settings in this order.
-  messages = tapbroker::diagnostics::newClientHandle();
+  messages = tapbroker::diagnostics::newHandle();
   finishCode = 0;
   clientName = name != nullptr ? name : "";
   socket = INVALID_SOCKET;
@@ -25,27 +24,28 @@ Client::Client(char* name) {
 }
 
 // Copies share the socket and the catalogue handle; the handle's last holder finishes it.
+// serverName holds the text this client's Read handed out: a copy starts without one.
 Client::Client(const Client& other) : messages(nullptr), finishCode(0) { *this = other; }
 
 Client& Client::operator=(const Client& other) {
   // Shared first and released last, so that assigning a client to itself keeps its handle.
   msgManager* previous = messages;
-  tapbroker::diagnostics::shareClientHandle(other.messages);
-  // Every other field, in the order they are declared.
-  std::tie(flagA, flagB, tdoData, messages, clientName, socket, serverName, status, debugOn,
-           logPath, auxLogPath, logHandle) =
+  tapbroker::diagnostics::shareHandle(other.messages);
+  // Every other field, in the order they are declared, but serverName: it holds the text
+  // that this client's Read handed out, which stays valid until this client reads again.
+  std::tie(flagA, flagB, tdoData, messages, clientName, socket, status, debugOn, logPath,
+           auxLogPath, logHandle) =
       std::tie(other.flagA, other.flagB, other.tdoData, other.messages, other.clientName,
-               other.socket, other.serverName, other.status, other.debugOn, other.logPath,
-               other.auxLogPath, other.logHandle);
-  tapbroker::diagnostics::releaseClientHandle(previous, finishCode);
+               other.socket, other.status, other.debugOn, other.logPath, other.auxLogPath,
+               other.logHandle);
+  tapbroker::diagnostics::releaseHandle(previous, &finishCode);
   finishCode = other.finishCode;
   return *this;
 }
 
 Client::~Client() {
-  tapbroker::diagnostics::releaseClientHandle(messages, finishCode);
+  tapbroker::diagnostics::releaseHandle(messages, &finishCode);
   messages = nullptr;
-  tapbroker::answer_texts::forget(this);
 }
 
 long Client::GetClientSocket() {

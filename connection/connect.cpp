@@ -1,14 +1,19 @@
 // Connect: reach the broker on the loopback address, start it when nothing answers and no
 // broker process runs, and introduce this client by name.
+#include <charconv>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include "connection/broker_search.h"
 #include "connection/install_path.h"
 #include "diagnostics/call_context.h"
-#include "platform/process.h"
-#include "platform/winsock.h"
+#include "platform/processes.h"
+#include "platform/sockets.h"
+#include "protocol/exchange.h"
 #include "protocol/recording.h"
 #include "protocol/wire.h"
 #include "results/codes.h"
@@ -16,54 +21,54 @@
 
 namespace {
 
-constexpr tapbroker::win::WORD kSocketsVersion = 0x0202;
-constexpr const char* kBrokerAddress = "127.0.0.1";
 constexpr std::uint16_t kBrokerPort = 4001;
 // A started broker needs a moment before it listens; there is no other signal to wait on.
-constexpr tapbroker::win::DWORD kBrokerStartPause = 5000;
-constexpr tapbroker::win::DWORD kCurrentDirectorySize = 256;
+constexpr auto kBrokerStartPause = std::chrono::seconds(5);
+constexpr std::size_t kCurrentDirectorySize = 256;
+// The deadline an application may set for every send and receive of a conversation.
+constexpr const char* kDeadlineVariable = "TAPBROKER_CLIENT_TIMEOUT";
+constexpr unsigned kLongestDeadline = 86400;  // seconds: a day
 
 using namespace tapbroker::results;
+using tapbroker::platform::OpenStep;
 
 bool given(const char* text) { return text != nullptr && text[0] != '\0'; }
 
-// The sockets reference each connection attempt needs; false, with the failure reported
-// and recorded, when the system refuses it.
-bool socketsStarted(Client& client, const char* name) {
-  tapbroker::win::WSADATA data;
-  const int error = tapbroker::win::WSAStartup(kSocketsVersion, &data);
-  if (error == 0) return true;
-  client.PrintMessage("1000", name, error, name);
-  client.SetClientStatus(kSocketsFailed);
-  return false;
+// The deadline in milliseconds that the environment sets for this conversation, or 0 for
+// none. Anything but a whole number of seconds from 1 to a day is reported and ignored.
+unsigned deadlineFromEnvironment(Client& client, const char* name) {
+  const char* text = std::getenv(kDeadlineVariable);
+  if (text == nullptr) return 0;
+  const char* end = text + std::strlen(text);
+  unsigned seconds = 0;
+  const auto [at, error] = std::from_chars(text, end, seconds);
+  if (error == std::errc() && at == end && seconds >= 1 && seconds <= kLongestDeadline)
+    return seconds * 1000;
+  tapbroker::wire::BoundedText shown(text, static_cast<int>(end - text));
+  client.PrintMessage("1118", name, shown.c_str());
+  return 0;
 }
 
-// Opens a socket into `socket` and connects it to the broker, reporting the two steps.
-// Returns 0, kNoSocket (socket left 0, the sockets reference given back) or
-// tapbroker::win::kSocketError when the connection was refused.
-int attemptConnection(Client& client, Client::SOCKET& socket, const char* name) {
-  socket = tapbroker::win::socket(tapbroker::win::kAfInet, tapbroker::win::kSockStream,
-                                  tapbroker::win::kIpprotoTcp);
-  if (socket == tapbroker::win::kInvalidSocket) {
-    tapbroker::win::WSACleanup();
-    socket = 0;
-    return kNoSocket;
+// One attempt: a connection to the broker's port in `socket` (0 when there is none),
+// reported as it goes. Returns 0, kSocketsFailed (reported, and stored in the status),
+// kNoSocket, or kUnreachable when nothing took the connection.
+int attemptConnection(Client& client, Client::SOCKET& socket, const char* name,
+                      unsigned deadlineMs) {
+  const tapbroker::platform::Opened opened =
+      tapbroker::platform::openLoopback(kBrokerPort, deadlineMs);
+  socket = opened.failed == OpenStep::kDone ? opened.socket : 0;
+  switch (opened.failed) {
+    case OpenStep::kStartup:
+      client.PrintMessage("1000", name, opened.error, name);
+      client.SetClientStatus(kSocketsFailed);
+      return kSocketsFailed;
+    case OpenStep::kCreate:
+      return kNoSocket;
+    default:
+      client.PrintMessage("1090", name);
+      client.PrintMessage("1091", name);
+      return opened.failed == OpenStep::kDone ? 0 : kUnreachable;
   }
-  client.PrintMessage("1090", name);
-  tapbroker::win::SOCKADDR_IN address{};
-  address.sin_family = tapbroker::win::kAfInet;
-  address.sin_addr = tapbroker::win::inet_addr(kBrokerAddress);
-  address.sin_port = tapbroker::win::htons(kBrokerPort);
-  client.PrintMessage("1091", name);
-  return tapbroker::win::connect(socket, reinterpret_cast<const sockaddr*>(&address),
-                                 sizeof address);
-}
-
-// Gives up an attempt the broker did not take: its sockets reference and its socket.
-void dropAttempt(Client::SOCKET& socket) {
-  tapbroker::win::WSACleanup();
-  tapbroker::win::closesocket(socket);
-  socket = 0;
 }
 
 // Starts tapbroker.exe from the installation and waits for it to come up. Returns 0, also
@@ -76,9 +81,7 @@ int startBroker(Client& client, const char* name, const char* installDir) {
   // The given directory is checked only when the binary directory itself is gone; else a
   // wrong one shows as a failed start.
   if (!installed) {
-    char current[kCurrentDirectorySize] = {};
-    tapbroker::win::GetCurrentDirectoryA(kCurrentDirectorySize, current);
-    text = current;
+    text = tapbroker::platform::currentDirectory(kCurrentDirectorySize);
     if (given(installDir)) text = installDir;
     if (!tapbroker::connection::directoryExists(text)) {
       std::printf("Error : Verdane Programmer install is not correct. Please install again.\n");
@@ -87,14 +90,11 @@ int startBroker(Client& client, const char* name, const char* installDir) {
   }
   const std::string path = tapbroker::connection::brokerPath(text);
   client.PrintMessage("1107", name);
-  if (!tapbroker::win::CreateProcessA(path.c_str(), tapbroker::win::kCreateNoWindow)) {
-    tapbroker::win::DWORD error = tapbroker::win::GetLastError();
-    char* reason = tapbroker::win::FormatMessageA(error);
+  if (const int error = tapbroker::platform::startDetached(path)) {
     std::printf("Norvane Server: TapBroker process not successfully launched:\n%s:%d:%s\n",
-                path.c_str(), static_cast<int>(error), reason != nullptr ? reason : "");
-    tapbroker::win::LocalFree(reason);
+                path.c_str(), error, tapbroker::platform::errorText(error).c_str());
   }
-  tapbroker::win::Sleep(kBrokerStartPause);
+  std::this_thread::sleep_for(kBrokerStartPause);
   return 0;
 }
 
@@ -102,10 +102,9 @@ int startBroker(Client& client, const char* name, const char* installDir) {
 // process runs. Returns 0, kNoSocket, kNotInstalled, kSocketsFailed or kUnreachable (the
 // last two recorded in the status).
 int reachBroker(Client& client, const char* name, Client::SOCKET& socket,
-                CallContext& context, const char* installDir) {
-  int connected = attemptConnection(client, socket, name);
-  if (connected == 0 || connected == kNoSocket) return connected;
-  dropAttempt(socket);
+                CallContext& context, const char* installDir, unsigned deadlineMs) {
+  int connected = attemptConnection(client, socket, name, deadlineMs);
+  if (connected != kUnreachable) return connected;
   client.PrintMessage("1106", name);
   if (tapbroker::connection::brokerIsRunning(context)) {
     client.PrintMessage("1002", name);
@@ -113,13 +112,9 @@ int reachBroker(Client& client, const char* name, Client::SOCKET& socket,
     client.PrintMessage("1001", name);
     if (int started = startBroker(client, name, installDir)) return started;
   }
-
-  if (!socketsStarted(client, name)) return kSocketsFailed;
-  connected = attemptConnection(client, socket, name);
-  if (connected == 0 || connected == kNoSocket) return connected;
-  dropAttempt(socket);
+  connected = attemptConnection(client, socket, name, deadlineMs);
+  if (connected != kUnreachable) return connected;
   client.PrintMessage("1004", name, name);
-  tapbroker::win::WSACleanup();
   client.SetClientStatus(kUnreachable);
   return kUnreachable;
 }
@@ -143,6 +138,7 @@ int introduce(Client& client, const CallContext& context, Client::SOCKET socket,
     tapbroker::wire::BoundedText text(buffer, sizeof buffer);
     client.PrintMessage(failed, text.c_str(), text.c_str());
   }
+  if (failed != nullptr) tapbroker::protocol::reportTimeout(client, name, socket);
   return result;
 }
 
@@ -153,7 +149,7 @@ struct CloseOnReturn {
   Client::SOCKET handle;
   ~CloseOnReturn() {
     tapbroker::recording::end(handle);
-    tapbroker::win::closesocket(handle);
+    tapbroker::platform::close(handle);
   }
 };
 
@@ -171,11 +167,11 @@ int Client::Connect(char* /*ignored*/, const char* logFile, const char* installD
     status = kArgumentRefused;
     return kArgumentRefused;
   }
-  // Two references: Disconnect gives back one of them.
-  if (!socketsStarted(*this, name) || !socketsStarted(*this, name)) return kSocketsFailed;
+  const unsigned deadlineMs = deadlineFromEnvironment(*this, name);
 
   CloseOnReturn replaced{socket};
-  if (int failed = reachBroker(*this, name, socket, context, installDir)) return failed;
+  if (int failed = reachBroker(*this, name, socket, context, installDir, deadlineMs))
+    return failed;
   tapbroker::recording::begin(socket, clientName);
   if (int failed = introduce(*this, context, socket, name)) {
     status = failed;

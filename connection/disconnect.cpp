@@ -1,5 +1,5 @@
 // Disconnect: the closing command 9999, then the socket is closed whatever the broker said.
-#include "platform/winsock.h"
+#include "platform/sockets.h"
 #include "protocol/recording.h"
 #include "results/codes.h"
 #include "tapbroker_client.h"
@@ -16,14 +16,12 @@ int Client::Disconnect() {
   if (Send(9999) == -1) {
     PrintMessage("1026", name, name);
     result = kCloseRefused;
-  } else if (tapbroker::win::shutdown(socket, tapbroker::win::kShutdownSend) ==
-             tapbroker::win::kSocketError) {
+  } else if (!tapbroker::platform::shutdownSending(socket)) {
     PrintMessage("1027", name);
     result = kShutdownFailed;
   }
   tapbroker::recording::end(socket);
-  tapbroker::win::closesocket(socket);
-  tapbroker::win::WSACleanup();
+  tapbroker::platform::close(socket);
   if (result != 0) {
     status = result;
     return result;

@@ -7,7 +7,7 @@
 
 CallContext::CallContext(int debugOn, FILE* logHandle, std::string clientName,
                          std::string logPath)
-    : messages(debugOn == 1 || logHandle != nullptr ? tapbroker::diagnostics::makeHandle()
+    : messages(debugOn == 1 || logHandle != nullptr ? tapbroker::diagnostics::newHandle()
                                                     : nullptr),
       clientName(std::move(clientName)),
       logPath(std::move(logPath)),

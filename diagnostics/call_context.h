@@ -4,8 +4,9 @@
 #define DIAGNOSTICS_CALL_CONTEXT_H
 
 #include <cstdio>
-#include <memory>
 #include <string>
+
+#include "diagnostics/reporting.h"
 
 class Client;
 class msgManager;
@@ -28,7 +29,7 @@ class CallContext {
   // True when a report would go anywhere.
   bool reporting() const { return logHandle != nullptr || debugOn == 1; }
 
-  std::shared_ptr<msgManager> messages;
+  tapbroker::diagnostics::Handle messages;
   std::string clientName;
   std::string logPath;
   int debugOn;

@@ -84,32 +84,26 @@ FILE* openLogFile(const char* path, bool empty) {
   return file;
 }
 
-std::shared_ptr<msgManager> makeHandle() {
-  msgManager* handle = new msgManager(kCatalogueTag);
-  if (handle == nullptr) return nullptr;
-  return std::shared_ptr<msgManager>(handle);
-}
-
 namespace {
 
 // Allocated through the catalogue's own allocator, as every handle is.
-struct ClientHandle : msgManager {
-  ClientHandle() : msgManager(kCatalogueTag) {}
+struct CountedHandle : msgManager {
+  CountedHandle() : msgManager(kCatalogueTag) {}
   std::atomic<unsigned> holders{1};
 };
 
 }  // namespace
 
-msgManager* newClientHandle() { return new ClientHandle; }
+msgManager* newHandle() { return new CountedHandle; }
 
-void shareClientHandle(msgManager* handle) {
-  if (handle != nullptr) ++static_cast<ClientHandle*>(handle)->holders;
+void shareHandle(msgManager* handle) {
+  if (handle != nullptr) ++static_cast<CountedHandle*>(handle)->holders;
 }
 
-void releaseClientHandle(msgManager* handle, unsigned int finishCode) {
-  auto* counted = static_cast<ClientHandle*>(handle);
+void releaseHandle(msgManager* handle, const unsigned int* finishCode) {
+  auto* counted = static_cast<CountedHandle*>(handle);
   if (counted == nullptr || --counted->holders != 0) return;
-  counted->finishMsgLogFile(finishCode);
+  if (finishCode != nullptr) counted->finishMsgLogFile(*finishCode);
   delete counted;
 }
 

@@ -5,7 +5,6 @@
 
 #include <cstdarg>
 #include <cstdio>
-#include <memory>
 #include <string>
 
 class msgManager;
@@ -32,19 +31,42 @@ void logReport(msgManager* messages, std::string& id, const std::string& logPath
 // device (such as /dev/null): a FIFO, with or without a reader, or a socket.
 FILE* openLogFile(const char* path, bool empty);
 
-// A new handle on this library's catalogue, shared by copying; null when the allocation
-// yields nothing. A CallContext's: destroyed by its last holder, never finished.
-std::shared_ptr<msgManager> makeHandle();
-
-// A Client's handle, held by the Client and its copies through the one pointer that the
-// Client's layout has for it: the count of holders lives in the handle's own block. Null
-// when the allocation yields nothing; sharing or releasing null does nothing.
-msgManager* newClientHandle();
+// Handles on this library's catalogue, counted in their own block: a Client's layout has one
+// pointer for its handle and no room for a count beside it, so every holder (Clients and
+// their copies, CallContexts and theirs) counts the same way. A new handle has one holder;
+// null when the allocation yields nothing, and sharing or releasing null does nothing.
+msgManager* newHandle();
 // Counts one more holder of `handle`.
-void shareClientHandle(msgManager* handle);
-// Counts one holder less; the last one finishes the handle with `finishCode` and destroys
-// it.
-void releaseClientHandle(msgManager* handle, unsigned int finishCode);
+void shareHandle(msgManager* handle);
+// Counts one holder less; the last one destroys the handle, after finishing it with
+// `*finishCode` when that is given: a Client's handle is finished, a context's is not.
+void releaseHandle(msgManager* handle, const unsigned int* finishCode);
+
+// One holder of a handle that is never finished, as a CallContext keeps it: copies share
+// the handle, the last one destroys it.
+class Handle {
+ public:
+  Handle() = default;
+  // Takes over the holder that newHandle() counted.
+  explicit Handle(msgManager* adopted) : handle_(adopted) {}
+  Handle(const Handle& other) : handle_(other.handle_) { shareHandle(handle_); }
+  Handle& operator=(const Handle& other) {
+    shareHandle(other.handle_);  // first, so that assigning a handle to itself keeps it
+    reset();
+    handle_ = other.handle_;
+    return *this;
+  }
+  ~Handle() { reset(); }
+
+  msgManager* get() const { return handle_; }
+  void reset() {
+    releaseHandle(handle_, nullptr);
+    handle_ = nullptr;
+  }
+
+ private:
+  msgManager* handle_ = nullptr;
+};
 
 }  // namespace tapbroker::diagnostics
 

@@ -22,9 +22,11 @@
 #include <vector>
 
 #include "platform/socket_handles.h"
-#include "platform/winsock.h"
+#include "platform/sockets.h"
 #include "tapbroker_client.h"
 #include "tests/support/memory_sockets.h"
+
+using namespace tapbroker::results;
 
 namespace {
 
@@ -121,13 +123,13 @@ void require(bool condition) {
   if (!condition) std::abort();
 }
 
-bool isReadCode(int code) { return code == 0 || code == -1001 || code == -1002; }
+bool isReadCode(int code) { return code == 0 || code == kSendFailed || code == kReceiveFailed; }
 
 // The held read-back, which must fit what the largest read-back could bring.
 void collectTdo(Client& client) {
   static char out[8192];
   int code = client.GetTDO(out, 8 * static_cast<int>(sizeof out));
-  require(code == 0 || code == -1022);
+  require(code == 0 || code == kNothingHeld);
 }
 
 }  // namespace
@@ -155,7 +157,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (logging) require(client.Set_Log_File("/dev/null") == 0);
 
   int code = client.Connect(nullptr, nullptr, nullptr);
-  require(code == 0 || code == -1001 || code == -1002);
+  require(code == 0 || code == kSendFailed || code == kReceiveFailed);
   client.Send(4, u, p, 2, 9, 8);
   client.Send(33);
   client.Send(30);
@@ -201,9 +203,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   require(std::strlen(client.Read()) <= 1024);
 
   code = client.Disconnect();
-  require(code == 0 || code == -1008 || code == -1009);
+  require(code == 0 || code == kCloseRefused || code == kShutdownFailed);
   // Whatever Disconnect left open.
-  tapbroker::win::closesocket(
-      tapbroker::socket_handles::current(static_cast<std::uint32_t>(client.GetClientSocket())));
+  tapbroker::platform::close(tapbroker::platform::handles::current(
+      static_cast<std::uint32_t>(client.GetClientSocket())));
   return 0;
 }

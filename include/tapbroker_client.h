@@ -178,6 +178,16 @@ class TAPBROKER_CLIENT_API Client {
   // runs) or 1001 and 1107 (starting one), 1004 when the second attempt is refused,
   // 1000/1006/1007 for the other failures, 1092 before switching the log file on.
   // When the broker cannot be started, prints the reason on standard output.
+  //
+  // By default every receive waits until the broker answers. TAPBROKER_CLIENT_TIMEOUT=N in
+  // the environment at Connect, N a whole number of seconds from 1 to 86400, bounds every
+  // send and receive of this conversation (the introduction included) by N seconds: a wait
+  // that runs out fails as the send or receive it was (-1001 / -1002, its usual report),
+  // followed by one report 1117; from then on the connection takes no more answers, so
+  // every later call of the conversation fails at once with -1002 (a send the broker does
+  // not take fails with -1001 within the deadline) until Connect or Disconnect. Any other
+  // value (empty, 0, negative, fractional, with a unit, above 86400) is reported as 1118
+  // and ignored: the conversation then has no deadline, as without the variable.
   int Connect(char* ignored, const char* logFile, const char* installDir);
   // Sends the closing command 9999 and closes the connection.
   // Returns 0, -1008 (the broker answered -1; the socket is closed all the same) or
@@ -266,7 +276,8 @@ class TAPBROKER_CLIENT_API Client {
   int Read(int& value);
   // Asks the broker for an answer and points `text` at it. The text is owned by this
   // client and stays valid until its next text read (this overload or Read()) or its
-  // destruction. Returns 0, -1001 or -1002; on failure `text` is untouched.
+  // destruction; copying or assigning clients leaves it alone. Returns 0, -1001 or
+  // -1002; on failure `text` is untouched.
   // An answer that fills all 1024 bytes without a NUL is handed out whole, terminated.
   // Reports 1094, 1015, 1017, or 1014 / 1016 on failure.
   int Read(char*& text);
@@ -341,7 +352,8 @@ class TAPBROKER_CLIENT_API Client {
   msgManager* messages;      // handle on the message catalogue, shared by copies
   std::string clientName;    // introduces this client; first argument of every report
   SOCKET socket;             // the connection to the broker
-  std::string serverName;    // passed to Connect on reconnection; never set
+  std::string serverName;    // passed to Connect on reconnection, which ignores it; holds the
+                             // text the last Read(char*&) or Read() handed out
   int status;                // result code of the last operation that recorded one
   int debugOn;               // 1: reports are posted to the catalogue
   std::string logPath;       // the log file
@@ -349,8 +361,8 @@ class TAPBROKER_CLIENT_API Client {
   FILE* logHandle;           // non-null while logging to the file is on
   unsigned int finishCode;   // handed to the catalogue when the handle is finished
   // Nothing more: programs built against these fields allocate a Client of exactly their
-  // size (208 bytes on 64-bit Linux). What the library keeps besides them (the count of
-  // the handle's holders, the text handed out by Read) lives outside the object.
+  // size (208 bytes on 64-bit Linux). The count of the handle's holders lives in the
+  // handle's own block.
 };
 
 #pragma pop_macro("INVALID_SOCKET")

@@ -1,14 +1,19 @@
 #include "platform/socket_handles.h"
 
+#include "platform/sockets.h"
+
 #include <mutex>
 #include <vector>
 
-namespace tapbroker::socket_handles {
+namespace tapbroker::platform::handles {
 namespace {
 
 struct Live {
   std::uint32_t system;
   std::uint32_t generation;
+  unsigned deadlineMs;
+  bool ranOut = false;    // receives are refused from now on
+  bool reported = false;  // takeTimeout has answered the deadline
 };
 
 // A process holds a handful of connections, so a list scanned under one lock is enough;
@@ -18,12 +23,12 @@ struct Table {
   std::vector<Live> live;
   std::uint32_t lastGeneration = 0;
 
-  // The entry of `handle`, or live.end().
-  std::vector<Live>::iterator entry(std::uint64_t handle) {
-    for (auto it = live.begin(); it != live.end(); ++it)
-      if (it->system == static_cast<std::uint32_t>(handle) && it->generation == handle >> 32)
-        return it;
-    return live.end();
+  // The entry of `handle`, or null.
+  Live* entry(std::uint64_t handle) {
+    for (Live& e : live)
+      if (e.system == static_cast<std::uint32_t>(handle) && e.generation == handle >> 32)
+        return &e;
+    return nullptr;
   }
 };
 
@@ -35,34 +40,41 @@ Table& table() {
 
 }  // namespace
 
-std::uint64_t add(std::uint64_t system) {
+std::uint64_t add(std::uint64_t system, unsigned deadlineMs) {
   if (system > 0xFFFFFFFFu) return kNoHandle;
   Table& t = table();
   std::lock_guard<std::mutex> lock(t.mutex);
   std::erase_if(t.live, [&](const Live& e) { return e.system == system; });
   // Generation 0 never goes out: a bare socket number is never a handle.
   if (++t.lastGeneration == 0) ++t.lastGeneration;
-  t.live.push_back({static_cast<std::uint32_t>(system), t.lastGeneration});
+  t.live.push_back({static_cast<std::uint32_t>(system), t.lastGeneration, deadlineMs});
   return std::uint64_t{t.lastGeneration} << 32 | system;
 }
 
-bool find(std::uint64_t handle, std::uint64_t& system) {
+bool find(std::uint64_t handle, std::uint64_t& system, bool receiving) {
   Table& t = table();
   std::lock_guard<std::mutex> lock(t.mutex);
-  if (t.entry(handle) == t.live.end()) return false;
-  system = static_cast<std::uint32_t>(handle);
+  const Live* e = t.entry(handle);
+  if (e == nullptr || (receiving && e->ranOut)) return false;
+  system = e->system;
   return true;
 }
 
 bool remove(std::uint64_t handle, std::uint64_t& system) {
   Table& t = table();
   std::lock_guard<std::mutex> lock(t.mutex);
-  auto it = t.entry(handle);
-  if (it == t.live.end()) return false;
-  system = it->system;
-  *it = t.live.back();
+  Live* e = t.entry(handle);
+  if (e == nullptr) return false;
+  system = e->system;
+  *e = t.live.back();
   t.live.pop_back();
   return true;
+}
+
+void timedOut(std::uint64_t handle) {
+  Table& t = table();
+  std::lock_guard<std::mutex> lock(t.mutex);
+  if (Live* e = t.entry(handle)) e->ranOut = true;
 }
 
 std::uint64_t current(std::uint32_t low) {
@@ -73,4 +85,17 @@ std::uint64_t current(std::uint32_t low) {
   return kNoHandle;
 }
 
-}  // namespace tapbroker::socket_handles
+}  // namespace tapbroker::platform::handles
+
+namespace tapbroker::platform {
+
+unsigned takeTimeout(Socket handle) {
+  handles::Table& t = handles::table();
+  std::lock_guard<std::mutex> lock(t.mutex);
+  handles::Live* e = t.entry(handle);
+  if (e == nullptr || !e->ranOut || e->reported) return 0;
+  e->reported = true;
+  return e->deadlineMs;
+}
+
+}  // namespace tapbroker::platform

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "diagnostics/call_context.h"
+#include "platform/sockets.h"
 #include "protocol/argument_cursor.h"
 #include "protocol/shapes.h"
 #include "tapbroker_client.h"
@@ -29,6 +30,17 @@ struct Exchange {
     client.PrintMessage(id, arguments...);
   }
 };
+
+namespace tapbroker::protocol {
+
+// Says once, after the usual report of a failed send or receive, that the conversation on
+// `socket` failed because its deadline ran out (the connection then takes no more answers).
+inline void reportTimeout(Client& client, const char* name, Client::SOCKET socket) {
+  if (const unsigned deadlineMs = platform::takeTimeout(socket))
+    client.PrintMessage("1117", name, static_cast<int>(deadlineMs / 1000));
+}
+
+}  // namespace tapbroker::protocol
 
 // A transfer kind's run: 0 or a non-negative count on success, else the negative result
 // code. It reads its arguments from `args` as it sends them.

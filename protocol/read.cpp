@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "protocol/answer_list.h"
-#include "protocol/answer_texts.h"
+#include "protocol/exchange.h"
 #include "protocol/wire.h"
 #include "results/codes.h"
 #include "tapbroker_client.h"
@@ -16,6 +16,14 @@ const char* const kTextIds[5] = {"1094", "1015", "1014", "1016", "1017"};
 const char* const kReturnedTextIds[5] = {"1095", "1015", "1014", "1016", "1017"};
 const char* const kListIds[5] = {"1097", "1023", "1022", "1024", "1025"};
 
+// The text a text read hands out lives in the client's serverName, which no operation sets
+// and Connect ignores: it belongs to the client, is left alone by copies and assignment,
+// and keeps its capacity from one read to the next.
+char* keepText(std::string& kept, const char* answer) {
+  kept.assign(answer);
+  return kept.data();
+}
+
 }  // namespace
 
 int Client::readAnswer(const char* const ids[5], char (&answer)[1025]) {
@@ -27,6 +35,7 @@ int Client::readAnswer(const char* const ids[5], char (&answer)[1025]) {
   PrintMessage(ids[0], name);
   if (!tapbroker::wire::sendRequestToken(socket)) {
     PrintMessage(ids[2], name, name);
+    tapbroker::protocol::reportTimeout(*this, name, socket);
     status = tapbroker::results::kSendFailed;
     return tapbroker::results::kSendFailed;
   }
@@ -34,6 +43,7 @@ int Client::readAnswer(const char* const ids[5], char (&answer)[1025]) {
   int received = tapbroker::wire::receiveLoose(socket, answer);
   if (received == 0) {
     PrintMessage(ids[3], name, name);
+    tapbroker::protocol::reportTimeout(*this, name, socket);
     status = tapbroker::results::kReceiveFailed;
     return tapbroker::results::kReceiveFailed;
   }
@@ -53,14 +63,14 @@ int Client::Read(char*& text) {
   char answer[tapbroker::wire::kBufferSize + 1];
   int received = readAnswer(kTextIds, answer);
   if (received < 0) return received;
-  text = tapbroker::answer_texts::keep(this, answer);
+  text = keepText(serverName, answer);
   return 0;
 }
 
 const char* Client::Read() {
   char answer[tapbroker::wire::kBufferSize + 1];
   if (readAnswer(kReturnedTextIds, answer) < 0) return "";
-  return tapbroker::answer_texts::keep(this, answer);
+  return keepText(serverName, answer);
 }
 
 int Client::Read(std::vector<std::string>& items) {

@@ -1,7 +1,7 @@
 // The transfers that move a caller's arguments to the broker token by token, and the
 // commands that carry no data of their own. Each reads its arguments from `args`, which
 // moves past what it read.
-// Results: 0, -1001 (a send failed), -1002 (a receive failed or an acknowledgement did
+// Results: 0, kSendFailed (a send failed), kReceiveFailed (a receive failed or an acknowledgement did
 // not begin with "+"); the flag queries also -1 and the broker's own number.
 #ifndef PROTOCOL_TRANSFERS_H
 #define PROTOCOL_TRANSFERS_H

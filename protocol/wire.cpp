@@ -5,15 +5,15 @@
 #include <climits>
 #include <cstdio>
 
-#include "platform/winsock.h"
+#include "platform/sockets.h"
 #include "protocol/recording.h"
 
 namespace tapbroker::wire {
 
 bool sendBytes(SOCKET socket, const void* data, int length) {
-  int sent = win::send(socket, static_cast<const char*>(data), length, 0);
+  int sent = platform::send(socket, data, length);
   if (recording::active()) recording::sent(socket, data, sent);
-  return sent != 0 && sent != win::kSocketError;
+  return sent > 0;
 }
 
 bool sendToken(SOCKET socket, const char* buffer) {
@@ -39,9 +39,9 @@ bool sendRequestToken(SOCKET socket) {
 }
 
 int receive(SOCKET socket, char* buffer, int capacity) {
-  int received = win::recv(socket, buffer, capacity, 0);
+  int received = platform::receive(socket, buffer, capacity);
   if (recording::active()) recording::received(socket, buffer, received);
-  return received == win::kSocketError ? 0 : received;
+  return received < 0 ? 0 : received;
 }
 
 bool receiveStrictAck(SOCKET socket, char* buffer) {

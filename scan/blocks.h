@@ -37,7 +37,7 @@ class Blocks {
  public:
   Blocks(Exchange& exchange, const BlockProfile& profile, int byteCount);
 
-  // Report the failure and return -1001 / -1002.
+  // Report the failure and return kSendFailed / kReceiveFailed.
   int sendFailed();
   int receiveFailed();
 

@@ -20,8 +20,8 @@ namespace {
 char clientName[] = "tapclient";
 
 // Library codes for commands refused before anything of them went out.
-constexpr int kArgumentRefused = -1025;
-constexpr int kNoShiftData = -1020;
+using tapbroker::results::kArgumentRefused;
+using tapbroker::results::kNoShiftData;
 
 // The library waits for the answer to its introduction for as long as it takes. A program
 // on the port that is not a broker may take the connection and never answer: the user is
@@ -119,11 +119,11 @@ void BrokerSession::connect() {
   if (result != 0) {
     std::string what = "connecting to the broker on 127.0.0.1:4001";
     std::string running;
-    if (result == -1005 && brokerProcessRunning(&running)) {
+    if (result == tapbroker::results::kUnreachable && brokerProcessRunning(&running)) {
       // The library starts no second broker while one runs, whatever port that one serves.
       what += " (a tapbroker.exe from " + running +
               " runs but does not answer there, so none was started)";
-    } else if (result == -1005) {
+    } else if (result == tapbroker::results::kUnreachable) {
       what += " (no tapbroker.exe could be started from " +
               (installDir ? options_.installDir : std::string("this program's directory")) +
               refusedFile("--faults", "fault plan", options_.faultPlan) +

@@ -1,40 +1,42 @@
 #include "tool_error.h"
 
+using namespace tapbroker::results;
+
 namespace tapclient {
 
 std::string describeLibraryCode(int code) {
   switch (code) {
     case 0:
       return "success";
-    case -1001:
+    case kSendFailed:
       return "a socket send failed";
-    case -1002:
+    case kReceiveFailed:
       return "a socket receive failed, or an acknowledgement did not begin with \"+\"";
-    case -1003:
+    case kSocketsFailed:
       return "the sockets library could not be started";
-    case -1004:
+    case kNoSocket:
       return "the socket could not be created";
-    case -1005:
+    case kUnreachable:
       return "the broker was still unreachable after searching for it and starting it";
-    case -1008:
+    case kCloseRefused:
       return "the broker refused the closing command";
-    case -1009:
+    case kShutdownFailed:
       return "the connection could not be shut down";
-    case -1016:
+    case kNoLogPath:
       return "no log file path is set, or an empty one was given";
-    case -1017:
+    case kNoSecondLogPath:
       return "no second log file path is set";
-    case -1020:
+    case kNoShiftData:
       return "a shift was given no shift data";
-    case -1021:
+    case kNoBuffer:
       return "a shift's optional buffer is missing while its switch is on";
-    case -1022:
+    case kNothingHeld:
       return "no read-back data is held";
-    case -1023:
+    case kNoDestination:
       return "the read-back destination is missing";
-    case -1024:
+    case kNotInstalled:
       return "no installation directory exists to start the broker from";
-    case -1025:
+    case kArgumentRefused:
       return "an argument is outside the protocol's limits; nothing of the command was sent";
     default:
       return {};

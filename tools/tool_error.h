@@ -7,6 +7,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "tapbroker_client.h"
+
 namespace tapclient {
 
 // Exit statuses of the program.
@@ -34,7 +36,7 @@ class UsageError : public ToolError {
 // the library does not define (a broker's own number, for instance).
 std::string describeLibraryCode(int code);
 // True for the codes the library itself produces (as opposed to the broker's answers).
-inline bool isLibraryFailure(int code) { return code <= -1001 && code >= -1099; }
+inline bool isLibraryFailure(int code) { return code <= tapbroker::results::kSendFailed && code >= tapbroker::results::kArgumentRefused; }
 
 }  // namespace tapclient
 

@@ -1,6 +1,6 @@
 // Where a broker that the library started leaves the reason it would not start. The
 // library starts the broker with its standard streams on /dev/null (or with no console on
-// Windows) and reports only that no broker answered (-1005): a fault plan or transcript
+// Windows) and reports only that no broker answered (kUnreachable): a fault plan or transcript
 // named in the environment that the broker rejects would leave the person running the
 // application with no reason at all. So the reason is also written to a file of a fixed
 // name in the temporary directory, which the docs name.

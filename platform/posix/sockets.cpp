@@ -1,5 +1,4 @@
-#include "platform/winsock.h"
-
+// The library's connection on POSIX sockets.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -7,32 +6,13 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 
-#include "platform/errors.h"
 #include "platform/socket_handles.h"
+#include "platform/sockets.h"
 
-static_assert(tapbroker::win::kAfInet == AF_INET &&
-              tapbroker::win::kSockStream == SOCK_STREAM &&
-              tapbroker::win::kIpprotoTcp == IPPROTO_TCP);
-
-namespace tapbroker::win {
+namespace tapbroker::platform {
 namespace {
-
-std::atomic<int> references{0};
-
-int fail(int error) {
-  SetLastError(static_cast<DWORD>(error));
-  errno = error;
-  return kSocketError;
-}
-
-// The descriptor behind `s`, or -1 when `s` is not a live handle of this layer.
-int descriptorOf(SOCKET s) {
-  std::uint64_t fd;
-  return socket_handles::find(s, fd) ? static_cast<int>(fd) : -1;
-}
 
 // A connect interrupted by a signal goes on in the background; wait for its outcome
 // instead of starting a second one.
@@ -49,119 +29,83 @@ int finishInterruptedConnect(int fd) {
   return error;
 }
 
+// Makes the socket's sends and receives give up after `deadlineMs`.
+bool setDeadline(int fd, unsigned deadlineMs) {
+  timeval limit{static_cast<time_t>(deadlineMs / 1000),
+                static_cast<suseconds_t>(deadlineMs % 1000) * 1000};
+  return ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit) == 0 &&
+         ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit) == 0;
+}
+
+Opened failed(OpenStep step, int error) { return {kInvalidSocket, step, error}; }
+
+// What a send or receive that returned `result` gives the library; a deadline that ran out
+// (the call's EAGAIN under SO_RCVTIMEO / SO_SNDTIMEO) marks the connection.
+int outcome(Socket handle, ssize_t result) {
+  if (result >= 0) return static_cast<int>(result);
+  if (errno != EAGAIN && errno != EWOULDBLOCK) return kFailed;
+  handles::timedOut(handle);
+  return kTimedOut;
+}
+
 }  // namespace
 
-int WSAStartup(WORD version, WSADATA* data) {
-  references.fetch_add(1);
-  if (data != nullptr) {
-    data->wVersion = version;
-    data->wHighVersion = 0x0202;
-  }
-  return 0;
-}
-
-int WSACleanup() {
-  int current = references.load();
-  while (current > 0 && !references.compare_exchange_weak(current, current - 1)) {
-  }
-  return current > 0 ? 0 : kSocketError;
-}
-
-int WSAReferences() { return references.load(); }
-
-SOCKET socket(int family, int type, int protocol) {
-  int fd = ::socket(family, type | SOCK_CLOEXEC, protocol);
-  if (fd < 0) {
-    fail(errno);
-    return kInvalidSocket;
-  }
-  SOCKET handle = socket_handles::add(static_cast<std::uint64_t>(fd));
-  if (handle == kInvalidSocket) {
-    ::close(fd);
-    fail(kTooManySockets);
-  }
-  return handle;
-}
-
-int connect(SOCKET s, const sockaddr* address, int length) {
-  int fd = descriptorOf(s);
-  if (fd < 0) return fail(kNotSocket);
-  if (address == nullptr || length < static_cast<int>(sizeof(SOCKADDR_IN))) return fail(kInvalidArgument);
-  // Copied field by field: the caller's layout is the Windows one, not necessarily ours.
-  const SOCKADDR_IN* in = reinterpret_cast<const SOCKADDR_IN*>(address);
+Opened openLoopback(std::uint16_t port, unsigned deadlineMs) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+  if (fd < 0) return failed(OpenStep::kCreate, errno);
   sockaddr_in target{};
-  target.sin_family = in->sin_family;
-  target.sin_port = in->sin_port;
-  target.sin_addr.s_addr = in->sin_addr;
-  if (::connect(fd, reinterpret_cast<const sockaddr*>(&target), sizeof target) != 0) {
-    int error = errno == EINTR ? finishInterruptedConnect(fd) : errno;
-    if (error != 0) return fail(error);
-  }
+  target.sin_family = AF_INET;
+  target.sin_port = htons(port);
+  target.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  int error = 0;
+  if (::connect(fd, reinterpret_cast<const sockaddr*>(&target), sizeof target) != 0)
+    error = errno == EINTR ? finishInterruptedConnect(fd) : errno;
   int on = 1;
-  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-  return 0;
+  if (error == 0) ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+  if (error == 0 && deadlineMs > 0 && !setDeadline(fd, deadlineMs)) error = errno;
+  if (error != 0) {
+    ::close(fd);
+    return failed(OpenStep::kConnect, error);
+  }
+  const Socket handle = handles::add(static_cast<std::uint64_t>(fd), deadlineMs);
+  if (handle == handles::kNoHandle) {
+    ::close(fd);
+    return failed(OpenStep::kCreate, EMFILE);
+  }
+  return {handle, OpenStep::kDone, 0};
 }
 
-int send(SOCKET s, const char* data, int length, int flags) {
-  if (length < 0) return fail(kInvalidArgument);
-  if (length == 0) return 0;
-  if (data == nullptr) return fail(kBadAddress);
-  int fd = descriptorOf(s);
-  if (fd < 0) return fail(kNotSocket);
+int send(Socket handle, const void* data, int length) {
+  std::uint64_t fd;
+  if (length <= 0 || data == nullptr) return length == 0 ? 0 : kFailed;
+  if (!handles::find(handle, fd)) return kFailed;
   ssize_t sent;
   do {
-    sent = ::send(fd, data, static_cast<size_t>(length), flags | MSG_NOSIGNAL);
+    sent = ::send(static_cast<int>(fd), data, static_cast<size_t>(length), MSG_NOSIGNAL);
   } while (sent < 0 && errno == EINTR);
-  return sent < 0 ? fail(errno) : static_cast<int>(sent);
+  return outcome(handle, sent);
 }
 
-int recv(SOCKET s, char* data, int length, int flags) {
-  if (length < 0) return fail(kInvalidArgument);
-  if (length == 0) return 0;
-  if (data == nullptr) return fail(kBadAddress);
-  int fd = descriptorOf(s);
-  if (fd < 0) return fail(kNotSocket);
+int receive(Socket handle, void* data, int capacity) {
+  std::uint64_t fd;
+  if (capacity <= 0 || data == nullptr) return capacity == 0 ? 0 : kFailed;
+  if (!handles::find(handle, fd, true)) return kFailed;
   ssize_t received;
   do {
-    received = ::recv(fd, data, static_cast<size_t>(length), flags);
+    received = ::recv(static_cast<int>(fd), data, static_cast<size_t>(capacity), 0);
   } while (received < 0 && errno == EINTR);
-  return received < 0 ? fail(errno) : static_cast<int>(received);
+  return outcome(handle, received);
 }
 
-int shutdown(SOCKET s, int how) {
-  int fd = descriptorOf(s);
-  if (fd < 0) return fail(kNotSocket);
-  int direction;
-  switch (how) {
-    case kShutdownReceive:
-      direction = SHUT_RD;
-      break;
-    case kShutdownSend:
-      direction = SHUT_WR;
-      break;
-    case kShutdownBoth:
-      direction = SHUT_RDWR;
-      break;
-    default:
-      return fail(kInvalidArgument);
-  }
-  return ::shutdown(fd, direction) == 0 ? 0 : fail(errno);
-}
-
-int closesocket(SOCKET s) {
+bool shutdownSending(Socket handle) {
   std::uint64_t fd;
-  if (!socket_handles::remove(s, fd)) return fail(kNotSocket);
+  return handles::find(handle, fd) && ::shutdown(static_cast<int>(fd), SHUT_WR) == 0;
+}
+
+void close(Socket handle) {
+  std::uint64_t fd;
   // On Linux the descriptor is released even when close reports EINTR: never retry.
-  ::close(static_cast<int>(fd));
-  return 0;
+  if (handles::remove(handle, fd)) ::close(static_cast<int>(fd));
 }
 
-std::uint32_t inet_addr(const char* dotted) {
-  in_addr address{};
-  if (dotted == nullptr || ::inet_pton(AF_INET, dotted, &address) != 1) return 0xFFFFFFFFu;
-  return address.s_addr;
-}
-
-std::uint16_t(htons)(std::uint16_t host) { return ::htons(host); }
-
-}  // namespace tapbroker::win
+}  // namespace tapbroker::platform

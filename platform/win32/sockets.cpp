@@ -1,131 +1,95 @@
-// The Windows Sockets calls the library makes, on Windows: the system's own, behind the
-// declarations the POSIX stand-ins share, so that nothing above this layer changes.
+// The library's connection on Winsock. The sockets library is started for each connection
+// before its socket is made and stopped after the socket is closed, so that every connection
+// holds one reference of its own.
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
-#include <atomic>
-
-#include "platform/errors.h"
 #include "platform/socket_handles.h"
-#include "platform/winsock.h"
+#include "platform/sockets.h"
 
-static_assert(tapbroker::win::kAfInet == AF_INET &&
-              tapbroker::win::kSockStream == SOCK_STREAM &&
-              tapbroker::win::kIpprotoTcp == IPPROTO_TCP);
-static_assert(tapbroker::win::kInvalidSocket == INVALID_SOCKET &&
-              tapbroker::win::kSocketError == SOCKET_ERROR);
-static_assert(tapbroker::win::kShutdownReceive == SD_RECEIVE &&
-              tapbroker::win::kShutdownSend == SD_SEND &&
-              tapbroker::win::kShutdownBoth == SD_BOTH);
-static_assert(tapbroker::win::kNotSocket == WSAENOTSOCK &&
-              tapbroker::win::kInvalidArgument == WSAEINVAL &&
-              tapbroker::win::kBadAddress == WSAEFAULT &&
-              tapbroker::win::kTooManySockets == WSAEMFILE);
-static_assert(sizeof(tapbroker::win::SOCKET) == sizeof(::SOCKET));
+static_assert(sizeof(tapbroker::platform::Socket) == sizeof(::SOCKET));
 
-namespace tapbroker::win {
+namespace tapbroker::platform {
 namespace {
 
-std::atomic<int> references{0};
+constexpr WORD kSocketsVersion = 0x0202;
 
-// The system socket behind the library handle `s`; false when `s` is not live (0 after a
-// failed connect, a handle already closed whose socket number may be in use again).
-bool systemSocket(SOCKET s, ::SOCKET& system) {
-  std::uint64_t found;
-  if (!socket_handles::find(s, found)) return false;
-  system = static_cast<::SOCKET>(found);
-  return true;
-}
+Opened failed(OpenStep step, int error) { return {kInvalidSocket, step, error}; }
 
-int fail(int error) {
-  ::WSASetLastError(error);
-  return kSocketError;
+// What a send or receive that returned `result` gives the library; a deadline that ran out
+// (WSAETIMEDOUT under SO_RCVTIMEO / SO_SNDTIMEO) marks the connection.
+int outcome(Socket handle, int result) {
+  if (result != SOCKET_ERROR) return result;
+  if (::WSAGetLastError() != WSAETIMEDOUT) return kFailed;
+  handles::timedOut(handle);
+  return kTimedOut;
 }
 
 }  // namespace
 
-int WSAStartup(WORD version, WSADATA* data) {
-  ::WSADATA system{};
-  int error = ::WSAStartup(version, &system);
-  if (error != 0) return error;
-  references.fetch_add(1);
-  if (data != nullptr) {
-    data->wVersion = system.wVersion;
-    data->wHighVersion = system.wHighVersion;
+Opened openLoopback(std::uint16_t port, unsigned deadlineMs) {
+  WSADATA data;
+  if (const int error = ::WSAStartup(kSocketsVersion, &data)) return failed(OpenStep::kStartup, error);
+  const ::SOCKET system = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  if (system == INVALID_SOCKET) {
+    const int error = ::WSAGetLastError();
+    ::WSACleanup();
+    return failed(OpenStep::kCreate, error);
   }
-  return 0;
-}
-
-int WSACleanup() {
-  if (::WSACleanup() != 0) return kSocketError;
-  references.fetch_sub(1);
-  return 0;
-}
-
-int WSAReferences() { return references.load(); }
-
-SOCKET socket(int family, int type, int protocol) {
-  ::SOCKET system = ::socket(family, type, protocol);
-  if (system == INVALID_SOCKET) return kInvalidSocket;
-  SOCKET handle = socket_handles::add(system);
-  if (handle == kInvalidSocket) {
-    ::closesocket(system);
-    fail(kTooManySockets);
-  }
-  return handle;
-}
-
-int connect(SOCKET handle, const sockaddr* address, int length) {
-  ::SOCKET s;
-  if (!systemSocket(handle, s)) return fail(kNotSocket);
-  if (address == nullptr || length < static_cast<int>(sizeof(SOCKADDR_IN))) return fail(kBadAddress);
-  const SOCKADDR_IN* in = reinterpret_cast<const SOCKADDR_IN*>(address);
   sockaddr_in target{};
-  target.sin_family = in->sin_family;
-  target.sin_port = in->sin_port;
-  target.sin_addr.s_addr = in->sin_addr;
-  if (::connect(s, reinterpret_cast<const ::sockaddr*>(&target), sizeof target) != 0)
-    return kSocketError;
-  // Small tokens go back to back; none may wait for a delayed acknowledgement.
+  target.sin_family = AF_INET;
+  target.sin_port = ::htons(port);
+  target.sin_addr.s_addr = ::htonl(INADDR_LOOPBACK);
+  int error = 0;
+  if (::connect(system, reinterpret_cast<const sockaddr*>(&target), sizeof target) != 0)
+    error = ::WSAGetLastError();
   BOOL on = TRUE;
-  ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
-  return 0;
+  if (error == 0)
+    ::setsockopt(system, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
+  // The deadline in milliseconds, as a DWORD.
+  const DWORD limit = deadlineMs;
+  if (error == 0 && deadlineMs > 0 &&
+      (::setsockopt(system, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&limit),
+                    sizeof limit) != 0 ||
+       ::setsockopt(system, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&limit),
+                    sizeof limit) != 0))
+    error = ::WSAGetLastError();
+  const Socket handle = error == 0 ? handles::add(system, deadlineMs) : handles::kNoHandle;
+  if (handle == handles::kNoHandle) {
+    ::closesocket(system);
+    ::WSACleanup();
+    return failed(error != 0 ? OpenStep::kConnect : OpenStep::kCreate,
+                  error != 0 ? error : WSAEMFILE);
+  }
+  return {handle, OpenStep::kDone, 0};
 }
 
-int send(SOCKET handle, const char* data, int length, int flags) {
-  if (length < 0) return fail(kInvalidArgument);
-  if (length == 0) return 0;
-  if (data == nullptr) return fail(kBadAddress);
-  ::SOCKET s;
-  if (!systemSocket(handle, s)) return fail(kNotSocket);
-  return ::send(s, data, length, flags);
-}
-
-int recv(SOCKET handle, char* data, int length, int flags) {
-  if (length < 0) return fail(kInvalidArgument);
-  if (length == 0) return 0;
-  if (data == nullptr) return fail(kBadAddress);
-  ::SOCKET s;
-  if (!systemSocket(handle, s)) return fail(kNotSocket);
-  return ::recv(s, data, length, flags);
-}
-
-int shutdown(SOCKET handle, int how) {
-  ::SOCKET s;
-  if (!systemSocket(handle, s)) return fail(kNotSocket);
-  return ::shutdown(s, how);
-}
-
-int closesocket(SOCKET handle) {
+int send(Socket handle, const void* data, int length) {
   std::uint64_t system;
-  if (!socket_handles::remove(handle, system)) return fail(kNotSocket);
-  return ::closesocket(static_cast<::SOCKET>(system));
+  if (length <= 0 || data == nullptr) return length == 0 ? 0 : kFailed;
+  if (!handles::find(handle, system)) return kFailed;
+  return outcome(handle, ::send(static_cast<::SOCKET>(system), static_cast<const char*>(data),
+                                length, 0));
 }
 
-std::uint32_t inet_addr(const char* dotted) {
-  return dotted == nullptr ? INADDR_NONE : ::inet_addr(dotted);
+int receive(Socket handle, void* data, int capacity) {
+  std::uint64_t system;
+  if (capacity <= 0 || data == nullptr) return capacity == 0 ? 0 : kFailed;
+  if (!handles::find(handle, system, true)) return kFailed;
+  return outcome(handle,
+                 ::recv(static_cast<::SOCKET>(system), static_cast<char*>(data), capacity, 0));
 }
 
-std::uint16_t(htons)(std::uint16_t host) { return ::htons(host); }
+bool shutdownSending(Socket handle) {
+  std::uint64_t system;
+  return handles::find(handle, system) && ::shutdown(static_cast<::SOCKET>(system), SD_SEND) == 0;
+}
 
-}  // namespace tapbroker::win
+void close(Socket handle) {
+  std::uint64_t system;
+  if (!handles::remove(handle, system)) return;
+  ::closesocket(static_cast<::SOCKET>(system));
+  ::WSACleanup();
+}
+
+}  // namespace tapbroker::platform

@@ -9,6 +9,8 @@
 #include "e2e_support.h"
 #include "tests/support/scratch.h"
 
+using namespace tapbroker::results;
+
 namespace e2e {
 namespace {
 
@@ -49,8 +51,8 @@ TEST(FaultPlanE2E, EachFaultReachesTheClientAsItsDocumentedError) {
   ::setenv("TAPBROKER_IDLE_EXIT", "15", 1);
 
   const FaultCase cases[] = {
-      {"refuse: a strict token answered \"-\"", [](Client& c) { return c.Send(5, 7); }, -1002,
-       -1002, "1062"},
+      {"refuse: a strict token answered \"-\"", [](Client& c) { return c.Send(5, 7); }, kReceiveFailed,
+       kReceiveFailed, "1062"},
       {"answer: the integer replaced", [](Client& c) { return c.Send(9, 0); }, -7, 0, ""},
       {"flip: read-back bit 3, the chain's first IDCODE byte 0x4D",
        [](Client& c) {
@@ -59,13 +61,13 @@ TEST(FaultPlanE2E, EachFaultReachesTheClientAsItsDocumentedError) {
        },
        0x4D ^ 0x08, 0, ""},
       {"close-before: no answer to the pump",
-       [](Client& c) { return c.Send(42, kData, 64, 0, 0); }, -1002, -1002, "1020"},
+       [](Client& c) { return c.Send(42, kData, 64, 0, 0); }, kReceiveFailed, kReceiveFailed, "1020"},
       {"close-after: answered, then gone",
        [](Client& c) {
          const int identified = c.Send(1);
          return identified != 0 ? identified : c.Send(30);
        },
-       -1002, -1002, "1010"},
+       kReceiveFailed, kReceiveFailed, "1010"},
       {"delay: answered late, answered right", [](Client& c) { return c.Send(30); }, 1, 0, ""},
       // Commands 47 and 51 run two transfers and take the second one's result alone.
       {"refuse: the first of two I2C transfers",
@@ -78,7 +80,7 @@ TEST(FaultPlanE2E, EachFaultReachesTheClientAsItsDocumentedError) {
          const int refused = openCable(c);
          return refused != -1 ? refused : openCable(c);
        },
-       -1002, -1002, "1074"},
+       kReceiveFailed, kReceiveFailed, "1074"},
   };
   for (const FaultCase& fault : cases) {
     SCOPED_TRACE(fault.fault);
@@ -137,6 +139,38 @@ TEST_F(WholePlanE2E, OpensTheCableAndNamesWhereEachFaultFires) {
     if (at != std::string::npos) fired.push_back(line.substr(at + 1));
   }
   EXPECT_EQ(fired, expected);
+}
+
+// A broker that stalls on an answer, met by a client with a deadline: the wait ends with the
+// usual receive failure and a report that it timed out, and the conversation stays ended, so
+// that no later call reads the answer that belonged to the stalled one.
+class DeadlineE2E : public BrokerTest {
+ protected:
+  DeadlineE2E() {
+    std::ofstream(plan_) << "30  1  delay  4000\n";
+    launch_.arguments.insert(launch_.arguments.end(), {"--faults", plan_});
+  }
+  TempDir directory_;
+  std::string plan_ = directory_ / "plan.txt";
+};
+
+TEST_F(DeadlineE2E, AStalledAnswerEndsTheConversation) {
+  char name[] = "e2e-deadline";
+  Client client(name);
+  ::setenv("TAPBROKER_CLIENT_TIMEOUT", "1", 1);
+  const bool opened = connectAndOpen(client);
+  ::unsetenv("TAPBROKER_CLIENT_TIMEOUT");
+  ASSERT_TRUE(opened);
+  client.Set_Debug_On();
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(client.Send(30), kReceiveFailed);
+  EXPECT_EQ(client.Send(30), kReceiveFailed);  // the late answer is not taken for this one's
+  int value = 0;
+  EXPECT_EQ(client.Read(value), kReceiveFailed);
+  const std::string reports = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(reports.find("[1117]"), reports.rfind("[1117]")) << reports;  // said once
+  EXPECT_NE(reports.find("[1117]"), std::string::npos) << reports;
+  EXPECT_EQ(client.Disconnect(), 0);
 }
 
 }  // namespace

@@ -18,6 +18,8 @@
 #include "tests/support/scratch.h"
 #include "transcript/transcript.h"
 
+using namespace tapbroker::results;
+
 namespace e2e {
 namespace {
 
@@ -116,7 +118,7 @@ TEST(ReplayE2E, AClientThatSendsOneDifferentByteIsStoppedAtItsLine) {
   EXPECT_EQ(recordedStatus, 0);
 
   const pid_t replay = startBroker({"--replay", recorded}, complaints);
-  EXPECT_EQ(converse("port1"), std::make_pair(-1002, -1002));
+  EXPECT_EQ(converse("port1"), std::make_pair(kReceiveFailed, kReceiveFailed));
   EXPECT_EQ(exitStatus(replay), 3);
   // The port is the client's fourth unit: introduction, command, cable, port.
   const std::vector<std::string> lines = readLines(recorded);
@@ -139,7 +141,7 @@ TEST(ReplayE2E, AFileTheBrokerCannotUseStopsItAtStartWithTheReasonWhereAPersonLo
   EXPECT_NE(contents(complaints).find("line 3: unknown escape \\q"), std::string::npos)
       << contents(complaints);
 
-  // Named in the environment of an application, a broken plan costs its Connect -1005
+  // Named in the environment of an application, a broken plan costs its Connect kUnreachable
   // alone; the reason waits in the temporary directory.
   const std::string plan = directory / "plan.txt";
   std::ofstream(plan) << "4 1 answer 0\n44/12 1 flip\n";
@@ -149,7 +151,7 @@ TEST(ReplayE2E, AFileTheBrokerCannotUseStopsItAtStartWithTheReasonWhereAPersonLo
   ::setenv("TAPBROKER_FAULTS", plan.c_str(), 1);
   char name[] = "rejected";
   Client client(name);
-  EXPECT_EQ(client.Connect(nullptr, nullptr, nullptr), -1005);
+  EXPECT_EQ(client.Connect(nullptr, nullptr, nullptr), kUnreachable);
   ::unsetenv("TAPBROKER_FAULTS");
   if (temporary) ::setenv("TMPDIR", keptTemporary.c_str(), 1); else ::unsetenv("TMPDIR");
   const std::string note = contents(directory / "tapbroker-error.txt");

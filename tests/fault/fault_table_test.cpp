@@ -18,11 +18,13 @@
 #include <sstream>
 
 #include "platform/socket_handles.h"
-#include "platform/winsock.h"
+#include "platform/sockets.h"
 #include "tapbroker_client.h"
 #include "tests/support/memory_sockets.h"
 #include "tests/support/scratch.h"
 #include "tests/support/wire_bytes.h"
+
+using namespace tapbroker::results;
 
 namespace fault {
 namespace {
@@ -164,8 +166,8 @@ const std::vector<Operation>& operations() {
 
 // Closes the client's socket without a closing conversation.
 void hangUp(Client& client) {
-  tapbroker::win::closesocket(
-      tapbroker::socket_handles::current(static_cast<std::uint32_t>(client.GetClientSocket())));
+  tapbroker::platform::close(tapbroker::platform::handles::current(
+      static_cast<std::uint32_t>(client.GetClientSocket())));
 }
 
 bool runSetup(Setup setup, Client& client) {
@@ -182,7 +184,7 @@ Observation observe(const Operation& operation, Client& client) {
   std::string held(8192, '\xEE');  // a byte no answer holds
   const int code = client.GetTDO(held.data(), 8 * static_cast<int>(held.size()));
   if (code == 0) o.tdo = held.substr(0, held.find_last_not_of('\xEE') + 1);
-  if (code != 0 && code != -1022) o.tdo = "<GetTDO " + std::to_string(code) + ">";
+  if (code != 0 && code != kNothingHeld) o.tdo = "<GetTDO " + std::to_string(code) + ">";
   return o;
 }
 
@@ -300,10 +302,10 @@ std::set<std::string> failureReports() {
 // The code a failure of each call leaves.
 int codeOf(Call call) {
   switch (call) {
-    case Call::Startup: return -1003;
-    case Call::Open: return -1004;
-    case Call::Send: return -1001;
-    default: return -1002;
+    case Call::Startup: return kSocketsFailed;
+    case Call::Open: return kNoSocket;
+    case Call::Send: return kSendFailed;
+    default: return kReceiveFailed;
   }
 }
 
@@ -334,24 +336,24 @@ class FaultTable : public ::testing::TestWithParam<std::size_t> {
       return "the clean run failed: " + describe(got);
     }
 
-    // Connect alone leaves -1004 out of the status.
-    const int code = got.result == -1004 ? got.result : got.status;
-    const bool failed = code <= -1001 && code >= -1004;
+    // Connect alone leaves kNoSocket out of the status.
+    const int code = got.result == kNoSocket ? got.result : got.status;
+    const bool failed = code <= kSendFailed && code >= kNoSocket;
     if (!(operation.traits & kGoesOn) && broker.callsAfterFailure > 0)
       return "the client went on after a failed call";
     // Disconnect closes whatever came before: done, refused by the broker, or not shut down.
     if ((operation.traits & kCloses) && got.result != 0 &&
-        !(got.result == code && (code == -1008 || code == -1009)))
+        !(got.result == code && (code == kCloseRefused || code == kShutdownFailed)))
       return "Disconnect gave " + describe(got);
-    if (!(operation.traits & kCloses) && (failed || got.result <= -1000) && got.result != code)
+    if (!(operation.traits & kCloses) && (failed || got.result <= kSendFailed) && got.result != code)
       return "the result is not the status: " + describe(got);
     if (broker.lastCallFailed && !(operation.traits & kCloses) &&
         ((operation.traits & kGoesOn) ? !failed : code != codeOf(*broker.firstFailed)))
       return "the code is not the failed call's: " + describe(got);
-    if (!broker.lastCallFailed && code <= -1000 && code != -1002 && !(operation.traits & kCloses))
+    if (!broker.lastCallFailed && code <= kSendFailed && code != kReceiveFailed && !(operation.traits & kCloses))
       return "a receive judged wrong gave " + describe(got);
     // Connect reports no socket that could not be made.
-    if (failed && code != -1004 && !reported && !(operation.traits & kQuiet))
+    if (failed && code != kNoSocket && !reported && !(operation.traits & kQuiet))
       return "no failure report";
     if (failed && got.value != operation.untouched) return "the destination changed";
     // Read-back data can only have come from the conversation's receives.

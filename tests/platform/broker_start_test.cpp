@@ -5,10 +5,12 @@
 #include <chrono>
 #include <thread>
 
-#include "platform/process.h"
 #include "tests/support/connect_fixture.h"
+#include "tests/support/loopback.h"
 #include "tests/support/processes.h"
 #include "tests/support/shared_machine.h"
+
+using namespace tapbroker::results;
 
 namespace {
 
@@ -42,13 +44,12 @@ TEST_F(BrokerStartTest, RunningBrokerIsRetriedWithoutStartingAnother) {
   ASSERT_GT(first.pid(), 0);
   ASSERT_GT(second.pid(), 0);
 
-  EXPECT_EQ(client.Connect(nullptr, nullptr, dir.path().c_str()), -1005);
-  EXPECT_EQ(client.GetClientStatus(), -1005);
+  EXPECT_EQ(client.Connect(nullptr, nullptr, dir.path().c_str()), kUnreachable);
+  EXPECT_EQ(client.GetClientStatus(), kUnreachable);
   EXPECT_EQ(client.GetClientSocket(), 0);
   // Each running broker is reported; neither "1001" nor "1107": nothing was started.
   EXPECT_EQ(reports(log), (Reports{"1089", "1090", "1091", "1106", "1085", "1072", "1072",
                                    "1002", "1090", "1091", "1004"}));
-  EXPECT_EQ(tapbroker::win::WSAReferences(), 0);
 }
 
 TEST_F(BrokerStartTest, StartsTheBrokerFromTheInstallDirectory) {
@@ -70,14 +71,28 @@ TEST_F(BrokerStartTest, StartsTheBrokerFromTheInstallDirectory) {
 TEST_F(BrokerStartTest, BrokerThatCannotStartLeavesTheClientUnconnected) {
   TempDir installDir;  // exists, but holds no tapbroker.exe
   ::testing::internal::CaptureStdout();
-  EXPECT_EQ(client.Connect(nullptr, nullptr, installDir.path().c_str()), -1005);
+  EXPECT_EQ(client.Connect(nullptr, nullptr, installDir.path().c_str()), kUnreachable);
   const std::string console = ::testing::internal::GetCapturedStdout();
-  EXPECT_EQ(client.GetClientStatus(), -1005);
+  EXPECT_EQ(client.GetClientStatus(), kUnreachable);
   EXPECT_EQ(client.GetClientSocket(), 0);
   EXPECT_EQ(console, "Norvane Server: TapBroker process not successfully launched:\n" +
                          (installDir / "tapbroker.exe") + ":2:No such file or directory\n");
   EXPECT_EQ(reports(log), (Reports{"1089", "1090", "1091", "1106", "1085", "1001", "1107",
                                    "1090", "1091", "1004"}));
+}
+
+// A program on the port that takes the connection and never answers: with a deadline,
+// Connect gives up on the introduction instead of waiting for ever.
+TEST_F(BrokerStartTest, DeadlineEndsAConnectNobodyAnswers) {
+  int listener = loopback::listenOn(4001);
+  ASSERT_GE(listener, 0);
+  ::setenv("TAPBROKER_CLIENT_TIMEOUT", "1", 1);
+  EXPECT_EQ(client.Connect(nullptr, nullptr, nullptr), kReceiveFailed);
+  ::unsetenv("TAPBROKER_CLIENT_TIMEOUT");
+  EXPECT_EQ(client.GetClientStatus(), kReceiveFailed);
+  EXPECT_EQ(reports(log), (Reports{"1089", "1090", "1091", "1007", "1117"}));
+  hangUp();
+  loopback::closeSocket(listener);
 }
 
 TEST_F(BrokerStartTest, MissingInstallationIsReportedOnTheConsole) {
@@ -89,7 +104,7 @@ TEST_F(BrokerStartTest, MissingInstallationIsReportedOnTheConsole) {
             0);
   EXPECT_EQ(console,
             "Error : Verdane Programmer install is not correct. Please install again.\n"
-            "result -1024 status 77\n");
+            "result " + std::to_string(kNotInstalled) + " status 77\n");
 }
 
 }  // namespace

@@ -1,5 +1,4 @@
-// The stand-ins for the sockets and process services, against real sockets, files and
-// processes.
+// The platform layer's operations against real sockets, files and processes.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -15,11 +14,13 @@
 #include <sstream>
 #include <thread>
 
-#include "platform/process.h"
-#include "platform/winsock.h"
+#include "platform/processes.h"
+#include "platform/sockets.h"
 #include "tests/support/loopback.h"
 #include "tests/support/processes.h"
 #include "tests/support/scratch.h"
+
+namespace platform = tapbroker::platform;
 
 namespace {
 
@@ -27,36 +28,16 @@ namespace {
 struct Listener {
   ~Listener() { loopback::closeSocket(fd); }
   int fd = loopback::listenOn(0);
-  std::uint16_t port = htons(loopback::localPort(fd));  // network byte order
+  std::uint16_t port = loopback::localPort(fd);
 };
 
-tapbroker::win::SOCKET connectTo(const Listener& listener) {
-  tapbroker::win::SOCKET s = tapbroker::win::socket(
-      tapbroker::win::kAfInet, tapbroker::win::kSockStream, tapbroker::win::kIpprotoTcp);
-  tapbroker::win::SOCKADDR_IN address{};
-  address.sin_family = tapbroker::win::kAfInet;
-  address.sin_addr = tapbroker::win::inet_addr("127.0.0.1");
-  address.sin_port = listener.port;
-  EXPECT_EQ(
-      tapbroker::win::connect(s, reinterpret_cast<const sockaddr*>(&address), sizeof address),
-      0);
-  return s;
+platform::Socket connectTo(const Listener& listener, unsigned deadlineMs = 0) {
+  const platform::Opened opened = platform::openLoopback(listener.port, deadlineMs);
+  EXPECT_EQ(opened.failed, platform::OpenStep::kDone) << opened.error;
+  return opened.socket;
 }
 
-// The executable name of process `id` as the broker search reads it, into a buffer of
-// `size` characters.
-std::string executableName(pid_t id, tapbroker::win::DWORD size = 260) {
-  std::string name(size, '\0');
-  tapbroker::win::HANDLE process =
-      tapbroker::win::OpenProcess(0x410, false, static_cast<tapbroker::win::DWORD>(id));
-  tapbroker::win::HMODULE module = nullptr;
-  tapbroker::win::DWORD needed = 0;
-  if (process != nullptr &&
-      tapbroker::win::K32EnumProcessModules(process, &module, sizeof module, &needed))
-    tapbroker::win::K32GetModuleBaseNameA(process, module, name.data(), size);
-  if (process != nullptr) tapbroker::win::CloseHandle(process);
-  return name.c_str();
-}
+int descriptorOf(platform::Socket s) { return static_cast<int>(static_cast<std::uint32_t>(s)); }
 
 bool isOpen(int fd) { return ::fcntl(fd, F_GETFD) != -1; }
 
@@ -70,40 +51,33 @@ bool waitForFile(const std::string& path) {
 
 }  // namespace
 
-TEST(PlatformSockets, StartupCountNeverGoesBelowZero) {
-  while (tapbroker::win::WSACleanup() == 0) {
-  }
-  EXPECT_EQ(tapbroker::win::WSACleanup(), tapbroker::win::kSocketError);
-  tapbroker::win::WSADATA data{};
-  tapbroker::win::WSAStartup(0x0202, &data);
-  EXPECT_EQ(tapbroker::win::WSAReferences(), 1);  // the extra cleanup left no debt behind
-  EXPECT_EQ(tapbroker::win::WSACleanup(), 0);
-}
-
 TEST(PlatformSockets, ClosesOnlySocketsItOpened) {
   int pipeEnds[2];
   ASSERT_EQ(::pipe(pipeEnds), 0);
-  tapbroker::win::SOCKET own = tapbroker::win::socket(
-      tapbroker::win::kAfInet, tapbroker::win::kSockStream, tapbroker::win::kIpprotoTcp);
-  ASSERT_NE(own, tapbroker::win::kInvalidSocket);
-  EXPECT_NE(::fcntl(static_cast<int>(own), F_GETFD) & FD_CLOEXEC, 0);
+  Listener listener;
+  platform::Socket own = connectTo(listener);
+  EXPECT_NE(::fcntl(descriptorOf(own), F_GETFD) & FD_CLOEXEC, 0);
 
   // Descriptor 0 is what a failed Connect leaves in the socket field.
-  bool stdinOpen = isOpen(0);
-  if (own != 0) {
-    EXPECT_EQ(tapbroker::win::closesocket(0), tapbroker::win::kSocketError);
-  }
+  const bool stdinOpen = isOpen(0);
+  platform::close(0);
   EXPECT_EQ(isOpen(0), stdinOpen);
-  EXPECT_EQ(tapbroker::win::closesocket(static_cast<tapbroker::win::SOCKET>(pipeEnds[0])),
-            tapbroker::win::kSocketError);
-  EXPECT_EQ(tapbroker::win::send(static_cast<tapbroker::win::SOCKET>(pipeEnds[1]), "x", 1, 0),
-            tapbroker::win::kSocketError);
+  platform::close(static_cast<platform::Socket>(pipeEnds[0]));
+  EXPECT_EQ(platform::send(static_cast<platform::Socket>(pipeEnds[1]), "x", 1), platform::kFailed);
   EXPECT_TRUE(isOpen(pipeEnds[0]));
-  EXPECT_EQ(tapbroker::win::closesocket(tapbroker::win::kInvalidSocket),
-            tapbroker::win::kSocketError);
+  platform::close(platform::kInvalidSocket);
 
-  EXPECT_EQ(tapbroker::win::closesocket(own), 0);
-  EXPECT_EQ(tapbroker::win::closesocket(own), tapbroker::win::kSocketError);
+  const int fd = descriptorOf(own);
+  Listener other;
+  platform::close(own);
+  EXPECT_FALSE(isOpen(fd));
+  // The closed handle stays refused when the system hands its number out again.
+  platform::Socket next = connectTo(other);
+  ASSERT_EQ(descriptorOf(next), fd);
+  EXPECT_EQ(platform::send(own, "x", 1), platform::kFailed);
+  platform::close(own);
+  EXPECT_TRUE(isOpen(fd));
+  platform::close(next);
   ::close(pipeEnds[0]);
   ::close(pipeEnds[1]);
 }
@@ -111,47 +85,65 @@ TEST(PlatformSockets, ClosesOnlySocketsItOpened) {
 TEST(PlatformSockets, OneCallPerTransferAndNoSigpipe) {
   ::signal(SIGPIPE, SIG_DFL);  // a send that raised it would end this test program
   Listener listener;
-  tapbroker::win::SOCKET s = connectTo(listener);
+  platform::Socket s = connectTo(listener);
   int peer = ::accept4(listener.fd, nullptr, nullptr, SOCK_CLOEXEC);
   ASSERT_GE(peer, 0);
 
   int noDelay = 0;
   socklen_t size = sizeof noDelay;
-  ::getsockopt(static_cast<int>(s), IPPROTO_TCP, TCP_NODELAY, &noDelay, &size);
+  ::getsockopt(descriptorOf(s), IPPROTO_TCP, TCP_NODELAY, &noDelay, &size);
   EXPECT_NE(noDelay, 0);
 
-  EXPECT_EQ(tapbroker::win::send(s, "abc", 0, 0), 0);
-  EXPECT_EQ(tapbroker::win::send(s, "abc", -1, 0), tapbroker::win::kSocketError);
-  EXPECT_EQ(tapbroker::win::send(s, "ab", 3, 0), 3);
+  EXPECT_EQ(platform::send(s, "abc", 0), 0);
+  EXPECT_EQ(platform::send(s, "abc", -1), platform::kFailed);
+  EXPECT_EQ(platform::send(s, "ab", 3), 3);
   char buffer[8] = {};
   EXPECT_EQ(::recv(peer, buffer, sizeof buffer, 0), 3);
   EXPECT_EQ(std::string(buffer, 3), std::string("ab\0", 3));
   ::send(peer, "+", 2, 0);
-  EXPECT_EQ(tapbroker::win::recv(s, buffer, sizeof buffer, 0), 2);
-  EXPECT_EQ(tapbroker::win::recv(s, buffer, -5, 0), tapbroker::win::kSocketError);
+  EXPECT_EQ(platform::receive(s, buffer, sizeof buffer), 2);
+  EXPECT_EQ(platform::receive(s, buffer, -5), platform::kFailed);
 
   ::close(peer);
   int result = 0;
-  for (int i = 0; i < 50 && result != tapbroker::win::kSocketError; ++i) {
-    result = tapbroker::win::send(s, "x", 2, 0);
+  for (int i = 0; i < 50 && result != platform::kFailed; ++i) {
+    result = platform::send(s, "x", 2);
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
-  EXPECT_EQ(result, tapbroker::win::kSocketError);
-  EXPECT_EQ(tapbroker::win::GetLastError(), static_cast<tapbroker::win::DWORD>(EPIPE));
-  EXPECT_EQ(tapbroker::win::closesocket(s), 0);
+  EXPECT_EQ(result, platform::kFailed);
+  platform::close(s);
+  EXPECT_EQ(platform::openLoopback(loopback::freePort(), 0).failed, platform::OpenStep::kConnect);
 }
 
-TEST(PlatformProcess, NamesProcessesByTheirExecutable) {
+// A peer that takes the connection and never answers: the deadline ends the wait, the answer
+// that comes late is never read, and the conversation says so once.
+TEST(PlatformSockets, DeadlineEndsTheWaitAndTheLaterReceives) {
+  Listener listener;
+  platform::Socket s = connectTo(listener, 200);
+  int peer = ::accept4(listener.fd, nullptr, nullptr, SOCK_CLOEXEC);
+  ASSERT_GE(peer, 0);
+  char buffer[8] = {};
+  EXPECT_EQ(platform::receive(s, buffer, sizeof buffer), platform::kTimedOut);
+  EXPECT_EQ(platform::takeTimeout(s), 200u);
+  EXPECT_EQ(platform::takeTimeout(s), 0u);
+  ::send(peer, "late", 5, 0);
+  EXPECT_EQ(platform::receive(s, buffer, sizeof buffer), platform::kFailed);
+  EXPECT_EQ(std::string(buffer), "");
+  platform::close(s);
+  ::close(peer);
+}
+
+TEST(PlatformProcess, CountsProcessesByTheirExecutable) {
   TempDir dir;
-  std::string path = dir.install("/bin/sleep", "tapbroker.exe");
+  const std::string name = "probe-" + std::to_string(::getpid()) + ".exe";
+  std::string path = dir.install("/bin/sleep", name);
+  EXPECT_EQ(platform::countRunning(name.c_str()), 0);
   processes::Child sleeper(path, {{"30"}});
   ASSERT_GT(sleeper.pid(), 0);
-  EXPECT_EQ(executableName(sleeper.pid()), "tapbroker.exe");
-  EXPECT_EQ(executableName(sleeper.pid(), 4), "tap");  // cut to the buffer, with its NUL
+  EXPECT_EQ(platform::countRunning(name.c_str()), 1);
   // A broker whose file was replaced while it runs is still found by its name.
   std::filesystem::remove(path);
-  EXPECT_EQ(executableName(sleeper.pid()), "tapbroker.exe");
-  EXPECT_EQ(tapbroker::win::OpenProcess(0x410, false, 0xFFFFFFF0u), nullptr);
+  EXPECT_EQ(platform::countRunning(name.c_str()), 1);
 }
 
 TEST(PlatformProcess, StartsDetachedReportsFailureLeavesNoZombie) {
@@ -172,11 +164,10 @@ TEST(PlatformProcess, StartsDetachedReportsFailureLeavesNoZombie) {
   std::string ourPipe = "pipe:[" + std::to_string(pipeInfo.st_ino) + "]";
 
   std::ofstream(dir / "plain.exe") << "not a program\n";
-  EXPECT_FALSE(tapbroker::win::CreateProcessA((dir / "plain.exe").c_str(),
-                                              tapbroker::win::kCreateNoWindow));
-  EXPECT_EQ(tapbroker::win::GetLastError(), static_cast<tapbroker::win::DWORD>(EACCES));
+  EXPECT_EQ(platform::startDetached(dir / "plain.exe"), EACCES);
+  EXPECT_EQ(platform::errorText(EACCES), "Permission denied");
 
-  ASSERT_TRUE(tapbroker::win::CreateProcessA(script.c_str(), tapbroker::win::kCreateNoWindow));
+  ASSERT_EQ(platform::startDetached(script), 0);
   ASSERT_TRUE(waitForFile(dir / "out"));
   std::ifstream in(dir / "out");
   long session = 0;

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "platform/socket_handles.h"
-#include "platform/winsock.h"
+#include "platform/sockets.h"
 #include "tapbroker_client.h"
 #include "tests/support/scratch.h"
 
@@ -29,10 +29,8 @@ class ConnectFixture : public ::testing::Test {
   void SetUp() override { ASSERT_EQ(client.Set_Log_File(log.c_str()), 0); }
   // Closes what a successful Connect opened, without a closing conversation.
   void hangUp() {
-    tapbroker::win::closesocket(tapbroker::socket_handles::current(
+    tapbroker::platform::close(tapbroker::platform::handles::current(
         static_cast<std::uint32_t>(client.GetClientSocket())));
-    tapbroker::win::WSACleanup();
-    tapbroker::win::WSACleanup();
   }
   CatalogueOverride catalogue;
   TempDir scratch;

@@ -1,4 +1,4 @@
-// The library's sockets (platform/winsock.h) in memory, for the tests that put a broker of
+// The library's connection (platform/sockets.h) in memory, for the tests that put a broker of
 // their own on the far side: no port, no system socket, so such tests run side by side with
 // each other and with anything else on the machine, on every system the library builds for.
 //
@@ -15,15 +15,12 @@
 
 namespace memory_sockets {
 
-// Windows Sockets error codes that a Peer may give a failing call.
-constexpr int kNetworkDown = 10050;       // WSAENETDOWN
-constexpr int kConnectionReset = 10054;   // WSAECONNRESET
-constexpr int kNotConnected = 10057;      // WSAENOTCONN
-constexpr int kTimedOut = 10060;          // WSAETIMEDOUT
-constexpr int kConnectionRefused = 10061; // WSAECONNREFUSED
-constexpr int kSystemNotReady = 10091;    // WSASYSNOTREADY
+// System error codes that a Peer may give a failing call (Winsock's numbers).
+constexpr int kConnectionReset = 10054;  // WSAECONNRESET
+constexpr int kSystemNotReady = 10091;   // WSASYSNOTREADY
 
-// The library's calls, as the far side sees them.
+// The steps of the library's calls, as the far side sees them: opening a connection is
+// three (starting the sockets library, making a socket, connecting it).
 enum class Call { Startup, Open, Connect, Send, Receive, Shutdown };
 
 // How the far side leaves a connection: Ending stops its answers (a receive sees the end of
@@ -34,20 +31,21 @@ enum class Hangup { Ending, Closed, Reset };
 class Peer {
  public:
   virtual ~Peer() = default;
-  // Before every call: an error code makes the call fail with it (WSAStartup returns it);
-  // 0 lets it go on. `connection` is 0 for Startup and Open.
+  // Before every call: an error code makes the call fail with it (the step of opening a
+  // connection reports it); 0 lets it go on. `connection` is 0 for Startup and Open.
   virtual int failure(Call /*call*/, int /*connection*/) { return 0; }
-  // After every call: what it returned (socket(): 0, or kSocketError for kInvalidSocket).
+  // After every call: what it returned (the steps of opening: 0, or non-zero for failure;
+  // a shutdown: 0 or -1).
   virtual void returned(Call /*call*/, int /*connection*/, int /*result*/) {}
-  // A connect to 127.0.0.1:4001 makes connection `connection` (numbered from 1 in the order
+  // A connection to 127.0.0.1:4001 makes connection `connection` (numbered from 1 in the order
   // made); false refuses it, as a port where nothing listens does.
   virtual bool accept(int connection) = 0;
   // What one send carried. Returns how many of the bytes the send moves; fewer is a short
   // count, and the rest never arrives.
   virtual std::size_t received(int connection, const std::string& bytes) = 0;
   // A receive of at most `capacity` bytes finds no answer waiting: deliver one, or hang up.
-  // A Peer that does neither would leave a real client waiting for ever; the receive fails
-  // with kTimedOut instead.
+  // A Peer that does neither would leave a real client waiting for ever, or until the
+  // connection's deadline: the receive fails instead, as timed out when there is a deadline.
   virtual void waiting(int connection, std::size_t capacity) = 0;
 };
 

@@ -5,6 +5,8 @@
 #include "tests/support/connect_fixture.h"
 #include "tests/support/scripted_broker.h"
 
+using namespace tapbroker::results;
+
 namespace {
 
 using ConnectTest = ConnectFixture;
@@ -30,12 +32,26 @@ TEST_F(ConnectTest, IntroducesItselfToAListeningBroker) {
   EXPECT_TRUE(std::filesystem::exists(newLog));
 }
 
+// A deadline that is not a whole number of seconds from 1 to a day is said and ignored.
+TEST_F(ConnectTest, MalformedDeadlineIsReportedAndIgnored) {
+  for (const char* value : {"0", "-3", "1.5", "2s", "86401", "99999999999"}) {
+    ASSERT_EQ(client.Set_Log_File(log.c_str()), 0);
+    ScriptedBroker broker;
+    broker.expect(std::string("probe\0", 6)).answer("x");
+    ::setenv("TAPBROKER_CLIENT_TIMEOUT", value, 1);
+    EXPECT_EQ(client.Connect(nullptr, nullptr, nullptr), 0);
+    ::unsetenv("TAPBROKER_CLIENT_TIMEOUT");
+    EXPECT_EQ(reports(log), (Reports{"1089", "1118", "1090", "1091"})) << value;
+    hangUp();
+  }
+}
+
 TEST_F(ConnectTest, UnansweredOrOversizedIntroductionFails) {
   {
     ScriptedBroker broker;
     broker.expect(std::string("probe\0", 6)).close();
-    EXPECT_EQ(client.Connect(nullptr, nullptr, nullptr), -1002);
-    EXPECT_EQ(client.GetClientStatus(), -1002);
+    EXPECT_EQ(client.Connect(nullptr, nullptr, nullptr), kReceiveFailed);
+    EXPECT_EQ(client.GetClientStatus(), kReceiveFailed);
     EXPECT_EQ(broker.finish(), "");
     EXPECT_EQ(reports(log).back(), "1007");
     hangUp();
@@ -45,8 +61,8 @@ TEST_F(ConnectTest, UnansweredOrOversizedIntroductionFails) {
   Client longClient(longName.data());
   longClient.Set_Log_File(log.c_str());
   ScriptedBroker broker;
-  EXPECT_EQ(longClient.Connect(nullptr, nullptr, nullptr), -1025);
-  EXPECT_EQ(longClient.GetClientStatus(), -1025);
+  EXPECT_EQ(longClient.Connect(nullptr, nullptr, nullptr), kArgumentRefused);
+  EXPECT_EQ(longClient.GetClientStatus(), kArgumentRefused);
   EXPECT_EQ(longClient.GetClientSocket(), -1);
   EXPECT_EQ(broker.finish(), "");
   EXPECT_EQ(broker.received(), "");

@@ -10,6 +10,8 @@
 #include "tapbroker_client.h"
 #include "tests/support/scratch.h"
 
+using namespace tapbroker::results;
+
 namespace {
 
 using Lines = std::vector<std::string>;
@@ -91,8 +93,8 @@ TEST_F(DiagLogFile, SetLogFileEmptiesTheFileAndAnEmptyPathKeepsIt) {
   EXPECT_EQ(client_.Set_Log_File(log.c_str()), 0);
   EXPECT_EQ(readLines(log), Lines{});
   client_.PrintMessage("6999", "no entry");  // a missing text still gives its line
-  EXPECT_EQ(client_.Set_Log_File(""), -1016);
-  EXPECT_EQ(client_.GetClientStatus(), -1016);
+  EXPECT_EQ(client_.Set_Log_File(""), kNoLogPath);
+  EXPECT_EQ(client_.GetClientStatus(), kNoLogPath);
   client_.PrintMessage("7002", "ignored", 1);
   EXPECT_EQ(readLines(log), (Lines{"", "1099 probe", "1029 probe", "plain text"}));
 }
@@ -115,12 +117,12 @@ TEST_F(DiagLogFile, FailedOpeningTurnsLoggingOffUntilTheNextSetLogFile) {
 }
 
 TEST_F(DiagLogFile, GetLogFileNamesWhatIsMissing) {
-  EXPECT_EQ(client_.Get_Log_file(), -1016);
-  EXPECT_EQ(client_.GetClientStatus(), -1016);
+  EXPECT_EQ(client_.Get_Log_file(), kNoLogPath);
+  EXPECT_EQ(client_.GetClientStatus(), kNoLogPath);
   const std::string log = scratch_.file("run.log");
   ASSERT_EQ(client_.Set_Log_File(log.c_str()), 0);
-  EXPECT_EQ(client_.Get_Log_file(), -1017);
-  EXPECT_EQ(client_.GetClientStatus(), -1017);
+  EXPECT_EQ(client_.Get_Log_file(), kNoSecondLogPath);
+  EXPECT_EQ(client_.GetClientStatus(), kNoSecondLogPath);
   EXPECT_EQ(readLines(log), Lines{"1033 probe"});
 }
 

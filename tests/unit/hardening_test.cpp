@@ -19,19 +19,21 @@
 #include "diagnostics/call_context.h"
 #include "msgcore/msgManager.h"
 #include "platform/socket_handles.h"
-#include "platform/winsock.h"
+#include "platform/sockets.h"
 #include "tapbroker_client.h"
 #include "tests/support/memory_sockets.h"
 #include "tests/support/scratch.h"
 #include "tests/support/scripted_broker.h"
 #include "tests/unit/wire_test.h"
 
+using namespace tapbroker::results;
+
 namespace {
 
 // Closes the client's socket without a closing conversation.
 void hangUp(Client& client) {
-  tapbroker::win::closesocket(
-      tapbroker::socket_handles::current(static_cast<std::uint32_t>(client.GetClientSocket())));
+  tapbroker::platform::close(tapbroker::platform::handles::current(
+      static_cast<std::uint32_t>(client.GetClientSocket())));
 }
 
 TEST(Hardening, AClosedConnectionsHandleNeverReachesTheNextOne) {
@@ -47,11 +49,11 @@ TEST(Hardening, AClosedConnectionsHandleNeverReachesTheNextOne) {
   // The system gave b the number a had: only the handle tells the two apart.
   ASSERT_EQ(b.GetClientSocket(), a.GetClientSocket());
 
-  EXPECT_EQ(a.Send(29, "x"), -1001);
-  EXPECT_EQ(copy.Send(29, "y"), -1001);
-  EXPECT_EQ(a.Send(35), -1001);
+  EXPECT_EQ(a.Send(29, "x"), kSendFailed);
+  EXPECT_EQ(copy.Send(29, "y"), kSendFailed);
+  EXPECT_EQ(a.Send(35), kSendFailed);
   char* text = nullptr;
-  EXPECT_EQ(copy.Read(text), -1001);
+  EXPECT_EQ(copy.Read(text), kSendFailed);
   EXPECT_EQ(broker.finish(), "");  // nothing reached b's connection
   hangUp(b);
 }
@@ -67,9 +69,9 @@ TEST(Hardening, ReconnectingClosesTheConnectionItReplaces) {
   for (int i = 0; i < kConnects; ++i) ASSERT_EQ(client.Connect(nullptr, nullptr, nullptr), 0);
   Client copy(client);
   const int failed = client.Send(1);
-  EXPECT_TRUE(failed == -1001 || failed == -1002) << failed;
+  EXPECT_TRUE(failed == kSendFailed || failed == kReceiveFailed) << failed;
   // The copy held the replaced connection: it is refused, not kept talking on it.
-  EXPECT_EQ(copy.Send(30), -1001);
+  EXPECT_EQ(copy.Send(30), kSendFailed);
   EXPECT_EQ(broker.finish(), "");
   EXPECT_EQ(memory_sockets::openSockets(), 1);  // the client's current connection alone
   hangUp(client);
@@ -132,11 +134,11 @@ TEST_F(WireTest, GetTdoRefusesItsOwnPlaceholderAsADestination) {
   finalRead(0);
   start();
   unsigned char* kept = nullptr;
-  EXPECT_EQ(client.GetTDO(kept, 8), -1022);  // points `kept` at the placeholder
+  EXPECT_EQ(client.GetTDO(kept, 8), kNothingHeld);  // points `kept` at the placeholder
   const unsigned char data[1] = {0x5a};
   ASSERT_EQ(client.Send(42, data, 8, 0, 1), 0);
-  EXPECT_EQ(client.GetTDO(kept, 8), -1023);
-  EXPECT_EQ(client.GetTDO(reinterpret_cast<char*>(kept), 8), -1023);
+  EXPECT_EQ(client.GetTDO(kept, 8), kNoDestination);
+  EXPECT_EQ(client.GetTDO(reinterpret_cast<char*>(kept), 8), kNoDestination);
   unsigned char readBack = 0;
   unsigned char* into = &readBack;
   EXPECT_EQ(client.GetTDO(into, 8), 0);  // the data was kept

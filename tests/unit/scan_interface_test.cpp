@@ -6,6 +6,8 @@
 #include "protocol/shapes.h"
 #include "tests/unit/wire_test.h"
 
+using namespace tapbroker::results;
+
 namespace {
 
 using InterfaceShape = tapbroker::shapes::Function;
@@ -87,8 +89,8 @@ TEST_F(JtagInterface, PartsGoOnAfterAFailureAndLongStringsAreRefused) {
   EXPECT_EQ(Ids({"1061", "1063", "2000"}),
             reported([&] { EXPECT_EQ(7, client.Send(44, 72, 1)); }, {"1061", "1063", "2000"}));
   EXPECT_EQ(8, client.Send(44, 1, longest.c_str()));
-  EXPECT_EQ(-1025, client.Send(44, 31, 1, tooLong.c_str(), 2));
-  EXPECT_EQ(-1025, client.Send(44, 120, 1, "a", tooLong.c_str()));
+  EXPECT_EQ(kArgumentRefused, client.Send(44, 31, 1, tooLong.c_str(), 2));
+  EXPECT_EQ(kArgumentRefused, client.Send(44, 120, 1, "a", tooLong.c_str()));
   finish();  // the refused commands sent nothing
 }
 

@@ -1,6 +1,8 @@
 // The JTAG shift (command 44, function 12), the generic shift (command 19) and GetTDO.
 #include "tests/unit/wire_test.h"
 
+using namespace tapbroker::results;
+
 namespace {
 
 const unsigned char* const kNone = nullptr;
@@ -28,12 +30,12 @@ TEST_F(JtagShift, SingleBlockReadBackAndItsRetrieval) {
                {"1111", "1103", "1042", "1039", "1040"});
   EXPECT_EQ(Ids({"1111", "1103", "1042"}), ids);
   unsigned char* destination = nullptr;
-  EXPECT_EQ(-1023, client.GetTDO(destination, 16));  // the data stays for the next call
+  EXPECT_EQ(kNoDestination, client.GetTDO(destination, 16));  // the data stays for the next call
   unsigned char out[3] = {0x55, 0x55, 0x55};
   destination = out;
   EXPECT_EQ(0, client.GetTDO(destination, 24));  // two bytes held: the third is left alone
   EXPECT_EQ(bytes({0xAB, 0xCD, 0x55}), std::string(out, out + 3));
-  ids = reported([&] { EXPECT_EQ(-1022, client.GetTDO(destination, 16)); });
+  ids = reported([&] { EXPECT_EQ(kNothingHeld, client.GetTDO(destination, 16)); });
   EXPECT_EQ(Ids({"1104", "1105"}), ids);
   ASSERT_NE(nullptr, destination);
   EXPECT_EQ(0, destination[0]);
@@ -56,9 +58,9 @@ TEST_F(JtagShift, BlockBoundariesAndMissingBuffers) {
   start();
   EXPECT_EQ(1, client.Send(44, 12, 0, 8192, 0, 0, data(full)));
   EXPECT_EQ(3, client.Send(44, 12, 0, 0, 0, 1, data(one), data(one)));
-  EXPECT_EQ(-1025, client.Send(44, 12, 0, -15, 0, 0, data(one)));  // refused: nothing sent
-  EXPECT_EQ(-1020, client.Send(44, 12, 0, 1, 1, 0, kNone, kNone));  // bufferA passed too
-  EXPECT_EQ(-1021, client.Send(44, 12, 0, 1, 1, 0, data(one), kNone));
+  EXPECT_EQ(kArgumentRefused, client.Send(44, 12, 0, -15, 0, 0, data(one)));  // refused: nothing sent
+  EXPECT_EQ(kNoShiftData, client.Send(44, 12, 0, 1, 1, 0, kNone, kNone));  // bufferA passed too
+  EXPECT_EQ(kNoBuffer, client.Send(44, 12, 0, 1, 1, 0, data(one), kNone));
   finish();
 }
 
@@ -83,7 +85,7 @@ TEST_F(JtagShift, ReadBackOnlyWhenSwitchResultAndControlAllowIt) {
     EXPECT_EQ(c.result[0] == '-' ? -3 : 0,
               client.Send(44, 12, c.control, 8, c.switchA, 0, data(shift), data(a)));
     char out = 0;  // a single-block shift without read-back leaves nothing behind
-    EXPECT_EQ(c.readBack ? 0 : -1022, client.GetTDO(&out, 8));
+    EXPECT_EQ(c.readBack ? 0 : kNothingHeld, client.GetTDO(&out, 8));
     EXPECT_EQ(c.readBack ? 0x77 : 0, out);
   }
   finish();
@@ -112,7 +114,7 @@ TEST_F(JtagShift, MultiBlockReadBackChecksEveryBlock) {
   EXPECT_EQ(0, client.GetTDO(out.data(), 8 * 1027));
   EXPECT_EQ(first + "+xy", out);
   auto ids = reported(
-      [&] { EXPECT_EQ(-1002, client.Send(44, 12, 0, 8193, 1, 0, data(shift), data(a))); },
+      [&] { EXPECT_EQ(kReceiveFailed, client.Send(44, 12, 0, 8193, 1, 0, data(shift), data(a))); },
       {"1110", "1040"});
   EXPECT_EQ(Ids({"1110", "1110", "1040"}), ids);
   out.assign(1027, '\0');
@@ -148,7 +150,7 @@ TEST_F(ShiftGeneric, ExactLengthsAndReadBack) {
   char out[3] = {};
   EXPECT_EQ(0, client.GetTDO(out, 24));  // the multi-block shift left it alone
   EXPECT_EQ(bytes({0x11, 0x22, 0x00}), std::string(out, 3));
-  auto ids = reported([&] { EXPECT_EQ(-1001, client.Send(19, 5, 0, 1, data(two))); },
+  auto ids = reported([&] { EXPECT_EQ(kSendFailed, client.Send(19, 5, 0, 1, data(two))); },
                       {"1111", "1102", "1037", "1041"});
   EXPECT_EQ(Ids({"1111", "1102", "1037"}), ids);
   EXPECT_EQ(6, client.Send(19, 5, 8193, 1, data(over)));

@@ -1,6 +1,8 @@
 // I2C and SSPI shifts (commands 46 to 52), pump data (42) and the shared applications (41).
 #include "tests/unit/wire_test.h"
 
+using namespace tapbroker::results;
+
 namespace {
 
 const unsigned char* const kNone = nullptr;
@@ -52,8 +54,8 @@ TEST_F(SerialShift, OnlyI2cMirrorsAndShortSingleBlockReadsAreZeroFilled) {
   char out[2] = {1, 1};
   EXPECT_EQ(0, client.GetTDO(out, 16));
   EXPECT_EQ(bytes({0x09, 0}), std::string(out, 2));
-  EXPECT_EQ(-1025, client.Send(46, 7, 1, 16, kNone, 9));  // refused: nothing sent
-  EXPECT_EQ(-1025, client.Send(42, data(d), -15, 0, 1));
+  EXPECT_EQ(kArgumentRefused, client.Send(46, 7, 1, 16, kNone, 9));  // refused: nothing sent
+  EXPECT_EQ(kArgumentRefused, client.Send(42, data(d), -15, 0, 1));
   finish();
 }
 
@@ -78,7 +80,7 @@ TEST_F(SerialShift, MultiBlockReadBlocksMustBeginWithPlusForI2cAndPumpOnly) {
     int result = c.number == 48   ? client.Send(48, 7, 0x01, 8193, data(zeros), 9)
                  : c.number == 52 ? client.Send(52, 7, 8193, data(zeros), 9)
                                   : client.Send(42, data(zeros), 8193, 0, 1);
-    EXPECT_EQ(c.checked ? -1002 : 0, result);
+    EXPECT_EQ(c.checked ? kReceiveFailed : 0, result);
     std::string out(1026, '\0');
     EXPECT_EQ(0, client.GetTDO(out.data(), 8 * 1026));
     EXPECT_EQ(first + (c.checked ? std::string(2, '\0') : "x1"), out);
@@ -104,7 +106,7 @@ TEST_F(PumpData, SharedApplicationsArePackedIntoOneBlockThatMustFit) {
   const char* h = hundred.c_str();
   EXPECT_EQ(0, client.Send(41, 11, h, h, h, h, h, h, h, h, h, h, tail13.c_str()));
   auto ids = reported([&] {
-    EXPECT_EQ(-1025, client.Send(41, 11, h, h, h, h, h, h, h, h, h, h, tail14.c_str()));
+    EXPECT_EQ(kArgumentRefused, client.Send(41, 11, h, h, h, h, h, h, h, h, h, h, tail14.c_str()));
   });
   EXPECT_EQ(Ids{"1003"}, ids);
   finish();  // nothing of the refused command reached the broker

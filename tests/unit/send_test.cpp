@@ -6,6 +6,8 @@
 
 #include "tests/unit/wire_test.h"
 
+using namespace tapbroker::results;
+
 namespace {
 
 struct Token {
@@ -161,9 +163,9 @@ TEST_F(SendTest, RefusesArgumentsBeyondTheLimitsBeforeAnythingGoesOut) {
   };
   for (std::size_t i = 0; i < refused.size(); ++i) {
     SCOPED_TRACE(i);
-    Ids ids = reported([&] { EXPECT_EQ(refused[i](), -1025); });
+    Ids ids = reported([&] { EXPECT_EQ(refused[i](), kArgumentRefused); });
     EXPECT_EQ(ids, Ids{"1003"});
-    EXPECT_EQ(client.GetClientStatus(), -1025);
+    EXPECT_EQ(client.GetClientStatus(), kArgumentRefused);
   }
   EXPECT_EQ(client.Send(29, longest.c_str()), 2);
   finish();  // nothing of the refused commands reached the broker
@@ -174,8 +176,8 @@ TEST_F(SendTest, AnAcknowledgementWithoutPlusEndsTheCommand) {
   broker.expectToken("8").answer(tokens({"-"}));
   start();
 
-  EXPECT_EQ(client.Send(36, 7, 8, 9), -1002);  // nothing more goes out, no final read
-  EXPECT_EQ(client.GetClientStatus(), -1002);
+  EXPECT_EQ(client.Send(36, 7, 8, 9), kReceiveFailed);  // nothing more goes out, no final read
+  EXPECT_EQ(client.GetClientStatus(), kReceiveFailed);
   finish();
 }
 
@@ -193,7 +195,7 @@ TEST_F(SendTest, OnlyCommands1And4ConnectAgainWhenTheirTokenFails) {
     int result = command == 4   ? client.Send(4, "u", "p", 0)
                  : command == 3 ? client.Send(3, "a", "b")
                                 : client.Send(1);
-    EXPECT_TRUE(result == -1001 || result == -1002) << result;
+    EXPECT_TRUE(result == kSendFailed || result == kReceiveFailed) << result;
     EXPECT_EQ(client.GetClientStatus(), result);  // not what the new Connect left there
     EXPECT_EQ(client.GetClientSocket() != before, command != 3);
   }
@@ -209,15 +211,15 @@ TEST_F(SendTest, DisconnectClosesWhateverTheBrokerAnswers) {
   EXPECT_EQ(client.Disconnect(), 0);
 
   ASSERT_EQ(client.Connect(nullptr, nullptr, nullptr), 0);
-  EXPECT_EQ(client.Disconnect(), -1008);
-  EXPECT_EQ(client.GetClientStatus(), -1008);
+  EXPECT_EQ(client.Disconnect(), kCloseRefused);
+  EXPECT_EQ(client.GetClientStatus(), kCloseRefused);
   finish();
 
   // Never connected: the closing command cannot go out, and there is nothing to shut down.
   char other[] = "other";
   Client unconnected(other);
-  EXPECT_EQ(unconnected.Disconnect(), -1009);
-  EXPECT_EQ(unconnected.GetClientStatus(), -1009);
+  EXPECT_EQ(unconnected.Disconnect(), kShutdownFailed);
+  EXPECT_EQ(unconnected.GetClientStatus(), kShutdownFailed);
 }
 
 TEST_F(SendTest, ReadsHandOverNumbersTextsAndLists) {

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "platform/socket_handles.h"
-#include "platform/winsock.h"
+#include "platform/sockets.h"
 #include "tapbroker_client.h"
 #include "tests/support/scripted_broker.h"
 
@@ -23,9 +23,8 @@ class WireTest : public ::testing::Test {
   WireTest() { introduce(); }
   ~WireTest() override {
     // Close what the test left open without putting anything more on the wire.
-    tapbroker::win::closesocket(tapbroker::socket_handles::current(
+    tapbroker::platform::close(tapbroker::platform::handles::current(
         static_cast<std::uint32_t>(client.GetClientSocket())));
-    tapbroker::win::WSACleanup();
   }
 
   // The broker's side of a Connect: the client's name, answered by any byte.

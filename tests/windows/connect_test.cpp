@@ -12,6 +12,8 @@
 #include "tests/support/processes.h"
 #include "tests/support/scratch.h"
 
+using namespace tapbroker::results;
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -66,7 +68,7 @@ TEST_F(WindowsConnect, FindsARunningBrokerByItsModuleName) {
   for (int i = 0; i < 500 && readLines(trace).empty(); ++i) ::Sleep(10);
 
   // Nothing listens, a broker runs: nothing is started and the second attempt fails.
-  EXPECT_EQ(client.Connect(nullptr, nullptr, directory.c_str()), -1005);
+  EXPECT_EQ(client.Connect(nullptr, nullptr, directory.c_str()), kUnreachable);
   EXPECT_EQ(reports(), (std::vector<std::string>{"1106", "1085", "1072", "1002", "1004"}));
   EXPECT_TRUE(processes::stop(running));
 }
@@ -75,7 +77,7 @@ TEST_F(WindowsConnect, SaysWhyTheBrokerCouldNotStart) {
   std::string directory = installBroker(L"empty");
   fs::remove(fs::path(directory) / "tapbroker.exe");
   ::testing::internal::CaptureStdout();
-  EXPECT_EQ(client.Connect(nullptr, nullptr, directory.c_str()), -1005);
+  EXPECT_EQ(client.Connect(nullptr, nullptr, directory.c_str()), kUnreachable);
   std::string said = ::testing::internal::GetCapturedStdout();
   // The system's own text for ERROR_FILE_NOT_FOUND follows the path and the code.
   std::string start = directory + "/tapbroker.exe:2:";
