@@ -4,8 +4,10 @@
 // the transfer is taken.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <memory>
 #include <thread>
 
 #include "tests/broker/broker_harness.h"
@@ -26,8 +28,8 @@ TEST(FairShare, ANewcomerIsAnsweredWhileABusyClientGoesOn) {
     WireClient client(broker.port());
     const auto until = steady_clock::now() + std::chrono::seconds(3);
     if (client.introduce() == kAck) {
-      while (!newcomerIn && steady_clock::now() < until &&
-             client.command(30) == kAck && client.answer() == "1") {
+      while (!newcomerIn && steady_clock::now() < until && client.command(30) == kAck &&
+             client.answer() == "1") {
         ++served;
       }
     }
@@ -112,6 +114,57 @@ TEST(FairShare, TransfersBeyondTheMemoryBudgetAreRefusedAtTheirHeader) {
   for (int i = 0; i < 500 && broker.openConnections() > 1; ++i)
     std::this_thread::sleep_for(milliseconds(10));
   EXPECT_EQ(shiftHeader(second, 384 * 1024), kAck);
+}
+
+// A pump of `bytes` bytes of zeros from the flash's address on, without read-back: the
+// broker's answer to it.
+int pump(WireClient& client, int bytes) {
+  if (client.command(42) != kAck || client.strict(8 * bytes) != kAck ||
+      client.strict(0) != kAck || client.strict(0) != kAck) {
+    return -100;
+  }
+  for (int sent = 0; sent < bytes; sent += 1024) {
+    client.send(std::string(static_cast<std::size_t>(std::min(1024, bytes - sent)), '\0'));
+    if (client.receive(2) != kAck) return -101;
+  }
+  return client.receive(2) == kAck ? client.answerInt() : -102;
+}
+
+// Between commands a conversation holds no share of the budget, whatever it moved before;
+// clients that send a header and stall give theirs up to a newcomer, and a transfer larger
+// than the whole budget never goes.
+TEST(FairShare, IdleAndStalledClientsDoNotKeepTheBudgetFromANewcomer) {
+  broker::ServerConfig config = RunningBroker::defaults();
+  config.memoryBudgetMiB = 2;
+  config.timeouts.transferMs = 60000;
+  config.timeouts.progressMs = 100;
+  RunningBroker broker(config);
+  std::vector<std::unique_ptr<WireClient>> idle;
+  for (int i = 0; i < 3; ++i) {
+    idle.push_back(std::make_unique<WireClient>(broker.port()));
+    ASSERT_EQ(idle.back()->introduce(), kAck);
+    ASSERT_EQ(pump(*idle.back(), 512 * 1024), 0);  // its buffers: 1 MiB
+  }
+  WireClient newcomer(broker.port());
+  ASSERT_EQ(newcomer.introduce(), kAck);
+  EXPECT_EQ(pump(newcomer, 1024 * 1024), 0);  // 2 MiB: the whole budget
+
+  // Two headers of 512 KiB, then nothing: 1 MiB each, the budget full.
+  WireClient first(broker.port()), second(broker.port());
+  for (WireClient* stalled : {&first, &second}) {
+    ASSERT_EQ(stalled->introduce(), kAck);
+    ASSERT_EQ(shiftHeader(*stalled, 512 * 1024), kAck);
+  }
+  std::this_thread::sleep_for(milliseconds(300));  // longer than the progress timeout
+  EXPECT_EQ(shiftHeader(newcomer, 256 * 1024), kAck);
+  EXPECT_TRUE(first.closedByBroker()) << "the longest without progress gives up its share";
+  EXPECT_FALSE(second.closedByBroker(100)) << "only as many as the newcomer needs";
+
+  WireClient large(broker.port());
+  ASSERT_EQ(large.introduce(), kAck);
+  // Its data and read-back would be more than the whole budget: nobody is closed for it.
+  EXPECT_EQ(shiftHeader(large, 1024 * 1024 + 1), kRefused);
+  EXPECT_FALSE(second.closedByBroker(100));
 }
 
 }  // namespace
