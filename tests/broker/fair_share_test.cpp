@@ -7,6 +7,9 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <fstream>
 #include <memory>
 #include <thread>
 
@@ -165,6 +168,72 @@ TEST(FairShare, IdleAndStalledClientsDoNotKeepTheBudgetFromANewcomer) {
   // Its data and read-back would be more than the whole budget: nobody is closed for it.
   EXPECT_EQ(shiftHeader(large, 1024 * 1024 + 1), kRefused);
   EXPECT_FALSE(second.closedByBroker(100));
+}
+
+// A line of /proc/self/status in MiB ("VmRSS", "VmHWM").
+double statusMiB(const std::string& field) {
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind(field + ":", 0) == 0) return std::stod(line.substr(field.size() + 1)) / 1024;
+  }
+  return -1;
+}
+
+std::uint8_t pattern(std::size_t at) {
+  return static_cast<std::uint8_t>((at * 2654435761u) >> 13);
+}
+
+// Pumps `bytes` of the pattern with read-back into a broker whose pump-data flash is
+// `flash` bytes: what the read-back differs in, and the peak RSS it grew by in MiB.
+void pumpAndReadBack(std::size_t bytes, std::size_t flash, std::size_t& differing,
+                     double& grown) {
+  broker::ServerConfig config = RunningBroker::defaults();
+  config.flash.nor = flash;
+  config.memoryBudgetMiB = static_cast<int>(2 * bytes >> 20);  // its data and read-back
+  RunningBroker broker(config);
+  std::ofstream("/proc/self/clear_refs") << "5";  // the peak starts again from here
+  const double before = statusMiB("VmRSS");
+  WireClient client(broker.port());
+  ASSERT_EQ(client.introduce(), kAck);
+  ASSERT_EQ(client.command(42), kAck);
+  ASSERT_EQ(client.strict(std::to_string(8 * bytes)), kAck);
+  ASSERT_EQ(client.strict(0), kAck);  // program
+  ASSERT_EQ(client.strict(1), kAck);  // with read-back
+  std::string block(1024, '\0');
+  for (std::size_t offset = 0; offset < bytes; offset += block.size()) {
+    for (std::size_t i = 0; i < block.size(); ++i)
+      block[i] = static_cast<char>(pattern(offset + i));
+    client.send(block);
+    ASSERT_EQ(client.receive(2), kAck) << "block at " << offset;
+  }
+  differing = 0;
+  for (std::size_t offset = 0; offset < bytes; offset += block.size()) {
+    const std::string back = client.receive(block.size());
+    ASSERT_EQ(back.size(), block.size()) << "read-back at " << offset;
+    EXPECT_EQ(back[0], '+');  // the block's marker stands for its first byte
+    for (std::size_t i = 1; i < back.size(); ++i)
+      differing += static_cast<std::uint8_t>(back[i]) != pattern(offset + i);
+    client.token("+");
+  }
+  EXPECT_EQ(client.answerInt(), 0);  // every byte programmed
+  grown = statusMiB("VmHWM") - before;
+}
+
+// The transfer limit is the budget's: a 64 MiB pump programs the flash and reads it back
+// whole, and costs the budget's share and the flash's written blocks, however large the
+// flash. The client makes and checks its data a block at a time, so the process's growth
+// is the broker's.
+TEST(FairShare, APumpAsLargeAsTheBudgetAllowsCostsItsShareAndTheBlocksWritten) {
+  constexpr std::size_t kMiB = std::size_t{1} << 20;
+  for (const std::size_t flash : {64 * kMiB, 256 * kMiB}) {
+    std::size_t differing = 1;
+    double grown = 0;
+    pumpAndReadBack(64 * kMiB, flash, differing, grown);
+    EXPECT_EQ(differing, 0u);
+    EXPECT_LE(grown, 128 + 64 + 16) << "a flash of " << (flash / kMiB) << " MiB";
+    std::printf("64 MiB pump into a %zu MiB flash: peak RSS grew by %.1f MiB (budget 128)\n",
+                flash / kMiB, grown);
+  }
 }
 
 }  // namespace
