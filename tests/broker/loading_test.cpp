@@ -159,6 +159,17 @@ TEST(BrokerExecutable, LeavesTheErrorFileWhereNobodyCanRedirectIt) {
   }
 }
 
+// A file is read into as much memory as it holds, not the limit's worth.
+TEST(InputFile, TakesTheMemoryOfWhatItReads) {
+  TempDir scratch;
+  const std::string path = scratch / "small.txt";
+  std::ofstream(path) << "a transcript of 27 bytes...";
+  std::string text, error;
+  ASSERT_TRUE(broker::readInputFile(path, text, error, broker::kMaxTranscriptSize)) << error;
+  EXPECT_EQ(text, "a transcript of 27 bytes...");
+  EXPECT_LT(text.capacity(), 4096u);
+}
+
 TEST(FaultPlanLoading, RefusesAFlagAnswerTheClientCannotReadWhole) {
   const struct {
     const char* line;
