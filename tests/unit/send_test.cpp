@@ -42,20 +42,10 @@ struct CommandCase {
 
 // One command of each shape, withheld or not, and numbers outside the list.
 const CommandCase kCommands[] = {
-    {1, kNone, false},
-    {2, kOneText, true},
-    {3, kTwoTexts, false},
-    {5, kOneInt, true},
-    {12, kTwoStrictTexts, true},
-    {20, kTwoInts, true},
-    {21, kPairs, true},
-    {29, kOneText, false},
-    {36, kTwoInts, false},
-    {45, kOneInt, false},
-    {0, kNone, true},
-    {-7, kNone, true},
-    {57, kNone, false},
-    {10000, kNone, false},
+    {1, kNone, false},     {2, kOneText, true},   {3, kTwoTexts, false}, {5, kOneInt, true},
+    {12, kTwoStrictTexts, true}, {20, kTwoInts, true},  {21, kPairs, true},
+    {29, kOneText, false}, {36, kTwoInts, false}, {45, kOneInt, false},  {0, kNone, true},
+    {-7, kNone, true},     {57, kNone, false},    {10000, kNone, false},
 };
 
 // The broker's side of one command that goes out; its final answer is 3 * command + 1.
