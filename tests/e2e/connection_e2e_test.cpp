@@ -85,6 +85,7 @@ TEST_F(QuietMachine, ConnectStartsTheBrokerWithTheChainTheEnvironmentNames) {
   ::unsetenv("TAPBROKER_IDLE_EXIT");
   temporary ? ::setenv("TMPDIR", keptTemporary.c_str(), 1) : ::unsetenv("TMPDIR");
   ASSERT_EQ(connected, 0);
+  ASSERT_TRUE(connectAndOpen(client, false));
   EXPECT_EQ(client.Send(8), 3);
   EXPECT_EQ(readList(client), (std::vector<std::string>{"0x00000003", "bypass", "0x00000005"}));
   EXPECT_EQ(client.Disconnect(), 0);
