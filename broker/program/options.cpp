@@ -139,19 +139,24 @@ ParsedOptions parseOptions(int argc, const char* const* argv) {
       kReplayVariable);
   replayOption->excludes(faultOption);
   fileFromEnvironment(app.add_option("chain.json", chain,
-                                     "JSON description of the JTAG chain and the flash sizes\n"
-                                     "(optional; default: the file that " +
+                                     "JSON description of the JTAG chain and the flash\n"
+                                     "sizes (optional; default: the file that\n" +
                                          std::string(kChainVariable) + " names, when set)."),
                       kChainVariable)
       ->option_text(" ")
       ->excludes(replayOption);
 
-  // Which of the files the environment named: a refusal of one of them is left in the
+  // The variables that named the files given: a refusal of one of them is left in the
   // error file too.
   const auto fromEnvironment = [&] {
-    return namedByEnvironment(faults, kFaultPlanVariable) ||
-           namedByEnvironment(replay, kReplayVariable) ||
-           namedByEnvironment(chain, kChainVariable);
+    std::string named;
+    for (const auto& [file, variable] : {std::pair{&faults, kFaultPlanVariable},
+                                         {&replay, kReplayVariable},
+                                         {&chain, kChainVariable}}) {
+      if (namedByEnvironment(*file, variable))
+        named += (named.empty() ? "" : ", ") + std::string(variable);
+    }
+    return named;
   };
   try {
     app.parse(argc, argv);
@@ -164,7 +169,11 @@ ParsedOptions parseOptions(int argc, const char* const* argv) {
   } catch (const CLI::ParseError& error) {
     ParsedOptions refused = stop(2, printable::escaped(error.what()));
     // Two files that exclude each other, one or both from the environment.
-    refused.environmentFile = error.get_name() == "ExcludesError" && fromEnvironment();
+    const std::string named = error.get_name() == "ExcludesError" ? fromEnvironment() : "";
+    if (!named.empty()) {
+      refused.message += " (as the environment's " + named + " ask)";
+      refused.environmentFile = true;
+    }
     return refused;
   }
   server.port = static_cast<std::uint16_t>(port);

@@ -78,6 +78,8 @@ TEST(BrokerExecutable, RefusesFilesThatAreNotSmallRegularFilesAndNamesWhatItWasG
       {{fifo}, {}, "chain description " + fifo + ": not a regular file"},
       {{"/dev/zero"}, {}, "chain description /dev/zero: not a regular file"},
       {{}, {"TAPBROKER_CHAIN=" + fifo}, "chain description " + fifo + ": not a regular file"},
+      {{}, {"TAPBROKER_FAULTS=" + escaping, "TAPBROKER_REPLAY=" + escaping},
+       "--faults excludes --replay (as the environment's TAPBROKER_FAULTS, TAPBROKER_REPLAY"},
       {{"--bogus"}, {}, "--bogus"},
       {{"--idle-exit", "abc"}, {}, R"(--idle-exit: "abc" is not a whole number from 0 to)"},
   };
