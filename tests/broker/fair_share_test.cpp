@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "tests/broker/broker_harness.h"
+#include "tests/support/sanitizers.h"
 
 namespace {
 
@@ -230,7 +231,10 @@ TEST(FairShare, APumpAsLargeAsTheBudgetAllowsCostsItsShareAndTheBlocksWritten) {
     double grown = 0;
     pumpAndReadBack(64 * kMiB, flash, differing, grown);
     EXPECT_EQ(differing, 0u);
-    EXPECT_LE(grown, 128 + 64 + 16) << "a flash of " << (flash / kMiB) << " MiB";
+    // (Under AddressSanitizer the buffers outgrown on the way stay in its quarantine.)
+    if (!kUnderAddressSanitizer) {
+      EXPECT_LE(grown, 128 + 64 + 16) << "a flash of " << (flash / kMiB) << " MiB";
+    }
     std::printf("64 MiB pump into a %zu MiB flash: peak RSS grew by %.1f MiB (budget 128)\n",
                 flash / kMiB, grown);
   }
