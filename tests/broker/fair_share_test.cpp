@@ -147,7 +147,7 @@ TEST(FairShare, IdleAndStalledClientsDoNotKeepTheBudgetFromANewcomer) {
   for (int i = 0; i < 3; ++i) {
     idle.push_back(std::make_unique<WireClient>(broker.port()));
     ASSERT_EQ(idle.back()->introduce(), kAck);
-    ASSERT_EQ(pump(*idle.back(), 512 * 1024), 0);  // its buffers: 1 MiB
+    ASSERT_EQ(pump(*idle.back(), 1024 * 1024), 0);  // its buffers: 2 MiB, the whole budget
   }
   WireClient newcomer(broker.port());
   ASSERT_EQ(newcomer.introduce(), kAck);
