@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "broker/cable/bits.h"
+#include "broker/cable/spi_flash.h"
 #include "broker/program/chain_config.h"
 
 using broker::JtagChain;
@@ -150,4 +151,21 @@ TEST(ChainDescription, ReadsDevicesAndNamesWhatIsWrong) {
   }
   EXPECT_EQ(chain.size(), 3u);  // a refused description leaves the chain as it was
   EXPECT_EQ(flash.spi, 4096u);
+}
+
+// A SPI flash of the size the description sets says so in its identification and, above
+// 16 MiB, takes four address bytes: a byte programmed at 16 MiB + 16 reads back there.
+TEST(ChainDescription, ALargeSpiFlashTakesFourAddressBytes) {
+  broker::SpiFlash flash(std::size_t{32} << 20);
+  const auto transfer = [&flash](std::vector<std::uint8_t> mosi) {
+    std::vector<std::uint8_t> miso;
+    for (std::uint8_t byte : mosi) miso.push_back(flash.exchange(byte));
+    flash.deselect();
+    return miso;
+  };
+  EXPECT_EQ(transfer({0x9F, 0, 0, 0}), (std::vector<std::uint8_t>{0xFF, 0x5A, 0x40, 25}));
+  transfer({0x06});  // write enable
+  transfer({0x02, 0x01, 0x00, 0x00, 0x10, 0x42});
+  EXPECT_EQ(flash.array().at((std::size_t{1} << 24) + 16), 0x42);
+  EXPECT_EQ(transfer({0x03, 0x01, 0x00, 0x00, 0x10, 0})[5], 0x42);
 }
