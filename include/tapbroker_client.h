@@ -216,7 +216,8 @@ class TAPBROKER_CLIENT_API Client {
   // own number. A null string given to command 4 goes out as the empty token.
   // On failure returns the negative code also stored in the status: -1001, -1002, a
   // transfer's own code, or -1025 when an argument is out of range (a string of 1024
-  // bytes or more, more than ten values for command 4, a negative bit count, null data
+  // bytes or more, more than ten values for command 4, a bit count below -14, whose byte
+  // count would be negative (-14 to 0 go out as a transfer of zero bytes), null data
   // for an I2C, SSPI or pump transfer of one byte or more, a shared-application list
   // that does not fit 1024 bytes). When everything went out but
   // the final answer could not be read, the read's -1001 or -1002 is returned, never a

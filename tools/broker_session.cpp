@@ -8,8 +8,8 @@
 #include <mutex>
 #include <thread>
 
-#include "broker/common/printable.h"
-#include "broker/program/startup_error.h"
+#include "common/error_file.h"
+#include "common/printable.h"
 #include "host.h"
 #include "tool_error.h"
 
@@ -61,7 +61,7 @@ class Watchdog {
 // What a broker that was handed `file` with `option` may have refused, and where it says why.
 std::string refusedFile(const char* option, const char* what, const std::string& file) {
   if (file.empty()) return {};
-  return std::string(", or it refused the ") + what + " " + file + " (" + broker::startupErrorPath() +
+  return std::string(", or it refused the ") + what + " " + file + " (" + error_file::path() +
          " says why, as does \"tapbroker.exe " + option + " " + file + "\")";
 }
 

@@ -91,7 +91,7 @@ Outcome SimulatedCable::command(int number, const Arguments& args) {
     case 14:
       return Outcome::of(flash_.blank() ? 1 : 0);
     case 15:
-      if (first < 0 || static_cast<std::size_t>(first) > kFlashSize) return Outcome::of(-1);
+      if (first < 0 || static_cast<std::size_t>(first) > flash_.size()) return Outcome::of(-1);
       flashAddress_ = static_cast<std::size_t>(first);
       return Outcome::of(0);
     case 16:
@@ -126,7 +126,7 @@ Outcome SimulatedCable::command(int number, const Arguments& args) {
       return Outcome::withText(static_cast<int>(crc), hex32(crc));
     }
     case 25:
-      return Outcome::of(static_cast<int>(kFlashSize));
+      return Outcome::of(static_cast<int>(flash_.size()));
     case 26:
       return Outcome::of(static_cast<int>(flashAddress_));
     case 27: {
@@ -189,7 +189,7 @@ Outcome SimulatedCable::command(int number, const Arguments& args) {
       spiKilohertz_ = first;
       return Outcome::of(0);
     case 54:
-      if (first < 0 || static_cast<std::size_t>(first) >= kFlashSize) return Outcome::of(-1);
+      if (first < 0 || static_cast<std::size_t>(first) >= flash_.size()) return Outcome::of(-1);
       return Outcome::of(flash_.at(static_cast<std::size_t>(first)));
     case 55:
       if (first < 0 || static_cast<std::size_t>(first) >= kEepromSize) return Outcome::of(-1);

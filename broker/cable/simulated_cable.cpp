@@ -22,8 +22,9 @@ bool sameWord(const std::string& a, const std::string& b) {
 SimulatedCable::SimulatedCable(CableContext context)
     : context_(std::move(context)),
       chain_(context_.chain),
-      flash_(kFlashSize, kFlashSector),
-      eeprom_(kEepromBusAddress, kEepromSize) {}
+      flash_(context_.flash.nor, kFlashSector),
+      eeprom_(kEepromBusAddress, kEepromSize),
+      spiFlash_(context_.flash.spi) {}
 
 bool SimulatedCable::openCable(const std::string& cable, const std::string& port,
                                const std::array<int, 10>& settings) {
@@ -113,7 +114,7 @@ void SimulatedCable::shift(int shiftControl, int bitCount, const std::vector<std
 }
 
 bool SimulatedCable::pumpFits(int byteCount) const {
-  return byteCount >= 0 && flashAddress_ + static_cast<std::size_t>(byteCount) <= kFlashSize;
+  return byteCount >= 0 && flashAddress_ + static_cast<std::size_t>(byteCount) <= flash_.size();
 }
 
 bool SimulatedCable::pumpModeKnown(int mode) {

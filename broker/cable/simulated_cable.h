@@ -20,21 +20,25 @@
 
 namespace broker {
 
+// The sizes of the simulated flashes: powers of two, up to kMaxFlashSize.
+struct FlashSizes {
+  static constexpr std::size_t kMaxFlashSize = std::size_t{256} << 20;
+  std::size_t nor = std::size_t{1} << 20;  // the pump-data target
+  std::size_t spi = SpiFlash::kDefaultSize;
+};
+
 struct CableContext {
   std::vector<DeviceDescription> chain;
+  FlashSizes flash;
   std::function<int()> openConnections;          // for command 31
   std::function<void(const std::string&)> note;  // for command 29
 };
 
 class SimulatedCable {
  public:
-  static constexpr std::size_t kFlashSize = 1024 * 1024;
   static constexpr std::size_t kFlashSector = 4096;
   static constexpr std::size_t kEepromSize = 8 * 1024;
   static constexpr std::uint8_t kEepromBusAddress = 0x50;
-  // The longest scan, pump or bus transfer taken, in bytes (the whole flash): it bounds
-  // what one connection holds in memory.
-  static constexpr int kMaxTransferBytes = 1024 * 1024;
   static constexpr int kMaxClocks = 1000000;
 
   // Bits of a shift's control word (commands 19 and 44/12).

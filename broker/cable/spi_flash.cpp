@@ -17,7 +17,12 @@ constexpr std::uint8_t kIdle = 0xFF;
 
 }  // namespace
 
-SpiFlash::SpiFlash() : array_(kSize, kSectorSize) {}
+SpiFlash::SpiFlash(std::size_t size)
+    : array_(size, kSectorSize), addressBytes_(size > kThreeByteLimit ? 4 : 3) {
+  std::uint8_t capacity = 0;
+  while ((std::size_t{1} << capacity) < size) ++capacity;
+  identification_[2] = capacity;
+}
 
 std::uint8_t SpiFlash::exchange(std::uint8_t mosi) {
   const std::size_t position = position_++;
@@ -28,24 +33,25 @@ std::uint8_t SpiFlash::exchange(std::uint8_t mosi) {
   }
   const bool addressed =
       command_ == kRead || command_ == kPageProgram || command_ == kSectorErase;
-  if (addressed && position <= 3) {
-    address_ = ((address_ << 8) | mosi) & 0xFFFFFFu;
+  if (addressed && position <= addressBytes_) {
+    address_ = (address_ << 8) | mosi;
     return kIdle;
   }
+  const std::size_t size = array_.size();
   switch (command_) {
     case kReadId:
-      return kIdentification[(position - 1) % 3];
+      return identification_[(position - 1) % 3];
     case kReadStatus:
       return writeEnabled_ ? 0x02 : 0x00;
     case kRead: {
-      const std::uint8_t out = array_.at(address_ % kSize);
-      address_ = (address_ + 1) % kSize;
+      const std::uint8_t out = array_.at(address_ % size);
+      address_ = (address_ + 1) % size;
       return out;
     }
     case kPageProgram:
       if (writeEnabled_) {
-        array_.program(address_ % kSize, &mosi, 1);
-        const std::uint32_t page = address_ & ~static_cast<std::uint32_t>(kPageSize - 1);
+        array_.program(address_ % size, &mosi, 1);
+        const std::size_t page = address_ & ~(kPageSize - 1);
         address_ = page | ((address_ + 1) & (kPageSize - 1));
       }
       return kIdle;
@@ -61,8 +67,8 @@ void SpiFlash::deselect() {
   if (complete) {
     if (command_ == kWriteEnable) writeEnabled_ = true;
     if (command_ == kWriteDisable) writeEnabled_ = false;
-    if (writeEnabled_ && command_ == kSectorErase && position_ >= 4) {
-      array_.eraseSector((address_ % kSize) / kSectorSize);
+    if (writeEnabled_ && command_ == kSectorErase && position_ > addressBytes_) {
+      array_.eraseSector((address_ % array_.size()) / kSectorSize);
     }
     if (writeEnabled_ && (command_ == kChipErase || command_ == kChipEraseAlternate)) {
       array_.eraseAll();

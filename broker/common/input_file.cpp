@@ -35,10 +35,19 @@ bool readInputFile(const std::string& path, std::string& text, std::string& erro
     error = "cannot be opened";
     return false;
   }
-  // The file may have grown since: read no more than the limit and one byte to tell.
-  text.assign(limit + 1, '\0');
-  file.read(text.data(), static_cast<std::streamsize>(text.size()));
-  text.resize(static_cast<std::size_t>(file.gcount()));
+  // As much as the file holds and a byte more, to tell whether it has grown since; if it
+  // has, the rest up to the limit and a byte to tell.
+  text.assign(static_cast<std::size_t>(size) + 1, '\0');
+  const auto readInto = [&](std::size_t from) {
+    file.read(text.data() + from, static_cast<std::streamsize>(text.size() - from));
+    return from + static_cast<std::size_t>(file.gcount());
+  };
+  std::size_t got = readInto(0);
+  if (got == text.size() && got <= limit) {
+    text.resize(limit + 1);
+    got = readInto(got);
+  }
+  text.resize(got);
   if (file.bad()) {
     error = "cannot be read";
     return false;

@@ -6,7 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "broker/common/input_file.h"
-#include "broker/common/printable.h"
+#include "common/printable.h"
 
 namespace broker {
 namespace {
@@ -109,6 +109,21 @@ bool readDevice(const Json& entry, std::size_t index, DeviceDescription& device,
   return true;
 }
 
+// A flash size, when the description gives one: a power of two from one sector to 256 MiB.
+bool readFlashSize(const Json& document, const char* key, std::size_t& size,
+                   std::string& error) {
+  if (!document.contains(key)) return true;
+  std::uint64_t number = 0;
+  if (!readUnsigned(document[key], FlashSizes::kMaxFlashSize, number) ||
+      number < SimulatedCable::kFlashSector || (number & (number - 1)) != 0) {
+    error = std::string("\"") + key + "\" must be a power of two from 4096 to " +
+            std::to_string(FlashSizes::kMaxFlashSize) + " bytes";
+    return false;
+  }
+  size = static_cast<std::size_t>(number);
+  return true;
+}
+
 }  // namespace
 
 std::vector<DeviceDescription> defaultChain() {
@@ -123,7 +138,7 @@ std::vector<DeviceDescription> defaultChain() {
   return {fpga, cpld};
 }
 
-bool parseChain(std::string_view json, std::vector<DeviceDescription>& chain,
+bool parseChain(std::string_view json, std::vector<DeviceDescription>& chain, FlashSizes& flash,
                 std::string& error) {
   Json document;
   try {
@@ -150,14 +165,20 @@ bool parseChain(std::string_view json, std::vector<DeviceDescription>& chain,
     if (!readDevice(list[i], i, device, error)) return false;
     read.push_back(device);
   }
+  FlashSizes sizes;
+  if (!readFlashSize(document, "norFlashSize", sizes.nor, error) ||
+      !readFlashSize(document, "spiFlashSize", sizes.spi, error)) {
+    return false;
+  }
   chain = std::move(read);
+  flash = sizes;
   return true;
 }
 
 bool loadChainFile(const std::string& path, std::vector<DeviceDescription>& chain,
-                   std::string& error) {
+                   FlashSizes& flash, std::string& error) {
   std::string text;
-  if (!readInputFile(path, text, error) || !parseChain(text, chain, error)) {
+  if (!readInputFile(path, text, error) || !parseChain(text, chain, flash, error)) {
     error = printable::escaped(path) + ": " + error;
     return false;
   }

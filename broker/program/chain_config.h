@@ -9,6 +9,11 @@
 //
 // Devices are listed from the one nearest TDO. "idcode" is a number or a text (decimal or
 // 0x hex), and null or absent for a device without one; its lowest bit must be 1.
+//
+// Beside "devices", "norFlashSize" (the pump-data flash, 1 MiB by default) and
+// "spiFlashSize" (the SPI flash, 64 KiB by default) may set the simulated flashes' sizes
+// in bytes: a power of two from 4096 to 256 MiB, as a number or a text like "idcode".
+// Their memory is taken only where they are written.
 #ifndef BROKER_CHAIN_CONFIG_H
 #define BROKER_CHAIN_CONFIG_H
 
@@ -17,18 +22,20 @@
 #include <vector>
 
 #include "broker/cable/jtag_device.h"
+#include "broker/cable/simulated_cable.h"
 
 namespace broker {
 
 constexpr int kMaxDevices = 32;
 
 std::vector<DeviceDescription> defaultChain();
-// Reads the chain from JSON text; false with `error` naming the fault.
-bool parseChain(std::string_view json, std::vector<DeviceDescription>& chain,
+// Reads the chain and the flash sizes from JSON text; false with `error` naming the fault,
+// and both left as they were.
+bool parseChain(std::string_view json, std::vector<DeviceDescription>& chain, FlashSizes& flash,
                 std::string& error);
 // Reads the chain file at `path` (a regular file of at most 1 MiB).
 bool loadChainFile(const std::string& path, std::vector<DeviceDescription>& chain,
-                   std::string& error);
+                   FlashSizes& flash, std::string& error);
 
 }  // namespace broker
 

@@ -4,13 +4,14 @@
 #include <cstdio>
 #include <string>
 
+#include "broker/common/version.h"
 #include "broker/program/options.h"
 #include "broker/program/port_holder.h"
+#include "broker/program/startup_error.h"
 #include "broker/serving/recording.h"
 #include "broker/serving/server.h"
-#include "broker/program/startup_error.h"
 #include "broker/serving/trace.h"
-#include "broker/common/version.h"
+#include "common/error_file.h"
 
 namespace {
 
@@ -34,10 +35,13 @@ int main(int argc, char** argv) {
       return 0;
     }
     std::fprintf(stderr, "%s: %s\n", broker::kProgramName, parsed.message.c_str());
-    if (parsed.environmentFile && broker::leaveStartupError(parsed.message)) {
-      std::fprintf(stderr, "(also written to %s)\n", broker::startupErrorPath().c_str());
-    } else {
+    std::string error;
+    if (!parsed.environmentFile) {
       std::fprintf(stderr, "Run \"%s --help\" for the options.\n", broker::kProgramName);
+    } else if (broker::leaveStartupError(parsed.message, error)) {
+      std::fprintf(stderr, "(also written to %s)\n", error_file::path().c_str());
+    } else {
+      std::fprintf(stderr, "(not written to the error file: %s)\n", error.c_str());
     }
     return parsed.exitCode;
   }
@@ -62,12 +66,14 @@ int main(int argc, char** argv) {
   if (!server.listen(error)) {
     std::fprintf(stderr, "%s: %s\n", broker::kProgramName, error.c_str());
     if (errno == EADDRINUSE) {
-      std::fprintf(stderr, "%s\n", broker::describePortHolder(parsed.options.server.port).c_str());
+      std::fprintf(stderr, "%s\n",
+                   broker::describePortHolder(parsed.options.server.port).c_str());
     }
     return 1;
   }
   server.stopOnSignals();
   server.run();
+  if (server.failed()) return 1;
   const auto& replay = parsed.options.server.replay;
   return replay ? replayStatus(*replay) : 0;
 }

@@ -21,7 +21,8 @@ struct ParsedOptions {
   bool run = false;
   int exitCode = 0;
   std::string message;
-  // The error is about a file that the environment named (a fault plan or a transcript):
+  // The error is about a file that the environment named (a fault plan, a transcript or a
+  // chain description):
   // the broker was most likely started by the library, with nobody to read its stderr.
   bool environmentFile = false;
   Options options;

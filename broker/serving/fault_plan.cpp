@@ -4,7 +4,7 @@
 #include <sstream>
 
 #include "broker/common/input_file.h"
-#include "broker/common/printable.h"
+#include "common/printable.h"
 #include "broker/serving/protocol_table.h"
 
 namespace broker {

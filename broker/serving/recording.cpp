@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "broker/common/printable.h"
+#include "common/printable.h"
 #include "transcript/transcript.h"
 
 namespace broker {

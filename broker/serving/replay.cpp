@@ -1,7 +1,7 @@
 #include "broker/serving/replay.h"
 
 #include "broker/common/input_file.h"
-#include "broker/common/printable.h"
+#include "common/printable.h"
 
 namespace broker {
 

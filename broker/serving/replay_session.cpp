@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <exception>
 
-#include "broker/common/printable.h"
+#include "common/printable.h"
 #include "broker/serving/trace.h"
 
 namespace broker {

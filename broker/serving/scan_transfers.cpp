@@ -83,14 +83,13 @@ asio::awaitable<int> Session::pumpData() {
   bool taken = co_await readInt(bitCount, "bit count");
   if (!taken) co_return -1;
   const int byteCount = bytesForBits(bitCount);
-  if (byteCount < 0 || byteCount > SimulatedCable::kMaxTransferBytes ||
-      !cable_.pumpFits(byteCount)) {
+  if (!cable_.pumpFits(byteCount)) {
     co_await refuse(std::to_string(bitCount) + " bits do not fit the flash from address " +
                     std::to_string(cable_.flashAddress()));
     co_return -1;
   }
   if (!claim(byteCount, 0)) {
-    co_await refuse(budgetSpent());
+    co_await refuse(budgetSpent(byteCount, 0));
     co_return -1;
   }
   co_await link_.acknowledge("acknowledged");

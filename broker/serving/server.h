@@ -10,7 +10,9 @@
 // closed at once.
 //
 // The server stops when asked, or by itself after a spell with no connection at all: a
-// broker that the client library started has nobody to stop it.
+// broker that the client library started has nobody to stop it. A failure inside a
+// conversation ends that conversation alone; one of the listener's or the idle exit's own
+// stops the server, since a broker that no longer accepts must not stay.
 #ifndef BROKER_SERVER_H
 #define BROKER_SERVER_H
 
@@ -21,8 +23,9 @@
 #include <string>
 #include <vector>
 
-#include "broker/serving/fault_plan.h"
 #include "broker/cable/jtag_device.h"
+#include "broker/cable/simulated_cable.h"
+#include "broker/serving/fault_plan.h"
 #include "broker/serving/replay.h"
 #include "broker/serving/timeouts.h"
 #include "broker/serving/trace.h"
@@ -37,6 +40,7 @@ struct ServerConfig {
   // that would take more is refused at its header.
   int memoryBudgetMiB = 48;
   std::vector<DeviceDescription> chain;
+  FlashSizes flash;
   FaultPlan faults;
   Timeouts timeouts;
   // Set: every connection is served from this recording instead of the simulated cable,
@@ -64,6 +68,9 @@ class Server {
   // May be called from any thread.
   void stop();
   int openConnections() const { return open_; }
+  // The server stopped because something of its own failed (not a conversation, which
+  // fails alone): accepting connections, or the idle exit.
+  bool failed() const { return failed_; }
 
  private:
   struct Loop;
@@ -76,6 +83,7 @@ class Server {
   std::atomic<bool> stopping_{false};
   std::mutex running_;  // held by run() from start to end
   std::atomic<int> open_{0};
+  std::atomic<bool> failed_{false};
 };
 
 }  // namespace broker

@@ -4,10 +4,9 @@
 #include <array>
 #include <charconv>
 #include <cstring>
-#include <exception>
 
 #include "broker/cable/bits.h"
-#include "broker/common/printable.h"
+#include "common/printable.h"
 
 namespace broker {
 namespace {
@@ -20,16 +19,16 @@ std::string commandName(int number, const CommandRow* row) {
   return "command " + std::to_string(number) + " (" + (row ? row->name : "unlisted") + ")";
 }
 
-
-// What a buffer of `capacity` bytes must grow by to hold `length`.
-std::size_t growth(std::size_t capacity, std::size_t length) {
-  return length > capacity ? length - capacity : 0;
+// The data, the read-back, and the extra buffers, each as long as the transfer.
+std::size_t shareFor(int byteCount, int extraBuffers) {
+  return static_cast<std::size_t>(2 + extraBuffers) * static_cast<std::size_t>(byteCount);
 }
 
 // Makes `data` `size` bytes long on its way to `total`: its capacity at most doubles at a
 // time and never passes `total`, so it holds no more than the data that has arrived asks.
 void growTo(std::vector<std::uint8_t>& data, std::size_t size, std::size_t total) {
-  if (data.capacity() < size) data.reserve(std::min(total, std::max(size, 2 * data.capacity())));
+  if (data.capacity() < size)
+    data.reserve(std::min(total, std::max(size, 2 * data.capacity())));
   data.resize(size);
 }
 
@@ -82,7 +81,7 @@ asio::awaitable<void> Session::run() {
       trace.exchange(link_.id(), Trace::Direction::Received, bytes.data(), bytes.size(),
                      current_);
       co_await runCommand(number);
-      settleShare();
+      endCommand();
     }
   } catch (const LinkClosed& closed) {
     if (closed.orderly) {
@@ -90,8 +89,6 @@ asio::awaitable<void> Session::run() {
     } else {
       trace.problem(link_.id(), "connection closed in " + current_ + ": " + closed.reason);
     }
-  } catch (const std::exception& error) {
-    trace.problem(link_.id(), "connection closed in " + current_ + ": " + error.what());
   }
 }
 
@@ -117,8 +114,8 @@ const Fault* Session::fire(FaultKind kind) {
   for (auto it = armed_.begin(); it != armed_.end(); ++it) {
     if (it->fault->kind != kind) continue;
     const Fault* fault = it->fault;
-    link_.trace().problem(link_.id(), "fault fires in " + current_ + ", " + it->start + ": " +
-                                          fault->action);
+    link_.trace().problem(
+        link_.id(), "fault fires in " + current_ + ", " + it->start + ": " + fault->action);
     armed_.erase(it);
     return fault;
   }
@@ -171,6 +168,15 @@ asio::awaitable<bool> Session::takeInt(int& value, std::string_view meaning) {
   co_return true;
 }
 
+asio::awaitable<bool> Session::takeInts(int count, Arguments& args, std::string_view meaning) {
+  for (int i = 0; i < count; ++i) {
+    int value = 0;
+    if (!co_await takeInt(value, meaning)) co_return false;
+    args.ints.push_back(value);
+  }
+  co_return true;
+}
+
 asio::awaitable<std::string> Session::takeString(std::string_view meaning, bool loose) {
   std::string text = co_await link_.readToken(meaning);
   co_await link_.acknowledge(loose ? "reply" : "acknowledged");
@@ -182,31 +188,38 @@ asio::awaitable<bool> Session::takeLength(int& bitCount, int& byteCount,
   const bool taken = co_await readInt(bitCount, meaning);
   if (!taken) co_return false;
   byteCount = bytesForBits(bitCount);
-  if (byteCount < 0 || byteCount > SimulatedCable::kMaxTransferBytes) {
-    co_return co_await refuse("a length of " + std::to_string(bitCount) +
-                              " bits is outside 0 to " +
-                              std::to_string(8LL * SimulatedCable::kMaxTransferBytes));
+  if (byteCount < 0) {
+    co_return co_await refuse("a length of " + std::to_string(bitCount) + " bits is negative");
   }
-  if (!claim(byteCount, extraBuffers)) co_return co_await refuse(budgetSpent());
+  if (!claim(byteCount, extraBuffers))
+    co_return co_await refuse(budgetSpent(byteCount, extraBuffers));
   co_await link_.acknowledge("acknowledged");
   co_return true;
 }
 
 bool Session::claim(int byteCount, int extraBuffers) {
-  const auto length = static_cast<std::size_t>(byteCount);
-  const std::size_t kept = data_.capacity() + back_.capacity();
-  const std::size_t fresh = growth(data_.capacity(), length) +
-                            growth(back_.capacity(), length) +
-                            static_cast<std::size_t>(extraBuffers) * length;
-  return budget_.grow(share_, kept + fresh);
+  return budget_.grow(share_, shareFor(byteCount, extraBuffers));
 }
 
-std::string Session::budgetSpent() const {
-  return "the memory budget of all conversations (" +
-         std::to_string(budget_.limit() / (1024 * 1024)) + " MiB) cannot hold the transfer";
+std::string Session::budgetSpent(int byteCount, int extraBuffers) const {
+  const std::string budget = "the memory budget of all conversations (" +
+                             std::to_string(budget_.limit() / (1024 * 1024)) + " MiB)";
+  if (shareFor(byteCount, extraBuffers) > budget_.limit()) {
+    return "a transfer of " + std::to_string(byteCount) + " bytes does not fit " + budget;
+  }
+  return budget + " cannot hold the transfer now";
 }
 
-void Session::settleShare() { budget_.settle(share_, data_.capacity() + back_.capacity()); }
+void Session::endCommand() {
+  // Small buffers stay for the next command; large ones go, so that a client that rests
+  // between commands holds nothing that the budget would have to count.
+  for (std::vector<std::uint8_t>* buffer : {&data_, &back_}) {
+    if (buffer->capacity() > kKeptBufferBytes) std::vector<std::uint8_t>().swap(*buffer);
+  }
+  budget_.settle(share_, 0);
+}
+
+void Session::giveUpShare() { budget_.settle(share_, 0); }
 
 std::string Session::blockMeaning(std::string_view meaning, std::size_t k,
                                   std::size_t blocks) const {
@@ -215,9 +228,8 @@ std::string Session::blockMeaning(std::string_view meaning, std::size_t k,
          std::to_string(blocks);
 }
 
-asio::awaitable<void> Session::receiveData(std::vector<std::uint8_t>& data,
-                                           std::size_t length, bool asBuffer,
-                                           std::string_view meaning) {
+asio::awaitable<void> Session::receiveData(std::vector<std::uint8_t>& data, std::size_t length,
+                                           bool asBuffer, std::string_view meaning) {
   data.clear();
   if (length <= static_cast<std::size_t>(kBlockSize)) {
     data.resize(length);
@@ -247,7 +259,7 @@ asio::awaitable<void> Session::receiveData(std::vector<std::uint8_t>& data,
 }
 
 asio::awaitable<void> Session::sendReadBack(std::vector<std::uint8_t>& data, bool marked,
-                                 std::string_view meaning) {
+                                            std::string_view meaning) {
   if (const Fault* flip = fire(FaultKind::Flip)) {
     const auto bit = static_cast<std::size_t>(flip->value);
     if (bit < 8 * data.size()) data[bit / 8] ^= static_cast<std::uint8_t>(1u << (bit % 8));
@@ -276,75 +288,72 @@ asio::awaitable<void> Session::runCommand(int number) {
     setOutcome(Outcome::of(-1));
     co_return;
   }
+  if (co_await runExchange(*row)) co_return;
   Arguments args;
-  switch (row->shape) {
-    case Shape::None:
-      break;
-    case Shape::LooseStrings:
-      for (int i = 0; i < row->count; ++i) {
-        args.strings.push_back(co_await takeString("string argument", true));
-      }
-      break;
-    case Shape::Strings:
-      for (int i = 0; i < row->count; ++i) {
-        std::string text = co_await link_.readToken("string argument");
-        if (fire(FaultKind::Refuse)) {
-          co_await refuse("the fault plan refuses the token");
-          setOutcome(Outcome::of(-1));
-          co_return;
-        }
-        co_await link_.acknowledge("acknowledged");
-        args.strings.push_back(std::move(text));
-      }
-      break;
-    case Shape::Ints:
-      for (int i = 0; i < row->count; ++i) {
-        int value = 0;
-        const bool taken = co_await takeInt(value, "integer argument");
-        if (!taken) {
-          setOutcome(Outcome::of(-1));
-          co_return;
-        }
-        args.ints.push_back(value);
-      }
-      break;
-    case Shape::Pairs:
-      for (int i = 0; i < 4; ++i) {
-        int value = 0;
-        const bool taken = co_await takeInt(value, "integer of a pair");
-        if (!taken) {
-          setOutcome(Outcome::of(-1));
-          co_return;
-        }
-        args.ints.push_back(value);
-        args.strings.push_back(co_await takeString("string of a pair", false));
-      }
-      break;
+  const bool taken = co_await takeArguments(*row, args);
+  setOutcome(taken ? cable_.command(number, args) : Outcome::of(-1));
+}
+
+asio::awaitable<bool> Session::runExchange(const CommandRow& row) {
+  switch (row.shape) {
     case Shape::CableOpen:
-      co_return co_await cableOpen();
+      co_await cableOpen();
+      co_return true;
     case Shape::SessionFlag:
       // The client's flag request follows at once and takes "1" or "0".
       setOutcome(Outcome::of(cable_.openSession() ? 1 : 0));
-      co_return;
+      co_return true;
     case Shape::GenericShift:
       setOutcome(Outcome::of(co_await genericShift()));
-      co_return;
+      co_return true;
     case Shape::SharedApps:
-      co_return co_await sharedApplications();
+      co_await sharedApplications();
+      co_return true;
     case Shape::PumpData:
       setOutcome(Outcome::of(co_await pumpData()));
-      co_return;
+      co_return true;
     case Shape::Interface:
-      co_return co_await interfaceFunction();
+      co_await interfaceFunction();
+      co_return true;
     case Shape::I2c:
     case Shape::Sspi:
-      setOutcome(Outcome::of(co_await busTransfers(*row)));
-      co_return;
+      setOutcome(Outcome::of(co_await busTransfers(row)));
+      co_return true;
     case Shape::Withheld:
       // Nothing of the command reached the broker, so nothing changes.
-      co_return;
+      co_return true;
+    default:
+      co_return false;
   }
-  setOutcome(cable_.command(number, args));
+}
+
+asio::awaitable<bool> Session::takeArguments(const CommandRow& row, Arguments& args) {
+  switch (row.shape) {
+    case Shape::LooseStrings:
+      for (int i = 0; i < row.count; ++i) {
+        args.strings.push_back(co_await takeString("string argument", true));
+      }
+      co_return true;
+    case Shape::Strings:
+      for (int i = 0; i < row.count; ++i) {
+        std::string text = co_await link_.readToken("string argument");
+        if (fire(FaultKind::Refuse))
+          co_return co_await refuse("the fault plan refuses the token");
+        co_await link_.acknowledge("acknowledged");
+        args.strings.push_back(std::move(text));
+      }
+      co_return true;
+    case Shape::Ints:
+      co_return co_await takeInts(row.count, args, "integer argument");
+    case Shape::Pairs:
+      for (int i = 0; i < 4; ++i) {
+        if (!co_await takeInts(1, args, "integer of a pair")) co_return false;
+        args.strings.push_back(co_await takeString("string of a pair", false));
+      }
+      co_return true;
+    default:
+      co_return true;
+  }
 }
 
 asio::awaitable<void> Session::cableOpen() {
@@ -385,106 +394,109 @@ asio::awaitable<void> Session::sharedApplications() {
 
 asio::awaitable<void> Session::interfaceFunction() {
   int code = 0;
-  const std::string token = co_await link_.readToken("interface function code");
-  const bool known = parseInt(token, code);
-  if (known) {
-    current_ += ", function " + std::to_string(code);
-    armFaults(kInterfaceCommand, code);
-  }
-  if (fire(FaultKind::Refuse)) {
-    co_await refuse("the fault plan refuses the token");
+  if (!co_await takeFunctionCode(code)) {
     setOutcome(Outcome::of(-1));
     co_return;
   }
-  if (!known) {
-    co_await refuse("not an integer: " + describeBytes(token.data(), token.size()));
-    setOutcome(Outcome::of(-1));
-    co_return;
-  }
-  co_await link_.acknowledge("acknowledged");
   const FunctionRow* row = findFunction(code);
   if (!row) {
     link_.trace().note(link_.id(), "function " + std::to_string(code) + " carries nothing");
     setOutcome(Outcome::of(-1));
     co_return;
   }
+  if (row->shape == FunctionShape::JtagShift) {
+    setOutcome(Outcome::of(co_await jtagShift()));
+    co_return;
+  }
   Arguments args;
-  switch (row->shape) {
-    case FunctionShape::None:
-      break;
+  const bool taken = co_await takeFunctionArguments(*row, args);
+  setOutcome(taken ? cable_.interfaceFunction(code, args) : Outcome::of(-1));
+}
+
+asio::awaitable<bool> Session::takeFunctionCode(int& code) {
+  const std::string token = co_await link_.readToken("interface function code");
+  const bool known = parseInt(token, code);
+  if (known) {
+    current_ += ", function " + std::to_string(code);
+    armFaults(kInterfaceCommand, code);
+  }
+  if (fire(FaultKind::Refuse)) co_return co_await refuse("the fault plan refuses the token");
+  if (!known) {
+    co_return co_await refuse("not an integer: " + describeBytes(token.data(), token.size()));
+  }
+  co_await link_.acknowledge("acknowledged");
+  co_return true;
+}
+
+asio::awaitable<bool> Session::takeFunctionArguments(const FunctionRow& row, Arguments& args) {
+  switch (row.shape) {
     case FunctionShape::Strings:
-      for (int i = 0; i < row->count; ++i) {
+      for (int i = 0; i < row.count; ++i) {
         args.strings.push_back(co_await takeString("string", false));
       }
-      break;
+      co_return true;
     case FunctionShape::Ints:
-      for (int i = 0; i < row->count; ++i) {
-        int value = 0;
-        const bool taken = co_await takeInt(value, "integer");
-        if (!taken) {
-          setOutcome(Outcome::of(-1));
-          co_return;
-        }
-        args.ints.push_back(value);
-      }
-      break;
-    case FunctionShape::IntStringInt: {
+      co_return co_await takeInts(row.count, args, "integer");
+    case FunctionShape::IntStringInt:
       // The client sends all three even when one is refused.
       for (int i = 0; i < 2; ++i) {
         int value = 0;
-        const bool taken = co_await takeInt(value, "integer");
-        if (taken) args.ints.push_back(value);
+        if (co_await takeInt(value, "integer")) args.ints.push_back(value);
         if (i == 0) args.strings.push_back(co_await takeString("string", false));
       }
-      break;
-    }
-    case FunctionShape::CountedPairs: {
-      int count = 0;
-      const std::string counted = co_await link_.readToken("count of string pairs");
-      if (!parseInt(counted, count)) {
-        link_.trace().problem(link_.id(), "count of pairs is not an integer, taken as 0");
-        count = 0;
-      }
-      co_await link_.acknowledge("acknowledged");
-      for (long long i = 0; i < 2LL * count; ++i) {
-        std::string text = co_await takeString("string of a pair", false);
-        if (args.strings.size() < kMaxKeptStrings) args.strings.push_back(std::move(text));
-      }
-      args.ints.push_back(count);
-      break;
-    }
-    case FunctionShape::JtagShift:
-      setOutcome(Outcome::of(co_await jtagShift()));
-      co_return;
-    case FunctionShape::FloatBlock: {
-      // The client's answer here is any two bytes, so a bad value cannot be refused: it
-      // counts as 0, which the function itself then turns down.
-      std::array<std::uint8_t, kBlockSize> block;
-      co_await link_.readExact(block.data(), kBlockSize, "value block");
-      const auto* text = reinterpret_cast<const char*>(block.data());
-      const auto* nul = static_cast<const char*>(std::memchr(text, 0, block.size()));
-      double value = 0;
-      if (!parseReal(std::string_view(text, nul ? nul - text : block.size()), value)) {
-        link_.trace().problem(link_.id(), "value block holds no number, taken as 0");
-      }
-      args.reals.push_back(value);
-      co_await link_.acknowledge("reply");
-      break;
-    }
-    case FunctionShape::FloatToken: {
-      const std::string text = co_await link_.readToken("value");
-      double value = 0;
-      if (!parseReal(text, value)) {
-        co_await refuse("not a number: " + describeBytes(text.data(), text.size()));
-        setOutcome(Outcome::of(-1));
-        co_return;
-      }
-      args.reals.push_back(value);
-      co_await link_.acknowledge("acknowledged");
-      break;
-    }
+      co_return true;
+    case FunctionShape::CountedPairs:
+      co_await takeCountedPairs(args);
+      co_return true;
+    case FunctionShape::FloatBlock:
+      co_await takeValueBlock(args);
+      co_return true;
+    case FunctionShape::FloatToken:
+      co_return co_await takeValueToken(args);
+    default:
+      co_return true;
   }
-  setOutcome(cable_.interfaceFunction(code, args));
+}
+
+asio::awaitable<void> Session::takeCountedPairs(Arguments& args) {
+  int count = 0;
+  const std::string counted = co_await link_.readToken("count of string pairs");
+  if (!parseInt(counted, count)) {
+    link_.trace().problem(link_.id(), "count of pairs is not an integer, taken as 0");
+    count = 0;
+  }
+  co_await link_.acknowledge("acknowledged");
+  for (long long i = 0; i < 2LL * count; ++i) {
+    std::string text = co_await takeString("string of a pair", false);
+    if (args.strings.size() < kMaxKeptStrings) args.strings.push_back(std::move(text));
+  }
+  args.ints.push_back(count);
+}
+
+asio::awaitable<void> Session::takeValueBlock(Arguments& args) {
+  // The client's answer here is any two bytes, so a bad value cannot be refused: it counts
+  // as 0, which the function itself then turns down.
+  std::array<std::uint8_t, kBlockSize> block;
+  co_await link_.readExact(block.data(), kBlockSize, "value block");
+  const auto* text = reinterpret_cast<const char*>(block.data());
+  const auto* nul = static_cast<const char*>(std::memchr(text, 0, block.size()));
+  double value = 0;
+  if (!parseReal(std::string_view(text, nul ? nul - text : block.size()), value)) {
+    link_.trace().problem(link_.id(), "value block holds no number, taken as 0");
+  }
+  args.reals.push_back(value);
+  co_await link_.acknowledge("reply");
+}
+
+asio::awaitable<bool> Session::takeValueToken(Arguments& args) {
+  const std::string text = co_await link_.readToken("value");
+  double value = 0;
+  if (!parseReal(text, value)) {
+    co_return co_await refuse("not a number: " + describeBytes(text.data(), text.size()));
+  }
+  args.reals.push_back(value);
+  co_await link_.acknowledge("acknowledged");
+  co_return true;
 }
 
 }  // namespace broker

@@ -12,12 +12,12 @@
 #include <string_view>
 #include <vector>
 
+#include "broker/cable/outcome.h"
+#include "broker/cable/simulated_cable.h"
 #include "broker/serving/fault_plan.h"
 #include "broker/serving/link.h"
 #include "broker/serving/memory_budget.h"
-#include "broker/cable/outcome.h"
 #include "broker/serving/protocol_table.h"
-#include "broker/cable/simulated_cable.h"
 
 namespace broker {
 
@@ -28,11 +28,22 @@ class Session {
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
 
-  // Runs the conversation until the client leaves or something ends it. Never throws.
+  // The conversation is being closed to make room in the memory budget: its share goes
+  // back at once, before its coroutine has ended.
+  void giveUpShare();
+  std::size_t share() const { return share_; }
+
+  // Runs the conversation until the client leaves or the link closes; anything else that
+  // goes wrong is thrown, and ends this conversation alone (the server's concern).
   asio::awaitable<void> run();
 
  private:
   asio::awaitable<void> runCommand(int number);
+  // The commands with an exchange of their own (transfers, the cable's opening, 44's
+  // functions): true when `row` is one of them, run and answered.
+  asio::awaitable<bool> runExchange(const CommandRow& row);
+  // A plain command's arguments as its row lists them; false once one was refused.
+  asio::awaitable<bool> takeArguments(const CommandRow& row, Arguments& args);
   void setOutcome(Outcome outcome);
   asio::awaitable<void> answerRequest();
 
@@ -45,19 +56,21 @@ class Session {
   // and return false: the client then sends nothing more of that transfer.
   asio::awaitable<bool> readInt(int& value, std::string_view meaning);
   asio::awaitable<bool> takeInt(int& value, std::string_view meaning);
+  // `count` integers into `args`, each acknowledged; false at the first one refused.
+  asio::awaitable<bool> takeInts(int count, Arguments& args, std::string_view meaning);
   asio::awaitable<std::string> takeString(std::string_view meaning, bool loose);
-  // Refuses a length token whose byte count is negative or beyond what the broker takes,
-  // or whose transfer would take the memory budget past its limit: the transfer holds its
-  // data and read-back, and `extraBuffers` more of that length.
+  // Refuses a length token whose byte count is negative, or whose transfer would take the
+  // memory budget past its limit: the transfer holds its data and read-back, and
+  // `extraBuffers` more of that length. A transfer larger than the whole budget never goes.
   asio::awaitable<bool> takeLength(int& bitCount, int& byteCount, std::string_view meaning,
                                    int extraBuffers = 0);
   asio::awaitable<bool> refuse(std::string_view reason);
   // Claims the budget for a transfer of `byteCount` bytes (see takeLength); false when the
   // budget cannot give it.
   bool claim(int byteCount, int extraBuffers);
-  std::string budgetSpent() const;
-  // After a command: the share comes down to the buffers kept.
-  void settleShare();
+  std::string budgetSpent(int byteCount, int extraBuffers) const;
+  // After a command: large buffers are released and the share goes back to the budget.
+  void endCommand();
 
   // Data of a transfer into `data`, `length` bytes: a single block up to 1024 bytes, or
   // blocks of 1024 bytes, each acknowledged, the last one carrying only the rest.
@@ -70,7 +83,7 @@ class Session {
   // blocks each followed by the client's request token. `marked`: the client checks that
   // each block begins with "+", which then stands in for that block's first byte.
   asio::awaitable<void> sendReadBack(std::vector<std::uint8_t>& data, bool marked,
-                          std::string_view meaning);
+                                     std::string_view meaning);
   // What a transcript line of block `k` of `blocks` says; empty when nobody reads it.
   std::string blockMeaning(std::string_view meaning, std::size_t k, std::size_t blocks) const;
 
@@ -79,6 +92,13 @@ class Session {
   asio::awaitable<void> sharedApplications();
   asio::awaitable<int> pumpData();
   asio::awaitable<void> interfaceFunction();
+  // 44's function code, acknowledged; false when refused. Arms the function's faults.
+  asio::awaitable<bool> takeFunctionCode(int& code);
+  // A function's arguments as its row lists them; false once one was refused.
+  asio::awaitable<bool> takeFunctionArguments(const FunctionRow& row, Arguments& args);
+  asio::awaitable<void> takeCountedPairs(Arguments& args);
+  asio::awaitable<void> takeValueBlock(Arguments& args);
+  asio::awaitable<bool> takeValueToken(Arguments& args);
   asio::awaitable<int> jtagShift();
   asio::awaitable<int> busTransfers(const CommandRow& row);
   asio::awaitable<int> i2cTransfer(BusPhase phase);
@@ -101,8 +121,10 @@ class Session {
     std::string start;
   };
   std::vector<Armed> armed_;
-  // A transfer's data and its read-back, kept from one command to the next: a fresh
-  // megabyte for each long scan would cost more than serving it.
+  // What a transfer's buffers may keep between commands, outside the budget.
+  static constexpr std::size_t kKeptBufferBytes = 16 * 1024;
+  // A transfer's data and its read-back, kept from one command to the next while small:
+  // the many short scans of a session reuse them.
   std::vector<std::uint8_t> data_;
   std::vector<std::uint8_t> back_;
 };

@@ -18,9 +18,11 @@ broker::ServerConfig RunningBroker::defaults() {
   return config;
 }
 
-RunningBroker::RunningBroker(broker::ServerConfig config) {
-  // The tests look at what goes over the wire, not at the broker's problem lines.
-  trace_ = std::make_unique<broker::Trace>(false, [](const std::string&) {});
+RunningBroker::RunningBroker(broker::ServerConfig config, broker::Trace::Sink sink) {
+  // Most tests look at what goes over the wire, not at the broker's problem lines.
+  const bool tracing = static_cast<bool>(sink);
+  if (!tracing) sink = [](const std::string&) {};
+  trace_ = std::make_unique<broker::Trace>(tracing, std::move(sink));
   server_ = std::make_unique<broker::Server>(std::move(config), *trace_);
   std::string error;
   if (!server_->listen(error)) throw std::runtime_error(error);

@@ -17,7 +17,9 @@
 // A broker in this process, listening on a free port; stopped when destroyed.
 class RunningBroker {
  public:
-  explicit RunningBroker(broker::ServerConfig config = defaults());
+  // With a `sink`, every line of the trace goes there, exchanges too.
+  explicit RunningBroker(broker::ServerConfig config = defaults(),
+                         broker::Trace::Sink sink = {});
   ~RunningBroker();
 
   static broker::ServerConfig defaults();
@@ -34,7 +36,7 @@ class WireClient : public loopback::Connection {
  public:
   using Connection::Connection;
   std::string receive(std::size_t length) { return Connection::receive(length); }
-  bool closedByBroker() { return closedByPeer(); }
+  bool closedByBroker(int ms = 5000) { return closedByPeer(ms); }
 
   // The conversation's steps: each returns what the broker answered.
   std::string introduce(const std::string& name = "test client");

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "broker/cable/bits.h"
+#include "broker/cable/spi_flash.h"
 #include "broker/program/chain_config.h"
 
 using broker::JtagChain;
@@ -51,7 +52,8 @@ TEST(JtagChain, ALongScanEqualsClockByClock) {
     for (const std::size_t bits : {1, 14, 15, 63, 64, 65, 8 * 1000 + 3}) {
       SCOPED_TRACE(std::to_string(bits) + (ir ? " IR bits" : " DR bits"));
       std::vector<std::uint8_t> tdi(bits / 8 + 1);
-      for (std::size_t i = 0; i < tdi.size(); ++i) tdi[i] = static_cast<std::uint8_t>(i * 37 + 11);
+      for (std::size_t i = 0; i < tdi.size(); ++i)
+        tdi[i] = static_cast<std::uint8_t>(i * 37 + 11);
       JtagChain fast(broker::defaultChain()), slow(broker::defaultChain());
       fast.loadInstruction(1, 2);  // USER in the second device: a register that keeps data
       slow.loadInstruction(1, 2);
@@ -109,14 +111,17 @@ TEST(JtagChain, TmsPathsAreShortestAndReachTheTarget) {
 
 TEST(ChainDescription, ReadsDevicesAndNamesWhatIsWrong) {
   std::vector<broker::DeviceDescription> chain;
+  broker::FlashSizes flash;
   std::string error;
   ASSERT_TRUE(broker::parseChain(R"({"devices": [
       {"name": "a", "idcode": "0x10000001", "irLength": 5},
       {"name": "b", "idcode": 3, "irLength": 2, "idcodeInstruction": 2, "userInstruction": 1},
-      {"name": "c", "irLength": 3}]})",
-                                 chain, error))
+      {"name": "c", "irLength": 3}], "norFlashSize": "0x10000000", "spiFlashSize": 4096})",
+                                 chain, flash, error))
       << error;
   ASSERT_EQ(chain.size(), 3u);
+  EXPECT_EQ(flash.nor, std::size_t{256} << 20);
+  EXPECT_EQ(flash.spi, 4096u);
   EXPECT_EQ(chain[0].idcode, 0x10000001u);
   EXPECT_EQ(chain[1].idcodeOpcode, 2u);
   EXPECT_FALSE(chain[2].hasIdcode);
@@ -134,11 +139,33 @@ TEST(ChainDescription, ReadsDevicesAndNamesWhatIsWrong) {
       {R"({"devices": [{"name": "a", "irLength": 2, "userInstruction": 3}]})", "BYPASS"},
       {R"({"devices": [{"name": "a", "irLength": 4, "idcode": 1, "userInstruction": 1}]})",
        "different"},
+      {R"({"devices": [{"name": "a", "irLength": 4}], "norFlashSize": 536870912})",
+       "\"norFlashSize\" must be a power of two from 4096"},
+      {R"({"devices": [{"name": "a", "irLength": 4}], "spiFlashSize": 100000})",
+       "spiFlashSize"},
   };
   for (const auto& c : bad) {
     error.clear();
-    EXPECT_FALSE(broker::parseChain(c.json, chain, error)) << c.json;
+    EXPECT_FALSE(broker::parseChain(c.json, chain, flash, error)) << c.json;
     EXPECT_NE(error.find(c.complaint), std::string::npos) << c.json << ": " << error;
   }
   EXPECT_EQ(chain.size(), 3u);  // a refused description leaves the chain as it was
+  EXPECT_EQ(flash.spi, 4096u);
+}
+
+// A SPI flash of the size the description sets says so in its identification and, above
+// 16 MiB, takes four address bytes: a byte programmed at 16 MiB + 16 reads back there.
+TEST(ChainDescription, ALargeSpiFlashTakesFourAddressBytes) {
+  broker::SpiFlash flash(std::size_t{32} << 20);
+  const auto transfer = [&flash](std::vector<std::uint8_t> mosi) {
+    std::vector<std::uint8_t> miso;
+    for (std::uint8_t byte : mosi) miso.push_back(flash.exchange(byte));
+    flash.deselect();
+    return miso;
+  };
+  EXPECT_EQ(transfer({0x9F, 0, 0, 0}), (std::vector<std::uint8_t>{0xFF, 0x5A, 0x40, 25}));
+  transfer({0x06});  // write enable
+  transfer({0x02, 0x01, 0x00, 0x00, 0x10, 0x42});
+  EXPECT_EQ(flash.array().at((std::size_t{1} << 24) + 16), 0x42);
+  EXPECT_EQ(transfer({0x03, 0x01, 0x00, 0x00, 0x10, 0})[5], 0x42);
 }

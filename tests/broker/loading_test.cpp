@@ -5,14 +5,17 @@
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <thread>
 
-#include "broker/serving/fault_plan.h"
 #include "broker/common/input_file.h"
+#include "broker/serving/fault_plan.h"
 #include "tests/support/processes.h"
 #include "tests/support/scratch.h"
 
@@ -30,6 +33,8 @@ Outcome runBroker(const TempDir& scratch, std::vector<std::string> arguments,
   arguments.insert(arguments.begin(), {"--port", "0", "--idle-exit", "1"});
   processes::Launch launch{arguments};
   launch.errorFile = scratch / "errors";
+  // The error file goes to the scratch directory, not the user's.
+  environment.push_back("TMPDIR=" + scratch.path());
   launch.environment = std::move(environment);
   const pid_t pid = processes::spawn(TAPBROKER_EXE, launch);
   Outcome outcome;
@@ -72,7 +77,11 @@ TEST(BrokerExecutable, RefusesFilesThatAreNotSmallRegularFilesAndNamesWhatItWasG
       {{scratch.path()}, {}, "chain description " + scratch.path() + ": a directory"},
       {{fifo}, {}, "chain description " + fifo + ": not a regular file"},
       {{"/dev/zero"}, {}, "chain description /dev/zero: not a regular file"},
+      {{}, {"TAPBROKER_CHAIN=" + fifo}, "chain description " + fifo + ": not a regular file"},
+      {{}, {"TAPBROKER_FAULTS=" + escaping, "TAPBROKER_REPLAY=" + escaping},
+       "--faults excludes --replay (as the environment's TAPBROKER_FAULTS, TAPBROKER_REPLAY"},
       {{"--bogus"}, {}, "--bogus"},
+      {{"--idle-exit", "abc"}, {}, R"(--idle-exit: "abc" is not a whole number from 0 to)"},
   };
   for (const auto& c : cases) {
     const Outcome outcome = runBroker(scratch, c.arguments, c.environment);
@@ -81,6 +90,86 @@ TEST(BrokerExecutable, RefusesFilesThatAreNotSmallRegularFilesAndNamesWhatItWasG
     EXPECT_EQ(outcome.errors.rfind("tapbroker.exe: ", 0), 0u) << outcome.errors;
     EXPECT_NE(outcome.errors.find(c.complaint), std::string::npos) << outcome.errors;
   }
+}
+
+std::string contents(const std::string& path) {
+  std::stringstream text;
+  text << std::ifstream(path).rdbuf();
+  return text.str();
+}
+
+// A rejected file that the environment named leaves its reason in a directory of the user's
+// own: whatever stands in its place, a link, a pipe or a directory others may change, the
+// broker neither follows it nor waits on it, and says where the reason did not go.
+TEST(BrokerExecutable, LeavesTheErrorFileWhereNobodyCanRedirectIt) {
+  namespace fs = std::filesystem;
+  TempDir scratch;
+  const std::string own = scratch / ("tapbroker-" + std::to_string(::geteuid()));
+  const std::string note = own + "/tapbroker-error.txt";
+  const std::string precious = scratch / "precious";
+  const auto ownDirectory = [&] {
+    fs::create_directory(own);
+    ::chmod(own.c_str(), 0700);
+  };
+  const struct {
+    const char* name;
+    std::function<void()> prepare;
+    bool written;
+  } cases[] = {
+      {"made afresh", [] {}, true},
+      {"a stale reason",
+       [&] {
+         ownDirectory();
+         std::ofstream(note) << "stale\n";
+       },
+       true},
+      {"a link to a file",
+       [&] {
+         ownDirectory();
+         fs::create_symlink(precious, note);
+       },
+       false},
+      {"a pipe",
+       [&] {
+         ownDirectory();
+         ::mkfifo(note.c_str(), 0600);
+       },
+       false},
+      {"a directory others may write",
+       [&] {
+         ownDirectory();
+         ::chmod(own.c_str(), 0777);
+       },
+       false},
+      {"a link to a directory", [&] { fs::create_directory_symlink(scratch.path(), own); },
+       false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(own);
+    std::ofstream(precious) << "precious";
+    c.prepare();
+    const Outcome outcome = runBroker(scratch, {}, {"TAPBROKER_FAULTS=" + scratch.path()});
+    EXPECT_EQ(outcome.status, 2);
+    EXPECT_EQ(contents(precious), "precious");
+    const std::string reason = c.written ? contents(note) : outcome.errors;
+    EXPECT_NE(
+        reason.find(c.written ? "did not start: fault plan " : "not written to the error file"),
+        std::string::npos)
+        << reason;
+    EXPECT_EQ(reason.find("stale"), std::string::npos);
+  }
+}
+
+// A file is read into as much memory as it holds, not the limit's worth.
+TEST(InputFile, TakesTheMemoryOfWhatItReads) {
+  TempDir scratch;
+  const std::string path = scratch / "small.txt";
+  std::ofstream(path) << "a transcript of 27 bytes...";
+  std::string text, error;
+  ASSERT_TRUE(broker::readInputFile(path, text, error, broker::kMaxTranscriptSize)) << error;
+  EXPECT_EQ(text, "a transcript of 27 bytes...");
+  EXPECT_LT(text.capacity(), 4096u);
 }
 
 TEST(FaultPlanLoading, RefusesAFlagAnswerTheClientCannotReadWhole) {

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 #include <thread>
 
 #include "tests/broker/broker_harness.h"
@@ -30,6 +31,26 @@ TEST(Robustness, AStalledTransferEndsOnlyThatConnection) {
   WireClient other(broker.port());
   ASSERT_EQ(other.introduce(), kAck);
   EXPECT_EQ(other.command(30), kAck);
+}
+
+// Whatever a conversation throws ends it alone, with the reason in the trace: here the trace
+// itself fails when the conversation of "thrower" begins.
+TEST(Robustness, AFailureInsideAConversationEndsThatConversationAlone) {
+  std::atomic<bool> failureTraced{false};
+  RunningBroker broker(RunningBroker::defaults(), [&](const std::string& line) {
+    if (line.find("\"thrower\" connected") != std::string::npos)
+      throw std::runtime_error("the trace cannot be written");
+    if (line.find("the conversation failed: the trace cannot be written") != std::string::npos)
+      failureTraced = true;
+  });
+  WireClient other(broker.port());
+  ASSERT_EQ(other.introduce(), kAck);
+  WireClient thrower(broker.port());
+  thrower.token("thrower");
+  EXPECT_TRUE(thrower.closedByBroker());
+  EXPECT_TRUE(failureTraced);
+  EXPECT_EQ(other.command(31), kAck);
+  EXPECT_EQ(other.answer(), "1");  // open connections: the thrower no longer counts
 }
 
 TEST(Robustness, AtTheLimitTheLongestIdleMakesRoomUnlessAllAreBusy) {
@@ -117,7 +138,8 @@ TEST(BrokerExecutable, ServesExitsWhenIdleAndNamesTheBrokerOnItsPort) {
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1);
   std::stringstream errors;
   errors << std::ifstream(directory / "errors").rdbuf();
-  EXPECT_NE(errors.str().find("kill " + std::to_string(pid)), std::string::npos) << errors.str();
+  EXPECT_NE(errors.str().find("kill " + std::to_string(pid)), std::string::npos)
+      << errors.str();
 
   status = -1;
   for (int i = 0; i < 100 && ::waitpid(pid, &status, WNOHANG) == 0; ++i) {

@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
@@ -60,6 +61,44 @@ TEST_F(QuietMachine, ConnectStartsTheBrokerFromTheBinaryDirectory) {
 
 // The library waits for the answer to its introduction as long as it takes; tapclient gives
 // up on a program that takes the connection and never answers, saying why.
+// TAPBROKER_CHAIN reaches the broker that Connect starts, as the fault plan's variable does:
+// a chain it takes is the one a scan finds; one it refuses leaves its reason in the error
+// file and costs that Connect -1005.
+TEST_F(QuietMachine, ConnectStartsTheBrokerWithTheChainTheEnvironmentNames) {
+  TempDir directory;
+  const std::string chain = directory / "chain.json";
+  std::ofstream(chain) << R"({"devices": [{"name": "a", "idcode": 3, "irLength": 4},
+    {"name": "b", "irLength": 5}, {"name": "c", "idcode": "0x5", "irLength": 2}]})";
+  const std::string broken = directory / "broken.json";
+  std::ofstream(broken) << R"({"devices": []})";
+  const char* temporary = std::getenv("TMPDIR");
+  const std::string keptTemporary = temporary ? temporary : "";
+  ::setenv("TMPDIR", directory.path().c_str(), 1);
+  ::setenv("TAPBROKER_IDLE_EXIT", "15", 1);
+  ::setenv("TAPBROKER_CHAIN", broken.c_str(), 1);
+  char name[] = "e2e-chain";
+  Client client(name);
+  EXPECT_EQ(client.Connect(nullptr, nullptr, nullptr), -1005);
+  ::setenv("TAPBROKER_CHAIN", chain.c_str(), 1);
+  const int connected = client.Connect(nullptr, nullptr, nullptr);
+  ::unsetenv("TAPBROKER_CHAIN");
+  ::unsetenv("TAPBROKER_IDLE_EXIT");
+  temporary ? ::setenv("TMPDIR", keptTemporary.c_str(), 1) : ::unsetenv("TMPDIR");
+  ASSERT_EQ(connected, 0);
+  ASSERT_TRUE(connectAndOpen(client, false));
+  EXPECT_EQ(client.Send(8), 3);
+  EXPECT_EQ(readList(client), (std::vector<std::string>{"0x00000003", "bypass", "0x00000005"}));
+  EXPECT_EQ(client.Disconnect(), 0);
+  for (pid_t pid : processes::brokers(binaryDirectory())) EXPECT_TRUE(processes::stop(pid));
+  std::stringstream note;
+  note << std::ifstream(directory / ("tapbroker-" + std::to_string(::geteuid())) +
+                        "/tapbroker-error.txt")
+              .rdbuf();
+  EXPECT_NE(note.str().find("chain description " + broken + ": \"devices\" must hold 1 to"),
+            std::string::npos)
+      << note.str();
+}
+
 TEST_F(QuietMachine, TapclientGivesUpOnAPortThatNeverAnswers) {
   int silent = loopback::listenOn(4001, 0);  // the kernel takes connections; nobody answers
   ASSERT_GE(silent, 0);
@@ -84,7 +123,8 @@ TEST_F(QuietMachine, TapclientWithAFaultPlanEndsByNamingTheBrokerThatKeepsIt) {
   TempDir scratch;
   const std::string plan = scratch / "plan.txt";
   std::ofstream(plan) << "30 1 answer 7\n";
-  const ToolRun run = runTapclient({"--faults", plan, "send", "30"}, {"TAPBROKER_IDLE_EXIT=60"});
+  const ToolRun run =
+      runTapclient({"--faults", plan, "send", "30"}, {"TAPBROKER_IDLE_EXIT=60"});
   const std::vector<pid_t> started = processes::brokers(binaryDirectory());
   ASSERT_EQ(started.size(), 1u) << (run.errors.empty() ? "" : run.errors.front());
   EXPECT_EQ(run.status, 0);
@@ -129,8 +169,8 @@ TEST_F(TapclientE2E, SendReadsTheAnswersInTheSameConversation) {
 // simulated cable lists the application names it was given); a number the broker does
 // not know is said to be one, not left as a bare -1.
 TEST_F(TapclientE2E, SendSaysWhatTheBrokerAnsweredSafely) {
-  ToolRun run = runTapclient({"send", "41", "s:a\x1b[2J\r\n\xc2\x9b\x9b\xe2\x80\xa8\xc3\xa9",
-                              "--read", "list"});
+  ToolRun run = runTapclient(
+      {"send", "41", "s:a\x1b[2J\r\n\xc2\x9b\x9b\xe2\x80\xa8\xc3\xa9", "--read", "list"});
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.output, "1\na\\x1B[2J\\x0D\\x0A\\xC2\\x9B\\x9B\\xE2\\x80\\xA8\xc3\xa9\n");
 

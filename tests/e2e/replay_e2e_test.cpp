@@ -154,7 +154,8 @@ TEST(ReplayE2E, AFileTheBrokerCannotUseStopsItAtStartWithTheReasonWhereAPersonLo
   EXPECT_EQ(client.Connect(nullptr, nullptr, nullptr), kUnreachable);
   ::unsetenv("TAPBROKER_FAULTS");
   if (temporary) ::setenv("TMPDIR", keptTemporary.c_str(), 1); else ::unsetenv("TMPDIR");
-  const std::string note = contents(directory / "tapbroker-error.txt");
+  const std::string note = contents(directory / ("tapbroker-" + std::to_string(::geteuid())) +
+                                    "/tapbroker-error.txt");
   EXPECT_NE(note.find("fault plan " + plan + ", line 2: "), std::string::npos) << note;
 }
 

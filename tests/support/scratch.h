@@ -16,9 +16,13 @@
 
 class TempDir {
  public:
+  // In the temporary directory that TMPDIR names, else /tmp.
   TempDir() {
-    char pattern[] = "/tmp/tapbroker-test-XXXXXX";
-    char* made = ::mkdtemp(pattern);
+    std::error_code error;
+    std::string pattern =
+        (std::filesystem::temp_directory_path(error) / "tapbroker-test-XXXXXX").string();
+    if (error) pattern = "/tmp/tapbroker-test-XXXXXX";
+    const char* made = ::mkdtemp(pattern.data());
     path_ = made ? made : "";
   }
   ~TempDir() {

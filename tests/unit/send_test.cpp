@@ -150,16 +150,24 @@ TEST_F(SendTest, RefusesArgumentsBeyondTheLimitsBeforeAnythingGoesOut) {
   const std::string longest(1023, 'y');
   scriptGrant();  // so that the withheld commands 12 and 21 are checked too
   broker.expectToken("29").answer("r").expectToken(longest).answer("r").request("2");
+  for (const char* bits : {"-1", "0"}) {  // a byte count of 0: an empty shift goes out
+    command(44);
+    for (const char* token : {"12", "0", bits, "0", "0"}) broker.token(token);
+    broker.expect(std::string(1, '\0')).answer("ok").expect(kAck).answer(padded("0"));
+    finalRead(0);
+  }
   start();
   grant();
 
   const char* big = tooLong.c_str();
+  const unsigned char shift[1] = {0x5A};
   const std::vector<std::function<int()>> refused = {
       [&] { return client.Send(3, "a", big); },
       [&] { return client.Send(12, big, "b"); },
       [&] { return client.Send(21, 1, "a", 2, "b", 3, "c", 4, big); },
       [&] { return client.Send(4, big, "p", 0); },
       [&] { return client.Send(4, "u", "p", 11, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11); },
+      [&] { return client.Send(44, 12, 0, -15, 0, 0, shift); },  // a byte count of -1
   };
   for (std::size_t i = 0; i < refused.size(); ++i) {
     SCOPED_TRACE(i);
@@ -168,6 +176,8 @@ TEST_F(SendTest, RefusesArgumentsBeyondTheLimitsBeforeAnythingGoesOut) {
     EXPECT_EQ(client.GetClientStatus(), kArgumentRefused);
   }
   EXPECT_EQ(client.Send(29, longest.c_str()), 2);
+  EXPECT_EQ(client.Send(44, 12, 0, -1, 0, 0, shift), 0);
+  EXPECT_EQ(client.Send(44, 12, 0, 0, 0, 0, shift), 0);
   finish();  // nothing of the refused commands reached the broker
 }
 

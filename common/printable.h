@@ -5,8 +5,8 @@
 // and paragraph separators U+2028 and U+2029; any byte that is not part of well-formed
 // UTF-8 is escaped too. Ordinary UTF-8 text stays as it is. Header-only: the broker and
 // tapclient both show such text.
-#ifndef BROKER_PRINTABLE_H
-#define BROKER_PRINTABLE_H
+#ifndef TAPBROKER_COMMON_PRINTABLE_H
+#define TAPBROKER_COMMON_PRINTABLE_H
 
 #include <cstddef>
 #include <string>
@@ -47,8 +47,8 @@ inline std::string escaped(std::string_view text) {
     if (lead >= 0x80) {
       char32_t point = 0;
       length = detail::sequence(text, at, point);
-      control = length == 0 || (point >= 0x80 && point <= 0x9F) || point == 0x2028 ||
-                point == 0x2029;
+      control =
+          length == 0 || (point >= 0x80 && point <= 0x9F) || point == 0x2028 || point == 0x2029;
       if (length == 0) length = 1;
     }
     for (std::size_t i = at; i < at + length; ++i) {
@@ -77,4 +77,4 @@ inline std::string ordinal(std::size_t n) {
 
 }  // namespace printable
 
-#endif  // BROKER_PRINTABLE_H
+#endif  // TAPBROKER_COMMON_PRINTABLE_H
