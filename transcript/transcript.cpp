@@ -55,9 +55,13 @@ void appendQuoted(std::string& out, const unsigned char* bytes, std::size_t leng
 void appendHex(std::string& out, const unsigned char* bytes, std::size_t length) {
   out += kHexWord;
   out += ' ';
+  // Straight into the string's own storage: a block is a thousand bytes or so.
+  const std::size_t at = out.size();
+  out.resize(at + 2 * length);
+  char* digits = out.data() + at;
   for (std::size_t i = 0; i < length; ++i) {
-    out += kHexDigits[bytes[i] >> 4];
-    out += kHexDigits[bytes[i] & 0xF];
+    *digits++ = kHexDigits[bytes[i] >> 4];
+    *digits++ = kHexDigits[bytes[i] & 0xF];
   }
 }
 

@@ -6,6 +6,8 @@
 #include <asio/write.hpp>
 #include <cstring>
 
+#include "broker/serving/recording.h"
+
 namespace broker {
 namespace {
 
@@ -19,7 +21,8 @@ Link::Link(asio::ip::tcp::socket socket, int id, const Trace& trace, Timeouts ti
       pause_(socket_.get_executor()),
       id_(id),
       trace_(trace),
-      timeouts_(timeouts) {
+      timeouts_(timeouts),
+      recording_(trace.recording()) {
   std::error_code ignored;
   socket_.set_option(asio::ip::tcp::no_delay(true), ignored);
   // Sends are tried at once and wait in the event loop only for what the socket cannot
@@ -27,8 +30,26 @@ Link::Link(asio::ip::tcp::socket socket, int id, const Trace& trace, Timeouts ti
   socket_.non_blocking(true, ignored);
 }
 
+Link::~Link() { close(); }
+
 void Link::check() const {
-  if (!failure_.empty()) throw LinkClosed{failure_, false};
+  if (!failure_.empty()) throw LinkClosed(failure_);
+}
+
+void Link::tap(bool received, const void* data, std::size_t length) {
+  if (!recording_) return;
+  if (!tapped_) {
+    // A connection that sends nothing (a probe of the port) leaves no block.
+    if (!received) return;
+    tapped_ = true;
+    const std::string_view bytes(static_cast<const char*>(data), length);
+    block_ = recording_->begin(bytes.substr(0, bytes.find('\0')));
+  }
+  if (block_) {
+    block_->exchange(received ? tapbroker::transcript::Direction::ToBroker
+                              : tapbroker::transcript::Direction::ToClient,
+                     data, length);
+  }
 }
 
 asio::awaitable<void> Link::more(bool mayWait) {
@@ -60,30 +81,32 @@ asio::awaitable<void> Link::more(bool mayWait) {
   check();
   if (error) {
     // Leaving between commands is how a client says goodbye; inside one it is a drop.
-    throw LinkClosed{"the client closed the connection", mayWait && buffered() == 0};
+    throw LinkClosed("the client closed the connection", mayWait && buffered() == 0);
   }
   end_ += got;
 }
 
-asio::awaitable<std::string> Link::readToken(std::string_view meaning, bool betweenCommands) {
+asio::awaitable<std::string> Link::readToken(Meaning meaning, bool betweenCommands) {
   if (betweenCommands) busy_ = false;
   for (;;) {
     const auto* start = in_.data() + begin_;
     const void* nul = std::memchr(start, 0, buffered());
-    if (nul) {
-      const std::size_t length = static_cast<const std::uint8_t*>(nul) - start;
-      if (!meaning.empty()) {
-        trace_.exchange(id_, Trace::Direction::Received, start, length + 1, meaning);
-      }
+    if (nul || buffered() >= kMaxToken) {
+      const std::size_t length =
+          nul ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(nul) - start) : buffered();
+      const std::size_t moved = nul ? length + 1 : length;
       std::string token(reinterpret_cast<const char*>(start), length);
-      begin_ += length + 1;
+      tap(true, start, moved);
+      if (trace_.tracing()) {
+        trace_.exchange(id_, Trace::Direction::Received, start, moved,
+                        meaning.of ? meaning.of(token) : std::string(meaning.text));
+      }
+      begin_ += moved;
+      if (!nul) {
+        throw LinkClosed("a token without NUL within " + std::to_string(kMaxToken) + " bytes");
+      }
       if (busy_) progress_ = Clock::now();
       co_return token;
-    }
-    if (buffered() >= kMaxToken) {
-      trace_.exchange(id_, Trace::Direction::Received, start, buffered(), meaning);
-      throw LinkClosed{"a token without NUL within " + std::to_string(kMaxToken) + " bytes",
-                       false};
     }
     // Once part of a token is here, the rest is due.
     co_await more(betweenCommands && buffered() == 0);
@@ -101,6 +124,7 @@ asio::awaitable<void> Link::readExact(std::uint8_t* out, std::size_t length,
     done += take;
   }
   if (busy_) progress_ = Clock::now();
+  tap(true, out, length);
   trace_.exchange(id_, Trace::Direction::Received, out, length, meaning);
 }
 
@@ -112,18 +136,20 @@ asio::awaitable<std::size_t> Link::readSome(std::uint8_t* out, std::size_t most,
   std::memcpy(out, in_.data() + begin_, take);
   begin_ += take;
   if (busy_) progress_ = Clock::now();
+  tap(true, out, take);
   co_return take;
 }
 
 asio::awaitable<void> Link::readRequest(std::string_view meaning) {
   const std::string token = co_await readToken(meaning);
   if (token != "+") {
-    throw LinkClosed{
-        "expected the request token, got " + describeBytes(token.data(), token.size()), false};
+    throw LinkClosed("expected the request token, got " +
+                     describeBytes(token.data(), token.size()));
   }
 }
 
 asio::awaitable<void> Link::send(const void* data, std::size_t length, std::string_view meaning) {
+  tap(false, data, length);
   trace_.exchange(id_, Trace::Direction::Sent, data, length, meaning);
   check();
   // An answer almost always fits the socket's buffer: sent at once, it needs no trip
@@ -143,7 +169,7 @@ asio::awaitable<void> Link::send(const void* data, std::size_t length, std::stri
     waiting_ = Wait::Nothing;
   }
   check();
-  if (error) throw LinkClosed{error.message(), false};
+  if (error) throw LinkClosed(error.message());
 }
 
 asio::awaitable<void> Link::sendText(std::string_view text, std::string_view meaning) {
@@ -222,6 +248,8 @@ void Link::close() {
   socket_.close(ignored);
   watch_.cancel();
   pause_.cancel();
+  if (block_) recording_->end(std::move(*block_));
+  block_.reset();
 }
 
 }  // namespace broker

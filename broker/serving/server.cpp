@@ -259,7 +259,6 @@ bool Server::Loop::makeRoom() {
 asio::awaitable<void> Server::Loop::converse(std::shared_ptr<Connection> connection) {
   co_await connection->run();
   connection->link.close();
-  server.trace_.ended(connection->link.id());
   if (connection->self != connections.end()) {
     connections.erase(connection->self);
     --server.open_;

@@ -1,0 +1,280 @@
+#include "transcript/record_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#ifdef _WIN32
+#include <io.h>
+#include <windows.h>
+#else
+#include <sys/file.h>
+#include <unistd.h>
+#endif
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <utility>
+
+namespace tapbroker::transcript {
+namespace {
+
+// A line's text is at most two characters a byte (hex digits, or an escape such as \0)
+// and a few words around them.
+constexpr std::size_t kLineOverhead = 40;
+// What the copy of a spill file into the target moves at a time.
+constexpr std::size_t kCopyChunk = std::size_t{256} << 10;
+
+std::string reason() { return std::strerror(errno); }
+
+// The directory of `path`, where its spill file goes: on the same file system, so that a
+// full disk shows while the conversation runs, not only when its block is appended.
+std::string directoryOf(const std::string& path) {
+#ifdef _WIN32
+  const std::size_t slash = path.find_last_of("/\\");
+#else
+  const std::size_t slash = path.rfind('/');
+#endif
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? path.substr(0, 1) : path.substr(0, slash);
+}
+
+#ifdef _WIN32
+
+using Offset = long long;
+
+int makeSpill(const std::string& directory) {
+  char name[MAX_PATH];
+  if (GetTempFileNameA(directory.c_str(), "tbs", 0, name) == 0) {
+    errno = EACCES;
+    return -1;
+  }
+  // Deleted when closed, whatever way the process ends.
+  const int fd = _open(name, _O_RDWR | _O_BINARY | _O_TEMPORARY | _O_NOINHERIT);
+  if (fd < 0) DeleteFileA(name);
+  return fd;
+}
+
+bool writeAll(int fd, const char* data, std::size_t length) {
+  while (length > 0) {
+    const unsigned piece = static_cast<unsigned>(std::min<std::size_t>(length, 1u << 30));
+    const int written = _write(fd, data, piece);
+    if (written <= 0) {
+      if (written == 0) errno = ENOSPC;
+      return false;
+    }
+    data += written;
+    length -= static_cast<std::size_t>(written);
+  }
+  return true;
+}
+
+long long readSome(int fd, char* into, std::size_t most) {
+  return _read(fd, into, static_cast<unsigned>(most));
+}
+Offset seek(int fd, Offset offset, int whence) { return _lseeki64(fd, offset, whence); }
+bool cutBack(int fd, Offset length) { return _chsize_s(fd, length) == 0; }
+void closeFile(int fd) { _close(fd); }
+
+bool lockWhole(int fd, bool lock) {
+  HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+  OVERLAPPED whole{};
+  return lock ? LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole) != 0
+              : UnlockFileEx(handle, 0, MAXDWORD, MAXDWORD, &whole) != 0;
+}
+
+int openTarget(const char* path) {
+  return _open(path, _O_WRONLY | _O_CREAT | _O_APPEND | _O_BINARY | _O_NOINHERIT,
+               _S_IREAD | _S_IWRITE);
+}
+
+const char* notRegular(int fd) {
+  struct _stat64 opened;
+  if (_fstat64(fd, &opened) != 0) return "cannot be examined";
+  if ((opened.st_mode & _S_IFMT) == _S_IFREG) return nullptr;
+  return (opened.st_mode & _S_IFMT) == _S_IFCHR ? "a device, not a regular file"
+                                                : "not a regular file";
+}
+
+#else
+
+using Offset = off_t;
+
+int makeSpill(const std::string& directory) {
+#ifdef O_TMPFILE
+  const int nameless = ::open(directory.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (nameless >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)) {
+    return nameless;
+  }
+#endif
+  std::string name = directory + "/.tapbroker-spill-XXXXXX";
+  const int fd = ::mkostemp(name.data(), O_CLOEXEC);
+  if (fd >= 0) ::unlink(name.c_str());
+  return fd;
+}
+
+bool writeAll(int fd, const char* data, std::size_t length) {
+  while (length > 0) {
+    const ssize_t written = ::write(fd, data, length);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) {
+      if (written == 0) errno = ENOSPC;
+      return false;
+    }
+    data += written;
+    length -= static_cast<std::size_t>(written);
+  }
+  return true;
+}
+
+long long readSome(int fd, char* into, std::size_t most) {
+  ssize_t got;
+  do {
+    got = ::read(fd, into, most);
+  } while (got < 0 && errno == EINTR);
+  return got;
+}
+Offset seek(int fd, Offset offset, int whence) { return ::lseek(fd, offset, whence); }
+bool cutBack(int fd, Offset length) { return ::ftruncate(fd, length) == 0; }
+void closeFile(int fd) { ::close(fd); }
+
+bool lockWhole(int fd, bool lock) {
+  int result;
+  do {
+    result = ::flock(fd, lock ? LOCK_EX : LOCK_UN);
+  } while (result != 0 && errno == EINTR);
+  return result == 0;
+}
+
+int openTarget(const char* path) {
+  // Without waiting: a FIFO without a reader fails at once instead of holding the caller.
+  return ::open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NONBLOCK, 0666);
+}
+
+// Judged on the opened file, so a path replaced since it was named is judged as it is now.
+const char* notRegular(int fd) {
+  struct stat opened;
+  if (::fstat(fd, &opened) != 0) return "cannot be examined";
+  if (S_ISREG(opened.st_mode)) return nullptr;
+  if (S_ISFIFO(opened.st_mode)) return "a FIFO, not a regular file";
+  if (S_ISCHR(opened.st_mode) || S_ISBLK(opened.st_mode)) return "a device, not a regular file";
+  if (S_ISSOCK(opened.st_mode)) return "a socket, not a regular file";
+  return "not a regular file";
+}
+
+#endif
+
+// Copies the first `length` bytes of `from` to the end of `to`.
+bool copySpill(int from, std::uint64_t length, int to) {
+  if (seek(from, 0, SEEK_SET) != 0) return false;
+  const auto chunk = std::make_unique<char[]>(kCopyChunk);
+  while (length > 0) {
+    const long long got = readSome(from, chunk.get(), std::min<std::uint64_t>(length, kCopyChunk));
+    if (got <= 0) {
+      if (got == 0) errno = EIO;  // the spill file is shorter than what went into it
+      return false;
+    }
+    if (!writeAll(to, chunk.get(), static_cast<std::size_t>(got))) return false;
+    length -= static_cast<std::uint64_t>(got);
+  }
+  return true;
+}
+
+}  // namespace
+
+PendingBlock::PendingBlock(std::string target, std::string_view client)
+    : target_(std::move(target)) {
+  // The whole allowance at once: the text never grows by copying itself.
+  text_.reserve(kHeld);
+  appendHeader(text_, client);
+}
+
+PendingBlock::~PendingBlock() {
+  if (spill_ >= 0) closeFile(spill_);
+}
+
+PendingBlock::PendingBlock(PendingBlock&& other) noexcept
+    : target_(std::move(other.target_)),
+      text_(std::move(other.text_)),
+      spill_(std::exchange(other.spill_, -1)),
+      spilled_(other.spilled_),
+      failure_(std::move(other.failure_)) {}
+
+PendingBlock& PendingBlock::operator=(PendingBlock&& other) noexcept {
+  if (this != &other) {
+    if (spill_ >= 0) closeFile(spill_);
+    target_ = std::move(other.target_);
+    text_ = std::move(other.text_);
+    spill_ = std::exchange(other.spill_, -1);
+    spilled_ = other.spilled_;
+    failure_ = std::move(other.failure_);
+  }
+  return *this;
+}
+
+void PendingBlock::exchange(Direction direction, const void* data, std::size_t length) {
+  if (!failure_.empty()) return;
+  // Room is left for the blank line that ends the block.
+  if (text_.size() + 2 * length + kLineOverhead + 1 > kHeld) spill();
+  if (failure_.empty()) appendExchange(text_, direction, data, length);
+}
+
+void PendingBlock::spill() {
+  if (spill_ < 0) spill_ = makeSpill(directoryOf(target_));
+  if (spill_ < 0) {
+    failure_ = "cannot make a spill file beside it: " + reason();
+  } else if (!writeAll(spill_, text_.data(), text_.size())) {
+    failure_ = reason();
+  } else {
+    spilled_ += text_.size();
+    text_.clear();
+    return;
+  }
+  std::string().swap(text_);  // nothing more is kept
+}
+
+RecordFile::~RecordFile() {
+  if (fd_ >= 0) closeFile(fd_);
+}
+
+bool RecordFile::open(const std::string& path, std::string& error) {
+  if (fd_ >= 0) closeFile(fd_);
+  path_ = path;
+  fd_ = openTarget(path.c_str());
+  if (fd_ < 0) {
+    error = reason();
+    return false;
+  }
+  if (const char* what = notRegular(fd_)) {
+    closeFile(fd_);  // nothing was written: closing raises no signal
+    fd_ = -1;
+    error = what;
+    return false;
+  }
+  return true;
+}
+
+bool RecordFile::append(PendingBlock& block, std::string& error) {
+  if (!block.failure_.empty()) {
+    error = block.failure_;
+    return false;
+  }
+  block.text_ += '\n';
+  if (!lockWhole(fd_, true)) {
+    error = "cannot lock it: " + reason();
+    return false;
+  }
+  const Offset start = seek(fd_, 0, SEEK_END);
+  bool written = start >= 0;
+  if (written && block.spill_ >= 0) written = copySpill(block.spill_, block.spilled_, fd_);
+  written = written && writeAll(fd_, block.text_.data(), block.text_.size());
+  if (!written) {
+    error = reason();
+    // Taken back, so that the file still holds only whole blocks.
+    if (start >= 0 && !cutBack(fd_, start)) error += "; and the part written stays: " + reason();
+  }
+  lockWhole(fd_, false);
+  return written;
+}
+
+}  // namespace tapbroker::transcript

@@ -1,0 +1,74 @@
+// A transcript file and the text of one conversation on its way there, for the library's
+// recording and the broker's alike.
+//
+// A conversation of any length holds about a megabyte of its text: what does not fit goes
+// to a private spill file beside the target (unlinked, so nobody else sees it and nothing
+// is left behind), and the whole text is appended as one block when the conversation ends,
+// under a lock on the target that every recorder takes, so that blocks never interleave.
+// A block that cannot be written whole is taken back, so the file only ever holds whole
+// blocks and stays readable.
+#ifndef TRANSCRIPT_RECORD_FILE_H
+#define TRANSCRIPT_RECORD_FILE_H
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "transcript/transcript.h"
+
+namespace tapbroker::transcript {
+
+class PendingBlock {
+ public:
+  // What a conversation keeps in memory at most (beyond one line longer than this).
+  static constexpr std::size_t kHeld = std::size_t{1} << 20;
+
+  // The spill file, when one is needed, goes beside `target`.
+  PendingBlock(std::string target, std::string_view client);
+  ~PendingBlock();
+  PendingBlock(PendingBlock&& other) noexcept;
+  PendingBlock& operator=(PendingBlock&& other) noexcept;
+  PendingBlock(const PendingBlock&) = delete;
+  PendingBlock& operator=(const PendingBlock&) = delete;
+
+  void exchange(Direction direction, const void* data, std::size_t length);
+  // Empty while the text is whole; else why it is not (it then keeps nothing more).
+  const std::string& failure() const { return failure_; }
+
+ private:
+  friend class RecordFile;
+  // Moves the text held in memory to the spill file.
+  void spill();
+
+  std::string target_;
+  std::string text_;
+  int spill_ = -1;
+  std::uint64_t spilled_ = 0;
+  std::string failure_;
+};
+
+class RecordFile {
+ public:
+  RecordFile() = default;
+  ~RecordFile();
+  RecordFile(const RecordFile&) = delete;
+  RecordFile& operator=(const RecordFile&) = delete;
+
+  // Opens `path` for appending: a regular file, or a new one. The opening never waits (a
+  // FIFO without a reader is refused at once), and what is not a regular file once open
+  // (a FIFO, a device, a socket) is refused, so a write can neither block nor raise
+  // SIGPIPE. False with `error` saying why not, the path first.
+  bool open(const std::string& path, std::string& error);
+  // Appends `block` and a blank line after it, whole, or leaves the file as it was. False
+  // with `error` saying why (the block's own failure, when it has one).
+  bool append(PendingBlock& block, std::string& error);
+
+ private:
+  int fd_ = -1;
+  std::string path_;
+};
+
+}  // namespace tapbroker::transcript
+
+#endif  // TRANSCRIPT_RECORD_FILE_H
