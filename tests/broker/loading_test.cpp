@@ -73,6 +73,10 @@ TEST(BrokerExecutable, RefusesFilesThatAreNotSmallRegularFilesAndNamesWhatItWasG
       {{fifo}, {}, "chain description " + fifo + ": not a regular file"},
       {{"/dev/zero"}, {}, "chain description /dev/zero: not a regular file"},
       {{"--bogus"}, {}, "--bogus"},
+      // What could never hold a transcript is refused before the broker listens.
+      {{"--record", scratch.path()}, {}, "cannot record into " + scratch.path() + ": Is a"},
+      {{"--record", fifo}, {}, "cannot record into " + fifo},
+      {{"--record", "/dev/full"}, {}, "cannot record into /dev/full: a device"},
   };
   for (const auto& c : cases) {
     const Outcome outcome = runBroker(scratch, c.arguments, c.environment);
