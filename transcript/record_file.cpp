@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <system_error>
 #include <utility>
 
 namespace tapbroker::transcript {
@@ -182,29 +183,31 @@ bool copySpill(int from, std::uint64_t length, int to) {
 
 }  // namespace
 
+constexpr std::size_t kHalf = PendingBlock::kHeld / 2;
+
 PendingBlock::PendingBlock(std::string target, std::string_view client)
     : target_(std::move(target)) {
-  // The whole allowance at once: the text never grows by copying itself.
-  text_.reserve(kHeld);
+  // The whole half at once: the text never grows by copying itself.
+  text_.reserve(kHalf);
   appendHeader(text_, client);
 }
 
 PendingBlock::~PendingBlock() {
+  settle();
   if (spill_ >= 0) closeFile(spill_);
 }
 
-PendingBlock::PendingBlock(PendingBlock&& other) noexcept
-    : target_(std::move(other.target_)),
-      text_(std::move(other.text_)),
-      spill_(std::exchange(other.spill_, -1)),
-      spilled_(other.spilled_),
-      failure_(std::move(other.failure_)) {}
+PendingBlock::PendingBlock(PendingBlock&& other) noexcept { *this = std::move(other); }
 
 PendingBlock& PendingBlock::operator=(PendingBlock&& other) noexcept {
   if (this != &other) {
+    // No write may be under way into a buffer that changes hands.
+    settle();
+    other.settle();
     if (spill_ >= 0) closeFile(spill_);
     target_ = std::move(other.target_);
     text_ = std::move(other.text_);
+    writing_ = std::move(other.writing_);
     spill_ = std::exchange(other.spill_, -1);
     spilled_ = other.spilled_;
     failure_ = std::move(other.failure_);
@@ -215,22 +218,40 @@ PendingBlock& PendingBlock::operator=(PendingBlock&& other) noexcept {
 void PendingBlock::exchange(Direction direction, const void* data, std::size_t length) {
   if (!failure_.empty()) return;
   // Room is left for the blank line that ends the block.
-  if (text_.size() + 2 * length + kLineOverhead + 1 > kHeld) spill();
+  if (text_.size() + 2 * length + kLineOverhead + 1 > kHalf) spill();
   if (failure_.empty()) appendExchange(text_, direction, data, length);
 }
 
+void PendingBlock::settle() {
+  if (!written_.valid()) return;
+  std::string failed = written_.get();
+  if (failure_.empty()) failure_ = std::move(failed);
+}
+
 void PendingBlock::spill() {
-  if (spill_ < 0) spill_ = makeSpill(directoryOf(target_));
-  if (spill_ < 0) {
-    failure_ = "cannot make a spill file beside it: " + reason();
-  } else if (!writeAll(spill_, text_.data(), text_.size())) {
-    failure_ = reason();
-  } else {
-    spilled_ += text_.size();
-    text_.clear();
+  settle();
+  if (failure_.empty() && spill_ < 0) {
+    spill_ = makeSpill(directoryOf(target_));
+    if (spill_ < 0) failure_ = "cannot make a spill file beside it: " + reason();
+  }
+  if (!failure_.empty()) {
+    // Nothing more is kept.
+    std::string().swap(text_);
+    std::string().swap(writing_);
     return;
   }
-  std::string().swap(text_);  // nothing more is kept
+  text_.swap(writing_);
+  text_.clear();
+  text_.reserve(kHalf);
+  spilled_ += writing_.size();
+  auto write = [fd = spill_, data = writing_.data(), size = writing_.size()] {
+    return writeAll(fd, data, size) ? std::string() : reason();
+  };
+  try {
+    written_ = std::async(std::launch::async, write);
+  } catch (const std::system_error&) {
+    failure_ = write();  // no thread to be had: written here instead
+  }
 }
 
 RecordFile::~RecordFile() {
@@ -255,6 +276,7 @@ bool RecordFile::open(const std::string& path, std::string& error) {
 }
 
 bool RecordFile::append(PendingBlock& block, std::string& error) {
+  block.settle();
   if (!block.failure_.empty()) {
     error = block.failure_;
     return false;

@@ -3,7 +3,8 @@
 //
 // A conversation of any length holds about a megabyte of its text: what does not fit goes
 // to a private spill file beside the target (unlinked, so nobody else sees it and nothing
-// is left behind), and the whole text is appended as one block when the conversation ends,
+// is left behind), written by a thread of its own while the conversation fills the other
+// half of its allowance, and the whole text is appended as one block when it ends,
 // under a lock on the target that every recorder takes, so that blocks never interleave.
 // A block that cannot be written whole is taken back, so the file only ever holds whole
 // blocks and stays readable.
@@ -12,6 +13,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <future>
 #include <string>
 #include <string_view>
 
@@ -21,7 +23,8 @@ namespace tapbroker::transcript {
 
 class PendingBlock {
  public:
-  // What a conversation keeps in memory at most (beyond one line longer than this).
+  // What a conversation keeps in memory at most (beyond one line longer than half of it):
+  // one half filling, the other on its way to the spill file.
   static constexpr std::size_t kHeld = std::size_t{1} << 20;
 
   // The spill file, when one is needed, goes beside `target`.
@@ -38,11 +41,15 @@ class PendingBlock {
 
  private:
   friend class RecordFile;
-  // Moves the text held in memory to the spill file.
+  // Starts the text held in memory on its way to the spill file.
   void spill();
+  // Waits for the spill file's last write; a failure becomes the block's.
+  void settle();
 
   std::string target_;
   std::string text_;
+  std::string writing_;  // what `written_` is writing into the spill file
+  std::future<std::string> written_;  // why that write failed; empty when it did not
   int spill_ = -1;
   std::uint64_t spilled_ = 0;
   std::string failure_;

@@ -1,7 +1,9 @@
 #include "transcript/transcript.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
+#include <cstring>
 #include <utility>
 
 namespace tapbroker::transcript {
@@ -52,6 +54,16 @@ void appendQuoted(std::string& out, const unsigned char* bytes, std::size_t leng
   out += '"';
 }
 
+// The two digits of every byte value, side by side: one copy a byte instead of two lookups.
+constexpr auto kHexPairs = [] {
+  std::array<char, 512> pairs{};
+  for (int value = 0; value < 256; ++value) {
+    pairs[2 * value] = kHexDigits[value >> 4];
+    pairs[2 * value + 1] = kHexDigits[value & 0xF];
+  }
+  return pairs;
+}();
+
 void appendHex(std::string& out, const unsigned char* bytes, std::size_t length) {
   out += kHexWord;
   out += ' ';
@@ -59,9 +71,8 @@ void appendHex(std::string& out, const unsigned char* bytes, std::size_t length)
   const std::size_t at = out.size();
   out.resize(at + 2 * length);
   char* digits = out.data() + at;
-  for (std::size_t i = 0; i < length; ++i) {
-    *digits++ = kHexDigits[bytes[i] >> 4];
-    *digits++ = kHexDigits[bytes[i] & 0xF];
+  for (std::size_t i = 0; i < length; ++i, digits += 2) {
+    std::memcpy(digits, &kHexPairs[2 * bytes[i]], 2);
   }
 }
 
