@@ -467,13 +467,10 @@ void recordedLibraryShiftCase(benchmark::State& state) {
 void recordedBrokerShiftCase(benchmark::State& state) {
   constexpr int kRecordedPort = 4011, kPlainPort = 4012;
   RecordTarget target;
-  Placement placement;
-  placement.forBrokers();
   const pid_t recorded = spawn(TAPBROKER_EXE, {"--port", std::to_string(kRecordedPort),
                                                "--idle-exit", "0", "--record", target.path});
   const pid_t plain = spawn(TAPBROKER_EXE, {"--port", std::to_string(kPlainPort),
                                             "--idle-exit", "0"});
-  placement.forClient();
   struct Stopped {
     pid_t a, b;
     ~Stopped() {

@@ -188,8 +188,8 @@ constexpr std::size_t kHalf = PendingBlock::kHeld / 2;
 PendingBlock::PendingBlock(std::string target, std::string_view client)
     : target_(std::move(target)) {
   // The whole half at once: the text never grows by copying itself.
-  text_.reserve(kHalf);
-  appendHeader(text_, client);
+  filling_.text = std::make_unique<char[]>(kHalf);
+  put(mostHeaderLength(client.size()), [client](char* at) { return writeHeader(at, client); });
 }
 
 PendingBlock::~PendingBlock() {
@@ -201,13 +201,13 @@ PendingBlock::PendingBlock(PendingBlock&& other) noexcept { *this = std::move(ot
 
 PendingBlock& PendingBlock::operator=(PendingBlock&& other) noexcept {
   if (this != &other) {
-    // No write may be under way into a buffer that changes hands.
+    // No write may be under way while the buffers change hands.
     settle();
     other.settle();
     if (spill_ >= 0) closeFile(spill_);
     target_ = std::move(other.target_);
-    text_ = std::move(other.text_);
-    writing_ = std::move(other.writing_);
+    filling_ = std::exchange(other.filling_, {});
+    writing_ = std::exchange(other.writing_, {});
     spill_ = std::exchange(other.spill_, -1);
     spilled_ = other.spilled_;
     failure_ = std::move(other.failure_);
@@ -216,41 +216,67 @@ PendingBlock& PendingBlock::operator=(PendingBlock&& other) noexcept {
 }
 
 void PendingBlock::exchange(Direction direction, const void* data, std::size_t length) {
+  put(mostExchangeLength(length),
+      [=](char* at) { return writeExchange(at, direction, data, length); });
+}
+
+template <class Write>
+void PendingBlock::put(std::size_t most, Write write) {
+  // Room is always left for the blank line that ends the block.
+  if (failure_.empty() && filling_.used + most + 1 > kHalf) spill();
   if (!failure_.empty()) return;
-  // Room is left for the blank line that ends the block.
-  if (text_.size() + 2 * length + kLineOverhead + 1 > kHalf) spill();
-  if (failure_.empty()) appendExchange(text_, direction, data, length);
+  if (most + 1 <= kHalf) {
+    filling_.used = static_cast<std::size_t>(write(filling_.text.get() + filling_.used) -
+                                             filling_.text.get());
+    return;
+  }
+  // A line longer than the half (an edited transcript replayed): straight to the file.
+  std::string line(most, '\0');
+  line.resize(static_cast<std::size_t>(write(line.data()) - line.data()));
+  spillNow(line.data(), line.size());
+}
+
+void PendingBlock::fail(std::string reason) {
+  failure_ = std::move(reason);
+  filling_ = {};
+  writing_ = {};
 }
 
 void PendingBlock::settle() {
   if (!written_.valid()) return;
   std::string failed = written_.get();
-  if (failure_.empty()) failure_ = std::move(failed);
+  if (failure_.empty() && !failed.empty()) fail(std::move(failed));
 }
 
-void PendingBlock::spill() {
+bool PendingBlock::readyToSpill() {
   settle();
   if (failure_.empty() && spill_ < 0) {
     spill_ = makeSpill(directoryOf(target_));
-    if (spill_ < 0) failure_ = "cannot make a spill file beside it: " + reason();
+    if (spill_ < 0) fail("cannot make a spill file beside it: " + reason());
   }
-  if (!failure_.empty()) {
-    // Nothing more is kept.
-    std::string().swap(text_);
-    std::string().swap(writing_);
-    return;
-  }
-  text_.swap(writing_);
-  text_.clear();
-  text_.reserve(kHalf);
-  spilled_ += writing_.size();
-  auto write = [fd = spill_, data = writing_.data(), size = writing_.size()] {
-    return writeAll(fd, data, size) ? std::string() : reason();
+  return failure_.empty();
+}
+
+void PendingBlock::spillNow(const char* text, std::size_t length) {
+  if (!readyToSpill()) return;
+  if (!writeAll(spill_, text, length)) return fail(reason());
+  spilled_ += length;
+}
+
+void PendingBlock::spill() {
+  if (!readyToSpill()) return;
+  std::swap(filling_, writing_);
+  if (!filling_.text) filling_.text = std::make_unique<char[]>(kHalf);
+  filling_.used = 0;
+  spilled_ += writing_.used;
+  auto write = [fd = spill_, text = writing_.text.get(), length = writing_.used] {
+    return writeAll(fd, text, length) ? std::string() : reason();
   };
   try {
     written_ = std::async(std::launch::async, write);
   } catch (const std::system_error&) {
-    failure_ = write();  // no thread to be had: written here instead
+    // No thread to be had: written here instead.
+    if (std::string failed = write(); !failed.empty()) fail(std::move(failed));
   }
 }
 
@@ -281,7 +307,7 @@ bool RecordFile::append(PendingBlock& block, std::string& error) {
     error = block.failure_;
     return false;
   }
-  block.text_ += '\n';
+  block.filling_.text[block.filling_.used++] = '\n';
   if (!lockWhole(fd_, true)) {
     error = "cannot lock it: " + reason();
     return false;
@@ -289,7 +315,7 @@ bool RecordFile::append(PendingBlock& block, std::string& error) {
   const Offset start = seek(fd_, 0, SEEK_END);
   bool written = start >= 0;
   if (written && block.spill_ >= 0) written = copySpill(block.spill_, block.spilled_, fd_);
-  written = written && writeAll(fd_, block.text_.data(), block.text_.size());
+  written = written && writeAll(fd_, block.filling_.text.get(), block.filling_.used);
   if (!written) {
     error = reason();
     // Taken back, so that the file still holds only whole blocks.

@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <future>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -41,14 +42,29 @@ class PendingBlock {
 
  private:
   friend class RecordFile;
+  // Half the allowance: `used` characters of text.
+  struct Buffer {
+    std::unique_ptr<char[]> text;
+    std::size_t used = 0;
+  };
+
+  // One line, which `write` writes at the pointer it is given: at most `most` characters.
+  template <class Write>
+  void put(std::size_t most, Write write);
   // Starts the text held in memory on its way to the spill file.
   void spill();
   // Waits for the spill file's last write; a failure becomes the block's.
   void settle();
+  // Settles, and makes the spill file when there is none yet; false when the block fails.
+  bool readyToSpill();
+  // Writes `length` characters to the spill file at once, after what is on its way.
+  void spillNow(const char* text, std::size_t length);
+  // Nothing more is kept, for `reason`.
+  void fail(std::string reason);
 
   std::string target_;
-  std::string text_;
-  std::string writing_;  // what `written_` is writing into the spill file
+  Buffer filling_;
+  Buffer writing_;  // what `written_` is writing into the spill file
   std::future<std::string> written_;  // why that write failed; empty when it did not
   int spill_ = -1;
   std::uint64_t spilled_ = 0;
