@@ -1,6 +1,8 @@
 #include "broker/serving/link.h"
 
 #include <algorithm>
+#include <asio/read.hpp>
+#include <asio/read_until.hpp>
 #include <asio/redirect_error.hpp>
 #include <asio/use_awaitable.hpp>
 #include <asio/write.hpp>
@@ -52,15 +54,9 @@ void Link::tap(bool received, const void* data, std::size_t length) {
   }
 }
 
-asio::awaitable<void> Link::more(bool mayWait) {
+template <class Read>
+asio::awaitable<std::size_t> Link::input(bool mayWait, bool orderly, Read read) {
   check();
-  if (begin_ == end_) {
-    begin_ = end_ = 0;
-  } else if (begin_ > 0) {
-    std::memmove(in_.data(), in_.data() + begin_, buffered());
-    end_ -= begin_;
-    begin_ = 0;
-  }
   mayWait_ = mayWait;
   waiting_ = Wait::Input;
   since_ = Clock::now();
@@ -75,53 +71,62 @@ asio::awaitable<void> Link::more(bool mayWait) {
   // Asio tries the receive at once before it waits for the socket, so bytes already there
   // cost one system call, as a blocking receive would.
   std::error_code error;
-  const std::size_t got = co_await socket_.async_read_some(
-      asio::buffer(in_.data() + end_, in_.size() - end_), asio::redirect_error(kAwait, error));
+  const std::size_t got = co_await read(asio::redirect_error(kAwait, error));
   waiting_ = Wait::Nothing;
   check();
-  if (error) {
+  // A token's buffer full without its NUL is the caller's to judge.
+  if (error && error != asio::error::not_found) {
     // Leaving between commands is how a client says goodbye; inside one it is a drop.
-    throw LinkClosed("the client closed the connection", mayWait && buffered() == 0);
+    throw LinkClosed("the client closed the connection", orderly);
   }
-  end_ += got;
+  co_return got;
+}
+
+std::size_t Link::takeAhead(std::uint8_t* out, std::size_t most) {
+  const std::size_t take = std::min(ahead_.size(), most);
+  std::memcpy(out, ahead_.data(), take);
+  ahead_.erase(0, take);
+  return take;
 }
 
 asio::awaitable<std::string> Link::readToken(Meaning meaning, bool betweenCommands) {
   if (betweenCommands) busy_ = false;
-  for (;;) {
-    const auto* start = in_.data() + begin_;
-    const void* nul = std::memchr(start, 0, buffered());
-    if (nul || buffered() >= kMaxToken) {
-      const std::size_t length =
-          nul ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(nul) - start) : buffered();
-      const std::size_t moved = nul ? length + 1 : length;
-      std::string token(reinterpret_cast<const char*>(start), length);
-      tap(true, start, moved);
-      if (trace_.tracing()) {
-        trace_.exchange(id_, Trace::Direction::Received, start, moved,
-                        meaning.of ? meaning.of(token) : std::string(meaning.text));
-      }
-      begin_ += moved;
-      if (!nul) {
-        throw LinkClosed("a token without NUL within " + std::to_string(kMaxToken) + " bytes");
-      }
-      if (busy_) progress_ = Clock::now();
-      co_return token;
-    }
-    // Once part of a token is here, the rest is due.
-    co_await more(betweenCommands && buffered() == 0);
+  const auto buffer = [this] { return asio::dynamic_buffer(ahead_, kMaxToken); };
+  if (betweenCommands && ahead_.empty()) {
+    co_await input(true, true, [&](auto token) {
+      return asio::async_read(socket_, buffer(), asio::transfer_at_least(1), token);
+    });
   }
+  std::size_t nul = ahead_.find('\0');
+  if (nul == std::string::npos) {
+    // Once part of a token is here, the rest is due.
+    co_await input(false, false, [&](auto token) {
+      return asio::async_read_until(socket_, buffer(), '\0', token);
+    });
+    nul = ahead_.find('\0');
+  }
+  const std::size_t moved = nul == std::string::npos ? ahead_.size() : nul + 1;
+  std::string token = ahead_.substr(0, std::min(nul, moved));
+  tap(true, ahead_.data(), moved);
+  if (trace_.tracing()) {
+    trace_.exchange(id_, Trace::Direction::Received, ahead_.data(), moved,
+                    meaning.of ? meaning.of(token) : std::string(meaning.text));
+  }
+  ahead_.erase(0, moved);
+  if (nul == std::string::npos) {
+    throw LinkClosed("a token without NUL within " + std::to_string(kMaxToken) + " bytes");
+  }
+  if (busy_) progress_ = Clock::now();
+  co_return token;
 }
 
 asio::awaitable<void> Link::readExact(std::uint8_t* out, std::size_t length,
                                       std::string_view meaning) {
-  std::size_t done = 0;
-  while (done < length) {
-    if (buffered() == 0) co_await more(false);
-    const std::size_t take = std::min(buffered(), length - done);
-    std::memcpy(out + done, in_.data() + begin_, take);
-    begin_ += take;
-    done += take;
+  const std::size_t done = takeAhead(out, length);
+  if (done < length) {
+    co_await input(false, false, [&](auto token) {
+      return asio::async_read(socket_, asio::buffer(out + done, length - done), token);
+    });
   }
   if (busy_) progress_ = Clock::now();
   tap(true, out, length);
@@ -131,10 +136,12 @@ asio::awaitable<void> Link::readExact(std::uint8_t* out, std::size_t length,
 asio::awaitable<std::size_t> Link::readSome(std::uint8_t* out, std::size_t most,
                                             bool mayWait) {
   if (mayWait) busy_ = false;
-  if (buffered() == 0) co_await more(mayWait);
-  const std::size_t take = std::min(buffered(), most);
-  std::memcpy(out, in_.data() + begin_, take);
-  begin_ += take;
+  std::size_t take = takeAhead(out, most);
+  if (take == 0) {
+    take = co_await input(mayWait, mayWait, [&](auto token) {
+      return socket_.async_read_some(asio::buffer(out, most), token);
+    });
+  }
   if (busy_) progress_ = Clock::now();
   tap(true, out, take);
   co_return take;

@@ -1,8 +1,9 @@
 // One connection's byte stream, read the way the conversation needs it: a token up to its
 // NUL, or exactly so many raw bytes, never more. Every wait is an Asio operation that
 // suspends the conversation's coroutine, so one thread serves every conversation and a
-// client that stalls holds up nobody. Bytes that arrive early (a client may send two
-// request tokens in a row) wait in a small buffer for the next read. Anything that ends
+// client that stalls holds up nobody. A token is read with Asio's read_until over a
+// buffer capped at the longest token, an exact count with its read; bytes that arrive
+// early (a client may send two request tokens in a row) wait there for the next read. Anything that ends
 // the conversation (the client leaves, a timeout, a token too long, the broker stopping)
 // throws LinkClosed, which the session catches.
 //
@@ -11,7 +12,6 @@
 #ifndef BROKER_LINK_H
 #define BROKER_LINK_H
 
-#include <array>
 #include <asio/awaitable.hpp>
 #include <asio/ip/tcp.hpp>
 #include <asio/steady_timer.hpp>
@@ -111,15 +111,19 @@ class Link {
 
  private:
   enum class Wait { Nothing, Input, Output, Time };
-  // Waits for more input into the buffer; throws when none can come.
-  asio::awaitable<void> more(bool mayWait);
+  // Runs `read` (one of Asio's reads, given its completion token) on the clocks, as a wait
+  // where the client may take its time or not; what it read. Throws when the client has
+  // closed (`orderly`: between commands) or the conversation has been ended from outside.
+  template <class Read>
+  asio::awaitable<std::size_t> input(bool mayWait, bool orderly, Read read);
+  // Up to `most` of the bytes read ahead, into `out`; how many.
+  std::size_t takeAhead(std::uint8_t* out, std::size_t most);
   // Throws when the conversation has been ended from outside.
   void check() const;
   // When the watch must look next.
   Clock::time_point nextLook(Clock::time_point now) const;
   // Why the client has run out of time now; empty while it has not.
   std::string overdue(Clock::time_point now) const;
-  std::size_t buffered() const { return end_ - begin_; }
   // One unit moved, into the recording; the first one received names the conversation.
   void tap(bool received, const void* data, std::size_t length);
 
@@ -129,9 +133,8 @@ class Link {
   int id_;
   const Trace& trace_;
   Timeouts timeouts_;
-  std::array<std::uint8_t, 4 * kMaxToken> in_{};
-  std::size_t begin_ = 0;
-  std::size_t end_ = 0;
+  // What a token's read brought beyond its NUL, for the next read: at most kMaxToken.
+  std::string ahead_;
   std::string failure_;
   bool closed_ = false;
   Wait waiting_ = Wait::Nothing;
