@@ -30,9 +30,13 @@ void Recording::end(tapbroker::transcript::PendingBlock block) {
   if (lost_) return;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    waiting_.push_back(std::move(block));
+    if (!closing_) {
+      waiting_.push_back(std::move(block));
+      ready_.notify_one();
+      return;
+    }
   }
-  ready_.notify_one();
+  lose("the conversation ended after the recording had been closed");
 }
 
 bool Recording::finish() {
