@@ -286,7 +286,6 @@ RecordFile::~RecordFile() {
 
 bool RecordFile::open(const std::string& path, std::string& error) {
   if (fd_ >= 0) closeFile(fd_);
-  path_ = path;
   fd_ = openTarget(path.c_str());
   if (fd_ < 0) {
     error = reason();

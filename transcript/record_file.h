@@ -81,7 +81,7 @@ class RecordFile {
   // Opens `path` for appending: a regular file, or a new one. The opening never waits (a
   // FIFO without a reader is refused at once), and what is not a regular file once open
   // (a FIFO, a device, a socket) is refused, so a write can neither block nor raise
-  // SIGPIPE. False with `error` saying why not, the path first.
+  // SIGPIPE. False with `error` saying why not.
   bool open(const std::string& path, std::string& error);
   // Appends `block` and a blank line after it, whole, or leaves the file as it was. False
   // with `error` saying why (the block's own failure, when it has one).
@@ -89,7 +89,6 @@ class RecordFile {
 
  private:
   int fd_ = -1;
-  std::string path_;
 };
 
 }  // namespace tapbroker::transcript
