@@ -20,9 +20,6 @@
 namespace tapbroker::transcript {
 namespace {
 
-// A line's text is at most two characters a byte (hex digits, or an escape such as \0)
-// and a few words around them.
-constexpr std::size_t kLineOverhead = 40;
 // What the copy of a spill file into the target moves at a time.
 constexpr std::size_t kCopyChunk = std::size_t{256} << 10;
 
