@@ -71,12 +71,12 @@ int BareClient::finalRead() {
   return std::atoi(reply_);
 }
 
-bool BareClient::connect(const char* name) {
+bool BareClient::connect(const char* name, int port) {
   fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
   if (fd_ < 0) return false;
   sockaddr_in address{};
   address.sin_family = AF_INET;
-  address.sin_port = htons(4001);
+  address.sin_port = htons(static_cast<uint16_t>(port));
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   if (::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
     ::close(fd_);

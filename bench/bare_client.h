@@ -15,8 +15,8 @@ class BareClient {
   BareClient(const BareClient&) = delete;
   BareClient& operator=(const BareClient&) = delete;
 
-  // Connects to 127.0.0.1:4001 with TCP_NODELAY and introduces itself as `name`.
-  bool connect(const char* name);
+  // Connects to 127.0.0.1:`port` with TCP_NODELAY and introduces itself as `name`.
+  bool connect(const char* name, int port = 4001);
   // Command 9999 with its final read, then shutdown and close. True when it was answered.
   bool disconnect();
   // Commands 4 (two strings, the ten preset values, the query) and 33: what the library

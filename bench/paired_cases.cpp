@@ -9,12 +9,15 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <fstream>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -230,11 +233,11 @@ void connectCase(benchmark::State& state) {
 FastBroker* minimalBroker = nullptr;
 constexpr int kIdcodeBytes = 8;  // the built-in chain's two IDCODE registers, 64 bits
 
-bool portAccepts() {
+bool portAccepts(int port = FastBroker::kPort) {
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in address{};
   address.sin_family = AF_INET;
-  address.sin_port = htons(FastBroker::kPort);
+  address.sin_port = htons(static_cast<uint16_t>(port));
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   const bool accepted = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
   ::close(fd);
@@ -242,9 +245,9 @@ bool portAccepts() {
 }
 
 // Waits up to five seconds for the port to accept connections (or to stop accepting).
-bool portBecomes(bool accepting) {
+bool portBecomes(bool accepting, int port = FastBroker::kPort) {
   for (int i = 0; i < 200; ++i) {
-    if (portAccepts() == accepting) return true;
+    if (portAccepts(port) == accepting) return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(25));
   }
   return false;
@@ -394,6 +397,122 @@ void brokerPumpCase(benchmark::State& state) {
             [&] { return pump(pair.viaBroker); }, [&] { return pump(pair.viaMinimal); });
 }
 
+// --- Recording: the same shift recorded and unrecorded ----------------------------------
+// A recorded conversation keeps about a megabyte of its text and spills the rest beside
+// the transcript; what that costs a 1 MiB shift, in the library and in tapbroker.exe.
+
+// A directory of the case's own for the transcript, removed with it.
+class RecordTarget {
+ public:
+  RecordTarget() {
+    char pattern[] = "/tmp/tapbroker-bench-XXXXXX";
+    if (::mkdtemp(pattern)) directory_ = pattern;
+    path = directory_ + "/transcript.txt";
+  }
+  ~RecordTarget() {
+    ::unlink(path.c_str());
+    ::rmdir(directory_.c_str());
+  }
+  double sizeMiB() const {
+    struct stat file;
+    return ::stat(path.c_str(), &file) == 0 ? static_cast<double>(file.st_size) / kMiB : 0;
+  }
+
+  std::string path;
+
+ private:
+  std::string directory_;
+};
+
+// A line "FIELD: N kB" of /proc/PID/status, in KiB; -1 when it cannot be read.
+long statusKiB(pid_t pid, const char* field) {
+  std::ifstream status("/proc/" + (pid ? std::to_string(pid) : std::string("self")) +
+                       "/status");
+  const std::string wanted = std::string(field) + ":";
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind(wanted, 0) == 0) return std::stol(line.substr(wanted.size()));
+  }
+  return -1;
+}
+
+void recordedLibraryShiftCase(benchmark::State& state) {
+  RecordTarget target;
+  Client recorded(kClientName);
+  ::setenv("TAPBROKER_CLIENT_RECORD", target.path.c_str(), 1);
+  const bool connected = recorded.Connect(nullptr, nullptr, kNoInstallation) == 0;
+  ::unsetenv("TAPBROKER_CLIENT_RECORD");
+  Conversations plain;
+  if (!connected || !BrokerPair::openCable(recorded)) {
+    return fail(state, "the recorded library could not open a conversation");
+  }
+  if (std::string why = plain.open(); !why.empty()) return fail(state, why);
+  const unsigned char* data = pattern().data();
+  auto shift = [data](Client& client) {
+    return client.Send(19, 0, 8 * kMiB, 1, data) == 0 && client.GetClientStatus() == 0;
+  };
+  const long before = statusKiB(0, "VmRSS");
+  alternate(state,
+            PairedFigure{"recorded / unrecorded library: generic shift 1 MiB, read-back", 0, 0,
+                         kMiB, 1.10},
+            [&] { return shift(recorded); }, [&] { return shift(plain.library); });
+  // What the recorded conversation holds, however long it has grown.
+  state.counters["resident_growth_KiB"] = static_cast<double>(statusKiB(0, "VmRSS") - before);
+  const auto start = std::chrono::steady_clock::now();
+  recorded.Disconnect();
+  state.counters["disconnect_ms"] =
+      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+  state.counters["block_MiB"] = target.sizeMiB();
+}
+
+void recordedBrokerShiftCase(benchmark::State& state) {
+  constexpr int kRecordedPort = 4011, kPlainPort = 4012;
+  RecordTarget target;
+  const pid_t recorded = spawn(TAPBROKER_EXE, {"--port", std::to_string(kRecordedPort),
+                                               "--idle-exit", "0", "--record", target.path});
+  const pid_t plain = spawn(TAPBROKER_EXE, {"--port", std::to_string(kPlainPort),
+                                            "--idle-exit", "0"});
+  struct Stopped {
+    pid_t a, b;
+    ~Stopped() {
+      stop(a);
+      stop(b);
+    }
+  } stopped{recorded, plain};
+  if (!recorded || !plain || !portBecomes(true, kRecordedPort) ||
+      !portBecomes(true, kPlainPort)) {
+    return fail(state, "the two tapbroker.exe did not start");
+  }
+  BareClient viaRecorded, viaPlain;
+  if (!viaRecorded.connect(kClientName, kRecordedPort) ||
+      !viaRecorded.grantFlags(kGrantFirst, kGrantSecond) ||
+      !viaPlain.connect(kClientName, kPlainPort) ||
+      !viaPlain.grantFlags(kGrantFirst, kGrantSecond)) {
+    return fail(state, "the bare client could not open a conversation with tapbroker.exe");
+  }
+  const unsigned char* data = pattern().data();
+  alternate(state,
+            PairedFigure{"recorded / unrecorded tapbroker.exe: generic shift 1 MiB, read-back",
+                         0, 0, kMiB, 1.10},
+            [&] { return viaRecorded.genericShift(0, 8 * kMiB, 1, data) == 0; },
+            [&] { return viaPlain.genericShift(0, 8 * kMiB, 1, data) == 0; });
+  state.counters["recorded_peak_KiB"] = static_cast<double>(statusKiB(recorded, "VmHWM"));
+  state.counters["unrecorded_peak_KiB"] = static_cast<double>(statusKiB(plain, "VmHWM"));
+  // The recorded conversation ends, and its block goes into the file while a newcomer
+  // asks for its first answer.
+  viaRecorded.disconnect();
+  const auto start = std::chrono::steady_clock::now();
+  BareClient newcomer;
+  const bool answered = newcomer.connect(kClientName, kRecordedPort) &&
+                        newcomer.sendInt(5, 7) >= 0;
+  state.counters["newcomer_ms"] =
+      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+  if (!answered) return fail(state, "tapbroker.exe did not answer a newcomer");
+  newcomer.disconnect();
+  stop(recorded);
+  stopped.a = 0;
+  state.counters["block_MiB"] = target.sizeMiB();
+}
+
 }  // namespace
 
 Conversations::Conversations(char* name) : name(name), library(name) {}
@@ -436,6 +555,13 @@ void registerPairedCases(const SuiteOptions& options) {
   }
   add("paired/Read_list_1000_bytes", readListCase);
   add("paired/Connect_Disconnect", connectCase)->Iterations(options.connectIterations);
+  for (auto* transfer : {add("recording/library_generic_shift_1MiB_readback",
+                             recordedLibraryShiftCase),
+                         add("recording/broker_generic_shift_1MiB_readback",
+                             recordedBrokerShiftCase)}) {
+    transfer->Unit(benchmark::kMillisecond);
+    if (options.transferMinTime > 0) transfer->MinTime(options.transferMinTime);
+  }
   minimalBroker = options.minimalBroker;
   if (!minimalBroker) return;
   add("broker/Send_5_7", brokerSendIntCase);

@@ -1,15 +1,14 @@
 #include "protocol/recording.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "transcript/transcript.h"
+#include "transcript/record_file.h"
 
 namespace tapbroker::recording {
 
@@ -22,15 +21,17 @@ constexpr const char* kVariable = "TAPBROKER_CLIENT_RECORD";
 struct Recording {
   SOCKET socket;
   std::string path;
-  std::string text;
+  transcript::PendingBlock text;
 };
 
 struct Registry {
   std::mutex liveMutex;
   std::vector<Recording> live;
-  // One block at a time into the files, so that two conversations never interleave.
+  // One block at a time from this process (the file's lock keeps other processes apart).
   std::mutex fileMutex;
+  // Said once; after a block that could not be written, nothing more is recorded.
   std::atomic<bool> warned{false};
+  std::atomic<bool> stopped{false};
 };
 
 void finishAll();
@@ -46,46 +47,37 @@ Registry& registry() {
   return *instance;
 }
 
-void warnOnce(const std::string& path, const char* reason) {
+void warnOnce(const std::string& path, const std::string& reason) {
   if (registry().warned.exchange(true)) return;
   std::fprintf(stderr,
                "tapbroker_client: cannot record into %s: %s; the conversation goes on "
                "unrecorded\n",
-               path.c_str(), reason);
-}
-
-void appendToFile(const Recording& recording) {
-  std::lock_guard<std::mutex> lock(registry().fileMutex);
-  std::FILE* file = std::fopen(recording.path.c_str(), "ab");
-  if (file == nullptr) {
-    warnOnce(recording.path, std::strerror(errno));
-    return;
-  }
-  // Unbuffered: the block goes out in one write, not in pieces of the stream's buffer.
-  std::setvbuf(file, nullptr, _IONBF, 0);
-  bool written = std::fwrite(recording.text.data(), 1, recording.text.size(), file) ==
-                 recording.text.size();
-  written = std::fclose(file) == 0 && written;
-  if (!written) warnOnce(recording.path, std::strerror(errno));
+               path.c_str(), reason.c_str());
 }
 
 // Moves the recording of `socket` out of the registry; false when there is none.
-bool takeRecording(SOCKET socket, Recording& taken) {
+bool takeRecording(SOCKET socket, std::optional<Recording>& taken) {
   Registry& all = registry();
   std::lock_guard<std::mutex> lock(all.liveMutex);
   auto found = std::find_if(all.live.begin(), all.live.end(),
                             [socket](const Recording& r) { return r.socket == socket; });
   if (found == all.live.end()) return false;
-  taken = std::move(*found);
+  taken.emplace(std::move(*found));
   all.live.erase(found);
   liveConversations.fetch_sub(1, std::memory_order_relaxed);
   return true;
 }
 
 void finish(Recording& recording) {
-  // A blank line after each conversation, for the eye.
-  recording.text += '\n';
-  appendToFile(recording);
+  Registry& all = registry();
+  std::lock_guard<std::mutex> lock(all.fileMutex);
+  if (all.stopped) return;
+  transcript::RecordFile file;
+  std::string error;
+  if (file.open(recording.path, error) && file.append(recording.text, error)) return;
+  // A block lost leaves a gap that no later block should hide.
+  all.stopped = true;
+  warnOnce(recording.path, error);
 }
 
 void finishAll() {
@@ -104,8 +96,7 @@ void note(SOCKET socket, transcript::Direction direction, const void* data, int 
   std::lock_guard<std::mutex> lock(all.liveMutex);
   for (Recording& recording : all.live) {
     if (recording.socket != socket) continue;
-    transcript::appendExchange(recording.text, direction, data,
-                               length > 0 ? static_cast<std::size_t>(length) : 0);
+    recording.text.exchange(direction, data, length > 0 ? static_cast<std::size_t>(length) : 0);
     return;
   }
 }
@@ -115,24 +106,24 @@ void note(SOCKET socket, transcript::Direction direction, const void* data, int 
 void begin(SOCKET socket, std::string_view client) {
   const char* path = std::getenv(kVariable);
   if (path == nullptr || path[0] == '\0') return;
+  Registry& all = registry();
+  if (all.stopped) return;
   // Known now rather than when the conversation ends: the file takes appends.
-  std::FILE* probe = std::fopen(path, "ab");
-  if (probe == nullptr) {
-    warnOnce(path, std::strerror(errno));
+  transcript::RecordFile probe;
+  std::string error;
+  if (!probe.open(path, error)) {
+    warnOnce(path, error);
     return;
   }
-  std::fclose(probe);
-  Recording recording{socket, path, {}};
-  transcript::appendHeader(recording.text, client);
-  Registry& all = registry();
+  Recording recording{socket, path, transcript::PendingBlock(path, client)};
   std::lock_guard<std::mutex> lock(all.liveMutex);
   all.live.push_back(std::move(recording));
   liveConversations.fetch_add(1, std::memory_order_relaxed);
 }
 
 void end(SOCKET socket) {
-  Recording finished;
-  if (active() && takeRecording(socket, finished)) finish(finished);
+  std::optional<Recording> finished;
+  if (active() && takeRecording(socket, finished)) finish(*finished);
 }
 
 void sent(SOCKET socket, const void* data, int length) {

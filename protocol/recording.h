@@ -1,11 +1,14 @@
 // Recording of conversations into a transcript file: when TAPBROKER_CLIENT_RECORD names a
-// file at Connect, every byte the wire moves on that connection is kept, in order, and the
+// file at Connect, every byte the wire moves on that connection is kept, in order (about a
+// megabyte of its text in memory, the rest in a spill file beside the target), and the
 // conversation is appended to the file as one block when it ends (the connection closed
 // by Disconnect or by the next Connect, or the process exiting). Whole blocks, written one
-// at a time, keep the conversations of clients that record at once apart in the file.
+// at a time under the file's lock, keep the conversations of clients and processes that
+// record at once apart in the file.
 //
 // Recording never changes the conversation: a file that cannot be written costs the
-// recording only, and says so once on standard error.
+// recording only, and says so once on standard error. A block that cannot be written whole
+// is taken back, and nothing more is recorded, so the file keeps only whole blocks.
 #ifndef PROTOCOL_RECORDING_H
 #define PROTOCOL_RECORDING_H
 

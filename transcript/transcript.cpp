@@ -1,7 +1,9 @@
 #include "transcript/transcript.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
+#include <cstring>
 #include <utility>
 
 namespace tapbroker::transcript {
@@ -32,33 +34,57 @@ bool readsAsToken(const unsigned char* bytes, std::size_t length) {
   return i == length;
 }
 
-void appendQuoted(std::string& out, const unsigned char* bytes, std::size_t length) {
-  out += '"';
+char* putText(char* out, std::string_view text) {
+  std::memcpy(out, text.data(), text.size());
+  return out + text.size();
+}
+
+char* putQuoted(char* out, const unsigned char* bytes, std::size_t length) {
+  *out++ = '"';
   for (std::size_t i = 0; i < length; ++i) {
     const unsigned char c = bytes[i];
     if (c == 0) {
-      out += "\\0";
+      *out++ = '\\';
+      *out++ = '0';
     } else if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
+      *out++ = '\\';
+      *out++ = static_cast<char>(c);
     } else if (printable(c)) {
-      out += static_cast<char>(c);
+      *out++ = static_cast<char>(c);
     } else {
-      out += "\\x";
-      out += kHexDigits[c >> 4];
-      out += kHexDigits[c & 0xF];
+      *out++ = '\\';
+      *out++ = 'x';
+      *out++ = kHexDigits[c >> 4];
+      *out++ = kHexDigits[c & 0xF];
     }
   }
-  out += '"';
+  *out++ = '"';
+  return out;
 }
 
-void appendHex(std::string& out, const unsigned char* bytes, std::size_t length) {
-  out += kHexWord;
-  out += ' ';
-  for (std::size_t i = 0; i < length; ++i) {
-    out += kHexDigits[bytes[i] >> 4];
-    out += kHexDigits[bytes[i] & 0xF];
+// The two digits of every byte value, side by side: one copy a byte instead of two lookups.
+constexpr auto kHexPairs = [] {
+  std::array<char, 512> pairs{};
+  for (int value = 0; value < 256; ++value) {
+    pairs[2 * value] = kHexDigits[value >> 4];
+    pairs[2 * value + 1] = kHexDigits[value & 0xF];
   }
+  return pairs;
+}();
+
+char* putHex(char* out, const unsigned char* bytes, std::size_t length) {
+  out = putText(out, kHexWord);
+  *out++ = ' ';
+  for (std::size_t i = 0; i < length; ++i, out += 2) std::memcpy(out, &kHexPairs[2 * bytes[i]], 2);
+  return out;
+}
+
+// Runs `write` into the end of `out`, given room for `most` characters.
+template <class Write>
+void appendWritten(std::string& out, std::size_t most, Write write) {
+  const std::size_t at = out.size();
+  out.resize(at + most);
+  out.resize(static_cast<std::size_t>(write(out.data() + at) - out.data()));
 }
 
 int hexValue(char c) {
@@ -210,34 +236,47 @@ bool parseLine(std::string_view line, int number, std::vector<Conversation>& con
 
 }  // namespace
 
-void appendHeader(std::string& out, std::string_view client) {
-  out += kClientWord;
-  out += ' ';
-  appendQuoted(out, reinterpret_cast<const unsigned char*>(client.data()), client.size());
-  out += '\n';
+char* writeHeader(char* out, std::string_view client) {
+  out = putText(out, kClientWord);
+  *out++ = ' ';
+  out = putQuoted(out, reinterpret_cast<const unsigned char*>(client.data()), client.size());
+  *out++ = '\n';
+  return out;
 }
 
-void appendExchange(std::string& out, Direction direction, const void* data,
-                    std::size_t length) {
+char* writeExchange(char* out, Direction direction, const void* data, std::size_t length) {
   const auto* bytes = static_cast<const unsigned char*>(data);
-  out += static_cast<char>(direction);
-  out += ' ';
+  *out++ = static_cast<char>(direction);
+  *out++ = ' ';
   if (readsAsToken(bytes, length)) {
     std::size_t zeros = 0;
     while (zeros < length && bytes[length - 1 - zeros] == 0) ++zeros;
     const std::size_t padding =
         zeros > kZerosWrittenOut ? std::min(zeros - 1, kMostPadding) : 0;
-    appendQuoted(out, bytes, length - padding);
+    out = putQuoted(out, bytes, length - padding);
     if (padding > 0) {
-      out += " + ";
-      out += std::to_string(padding);
-      out += ' ';
-      out += kPaddingWords;
+      out = putText(out, " + ");
+      out = std::to_chars(out, out + 20, padding).ptr;
+      *out++ = ' ';
+      out = putText(out, kPaddingWords);
     }
   } else {
-    appendHex(out, bytes, length);
+    out = putHex(out, bytes, length);
   }
-  out += '\n';
+  *out++ = '\n';
+  return out;
+}
+
+void appendHeader(std::string& out, std::string_view client) {
+  appendWritten(out, mostHeaderLength(client.size()),
+                [client](char* at) { return writeHeader(at, client); });
+}
+
+void appendExchange(std::string& out, Direction direction, const void* data,
+                    std::size_t length) {
+  appendWritten(out, mostExchangeLength(length), [=](char* at) {
+    return writeExchange(at, direction, data, length);
+  });
 }
 
 bool parse(std::string_view text, std::vector<Conversation>& conversations,

@@ -55,7 +55,7 @@ int main(int argc, char** argv) {
   broker::Recording recording;
   if (!parsed.options.recordFile.empty()) {
     std::string error;
-    if (!recording.open(parsed.options.recordFile, error)) {
+    if (!recording.open(parsed.options.recordFile, trace, error)) {
       std::fprintf(stderr, "%s: cannot record into %s\n", broker::kProgramName, error.c_str());
       return 2;
     }
@@ -75,5 +75,8 @@ int main(int argc, char** argv) {
   server.run();
   if (server.failed()) return 1;
   const auto& replay = parsed.options.server.replay;
-  return replay ? replayStatus(*replay) : 0;
+  const int status = replay ? replayStatus(*replay) : 0;
+  // A conversation that could not be recorded is lost to the transcript: said in the trace
+  // when it happened, and in the exit status.
+  return recording.finish() || status != 0 ? status : 4;
 }

@@ -1,10 +1,14 @@
 #include "broker/serving/link.h"
 
 #include <algorithm>
+#include <asio/read.hpp>
+#include <asio/read_until.hpp>
 #include <asio/redirect_error.hpp>
 #include <asio/use_awaitable.hpp>
 #include <asio/write.hpp>
 #include <cstring>
+
+#include "broker/serving/recording.h"
 
 namespace broker {
 namespace {
@@ -19,7 +23,8 @@ Link::Link(asio::ip::tcp::socket socket, int id, const Trace& trace, Timeouts ti
       pause_(socket_.get_executor()),
       id_(id),
       trace_(trace),
-      timeouts_(timeouts) {
+      timeouts_(timeouts),
+      recording_(trace.recording()) {
   std::error_code ignored;
   socket_.set_option(asio::ip::tcp::no_delay(true), ignored);
   // Sends are tried at once and wait in the event loop only for what the socket cannot
@@ -27,19 +32,31 @@ Link::Link(asio::ip::tcp::socket socket, int id, const Trace& trace, Timeouts ti
   socket_.non_blocking(true, ignored);
 }
 
+Link::~Link() { close(); }
+
 void Link::check() const {
-  if (!failure_.empty()) throw LinkClosed{failure_, false};
+  if (!failure_.empty()) throw LinkClosed(failure_);
 }
 
-asio::awaitable<void> Link::more(bool mayWait) {
-  check();
-  if (begin_ == end_) {
-    begin_ = end_ = 0;
-  } else if (begin_ > 0) {
-    std::memmove(in_.data(), in_.data() + begin_, buffered());
-    end_ -= begin_;
-    begin_ = 0;
+void Link::tap(bool received, const void* data, std::size_t length) {
+  if (!recording_) return;
+  if (!tapped_) {
+    // A connection that sends nothing (a probe of the port) leaves no block.
+    if (!received) return;
+    tapped_ = true;
+    const std::string_view bytes(static_cast<const char*>(data), length);
+    block_ = recording_->begin(bytes.substr(0, bytes.find('\0')));
   }
+  if (block_) {
+    block_->exchange(received ? tapbroker::transcript::Direction::ToBroker
+                              : tapbroker::transcript::Direction::ToClient,
+                     data, length);
+  }
+}
+
+template <class Read>
+asio::awaitable<std::size_t> Link::input(bool mayWait, bool orderly, Read read) {
+  check();
   mayWait_ = mayWait;
   waiting_ = Wait::Input;
   since_ = Clock::now();
@@ -54,76 +71,92 @@ asio::awaitable<void> Link::more(bool mayWait) {
   // Asio tries the receive at once before it waits for the socket, so bytes already there
   // cost one system call, as a blocking receive would.
   std::error_code error;
-  const std::size_t got = co_await socket_.async_read_some(
-      asio::buffer(in_.data() + end_, in_.size() - end_), asio::redirect_error(kAwait, error));
+  const std::size_t got = co_await read(asio::redirect_error(kAwait, error));
   waiting_ = Wait::Nothing;
   check();
-  if (error) {
+  // A token's buffer full without its NUL is the caller's to judge.
+  if (error && error != asio::error::not_found) {
     // Leaving between commands is how a client says goodbye; inside one it is a drop.
-    throw LinkClosed{"the client closed the connection", mayWait && buffered() == 0};
+    throw LinkClosed("the client closed the connection", orderly);
   }
-  end_ += got;
+  co_return got;
 }
 
-asio::awaitable<std::string> Link::readToken(std::string_view meaning, bool betweenCommands) {
+std::size_t Link::takeAhead(std::uint8_t* out, std::size_t most) {
+  const std::size_t take = std::min(ahead_.size(), most);
+  std::memcpy(out, ahead_.data(), take);
+  ahead_.erase(0, take);
+  return take;
+}
+
+asio::awaitable<std::string> Link::readToken(Meaning meaning, bool betweenCommands) {
   if (betweenCommands) busy_ = false;
-  for (;;) {
-    const auto* start = in_.data() + begin_;
-    const void* nul = std::memchr(start, 0, buffered());
-    if (nul) {
-      const std::size_t length = static_cast<const std::uint8_t*>(nul) - start;
-      if (!meaning.empty()) {
-        trace_.exchange(id_, Trace::Direction::Received, start, length + 1, meaning);
-      }
-      std::string token(reinterpret_cast<const char*>(start), length);
-      begin_ += length + 1;
-      if (busy_) progress_ = Clock::now();
-      co_return token;
-    }
-    if (buffered() >= kMaxToken) {
-      trace_.exchange(id_, Trace::Direction::Received, start, buffered(), meaning);
-      throw LinkClosed{"a token without NUL within " + std::to_string(kMaxToken) + " bytes",
-                       false};
-    }
-    // Once part of a token is here, the rest is due.
-    co_await more(betweenCommands && buffered() == 0);
+  const auto buffer = [this] { return asio::dynamic_buffer(ahead_, kMaxToken); };
+  if (betweenCommands && ahead_.empty()) {
+    co_await input(true, true, [&](auto token) {
+      return asio::async_read(socket_, buffer(), asio::transfer_at_least(1), token);
+    });
   }
+  std::size_t nul = ahead_.find('\0');
+  if (nul == std::string::npos) {
+    // Once part of a token is here, the rest is due.
+    co_await input(false, false, [&](auto token) {
+      return asio::async_read_until(socket_, buffer(), '\0', token);
+    });
+    nul = ahead_.find('\0');
+  }
+  const std::size_t moved = nul == std::string::npos ? ahead_.size() : nul + 1;
+  std::string token = ahead_.substr(0, std::min(nul, moved));
+  tap(true, ahead_.data(), moved);
+  if (trace_.tracing()) {
+    trace_.exchange(id_, Trace::Direction::Received, ahead_.data(), moved,
+                    meaning.of ? meaning.of(token) : std::string(meaning.text));
+  }
+  ahead_.erase(0, moved);
+  if (nul == std::string::npos) {
+    throw LinkClosed("a token without NUL within " + std::to_string(kMaxToken) + " bytes");
+  }
+  if (busy_) progress_ = Clock::now();
+  co_return token;
 }
 
 asio::awaitable<void> Link::readExact(std::uint8_t* out, std::size_t length,
                                       std::string_view meaning) {
-  std::size_t done = 0;
-  while (done < length) {
-    if (buffered() == 0) co_await more(false);
-    const std::size_t take = std::min(buffered(), length - done);
-    std::memcpy(out + done, in_.data() + begin_, take);
-    begin_ += take;
-    done += take;
+  const std::size_t done = takeAhead(out, length);
+  if (done < length) {
+    co_await input(false, false, [&](auto token) {
+      return asio::async_read(socket_, asio::buffer(out + done, length - done), token);
+    });
   }
   if (busy_) progress_ = Clock::now();
+  tap(true, out, length);
   trace_.exchange(id_, Trace::Direction::Received, out, length, meaning);
 }
 
 asio::awaitable<std::size_t> Link::readSome(std::uint8_t* out, std::size_t most,
                                             bool mayWait) {
   if (mayWait) busy_ = false;
-  if (buffered() == 0) co_await more(mayWait);
-  const std::size_t take = std::min(buffered(), most);
-  std::memcpy(out, in_.data() + begin_, take);
-  begin_ += take;
+  std::size_t take = takeAhead(out, most);
+  if (take == 0) {
+    take = co_await input(mayWait, mayWait, [&](auto token) {
+      return socket_.async_read_some(asio::buffer(out, most), token);
+    });
+  }
   if (busy_) progress_ = Clock::now();
+  tap(true, out, take);
   co_return take;
 }
 
 asio::awaitable<void> Link::readRequest(std::string_view meaning) {
   const std::string token = co_await readToken(meaning);
   if (token != "+") {
-    throw LinkClosed{
-        "expected the request token, got " + describeBytes(token.data(), token.size()), false};
+    throw LinkClosed("expected the request token, got " +
+                     describeBytes(token.data(), token.size()));
   }
 }
 
 asio::awaitable<void> Link::send(const void* data, std::size_t length, std::string_view meaning) {
+  tap(false, data, length);
   trace_.exchange(id_, Trace::Direction::Sent, data, length, meaning);
   check();
   // An answer almost always fits the socket's buffer: sent at once, it needs no trip
@@ -143,7 +176,7 @@ asio::awaitable<void> Link::send(const void* data, std::size_t length, std::stri
     waiting_ = Wait::Nothing;
   }
   check();
-  if (error) throw LinkClosed{error.message(), false};
+  if (error) throw LinkClosed(error.message());
 }
 
 asio::awaitable<void> Link::sendText(std::string_view text, std::string_view meaning) {
@@ -222,6 +255,8 @@ void Link::close() {
   socket_.close(ignored);
   watch_.cancel();
   pause_.cancel();
+  if (block_) recording_->end(std::move(*block_));
+  block_.reset();
 }
 
 }  // namespace broker

@@ -1,49 +1,73 @@
 #include "broker/serving/recording.h"
 
-#include <cerrno>
-#include <cstring>
-#include <string_view>
+#include <utility>
 
 #include "common/printable.h"
-#include "transcript/transcript.h"
+#include "broker/serving/trace.h"
 
 namespace broker {
 
-Recording::~Recording() {
-  if (file_) std::fclose(file_);
-}
+Recording::~Recording() { finish(); }
 
-bool Recording::open(const std::string& path, std::string& error) {
-  file_ = std::fopen(path.c_str(), "ab");
-  if (!file_) error = printable::escaped(path) + ": " + std::strerror(errno);
-  return file_ != nullptr;
-}
-
-void Recording::exchange(int connection, bool received, const void* data, std::size_t length) {
-  auto block = open_.find(connection);
-  if (block == open_.end()) {
-    // A connection that sends nothing (a probe of the port) leaves no block.
-    if (!received) return;
-    const std::string_view bytes(static_cast<const char*>(data), length);
-    block = open_.emplace(connection, std::string()).first;
-    tapbroker::transcript::appendHeader(block->second, bytes.substr(0, bytes.find('\0')));
+bool Recording::open(const std::string& path, const Trace& trace, std::string& error) {
+  if (!file_.open(path, error)) {
+    error = printable::escaped(path) + ": " + error;
+    return false;
   }
-  tapbroker::transcript::appendExchange(block->second,
-                                        received ? tapbroker::transcript::Direction::ToBroker
-                                                 : tapbroker::transcript::Direction::ToClient,
-                                        data, length);
+  path_ = path;
+  trace_ = &trace;
+  writer_ = std::thread([this] { writeBlocks(); });
+  return true;
 }
 
-void Recording::end(int connection) {
-  const auto block = open_.find(connection);
-  if (block == open_.end()) return;
-  // Whole blocks, flushed at once: conversations that end one after the other never mix,
-  // and a broker that is killed loses only those still open. A blank line parts them, as
-  // in the library's recording.
-  block->second += '\n';
-  std::fwrite(block->second.data(), 1, block->second.size(), file_);
-  std::fflush(file_);
-  open_.erase(block);
+std::optional<tapbroker::transcript::PendingBlock> Recording::begin(
+    std::string_view client) const {
+  if (lost_) return std::nullopt;
+  return tapbroker::transcript::PendingBlock(path_, client);
+}
+
+void Recording::end(tapbroker::transcript::PendingBlock block) {
+  if (lost_) return;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!closing_) {
+      waiting_.push_back(std::move(block));
+      ready_.notify_one();
+      return;
+    }
+  }
+  lose("the conversation ended after the recording had been closed");
+}
+
+bool Recording::finish() {
+  if (writer_.joinable()) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      closing_ = true;
+    }
+    ready_.notify_one();
+    writer_.join();
+  }
+  return !lost_;
+}
+
+void Recording::writeBlocks() {
+  for (;;) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    ready_.wait(lock, [this] { return closing_ || !waiting_.empty(); });
+    if (waiting_.empty()) return;
+    tapbroker::transcript::PendingBlock block = std::move(waiting_.front());
+    waiting_.pop_front();
+    lock.unlock();
+    std::string error;
+    if (!lost_ && !file_.append(block, error)) lose(error);
+  }
+}
+
+void Recording::lose(const std::string& reason) {
+  if (lost_.exchange(true)) return;
+  trace_->problem(0, "stops recording into " + printable::escaped(path_) + ": " + reason +
+                         "; the conversation's block is not in the file, nor any after it");
 }
 
 }  // namespace broker

@@ -22,10 +22,8 @@ asio::awaitable<void> ReplaySession::run() {
   const Trace& trace = link_.trace();
   bool taken = false;
   try {
-    const std::string name = co_await link_.readToken({}, true);
+    const std::string name = co_await link_.readToken("introduction: the client's name", true);
     std::string introduction = name + '\0';
-    trace.exchange(link_.id(), Trace::Direction::Received, introduction.data(),
-                   introduction.size(), "introduction: the client's name");
     int number = 0;
     std::size_t count = 0;
     const tapbroker::transcript::Conversation* conversation = replay_.take(name, number, count);

@@ -305,7 +305,6 @@ void Server::Loop::ended(Connection& connection, const std::exception_ptr& failu
                           "the conversation failed: " + describe(failure));
   }
   connection.link.close();
-  server.trace_.ended(connection.link.id());
   if (connection.self != connections.end()) {
     connections.erase(connection.self);
     connection.self = connections.end();

@@ -19,6 +19,13 @@ std::string commandName(int number, const CommandRow* row) {
   return "command " + std::to_string(number) + " (" + (row ? row->name : "unlisted") + ")";
 }
 
+// What the token between commands is.
+std::string betweenCommands(std::string_view token) {
+  int number = 0;
+  if (token == "+") return "request";
+  return parseInt(token, number) ? commandName(number, findCommand(number)) : "garbage";
+}
+
 // The data, the read-back, and the extra buffers, each as long as the transfer.
 std::size_t shareFor(int byteCount, int extraBuffers) {
   return static_cast<std::size_t>(2 + extraBuffers) * static_cast<std::size_t>(byteCount);
@@ -63,23 +70,16 @@ asio::awaitable<void> Session::run() {
     co_await link_.acknowledge("introduction answered");
     for (;;) {
       current_ = "the pause between commands";
-      const std::string token = co_await link_.readToken({}, true);
-      const std::string bytes = token + '\0';
+      const std::string token = co_await link_.readToken(betweenCommands, true);
       if (token == "+") {
-        trace.exchange(link_.id(), Trace::Direction::Received, bytes.data(), bytes.size(),
-                       "request");
         co_await answerRequest();
         continue;
       }
       int number = 0;
       if (!parseInt(token, number)) {
-        trace.exchange(link_.id(), Trace::Direction::Received, bytes.data(), bytes.size(),
-                       "garbage");
-        throw LinkClosed{"not a command: " + describeBytes(token.data(), token.size()), false};
+        throw LinkClosed("not a command: " + describeBytes(token.data(), token.size()));
       }
       current_ = commandName(number, findCommand(number));
-      trace.exchange(link_.id(), Trace::Direction::Received, bytes.data(), bytes.size(),
-                     current_);
       co_await runCommand(number);
       endCommand();
     }
@@ -138,12 +138,12 @@ asio::awaitable<void> Session::answerRequest() {
     if (const Fault* delay = fire(FaultKind::Delay)) {
       co_await link_.pause(std::chrono::milliseconds(delay->value));
     }
-    if (fire(FaultKind::CloseBefore)) throw LinkClosed{"the fault plan closes it", false};
+    if (fire(FaultKind::CloseBefore)) throw LinkClosed("the fault plan closes it");
     if (const Fault* answer = fire(FaultKind::Answer)) result = answer->value;
   }
   co_await link_.sendText(std::to_string(result), "answer: result of " + pendingFrom_);
   if (first && fire(FaultKind::CloseAfter)) {
-    throw LinkClosed{"the fault plan closes it after the answer", false};
+    throw LinkClosed("the fault plan closes it after the answer");
   }
   if (first) armed_.clear();
 }

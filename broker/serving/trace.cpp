@@ -3,8 +3,6 @@
 #include <cstdio>
 #include <utility>
 
-#include "broker/serving/recording.h"
-
 namespace broker {
 namespace {
 
@@ -72,7 +70,6 @@ void Trace::write(const std::string& line) const {
 
 void Trace::exchange(int connection, Direction direction, const void* data, std::size_t length,
                      std::string_view meaning) const {
-  if (recording_) recording_->exchange(connection, direction == Direction::Received, data, length);
   if (!exchanges_) return;
   std::string line = prefix(connection);
   line += direction == Direction::Received ? "<- " : "-> ";
@@ -86,10 +83,6 @@ void Trace::exchange(int connection, Direction direction, const void* data, std:
 
 void Trace::note(int connection, std::string_view text) const {
   if (exchanges_) write(prefix(connection) + std::string(text));
-}
-
-void Trace::ended(int connection) const {
-  if (recording_) recording_->end(connection);
 }
 
 void Trace::problem(int connection, std::string_view text) const {

@@ -28,16 +28,15 @@ class Trace {
   explicit Trace(bool exchanges, Sink sink = {});
 
   bool tracing() const { return exchanges_; }
-  // Every exchange goes to `recording` too, traced or not.
+  // Where the connections record their conversations; null when nobody records.
   void recordInto(Recording* recording) { recording_ = recording; }
+  Recording* recording() const { return recording_; }
   void exchange(int connection, Direction direction, const void* data, std::size_t length,
                 std::string_view meaning) const;
   // A line about a connection when tracing (connection 0: the broker itself).
   void note(int connection, std::string_view text) const;
   // A line always written.
   void problem(int connection, std::string_view text) const;
-  // The connection has closed: its recording, if any, is complete.
-  void ended(int connection) const;
 
  private:
   void write(const std::string& line) const;

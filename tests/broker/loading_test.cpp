@@ -82,6 +82,10 @@ TEST(BrokerExecutable, RefusesFilesThatAreNotSmallRegularFilesAndNamesWhatItWasG
        "--faults excludes --replay (as the environment's TAPBROKER_FAULTS, TAPBROKER_REPLAY"},
       {{"--bogus"}, {}, "--bogus"},
       {{"--idle-exit", "abc"}, {}, R"(--idle-exit: "abc" is not a whole number from 0 to)"},
+      // What could never hold a transcript is refused before the broker listens.
+      {{"--record", scratch.path()}, {}, "cannot record into " + scratch.path() + ": Is a"},
+      {{"--record", fifo}, {}, "cannot record into " + fifo},
+      {{"--record", "/dev/full"}, {}, "cannot record into /dev/full: a device"},
   };
   for (const auto& c : cases) {
     const Outcome outcome = runBroker(scratch, c.arguments, c.environment);

@@ -1,6 +1,15 @@
 // Recording through the library against the reference broker: the transcript holds what
-// the broker itself saw, conversations of clients that record at once stay whole, and a
-// file that cannot be written costs nothing but the recording.
+// the broker itself saw, conversations of clients that record at once stay whole, a file
+// that cannot be written costs nothing but the recording, and a full disk leaves whole
+// blocks only, on both sides.
+#include <fcntl.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -121,8 +130,14 @@ TEST_F(RecordingE2E, ClientsRecordingAtOnceEachGetTheirWholeConversation) {
   }
 }
 
-TEST_F(RecordingE2E, AFileThatCannotBeWrittenCostsOnlyTheRecordingAndSaysSoOnce) {
-  ::setenv(kVariable, directory_.path().c_str(), 1);  // a directory takes no appends
+TEST_F(RecordingE2E, AFileThatIsNotARegularOneCostsOnlyTheRecordingAndSaysSoOnce) {
+  // A FIFO with a reader that takes nothing: written to, it would hold the application once
+  // full, and kill it with SIGPIPE once its reader goes.
+  const std::string fifo = directory_ / "fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(reader, 0);
+  ::setenv(kVariable, fifo.c_str(), 1);
   char name[] = "unrecorded";
   Client client(name);
   ::testing::internal::CaptureStderr();
@@ -132,8 +147,73 @@ TEST_F(RecordingE2E, AFileThatCannotBeWrittenCostsOnlyTheRecordingAndSaysSoOnce)
     EXPECT_EQ(client.Disconnect(), 0);
   }
   const std::string said = ::testing::internal::GetCapturedStderr();
-  EXPECT_NE(said.find("cannot record into " + directory_.path()), std::string::npos) << said;
+  char byte;
+  EXPECT_LE(::read(reader, &byte, 1), 0) << "the FIFO was written to";
+  ::close(reader);
+  EXPECT_NE(said.find("cannot record into " + fifo + ": a FIFO"), std::string::npos) << said;
   EXPECT_EQ(said.find("cannot record"), said.rfind("cannot record")) << said;
+}
+
+// A file system of 64 KiB, in a mount namespace of the test's own (the broker it starts
+// shares it): the library and the broker record onto it.
+class FullDiskRecordingE2E : public RecordingE2E {
+ protected:
+  FullDiskRecordingE2E() {
+    mounted_ = ::mkdir(disk_.c_str(), 0700) == 0 && ::unshare(CLONE_NEWNS) == 0 &&
+               ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+               ::mount("tapbroker-test", disk_.c_str(), "tmpfs", 0, "size=64k") == 0;
+    ::setenv(kVariable, (disk_ + "/library.txt").c_str(), 1);
+    launch_.arguments.insert(launch_.arguments.end(), {"--record", disk_ + "/broker.txt"});
+    launch_.errorFile = directory_ / "broker-errors.txt";
+  }
+  ~FullDiskRecordingE2E() override {
+    if (mounted_) ::umount2(disk_.c_str(), MNT_DETACH);
+  }
+  void SetUp() override {
+    if (mounted_) RecordingE2E::SetUp();
+  }
+
+  std::string disk_ = directory_ / "disk";
+  bool mounted_ = false;
+};
+
+TEST_F(FullDiskRecordingE2E, ABlockThatDoesNotFitIsTakenBackAndRecordingStopsSayingSoOnce) {
+  if (!mounted_) GTEST_SKIP() << "no mount namespace for a small file system here";
+  // Some 130 KB of text on each side: more than the whole file system.
+  const std::vector<unsigned char> data(32 * 1024, 0x5a);
+  ::testing::internal::CaptureStderr();
+  for (std::string name : {"fits", "too-long", "after"}) {
+    Client client(name.data());
+    ASSERT_TRUE(connectAndOpen(client));
+    if (name == "too-long") {
+      EXPECT_EQ(client.Send(19, 0, static_cast<int>(8 * data.size()), 1, data.data()), 0);
+    }
+    EXPECT_EQ(client.Disconnect(), 0);
+  }
+  const std::string said = ::testing::internal::GetCapturedStderr();
+  ::kill(pid_, SIGTERM);
+  int status = -1;
+  ASSERT_EQ(::waitpid(pid_, &status, 0), pid_);
+  pid_ = 0;
+  // Something was lost: the broker's exit status says so.
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 4) << status;
+  const std::string complaints = contents(launch_.errorFile);
+  EXPECT_NE(complaints.find("stops recording into " + disk_ + "/broker.txt: No space left"),
+            std::string::npos)
+      << complaints;
+  EXPECT_EQ(complaints.find("stops recording"), complaints.rfind("stops recording"));
+  EXPECT_NE(said.find("cannot record into " + disk_ + "/library.txt: No space left"),
+            std::string::npos)
+      << said;
+  EXPECT_EQ(said.find("cannot record"), said.rfind("cannot record")) << said;
+  // Both files hold the whole first conversation and nothing after it.
+  for (const std::string file : {"/library.txt", "/broker.txt"}) {
+    SCOPED_TRACE(file);
+    const auto conversations = conversationsIn(disk_ + file);
+    ASSERT_EQ(conversations.size(), 1u);
+    EXPECT_EQ(conversations[0].client, "fits");
+    EXPECT_EQ(contents(disk_ + file).back(), '\n');
+  }
 }
 
 TEST_F(RecordingE2E, TapclientRecordsWhatItsCommandDoes) {

@@ -1,11 +1,17 @@
 // The transcript format: every byte comes back from what the writer wrote, the reader takes
-// what a person may write, and refuses nonsense at the line that holds it.
+// what a person may write, and refuses nonsense at the line that holds it; a conversation
+// longer than a recording holds in memory reaches the file whole.
 #include "transcript/transcript.h"
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
+
+#include "tests/support/scratch.h"
+#include "transcript/record_file.h"
 
 namespace {
 
@@ -53,6 +59,31 @@ TEST(Transcript, EveryByteComesBackFromWhatTheWriterWrote) {
   // The forms people see: tokens as text, long zero padding counted, the rest as hex.
   EXPECT_EQ(write("c", {"5" + zeros(1), "", "0" + zeros(1023), "\xff" + zeros(1)}),
             "client \"c\"\n> \"5\\0\"\n< \"\"\n> \"0\\0\" + 1022 zero bytes\n< hex ff00\n");
+}
+
+TEST(Transcript, ALongConversationReachesTheFileWholeThroughItsSpill) {
+  // Some 3 MiB of text, and one line longer than what a recording holds at a time.
+  std::vector<std::string> exchanges;
+  for (int i = 0; i < 1500; ++i) exchanges.push_back(std::string(1024, static_cast<char>(i)));
+  exchanges.push_back(std::string(600000, '\x80'));
+  exchanges.push_back("+" + zeros(1));
+  TempDir directory;
+  const std::string path = directory / "transcript.txt";
+  std::ofstream(path) << "# before\n";
+
+  tapbroker::transcript::PendingBlock block(path, "long");
+  Direction direction = Direction::ToBroker;
+  for (const std::string& bytes : exchanges) {
+    block.exchange(direction, bytes.data(), bytes.size());
+    direction = direction == Direction::ToBroker ? Direction::ToClient : Direction::ToBroker;
+  }
+  tapbroker::transcript::RecordFile file;
+  std::string error;
+  ASSERT_TRUE(file.open(path, error)) << error;
+  ASSERT_TRUE(file.append(block, error)) << error;
+  std::stringstream written;
+  written << std::ifstream(path).rdbuf();
+  EXPECT_TRUE(written.str() == "# before\n" + write("long", exchanges) + "\n");
 }
 
 TEST(Transcript, TheReaderTakesWhatAPersonMayWrite) {
