@@ -1,12 +1,8 @@
 #include "broker_session.h"
 
-#include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <mutex>
-#include <thread>
 
 #include "broker/common/printable.h"
 #include "broker/program/startup_error.h"
@@ -16,47 +12,29 @@
 namespace tapclient {
 namespace {
 
-// The library keeps its own copy of the name.
-char clientName[] = "tapclient";
-
 // Library codes for commands refused before anything of them went out.
 constexpr int kArgumentRefused = -1025;
 constexpr int kNoShiftData = -1020;
 
-// The library waits for the answer to its introduction for as long as it takes. A program
-// on the port that is not a broker may take the connection and never answer: the user is
-// told so after a while instead of waiting for ever. The while is well beyond the library's
-// own five seconds for a broker it starts.
-constexpr auto kIntroductionPatience = std::chrono::seconds(20);
+// The library waits for every answer for as long as it takes, unless the environment
+// bounds the wait. A program on the port that is not a broker may take the connection and
+// never answer, and a stalled broker may never answer a command: tapclient gives up after
+// a while (well beyond the library's own five seconds for a broker it starts) instead of
+// waiting for ever. A value the user set is kept.
+constexpr const char* kTimeoutVariable = "TAPBROKER_CLIENT_TIMEOUT";
+constexpr const char* kDefaultTimeout = "20";
 
-// Ends the program with `message` unless it is destroyed within `limit`.
-class Watchdog {
- public:
-  Watchdog(std::chrono::seconds limit, std::string message)
-      : thread_([this, limit, message = std::move(message)] {
-          std::unique_lock<std::mutex> lock(mutex_);
-          if (done_.wait_for(lock, limit, [this] { return finished_; })) return;
-          std::fflush(stdout);
-          std::fprintf(stderr, "tapclient: %s\n", message.c_str());
-          std::_Exit(kExitFailed);
-        }) {}
-  ~Watchdog() {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      finished_ = true;
-    }
-    done_.notify_one();
-    thread_.join();
-  }
-  Watchdog(const Watchdog&) = delete;
-  Watchdog& operator=(const Watchdog&) = delete;
+// The bound on every wait of the conversation, as the environment gives it to Connect.
+std::string answerTimeout() {
+  const char* set = std::getenv(kTimeoutVariable);
+  if (set != nullptr && *set != '\0') return set;
+  setEnvironment(kTimeoutVariable, kDefaultTimeout);
+  return kDefaultTimeout;
+}
 
- private:
-  std::mutex mutex_;
-  std::condition_variable done_;
-  bool finished_ = false;
-  std::thread thread_;  // last: it uses the members above from its first moment
-};
+bool sendOrReceiveFailed(int code) {
+  return code == tapbroker::results::kReceiveFailed || code == tapbroker::results::kSendFailed;
+}
 
 // What a broker that was handed `file` with `option` may have refused, and where it says why.
 std::string refusedFile(const char* option, const char* what, const std::string& file) {
@@ -75,7 +53,9 @@ std::string codeText(int code) {
 }  // namespace
 
 BrokerSession::BrokerSession(const SessionOptions& options)
-    : options_(options), client_(clientName) {}
+    : options_(options),
+      name_(options.name.c_str(), options.name.c_str() + options.name.size() + 1),
+      client_(name_.data()) {}
 
 BrokerSession::~BrokerSession() {
   if (connected_ && inStep_) client_.Disconnect();
@@ -87,7 +67,13 @@ void BrokerSession::fail(const std::string& what, int code) {
   if (isLibraryFailure(code) && code != kArgumentRefused && code != kNoShiftData) {
     inStep_ = false;
   }
-  throw ToolError(what + ": the library reported " + codeText(code));
+  std::string why;
+  if (sendOrReceiveFailed(code)) {
+    // The library ends the conversation when a wait runs out, so nothing more can follow.
+    why = " (the broker did not answer within " + timeout_ + " s, " + kTimeoutVariable +
+          ", or closed the connection)";
+  }
+  throw ToolError(what + ": the library reported " + codeText(code) + why);
 }
 
 void BrokerSession::connect() {
@@ -106,18 +92,17 @@ void BrokerSession::connect() {
   if (!options_.recordFile.empty())
     setEnvironment("TAPBROKER_CLIENT_RECORD", options_.recordFile);
   const char* installDir = options_.installDir.empty() ? nullptr : options_.installDir.c_str();
-  int result;
-  {
-    const Watchdog watchdog(
-        kIntroductionPatience,
-        "nothing on 127.0.0.1:4001 answered the introduction within " +
-            std::to_string(kIntroductionPatience.count()) +
-            " s: the program that holds the port is not a broker, or does not answer; stop "
-            "it and try again");
-    result = client_.Connect(nullptr, nullptr, installDir);
-  }
+  timeout_ = answerTimeout();
+  const int result = client_.Connect(nullptr, nullptr, installDir);
   if (result != 0) {
     std::string what = "connecting to the broker on 127.0.0.1:4001";
+    if (sendOrReceiveFailed(result)) {
+      throw ToolError("nothing on 127.0.0.1:4001 answered the introduction within " +
+                      timeout_ + " s (" + kTimeoutVariable +
+                      "), or it closed the connection: the program that holds the port is "
+                      "not a broker, or does not answer; stop it and try again (the library "
+                      "reported " + codeText(result) + ")");
+    }
     std::string running;
     if (result == -1005 && brokerProcessRunning(&running)) {
       // The library starts no second broker while one runs, whatever port that one serves.

@@ -14,6 +14,7 @@
 namespace tapclient {
 
 struct SessionOptions {
+  std::string name = "tapclient";  // the client's introduction
   bool debug = false;
   std::string logFile;     // empty: no log file
   std::string installDir;  // empty: the program's own directory
@@ -56,6 +57,8 @@ class BrokerSession {
 
   Client& client() { return client_; }
   bool connected() const { return connected_; }
+  // Connected, and no exchange has failed halfway: the conversation can go on.
+  bool inStep() const { return connected_ && inStep_; }
 
  private:
   [[noreturn]] void fail(const std::string& what, int code);
@@ -64,7 +67,9 @@ class BrokerSession {
   void useBrokerFile(const char* option, const char* variable, const std::string& file);
 
   SessionOptions options_;
+  std::vector<char> name_;  // the constructor of Client takes a modifiable text
   Client client_;
+  std::string timeout_;  // seconds: the bound on every wait, from the environment
   bool connected_ = false;
   bool inStep_ = true;
 };

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -17,18 +18,9 @@
 namespace tapclient {
 namespace {
 
-enum class ReadKind { Int, Text, List };
-
 // The largest image file read: well beyond any flash this tool programs, so that the
 // size check below speaks, rather than a read without end.
 constexpr std::size_t kMaxImageFile = std::size_t{16} << 20;
-
-ReadKind readKind(const std::string& word) {
-  if (word == "int") return ReadKind::Int;
-  if (word == "text") return ReadKind::Text;
-  if (word == "list") return ReadKind::List;
-  throw UsageError("\"" + word + "\" is not a kind of answer: int, text or list");
-}
 
 // Prints one answer: an integer or a text on its line, a list one item a line.
 void readAndPrint(BrokerSession& session, ReadKind kind) {
@@ -49,16 +41,23 @@ void readAndPrint(BrokerSession& session, ReadKind kind) {
 // The image file's bytes; throws ToolError when it cannot be read or holds none.
 std::vector<std::uint8_t> readImage(const std::string& path) {
   std::ifstream file(path, std::ios::binary);
-  if (!file) throw ToolError("cannot read " + path);
+  if (!file) throw ToolError("cannot read " + path + ": " + std::strerror(errno));
   std::vector<std::uint8_t> image(kMaxImageFile + 1);
   file.read(reinterpret_cast<char*>(image.data()), static_cast<std::streamsize>(image.size()));
-  if (file.bad()) throw ToolError("cannot read " + path);
+  if (file.bad()) throw ToolError("cannot read " + path + ": " + std::strerror(errno));
   image.resize(static_cast<std::size_t>(file.gcount()));
   if (image.empty()) throw ToolError(path + " is empty: nothing to program");
   return image;
 }
 
 }  // namespace
+
+ReadKind readKind(const std::string& word) {
+  if (word == "int") return ReadKind::Int;
+  if (word == "text") return ReadKind::Text;
+  if (word == "list") return ReadKind::List;
+  throw UsageError("\"" + word + "\" is not a kind of answer: int, text or list");
+}
 
 long long numberArgument(const std::string& value, const char* what, long long low,
                          long long high) {
