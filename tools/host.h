@@ -21,7 +21,7 @@ std::string programDirectory();
 // one does.
 bool brokerProcessRunning(std::string* directory = nullptr, std::string* pid = nullptr);
 
-// What stops process `pid` from a shell: "kill 42", "taskkill /PID 42".
+// What stops process `pid` from a shell: "kill 42", "taskkill /F /PID 42".
 std::string stopCommand(const std::string& pid);
 
 // Sets a variable of this process's environment, which the programs it starts inherit.

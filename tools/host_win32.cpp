@@ -73,7 +73,8 @@ bool brokerProcessRunning(std::string* directory, std::string* id) {
   return found;
 }
 
-std::string stopCommand(const std::string& pid) { return "taskkill /PID " + pid; }
+// The broker has no window to ask politely: only a forced end stops it.
+std::string stopCommand(const std::string& pid) { return "taskkill /F /PID " + pid; }
 
 void setEnvironment(const char* name, const std::string& value) {
   // The library starts the broker with CreateProcess and no environment of its own, so the
