@@ -67,13 +67,12 @@ void BrokerSession::fail(const std::string& what, int code) {
   if (isLibraryFailure(code) && code != kArgumentRefused && code != kNoShiftData) {
     inStep_ = false;
   }
-  std::string why;
+  std::string limit;
   if (sendOrReceiveFailed(code)) {
-    // The library ends the conversation when a wait runs out, so nothing more can follow.
-    why = " (the broker did not answer within " + timeout_ + " s, " + kTimeoutVariable +
-          ", or closed the connection)";
+    // The library's own line says which it was; a wait that ran out ended the conversation.
+    limit = "; the library waits " + timeout_ + " s for an answer (" + kTimeoutVariable + ")";
   }
-  throw ToolError(what + ": the library reported " + codeText(code) + why);
+  throw ToolError(what + ": the library reported " + codeText(code) + limit);
 }
 
 void BrokerSession::connect() {

@@ -19,6 +19,7 @@ struct CommandLine {
   bool open = false;              // send --open
   std::vector<std::string> reads; // send --read, in order
   std::string size = "192";       // demo --size, KiB
+  bool stopBroker = false;        // demo --stop-broker
   std::string address = "0";      // program --address
   bool json = false;              // session --json
   bool keepGoing = false;         // session --keep-going

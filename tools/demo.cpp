@@ -58,6 +58,9 @@ void configureDemo(CLI::App& command, CommandLine& line) {
       .add_option("--size", line.size,
                   "Size of the generated flash image in KiB (1 to 256,\ndefault 192).")
       ->option_text("KiB");
+  command.add_flag("--stop-broker", line.stopBroker,
+                   "Stop the broker this demo started when it ends (one it\nfound running is "
+                   "left alone).");
 }
 
 int runDemo(const CommandLine& line, const SessionOptions& options) {
@@ -183,7 +186,10 @@ int runDemo(const CommandLine& line, const SessionOptions& options) {
       "\nAll checks passed: %zu devices found, %s programmed and verified, "
       "I2C and SPI answered.\n",
       chain.devices.size(), formatBytes(static_cast<double>(imageSize)).c_str());
-  if (!brokerId.empty()) {
+  if (!brokerId.empty() && line.stopBroker) {
+    std::printf("The broker started for this demo (process %s) %s.\n", brokerId.c_str(),
+                stopProcess(brokerId) ? "has been stopped" : "could not be stopped");
+  } else if (!brokerId.empty()) {
     std::printf(
         "The broker started for this demo keeps running and exits by itself after "
         "5 minutes without connections; %s stops it now.\n",

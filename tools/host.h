@@ -24,6 +24,10 @@ bool brokerProcessRunning(std::string* directory = nullptr, std::string* pid = n
 // What stops process `pid` from a shell: "kill 42", "taskkill /F /PID 42".
 std::string stopCommand(const std::string& pid);
 
+// Ends process `pid` (the broker a demo started) and waits a few seconds for it to go;
+// false when it could not be ended.
+bool stopProcess(const std::string& pid);
+
 // Sets a variable of this process's environment, which the programs it starts inherit.
 void setEnvironment(const char* name, const std::string& value);
 

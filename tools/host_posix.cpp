@@ -1,5 +1,6 @@
 #ifndef _WIN32
 #include <dirent.h>
+#include <signal.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -65,6 +66,14 @@ bool brokerProcessRunning(std::string* directory, std::string* id) {
 }
 
 std::string stopCommand(const std::string& pid) { return "kill " + pid; }
+
+bool stopProcess(const std::string& pid) {
+  const pid_t id = static_cast<pid_t>(std::strtol(pid.c_str(), nullptr, 10));
+  if (id <= 0 || ::kill(id, SIGTERM) != 0) return false;
+  // The broker is not our child (it runs on by itself): watch it go.
+  for (int wait = 0; wait < 50 && ::kill(id, 0) == 0; ++wait) ::usleep(100000);
+  return ::kill(id, 0) != 0;
+}
 
 void setEnvironment(const char* name, const std::string& value) {
   ::setenv(name, value.c_str(), 1);

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <tlhelp32.h>
 
+#include <cstdlib>
 #include <cstring>
 
 #include "host.h"
@@ -75,6 +76,16 @@ bool brokerProcessRunning(std::string* directory, std::string* id) {
 
 // The broker has no window to ask politely: only a forced end stops it.
 std::string stopCommand(const std::string& pid) { return "taskkill /F /PID " + pid; }
+
+bool stopProcess(const std::string& pid) {
+  const HANDLE process = ::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE,
+                                       static_cast<DWORD>(std::strtoul(pid.c_str(), nullptr, 10)));
+  if (process == nullptr) return false;
+  const bool stopped = ::TerminateProcess(process, 0) != FALSE &&
+                       ::WaitForSingleObject(process, 5000) == WAIT_OBJECT_0;
+  ::CloseHandle(process);
+  return stopped;
+}
 
 void setEnvironment(const char* name, const std::string& value) {
   // The library starts the broker with CreateProcess and no environment of its own, so the
