@@ -67,12 +67,19 @@ void BrokerSession::fail(const std::string& what, int code) {
   if (isLibraryFailure(code) && code != kArgumentRefused && code != kNoShiftData) {
     inStep_ = false;
   }
-  std::string limit;
-  if (sendOrReceiveFailed(code)) {
+  std::string why;
+  if (sendOrReceiveFailed(code) && !options_.replayFile.empty()) {
+    // The replaying broker closes a conversation where it parts from the recording; the
+    // line that says where goes to its standard error, which a broker the library starts
+    // does not have.
+    why = "; a replay closes the conversation where it departs from " + options_.replayFile +
+          ": start \"tapbroker.exe --replay " + options_.replayFile +
+          "\" by hand and run this command again without --replay to see where";
+  } else if (sendOrReceiveFailed(code)) {
     // The library's own line says which it was; a wait that ran out ended the conversation.
-    limit = "; the library waits " + timeout_ + " s for an answer (" + kTimeoutVariable + ")";
+    why = "; the library waits " + timeout_ + " s for an answer (" + kTimeoutVariable + ")";
   }
-  throw ToolError(what + ": the library reported " + codeText(code) + limit);
+  throw ToolError(what + ": the library reported " + codeText(code) + why);
 }
 
 void BrokerSession::connect() {
