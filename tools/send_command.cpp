@@ -228,10 +228,13 @@ std::string dataArgument(const std::string& value) {
     const std::string path = value.substr(1);
     std::ifstream file(path, std::ios::binary);
     if (!file) throw ToolError("cannot read " + path + ": " + std::strerror(errno));
-    std::string bytes(kMaxDataFile + 1, '\0');
-    file.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    // Piece by piece, so that memory follows the file, and a file without end (a device, a
+    // pipe) stops at the limit.
+    std::string bytes;
+    char piece[65536];
+    while (bytes.size() <= kMaxDataFile && file.read(piece, sizeof piece).gcount() > 0)
+      bytes.append(piece, static_cast<std::size_t>(file.gcount()));
     if (file.bad()) throw ToolError("cannot read " + path + ": " + std::strerror(errno));
-    bytes.resize(static_cast<std::size_t>(file.gcount()));
     if (bytes.size() > kMaxDataFile)
       throw UsageError(path + " is larger than " + std::to_string(kMaxDataFile) + " bytes");
     return bytes;

@@ -79,6 +79,11 @@ std::vector<ScriptLine> readScript(std::istream& in, const std::string& name) {
   return script;
 }
 
+// One line of JSON; a broker's text that is not UTF-8 keeps its place as U+FFFD.
+std::string jsonLine(const nlohmann::json& object) {
+  return object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
 std::string hex(const std::vector<unsigned char>& bytes) {
   static const char digits[] = "0123456789abcdef";
   std::string text;
@@ -134,7 +139,7 @@ void printOutcome(const ScriptLine& line, const Outcome& outcome, bool json) {
                              {"result", outcome.result}};
     if (outcome.readBack) object["tdo"] = hex(*outcome.readBack);
     if (!outcome.answers.empty()) object["answers"] = outcome.answers;
-    std::printf("%s\n", object.dump().c_str());
+    std::printf("%s\n", jsonLine(object).c_str());
     return;
   }
   std::printf("%d\n", outcome.result);
@@ -147,7 +152,7 @@ void printFailure(const ScriptLine& line, const std::string& message, bool json)
   if (json) {
     const nlohmann::json object = {
         {"line", line.number}, {"command", line.command}, {"error", message}};
-    std::printf("%s\n", object.dump().c_str());
+    std::printf("%s\n", jsonLine(object).c_str());
     return;
   }
   std::fflush(stdout);
