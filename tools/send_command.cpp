@@ -388,11 +388,23 @@ int sendTyped(Client& client, int command, const std::vector<TypedArgument>& arg
   return 0;  // not reached: every shape has its case
 }
 
-int readBackBits(int command, const std::vector<TypedArgument>& arguments) {
+std::string takeReadBack(Client& client, int command, const std::vector<TypedArgument>& arguments) {
   const ScanLayout* layout = scanLayout(command, arguments);
   if (layout == nullptr || (layout->readBack >= 0 && numberAt(arguments, layout->readBack) == 0))
-    return 0;
-  return std::max(numberAt(arguments, layout->bitCount), 0);
+    return {};
+  const int bits = numberAt(arguments, layout->bitCount);
+  if (bits <= 0) return {};
+  std::vector<unsigned char> back(static_cast<std::size_t>((bits + 7LL) / 8));
+  // Nothing held (-1022): the command left no read-back.
+  if (client.GetTDO(reinterpret_cast<char*>(back.data()), bits) != 0) return {};
+  static const char digits[] = "0123456789abcdef";
+  std::string text;
+  text.reserve(back.size() * 2);
+  for (unsigned char byte : back) {
+    text += digits[byte >> 4];
+    text += digits[byte & 15];
+  }
+  return text;
 }
 
 }  // namespace tapclient

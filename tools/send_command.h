@@ -24,9 +24,9 @@ struct TypedArgument {
 // file that cannot be read).
 TypedArgument parseTypedArgument(const std::string& word);
 
-// The read-back a scan command can leave for GetTDO: its bit count, or 0 for a command
-// that leaves none (or whose arguments ask for none).
-int readBackBits(int command, const std::vector<TypedArgument>& arguments);
+// Takes the read-back that the scan command just sent with `arguments` left for GetTDO, as
+// lowercase hex; empty when it left none.
+std::string takeReadBack(Client& client, int command, const std::vector<TypedArgument>& arguments);
 
 // Checks `arguments` against the command's shape; throws UsageError, naming what the
 // command takes, when they do not fit.

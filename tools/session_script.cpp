@@ -84,21 +84,10 @@ std::string jsonLine(const nlohmann::json& object) {
   return object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
-std::string hex(const std::vector<unsigned char>& bytes) {
-  static const char digits[] = "0123456789abcdef";
-  std::string text;
-  text.reserve(bytes.size() * 2);
-  for (unsigned char byte : bytes) {
-    text += digits[byte >> 4];
-    text += digits[byte & 15];
-  }
-  return text;
-}
-
 // What one line did: the answer, the read-back and the further answers, in order.
 struct Outcome {
   int result = 0;
-  std::optional<std::vector<unsigned char>> readBack;
+  std::string readBack;  // hex; empty when the command left none
   std::vector<std::vector<std::string>> answers;  // one entry per --read, items of a list
 };
 
@@ -111,12 +100,7 @@ Outcome runLine(BrokerSession& session, const ScriptLine& line) {
     throw ToolError(what + ": the broker answered " + std::to_string(outcome.result) +
                     ", expected " + std::to_string(*line.expected));
   }
-  if (const int bits = readBackBits(line.command, line.arguments); bits > 0) {
-    std::vector<unsigned char> back(static_cast<std::size_t>((bits + 7LL) / 8));
-    // Nothing held (-1022): the command left no read-back, and there is none to print.
-    if (session.client().GetTDO(reinterpret_cast<char*>(back.data()), bits) == 0)
-      outcome.readBack = std::move(back);
-  }
+  outcome.readBack = takeReadBack(session.client(), line.command, line.arguments);
   for (ReadKind kind : line.reads) {
     switch (kind) {
       case ReadKind::Int:
@@ -137,13 +121,13 @@ void printOutcome(const ScriptLine& line, const Outcome& outcome, bool json) {
   if (json) {
     nlohmann::json object = {{"line", line.number}, {"command", line.command},
                              {"result", outcome.result}};
-    if (outcome.readBack) object["tdo"] = hex(*outcome.readBack);
+    if (!outcome.readBack.empty()) object["tdo"] = outcome.readBack;
     if (!outcome.answers.empty()) object["answers"] = outcome.answers;
     std::printf("%s\n", jsonLine(object).c_str());
     return;
   }
   std::printf("%d\n", outcome.result);
-  if (outcome.readBack) std::printf("tdo %s\n", hex(*outcome.readBack).c_str());
+  if (!outcome.readBack.empty()) std::printf("tdo %s\n", outcome.readBack.c_str());
   for (const std::vector<std::string>& answer : outcome.answers)
     for (const std::string& item : answer) std::printf("%s\n", item.c_str());
 }

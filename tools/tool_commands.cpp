@@ -76,7 +76,8 @@ void configureSend(CLI::App& command, CommandLine& line) {
   command
       .add_option("ARGS", line.rest,
                   "Its arguments: i:NUMBER (decimal or 0x hex; a bare number\n"
-                  "also does) or s:TEXT.")
+                  "also does), s:TEXT, or for the scan commands' data d:HEX\n"
+                  "or d:@FILE.")
       ->type_name("");
   command.add_flag("--open", line.open,
                    "Open the cable and a device session first (commands 4\nand 33): the "
@@ -106,6 +107,8 @@ int runSend(const CommandLine& line, const SessionOptions& options) {
   const int result = session.checked("command " + std::to_string(command),
                                      sendTyped(session.client(), command, arguments));
   std::printf("%d\n", result);
+  if (const std::string back = takeReadBack(session.client(), command, arguments); !back.empty())
+    std::printf("tdo %s\n", back.c_str());
   if (!open && result == 1 && withheldUntilOpen(command)) {
     std::fprintf(stderr,
                  "tapclient: command %d is withheld until the cable and a device session are "

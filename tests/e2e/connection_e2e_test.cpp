@@ -134,6 +134,11 @@ TEST_F(TapclientE2E, SendReadsTheAnswersInTheSameConversation) {
   EXPECT_EQ(runProgram("tapclient", {"send", "9", "i:1", "--open", "--read", "text"}, output),
             0);
   EXPECT_EQ(output, "739245793\n0x2C0FFEE1\n");
+  // A scan command's data as hex, its read-back printed after the answer.
+  output.clear();
+  EXPECT_EQ(runProgram("tapclient", {"send", "--open", "44", "12", "0", "64", "1", "0",
+                                     "d:ffffffffffffffff", "d:ffffffffffffffff"}, output), 0);
+  EXPECT_EQ(output, "0\ntdo 4d3c2b1ae1fe0f2c\n");
   // Arguments that do not fit the command are refused before anything is sent.
   output.clear();
   EXPECT_EQ(runProgram("tapclient", {"send", "5", "s:fast"}, output), 2);
