@@ -145,7 +145,7 @@ if ! (cd "$work/elsewhere" && TAPBROKER_IDLE_EXIT=15 "$wine" "$work/example/firs
   exit 1
 fi
 stop_brokers
-echo "examples: built with find_package from \"$(basename "$sdk_cmake")\", its Connect started the broker there"
+echo "examples: built with find_package from \"wïn sdk\", its Connect started the broker there"
 
 # The Windows commands of the getting-started page, as written, from a tree of their own:
 # the program beside the zip's DLL and broker, which the DLL starts.
