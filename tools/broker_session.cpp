@@ -1,8 +1,13 @@
 #include "broker_session.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <thread>
 
 #include "broker/common/printable.h"
 #include "broker/program/startup_error.h"
@@ -43,6 +48,13 @@ std::string refusedFile(const char* option, const char* what, const std::string&
          " says why, as does \"tapbroker.exe " + option + " " + file + "\")";
 }
 
+std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
 std::string codeText(int code) {
   std::string text = std::to_string(code);
   const std::string meaning = describeLibraryCode(code);
@@ -59,6 +71,8 @@ BrokerSession::BrokerSession(const SessionOptions& options)
 
 BrokerSession::~BrokerSession() {
   if (connected_ && inStep_) client_.Disconnect();
+  std::error_code ignored;
+  if (!replayLog_.empty()) std::filesystem::remove(replayLog_, ignored);
 }
 
 void BrokerSession::fail(const std::string& what, int code) {
@@ -68,14 +82,12 @@ void BrokerSession::fail(const std::string& what, int code) {
     inStep_ = false;
   }
   std::string why;
-  if (sendOrReceiveFailed(code) && !options_.replayFile.empty()) {
-    // The replaying broker closes a conversation where it parts from the recording; the
-    // line that says where goes to its standard error, which a broker the library starts
-    // does not have.
-    why = "; a replay closes the conversation where it departs from " + options_.replayFile +
-          ": start \"tapbroker.exe --replay " + options_.replayFile +
-          "\" by hand and run this command again without --replay to see where";
-  } else if (sendOrReceiveFailed(code)) {
+  if (sendOrReceiveFailed(code) && !replayLog_.empty()) {
+    // The replaying broker closes a conversation where it parts from the recording, after
+    // the line that says where.
+    for (const std::string& line : replayProblems()) why += "\n  the broker: " + line;
+  }
+  if (sendOrReceiveFailed(code) && why.empty()) {
     // The library's own line says which it was; a wait that ran out ended the conversation.
     why = "; the library waits " + timeout_ + " s for an answer (" + kTimeoutVariable + ")";
   }
@@ -92,8 +104,7 @@ void BrokerSession::connect() {
   }
   if (!options_.faultPlan.empty())
     useBrokerFile("--faults", "TAPBROKER_FAULTS", options_.faultPlan);
-  if (!options_.replayFile.empty())
-    useBrokerFile("--replay", "TAPBROKER_REPLAY", options_.replayFile);
+  if (!options_.replayFile.empty()) startReplay();
   // The library records every conversation that a Connect starts while this is set.
   if (!options_.recordFile.empty())
     setEnvironment("TAPBROKER_CLIENT_RECORD", options_.recordFile);
@@ -136,6 +147,50 @@ void BrokerSession::useBrokerFile(const char* option, const char* variable,
   }
   // The library starts the broker without arguments; it inherits the environment.
   setEnvironment(variable, std::filesystem::absolute(file).string());
+}
+
+void BrokerSession::startReplay() {
+  std::string running, id;
+  if (brokerProcessRunning(&running, &id)) {
+    throw ToolError("--replay is for a broker that tapclient starts, but a tapbroker.exe from " +
+                    running + " (process " + id + ") runs already: stop it first");
+  }
+  // Started here rather than by Connect, so that what it says about the replay (on its
+  // standard error, which a broker the library starts does not have) reaches the user.
+  const std::filesystem::path broker =
+      std::filesystem::path(options_.installDir.empty() ? programDirectory()
+                                                        : options_.installDir) /
+      "tapbroker.exe";
+  std::random_device random;
+  char name[48];
+  std::snprintf(name, sizeof name, "tapclient-replay-%08x%08x.txt", random(), random());
+  std::error_code ignored;
+  const std::string log = (std::filesystem::temp_directory_path(ignored) / name).string();
+  const std::string transcript = std::filesystem::absolute(options_.replayFile).string();
+  if (!startDetached(broker.string(), {"--trace", "--replay", transcript}, log))
+    throw ToolError("cannot start " + broker.string() + " to replay " + options_.replayFile);
+  replayLog_ = log;
+  // Connect must find this broker listening: were it gone, Connect would start a simulator.
+  for (int wait = 0; wait < 100; ++wait) {
+    if (readFile(log).find("listening on") != std::string::npos) return;
+    if (wait > 5 && !brokerProcessRunning()) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  std::string said = readFile(log);
+  said.erase(said.find_last_not_of('\n') + 1);
+  throw ToolError("the broker started to replay " + options_.replayFile +
+                  " did not come up" + (said.empty() ? std::string() : ": " + said));
+}
+
+std::vector<std::string> BrokerSession::replayProblems() const {
+  std::vector<std::string> lines;
+  std::istringstream text(readFile(replayLog_));
+  for (std::string line; std::getline(text, line);) {
+    if (line.find(" replay of conversation ") != std::string::npos ||
+        line.find(" refused: the transcript ") != std::string::npos)
+      lines.push_back(printable::escaped(line));
+  }
+  return lines;
 }
 
 void BrokerSession::openCable(const char* cable, const char* port) {

@@ -62,14 +62,19 @@ class BrokerSession {
 
  private:
   [[noreturn]] void fail(const std::string& what, int code);
-  // Hands a file (`option`'s fault plan or transcript) to the broker that Connect is
-  // about to start, through the environment `variable`.
+  // Hands a file (`option`'s fault plan) to the broker that Connect is about to start,
+  // through the environment `variable`.
   void useBrokerFile(const char* option, const char* variable, const std::string& file);
+  // Starts the broker that replays the transcript, and waits until it listens.
+  void startReplay();
+  // What that broker said about conversations that parted from the recording.
+  std::vector<std::string> replayProblems() const;
 
   SessionOptions options_;
   std::vector<char> name_;  // the constructor of Client takes a modifiable text
   Client client_;
   std::string timeout_;  // seconds: the bound on every wait, from the environment
+  std::string replayLog_;  // the standard error of the broker started to replay
   bool connected_ = false;
   bool inStep_ = true;
 };

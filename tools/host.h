@@ -5,6 +5,7 @@
 #define TOOLS_HOST_H
 
 #include <string>
+#include <vector>
 
 namespace tapclient {
 
@@ -23,6 +24,11 @@ bool brokerProcessRunning(std::string* directory = nullptr, std::string* pid = n
 
 // What stops process `pid` from a shell: "kill 42", "taskkill /F /PID 42".
 std::string stopCommand(const std::string& pid);
+
+// Starts `program` with `arguments`, on its own (it outlives tapclient), its standard error
+// into the new file `errorFile`; false when it could not be started.
+bool startDetached(const std::string& program, const std::vector<std::string>& arguments,
+                   const std::string& errorFile);
 
 // Ends process `pid` (the broker a demo started) and waits a few seconds for it to go;
 // false when it could not be ended.

@@ -162,13 +162,22 @@ TEST(ReplayE2E, ADataBlockThatDiffersIsShownWhereItDiffers) {
     if (lines[i] == "> \"42\\0\"") command = i + 1;
     if (lines[i].rfind("> hex 1111", 0) == 0) data = i + 1;
   }
-  const std::string said = contents(complaints);
-  EXPECT_NE(said.find("replay of conversation 1 (\"bench\", line 1) differs at line " +
-                      std::to_string(data) + ", byte 518 of 1024, in the data of command 42 "
-                      "(line " + std::to_string(command) + "): expected ... 11 11 11 11 [11] "
-                      "11 11 11 11 ..., came ... 11 11 11 11 [12] 11 11 11 11 ..."),
-            std::string::npos)
-      << said;
+  const std::string where = "replay of conversation 1 (\"bench\", line 1) differs at line " +
+                            std::to_string(data) + ", byte 518 of 1024, in the data of "
+                            "command 42 (line " + std::to_string(command) + "): expected ... "
+                            "11 11 11 11 [11] 11 11 11 11 ..., came ... 11 11 11 11 [12] 11 11 "
+                            "11 11 ...";
+  EXPECT_NE(contents(complaints).find(where), std::string::npos) << contents(complaints);
+
+  // tapclient --replay starts that broker itself and shows its line.
+  processes::Launch launch({"--name", "bench", "--replay", recorded, "session", "--open", script});
+  launch.errorFile = complaints;
+  const pid_t tapclient = processes::spawn(binaryDirectory() + "/tapclient", launch);
+  int status = 0;
+  EXPECT_EQ(::waitpid(tapclient, &status, 0), tapclient);
+  EXPECT_EQ(WEXITSTATUS(status), 1);
+  EXPECT_NE(contents(complaints).find("the broker: tapbroker #1 " + where), std::string::npos)
+      << contents(complaints);
 }
 
 TEST(ReplayE2E, AFileTheBrokerCannotUseStopsItAtStartWithTheReasonWhereAPersonLooks) {
