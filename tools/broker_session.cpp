@@ -186,6 +186,7 @@ std::vector<std::string> BrokerSession::replayProblems() const {
   std::vector<std::string> lines;
   std::istringstream text(readFile(replayLog_));
   for (std::string line; std::getline(text, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();  // a Windows broker's CR LF
     if (line.find(" replay of conversation ") != std::string::npos ||
         line.find(" refused: the transcript ") != std::string::npos)
       lines.push_back(printable::escaped(line));
