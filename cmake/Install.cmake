@@ -49,6 +49,7 @@ write_basic_package_version_file(${PROJECT_BINARY_DIR}/tapbroker_clientConfigVer
   COMPATIBILITY SameMajorVersion)
 install(FILES ${PROJECT_BINARY_DIR}/tapbroker_clientConfig.cmake
               ${PROJECT_BINARY_DIR}/tapbroker_clientConfigVersion.cmake
+              cmake/tapbroker_add_test.cmake
         DESTINATION ${config_dir})
 
 if(NOT WIN32)

@@ -7,6 +7,7 @@
 #include <QByteArray>
 #include <QString>
 #else
+#include <algorithm>
 #include <system_error>
 #if defined(_WIN32)
 #define WIN32_LEAN_AND_MEAN
@@ -60,11 +61,26 @@ std::string toSystemText(const std::filesystem::path& path) {
                         nullptr, nullptr);
   return text;
 }
+// A directory that an application passes may come from its build in UTF-8, as a CMake
+// package's directory variable does: well-formed UTF-8 with a byte beyond ASCII is taken as
+// such and handed on in the ANSI code page; any other text is in that code page already.
+std::string systemTextOf(const std::string& text) {
+  const bool ascii = std::all_of(text.begin(), text.end(),
+                                 [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+  const int size = static_cast<int>(text.size());
+  const int length =
+      ascii ? 0 : ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), size, nullptr, 0);
+  if (length <= 0) return text;
+  std::wstring wide(static_cast<std::size_t>(length), L'\0');
+  ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), size, wide.data(), length);
+  return toSystemText(wide);
+}
 #else
 // Elsewhere the narrow text passes through unchanged: the standard library reads it byte for
 // byte and hands the same bytes back.
 std::filesystem::path fromSystemText(const std::string& text) { return text; }
 std::string toSystemText(const std::filesystem::path& path) { return path.string(); }
+std::string systemTextOf(const std::string& text) { return text; }
 #endif
 
 }  // namespace
@@ -83,7 +99,7 @@ bool directoryExists(const std::string& directory) {
 }
 
 std::string brokerPath(const std::string& directory) {
-  return directory + "/" + kBrokerExecutable;
+  return systemTextOf(directory) + "/" + kBrokerExecutable;
 }
 
 #endif

@@ -1,7 +1,7 @@
 // A first program, the one docs/getting-started.md walks through: connect to the broker
 // (starting it when none runs), open the cable and a device session, set the clock, read
-// the IDCODEs of the JTAG chain with one JTAG shift, read a text and a list answer, log the
-// last steps, and disconnect.
+// the IDCODEs of the JTAG chain with one JTAG shift, program 4 KiB of flash and read them
+// back, read a text and a list answer, log the last steps, and disconnect.
 #include <tapbroker_client.h>
 
 #include <cstdio>
@@ -57,6 +57,25 @@ int main() {
     for (int byte = 3; byte >= 0; --byte) idcode = idcode << 8 | tdo[device * 4 + byte];
     std::printf("device %d: IDCODE 0x%08lX\n", device, idcode);
   }
+
+  // Pump data (command 42): program 4 KiB from address 0 of the erased sector 0, then read
+  // it back. A read-back longer than 1024 bytes carries '+' in place of the first byte of
+  // every 1024-byte block, so read at most 1024 bytes per pump: each comes back exact.
+  std::vector<unsigned char> image(4096), back(image.size());
+  for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<unsigned char>(i * 7);
+  client.Send(16, 0);                              // erase sector 0 (4 KiB)
+  client.Send(15, 0);                              // flash address 0
+  rc = client.Send(42, image.data(), 4096 * 8, 0, 0);  // mode 0 programs; answers the
+  if (rc != 0) return fail("programming", rc);          // bytes that did not take
+  client.Send(15, 0);
+  for (std::size_t at = 0; at < back.size(); at += 1024) {
+    rc = client.Send(42, image.data(), 1024 * 8, 1, 1);  // mode 1 reads, with read-back
+    if (rc != 0) return fail("reading back", rc);
+    rc = client.GetTDO(reinterpret_cast<char*>(back.data() + at), 1024 * 8);
+    if (rc != 0) return fail("GetTDO", rc);
+  }
+  if (back != image) return fail("comparing the read-back", -1);
+  std::printf("flash: %zu bytes programmed and read back identical\n", back.size());
 
   client.Send(1);                            // identification
   const char* text = client.Read();          // "tapbroker.exe 2.0.0, simulated cable"

@@ -238,19 +238,29 @@ class TAPBROKER_CLIENT_API Client {
   //   33: none; then the broker's grant of the second permission
   //   19 (generic shift): int shiftControl, int bitCount, int readBack,
   //      const unsigned char* shiftData ((bitCount + 7) / 8 bytes); readBack != 0 keeps
-  //      the bits shifted out for GetTDO. -1020 when shiftData is null.
+  //      the bits shifted out for GetTDO, exactly as shifted. -1020 when shiftData is
+  //      null.
   //   41 (shared applications): int count, then count names (char*), each cut to 100
   //      characters; together with a ";" after each they must fit 1024 bytes.
-  //   42 (pump data): const unsigned char* data, int bitCount, int mode, int readBack.
+  //   42 (pump data): const unsigned char* data, int bitCount, int mode, int readBack;
+  //      readBack != 0 keeps the flash's content for GetTDO, marked beyond 1024 bytes:
+  //      see the read-back markers below.
   //   44 (interface function): int code, then the code's arguments; code 12 is the JTAG
   //      shift: int shiftControl, int bitCount, int switchA, int switchB, shiftData, then
   //      bufferA when switchA != 0 and bufferB when switchB != 0 (each (bitCount + 7) / 8
   //      bytes); with bit 0 of switchA set and bit 1 of shiftControl clear the bits
-  //      shifted out are kept for GetTDO. -1020 / -1021 for null data or buffers.
+  //      shifted out are kept for GetTDO, marked beyond 1024 bytes. -1020 / -1021 for
+  //      null data or buffers.
   //   46-48 (I2C): int word, int addressByte, int bitCount, const unsigned char* data,
-  //      int trailingWord; 46 writes, 47 reads then writes and reads, 48 writes and reads.
+  //      int trailingWord; 46 writes, 47 reads then writes and reads, 48 writes and reads;
+  //      the bytes read are kept for GetTDO, marked beyond 1024 bytes.
   //   50-52 (SSPI): int word, int bitCount, const unsigned char* data, int trailingWord;
-  //      as 46-48. Read bits are kept for GetTDO.
+  //      as 46-48. Read bits are kept for GetTDO, exactly as read.
+  //   Read-back markers: a read-back of 42, 44/12 or 46-48 longer than 1024 bytes comes
+  //      as the protocol carries it, with '+' (0x2B) in place of the first byte of every
+  //      1024-byte block (bytes 0, 1024, 2048, ...), and Send and GetTDO still return 0.
+  //      To have every byte as the device holds it, read at most 1024 bytes per command
+  //      (one block is never marked), or take those bytes from a read of their own.
   // Reports 1093 once the command number is answered, 1008 for a withheld command,
   // 1009/1010 when the command number cannot be sent or is not answered (commands 1 and
   // 4 then reconnect once), 1012 after 34, 35 and 9999 take permissions back, 1013 for a number
@@ -292,7 +302,9 @@ class TAPBROKER_CLIENT_API Client {
   const char* Read();
 
   // Copies (bitCount + 7) / 8 bytes of the data read back by the last shift into the
-  // memory `tdo` points to, then forgets the data. When fewer bytes are held, only those
+  // memory `tdo` points to, then forgets the data. The data are as the broker sent them:
+  // beyond 1024 bytes, a read-back of commands 42, 44/12 and 46-48 holds '+' (0x2B) in
+  // place of the first byte of every 1024-byte block (see Send's read-back markers). When fewer bytes are held, only those
   // are copied and the rest of the destination is left as it was. Returns 0, -1022 (no
   // data held; `tdo` then points at a constant empty string) or -1023 (`tdo` is null, or
   // that constant empty string kept from an earlier call; the data is kept). Nothing is

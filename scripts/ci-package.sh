@@ -47,11 +47,18 @@ else
   # Without a namespace of their own, the brokers the commands started outlive them.
   stop_brokers_since "$before" "$(realpath "$build_dir")/bin" "$prefix/bin" >/dev/null
   echo "$page: its $(grep -c . "$work/commands.sh") command lines ran as written"
+  # The example's CTest test, made by the package's tapbroker_add_test, in a namespace of
+  # its own where no broker runs: the broker its Connect starts takes the fault plan.
+  (cd "$work/tree" && isolated ctest --test-dir build-example --output-on-failure) >"$work/ctest.log" ||
+    { cat "$work/ctest.log"; exit 1; }
+  stop_brokers_since "$before" "$prefix/bin" >/dev/null
+  echo "examples: tapbroker_add_test's test of the example passed"
 fi
 
 for f in include/tapbroker_client.h lib/libtapbroker_client.so bin/tapbroker.exe bin/tapclient \
          share/tapbroker_client/tapbrokerclient.msg lib/pkgconfig/tapbroker_client.pc \
-         lib/cmake/tapbroker_client/tapbroker_clientConfig.cmake; do
+         lib/cmake/tapbroker_client/tapbroker_clientConfig.cmake \
+         lib/cmake/tapbroker_client/tapbroker_add_test.cmake; do
   [ -e "$prefix/$f" ] || { echo "not installed: $f"; exit 1; }
 done
 

@@ -7,8 +7,9 @@
 # The suites need port 4001 and look for broker processes: where the machine allows, they
 # run in a network and process namespace of their own (scripts/common.sh), so a broker or
 # any other listener elsewhere on the machine changes nothing. Every stage runs even when
-# an earlier one failed. A stage shows its output only when it fails; each is one line with
-# its wall-clock and CPU seconds, and the end is the count of distinct tests.
+# an earlier one failed. Each stage says when it starts; it shows its output only when it
+# fails, and ends in one line with its wall-clock and CPU seconds; the end is the count of
+# distinct tests.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 source scripts/common.sh
@@ -39,6 +40,8 @@ for entry in "${stages[@]}"; do
   name=${entry%%|*}
   command=${entry#*|}
   log="$work/${#summary[@]}.log"
+  # Some stages take many minutes on a busy machine: say which one is under way.
+  echo "$name: started at $(date +%H:%M:%S)"
   # A stage's output is shown when it fails; a passing stage is one line.
   if { time eval "$command" >"$log" 2>&1; } 2>"$work/time"; then result=passed; else
     result=FAILED

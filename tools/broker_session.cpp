@@ -1,11 +1,12 @@
 #include "broker_session.h"
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <mutex>
+#include <fstream>
+#include <random>
+#include <sstream>
 #include <thread>
 
 #include "common/error_file.h"
@@ -16,53 +17,42 @@
 namespace tapclient {
 namespace {
 
-// The library keeps its own copy of the name.
-char clientName[] = "tapclient";
-
 // Library codes for commands refused before anything of them went out.
 using tapbroker::results::kArgumentRefused;
 using tapbroker::results::kNoShiftData;
 
-// The library waits for the answer to its introduction for as long as it takes. A program
-// on the port that is not a broker may take the connection and never answer: the user is
-// told so after a while instead of waiting for ever. The while is well beyond the library's
-// own five seconds for a broker it starts.
-constexpr auto kIntroductionPatience = std::chrono::seconds(20);
+// The library waits for every answer for as long as it takes, unless the environment
+// bounds the wait. A program on the port that is not a broker may take the connection and
+// never answer, and a stalled broker may never answer a command: tapclient gives up after
+// a while (well beyond the library's own five seconds for a broker it starts) instead of
+// waiting for ever. A value the user set is kept.
+constexpr const char* kTimeoutVariable = "TAPBROKER_CLIENT_TIMEOUT";
+constexpr const char* kDefaultTimeout = "20";
 
-// Ends the program with `message` unless it is destroyed within `limit`.
-class Watchdog {
- public:
-  Watchdog(std::chrono::seconds limit, std::string message)
-      : thread_([this, limit, message = std::move(message)] {
-          std::unique_lock<std::mutex> lock(mutex_);
-          if (done_.wait_for(lock, limit, [this] { return finished_; })) return;
-          std::fflush(stdout);
-          std::fprintf(stderr, "tapclient: %s\n", message.c_str());
-          std::_Exit(kExitFailed);
-        }) {}
-  ~Watchdog() {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      finished_ = true;
-    }
-    done_.notify_one();
-    thread_.join();
-  }
-  Watchdog(const Watchdog&) = delete;
-  Watchdog& operator=(const Watchdog&) = delete;
+// The bound on every wait of the conversation, as the environment gives it to Connect.
+std::string answerTimeout() {
+  const char* set = std::getenv(kTimeoutVariable);
+  if (set != nullptr && *set != '\0') return set;
+  setEnvironment(kTimeoutVariable, kDefaultTimeout);
+  return kDefaultTimeout;
+}
 
- private:
-  std::mutex mutex_;
-  std::condition_variable done_;
-  bool finished_ = false;
-  std::thread thread_;  // last: it uses the members above from its first moment
-};
+bool sendOrReceiveFailed(int code) {
+  return code == tapbroker::results::kReceiveFailed || code == tapbroker::results::kSendFailed;
+}
 
 // What a broker that was handed `file` with `option` may have refused, and where it says why.
 std::string refusedFile(const char* option, const char* what, const std::string& file) {
   if (file.empty()) return {};
   return std::string(", or it refused the ") + what + " " + file + " (" + error_file::path() +
          " says why, as does \"tapbroker.exe " + option + " " + file + "\")";
+}
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
 }
 
 std::string codeText(int code) {
@@ -75,10 +65,14 @@ std::string codeText(int code) {
 }  // namespace
 
 BrokerSession::BrokerSession(const SessionOptions& options)
-    : options_(options), client_(clientName) {}
+    : options_(options),
+      name_(options.name.c_str(), options.name.c_str() + options.name.size() + 1),
+      client_(name_.data()) {}
 
 BrokerSession::~BrokerSession() {
   if (connected_ && inStep_) client_.Disconnect();
+  std::error_code ignored;
+  if (!replayLog_.empty()) std::filesystem::remove(replayLog_, ignored);
 }
 
 void BrokerSession::fail(const std::string& what, int code) {
@@ -87,7 +81,17 @@ void BrokerSession::fail(const std::string& what, int code) {
   if (isLibraryFailure(code) && code != kArgumentRefused && code != kNoShiftData) {
     inStep_ = false;
   }
-  throw ToolError(what + ": the library reported " + codeText(code));
+  std::string why;
+  if (sendOrReceiveFailed(code) && !replayLog_.empty()) {
+    // The replaying broker closes a conversation where it parts from the recording, after
+    // the line that says where.
+    for (const std::string& line : replayProblems()) why += "\n  the broker: " + line;
+  }
+  if (sendOrReceiveFailed(code) && why.empty()) {
+    // The library's own line says which it was; a wait that ran out ended the conversation.
+    why = "; the library waits " + timeout_ + " s for an answer (" + kTimeoutVariable + ")";
+  }
+  throw ToolError(what + ": the library reported " + codeText(code) + why);
 }
 
 void BrokerSession::connect() {
@@ -100,24 +104,22 @@ void BrokerSession::connect() {
   }
   if (!options_.faultPlan.empty())
     useBrokerFile("--faults", "TAPBROKER_FAULTS", options_.faultPlan);
-  if (!options_.replayFile.empty())
-    useBrokerFile("--replay", "TAPBROKER_REPLAY", options_.replayFile);
+  if (!options_.replayFile.empty()) startReplay();
   // The library records every conversation that a Connect starts while this is set.
   if (!options_.recordFile.empty())
     setEnvironment("TAPBROKER_CLIENT_RECORD", options_.recordFile);
   const char* installDir = options_.installDir.empty() ? nullptr : options_.installDir.c_str();
-  int result;
-  {
-    const Watchdog watchdog(
-        kIntroductionPatience,
-        "nothing on 127.0.0.1:4001 answered the introduction within " +
-            std::to_string(kIntroductionPatience.count()) +
-            " s: the program that holds the port is not a broker, or does not answer; stop "
-            "it and try again");
-    result = client_.Connect(nullptr, nullptr, installDir);
-  }
+  timeout_ = answerTimeout();
+  const int result = client_.Connect(nullptr, nullptr, installDir);
   if (result != 0) {
     std::string what = "connecting to the broker on 127.0.0.1:4001";
+    if (sendOrReceiveFailed(result)) {
+      throw ToolError("nothing on 127.0.0.1:4001 answered the introduction within " +
+                      timeout_ + " s (" + kTimeoutVariable +
+                      "), or it closed the connection: the program that holds the port is "
+                      "not a broker, or does not answer; stop it and try again (the library "
+                      "reported " + codeText(result) + ")");
+    }
     std::string running;
     if (result == tapbroker::results::kUnreachable && brokerProcessRunning(&running)) {
       // The library starts no second broker while one runs, whatever port that one serves.
@@ -145,6 +147,51 @@ void BrokerSession::useBrokerFile(const char* option, const char* variable,
   }
   // The library starts the broker without arguments; it inherits the environment.
   setEnvironment(variable, std::filesystem::absolute(file).string());
+}
+
+void BrokerSession::startReplay() {
+  std::string running, id;
+  if (brokerProcessRunning(&running, &id)) {
+    throw ToolError("--replay is for a broker that tapclient starts, but a tapbroker.exe from " +
+                    running + " (process " + id + ") runs already: stop it first");
+  }
+  // Started here rather than by Connect, so that what it says about the replay (on its
+  // standard error, which a broker the library starts does not have) reaches the user.
+  const std::filesystem::path broker =
+      std::filesystem::path(options_.installDir.empty() ? programDirectory()
+                                                        : options_.installDir) /
+      "tapbroker.exe";
+  std::random_device random;
+  char name[48];
+  std::snprintf(name, sizeof name, "tapclient-replay-%08x%08x.txt", random(), random());
+  std::error_code ignored;
+  const std::string log = (std::filesystem::temp_directory_path(ignored) / name).string();
+  const std::string transcript = std::filesystem::absolute(options_.replayFile).string();
+  if (!startDetached(broker.string(), {"--trace", "--replay", transcript}, log))
+    throw ToolError("cannot start " + broker.string() + " to replay " + options_.replayFile);
+  replayLog_ = log;
+  // Connect must find this broker listening: were it gone, Connect would start a simulator.
+  for (int wait = 0; wait < 100; ++wait) {
+    if (readFile(log).find("listening on") != std::string::npos) return;
+    if (wait > 5 && !brokerProcessRunning()) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  std::string said = readFile(log);
+  said.erase(said.find_last_not_of('\n') + 1);
+  throw ToolError("the broker started to replay " + options_.replayFile +
+                  " did not come up" + (said.empty() ? std::string() : ": " + said));
+}
+
+std::vector<std::string> BrokerSession::replayProblems() const {
+  std::vector<std::string> lines;
+  std::istringstream text(readFile(replayLog_));
+  for (std::string line; std::getline(text, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();  // a Windows broker's CR LF
+    if (line.find(" replay of conversation ") != std::string::npos ||
+        line.find(" refused: the transcript ") != std::string::npos)
+      lines.push_back(printable::escaped(line));
+  }
+  return lines;
 }
 
 void BrokerSession::openCable(const char* cable, const char* port) {

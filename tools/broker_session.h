@@ -14,6 +14,7 @@
 namespace tapclient {
 
 struct SessionOptions {
+  std::string name = "tapclient";  // the client's introduction
   bool debug = false;
   std::string logFile;     // empty: no log file
   std::string installDir;  // empty: the program's own directory
@@ -56,15 +57,24 @@ class BrokerSession {
 
   Client& client() { return client_; }
   bool connected() const { return connected_; }
+  // Connected, and no exchange has failed halfway: the conversation can go on.
+  bool inStep() const { return connected_ && inStep_; }
 
  private:
   [[noreturn]] void fail(const std::string& what, int code);
-  // Hands a file (`option`'s fault plan or transcript) to the broker that Connect is
-  // about to start, through the environment `variable`.
+  // Hands a file (`option`'s fault plan) to the broker that Connect is about to start,
+  // through the environment `variable`.
   void useBrokerFile(const char* option, const char* variable, const std::string& file);
+  // Starts the broker that replays the transcript, and waits until it listens.
+  void startReplay();
+  // What that broker said about conversations that parted from the recording.
+  std::vector<std::string> replayProblems() const;
 
   SessionOptions options_;
+  std::vector<char> name_;  // the constructor of Client takes a modifiable text
   Client client_;
+  std::string timeout_;  // seconds: the bound on every wait, from the environment
+  std::string replayLog_;  // the standard error of the broker started to replay
   bool connected_ = false;
   bool inStep_ = true;
 };

@@ -14,13 +14,20 @@ namespace tapclient {
 
 // What the subcommands' own options and arguments hold once parsed; each fills its own.
 struct CommandLine {
-  std::string operand;            // send's N, read's KIND, program's FILE
+  std::string operand;            // send's N, read's KIND, program's and session's FILE
   std::vector<std::string> rest;  // send's ARGS
   bool open = false;              // send --open
   std::vector<std::string> reads; // send --read, in order
   std::string size = "192";       // demo --size, KiB
+  bool stopBroker = false;        // demo --stop-broker
   std::string address = "0";      // program --address
+  bool json = false;              // session --json
+  bool keepGoing = false;         // session --keep-going
 };
+
+enum class ReadKind { Int, Text, List };
+// "int", "text" or "list"; throws UsageError otherwise.
+ReadKind readKind(const std::string& word);
 
 struct Subcommand {
   const char* name;
@@ -41,6 +48,8 @@ void configureScan(CLI::App& command, CommandLine& line);
 int runScan(const CommandLine& line, const SessionOptions& session);
 void configureProgram(CLI::App& command, CommandLine& line);
 int runProgram(const CommandLine& line, const SessionOptions& session);
+void configureSession(CLI::App& command, CommandLine& line);
+int runSession(const CommandLine& line, const SessionOptions& session);
 
 // Parses an option's or argument's number (decimal or 0x hex) within [low, high].
 long long numberArgument(const std::string& text, const char* what, long long low,

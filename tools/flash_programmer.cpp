@@ -69,7 +69,8 @@ void FlashProgrammer::verify(std::size_t address, const std::vector<std::uint8_t
   Client& client = session_.client();
   session_.expect("setting the flash address (command 15)",
                   client.Send(15, static_cast<int>(address)), 0);
-  // A read pump still sends data, which the broker ignores.
+  // A read pump still sends data, which the broker ignores. Each pump reads one block, which
+  // comes back unmarked: every byte compared is the flash's own.
   const std::vector<std::uint8_t> ignored(kReadChunk, 0xFF);
   std::vector<unsigned char> back;
   for (std::size_t done = 0; done < image.size();) {

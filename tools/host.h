@@ -5,6 +5,7 @@
 #define TOOLS_HOST_H
 
 #include <string>
+#include <vector>
 
 namespace tapclient {
 
@@ -21,8 +22,17 @@ std::string programDirectory();
 // one does.
 bool brokerProcessRunning(std::string* directory = nullptr, std::string* pid = nullptr);
 
-// What stops process `pid` from a shell: "kill 42", "taskkill /PID 42".
+// What stops process `pid` from a shell: "kill 42", "taskkill /F /PID 42".
 std::string stopCommand(const std::string& pid);
+
+// Starts `program` with `arguments`, on its own (it outlives tapclient), its standard error
+// into the new file `errorFile`; false when it could not be started.
+bool startDetached(const std::string& program, const std::vector<std::string>& arguments,
+                   const std::string& errorFile);
+
+// Ends process `pid` (the broker a demo started) and waits a few seconds for it to go;
+// false when it could not be ended.
+bool stopProcess(const std::string& pid);
 
 // Sets a variable of this process's environment, which the programs it starts inherit.
 void setEnvironment(const char* name, const std::string& value);

@@ -1,5 +1,8 @@
 #ifndef _WIN32
 #include <dirent.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <signal.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -9,6 +12,8 @@
 #include <string_view>
 
 #include "host.h"
+
+extern char** environ;
 
 namespace tapclient {
 namespace {
@@ -65,6 +70,35 @@ bool brokerProcessRunning(std::string* directory, std::string* id) {
 }
 
 std::string stopCommand(const std::string& pid) { return "kill " + pid; }
+
+bool startDetached(const std::string& program, const std::vector<std::string>& arguments,
+                   const std::string& errorFile) {
+  posix_spawn_file_actions_t files;
+  posix_spawnattr_t attributes;
+  ::posix_spawn_file_actions_init(&files);
+  ::posix_spawn_file_actions_addopen(&files, 0, "/dev/null", O_RDONLY, 0);
+  ::posix_spawn_file_actions_addopen(&files, 1, "/dev/null", O_WRONLY, 0);
+  ::posix_spawn_file_actions_addopen(&files, 2, errorFile.c_str(),
+                                     O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600);
+  ::posix_spawnattr_init(&attributes);
+  ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);  // not in tapclient's group
+  std::vector<char*> argv{const_cast<char*>(program.c_str())};
+  for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  const int failed = ::posix_spawn(&pid, program.c_str(), &files, &attributes, argv.data(), environ);
+  ::posix_spawn_file_actions_destroy(&files);
+  ::posix_spawnattr_destroy(&attributes);
+  return failed == 0;
+}
+
+bool stopProcess(const std::string& pid) {
+  const pid_t id = static_cast<pid_t>(std::strtol(pid.c_str(), nullptr, 10));
+  if (id <= 0 || ::kill(id, SIGTERM) != 0) return false;
+  // The broker is not our child (it runs on by itself): watch it go.
+  for (int wait = 0; wait < 50 && ::kill(id, 0) == 0; ++wait) ::usleep(100000);
+  return ::kill(id, 0) != 0;
+}
 
 void setEnvironment(const char* name, const std::string& value) {
   ::setenv(name, value.c_str(), 1);

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <tlhelp32.h>
 
+#include <cstdlib>
 #include <cstring>
 
 #include "host.h"
@@ -73,7 +74,45 @@ bool brokerProcessRunning(std::string* directory, std::string* id) {
   return found;
 }
 
-std::string stopCommand(const std::string& pid) { return "taskkill /PID " + pid; }
+// The broker has no window to ask politely: only a forced end stops it.
+std::string stopCommand(const std::string& pid) { return "taskkill /F /PID " + pid; }
+
+bool startDetached(const std::string& program, const std::vector<std::string>& arguments,
+                   const std::string& errorFile) {
+  SECURITY_ATTRIBUTES inherited{sizeof inherited, nullptr, TRUE};
+  // Shared for deletion: tapclient removes the file while the broker still writes to it.
+  const HANDLE error = ::CreateFileA(errorFile.c_str(), GENERIC_WRITE,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     &inherited, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (error == INVALID_HANDLE_VALUE) return false;
+  std::string line = "\"" + program + "\"";
+  for (const std::string& argument : arguments) line += " \"" + argument + "\"";
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = nullptr;
+  startup.hStdOutput = nullptr;
+  startup.hStdError = error;
+  PROCESS_INFORMATION process{};
+  const bool started = ::CreateProcessA(program.c_str(), line.data(), nullptr, nullptr, TRUE,
+                                        CREATE_NO_WINDOW, nullptr, nullptr, &startup,
+                                        &process) != FALSE;
+  ::CloseHandle(error);
+  if (!started) return false;
+  ::CloseHandle(process.hThread);
+  ::CloseHandle(process.hProcess);
+  return true;
+}
+
+bool stopProcess(const std::string& pid) {
+  const HANDLE process = ::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE,
+                                       static_cast<DWORD>(std::strtoul(pid.c_str(), nullptr, 10)));
+  if (process == nullptr) return false;
+  const bool stopped = ::TerminateProcess(process, 0) != FALSE &&
+                       ::WaitForSingleObject(process, 5000) == WAIT_OBJECT_0;
+  ::CloseHandle(process);
+  return stopped;
+}
 
 void setEnvironment(const char* name, const std::string& value) {
   // The library starts the broker with CreateProcess and no environment of its own, so the

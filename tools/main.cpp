@@ -41,14 +41,26 @@ const Subcommand kSubcommands[] = {
      "Erases the 4 KiB sectors the image covers, programs it through pump data and\n"
      "verifies it by reading it back.",
      configureProgram, runProgram},
+    {"session", "Run a script of commands in one conversation.",
+     "Reads commands from FILE (or standard input), one a line as send takes them:\n"
+     "N [ARGS...] [--read KIND]... [= VALUE]. Arguments are i:NUMBER, s:TEXT (one word)\n"
+     "or data, d:HEX or d:@FILE; \"= VALUE\" is the answer the broker must give; #\n"
+     "starts a comment. Each line's answer is printed on a line, a read-back as\n"
+     "\"tdo HEX\". The script is checked whole before anything is sent; the first line\n"
+     "that fails ends it (exit 1) unless --keep-going.",
+     configureSession, runSession},
 };
 
-constexpr const char* kCommandList = "demo, send, read, scan, program";
+constexpr const char* kCommandList = "demo, send, read, scan, program, session";
 
 // The options that every subcommand takes too, before or after its name: both places
 // bind the same values.
 void addGlobalOptions(CLI::App& app, SessionOptions& options) {
   app.add_flag("--debug", options.debug, "Post the library's messages to standard error.");
+  app.add_option("--name", options.name,
+                 "Introduce the client as NAME (default tapclient): a\nreplay serves the "
+                 "conversations recorded under it.")
+      ->option_text("NAME");
   app.add_option("--log", options.logFile, "Log the library's messages to FILE.")
       ->option_text("FILE");
   app.add_option("--install-dir", options.installDir,

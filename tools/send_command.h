@@ -14,12 +14,19 @@ namespace tapclient {
 
 struct TypedArgument {
   bool isInt = false;
+  bool isData = false;  // a data buffer: its bytes are in `text`
   int number = 0;
   std::string text;
 };
 
-// "i:7", "i:-3", "i:0x1F", "s:text", or a bare integer. Throws UsageError otherwise.
+// "i:7", "i:-3", "i:0x1F", "s:text", a bare integer, or data: "d:" and hex digits
+// ("d:1a2B") or "d:@FILE" (the file's bytes). Throws UsageError otherwise (ToolError for a
+// file that cannot be read).
 TypedArgument parseTypedArgument(const std::string& word);
+
+// Takes the read-back that the scan command just sent with `arguments` left for GetTDO, as
+// lowercase hex; empty when it left none.
+std::string takeReadBack(Client& client, int command, const std::vector<TypedArgument>& arguments);
 
 // Checks `arguments` against the command's shape; throws UsageError, naming what the
 // command takes, when they do not fit.

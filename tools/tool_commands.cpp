@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -17,18 +18,9 @@
 namespace tapclient {
 namespace {
 
-enum class ReadKind { Int, Text, List };
-
 // The largest image file read: well beyond any flash this tool programs, so that the
 // size check below speaks, rather than a read without end.
 constexpr std::size_t kMaxImageFile = std::size_t{16} << 20;
-
-ReadKind readKind(const std::string& word) {
-  if (word == "int") return ReadKind::Int;
-  if (word == "text") return ReadKind::Text;
-  if (word == "list") return ReadKind::List;
-  throw UsageError("\"" + word + "\" is not a kind of answer: int, text or list");
-}
 
 // Prints one answer: an integer or a text on its line, a list one item a line.
 void readAndPrint(BrokerSession& session, ReadKind kind) {
@@ -49,16 +41,23 @@ void readAndPrint(BrokerSession& session, ReadKind kind) {
 // The image file's bytes; throws ToolError when it cannot be read or holds none.
 std::vector<std::uint8_t> readImage(const std::string& path) {
   std::ifstream file(path, std::ios::binary);
-  if (!file) throw ToolError("cannot read " + path);
+  if (!file) throw ToolError("cannot read " + path + ": " + std::strerror(errno));
   std::vector<std::uint8_t> image(kMaxImageFile + 1);
   file.read(reinterpret_cast<char*>(image.data()), static_cast<std::streamsize>(image.size()));
-  if (file.bad()) throw ToolError("cannot read " + path);
+  if (file.bad()) throw ToolError("cannot read " + path + ": " + std::strerror(errno));
   image.resize(static_cast<std::size_t>(file.gcount()));
   if (image.empty()) throw ToolError(path + " is empty: nothing to program");
   return image;
 }
 
 }  // namespace
+
+ReadKind readKind(const std::string& word) {
+  if (word == "int") return ReadKind::Int;
+  if (word == "text") return ReadKind::Text;
+  if (word == "list") return ReadKind::List;
+  throw UsageError("\"" + word + "\" is not a kind of answer: int, text or list");
+}
 
 long long numberArgument(const std::string& value, const char* what, long long low,
                          long long high) {
@@ -77,7 +76,8 @@ void configureSend(CLI::App& command, CommandLine& line) {
   command
       .add_option("ARGS", line.rest,
                   "Its arguments: i:NUMBER (decimal or 0x hex; a bare number\n"
-                  "also does) or s:TEXT.")
+                  "also does), s:TEXT, or for the scan commands' data d:HEX\n"
+                  "or d:@FILE.")
       ->type_name("");
   command.add_flag("--open", line.open,
                    "Open the cable and a device session first (commands 4\nand 33): the "
@@ -107,6 +107,8 @@ int runSend(const CommandLine& line, const SessionOptions& options) {
   const int result = session.checked("command " + std::to_string(command),
                                      sendTyped(session.client(), command, arguments));
   std::printf("%d\n", result);
+  if (const std::string back = takeReadBack(session.client(), command, arguments); !back.empty())
+    std::printf("tdo %s\n", back.c_str());
   if (!open && result == 1 && withheldUntilOpen(command)) {
     std::fprintf(stderr,
                  "tapclient: command %d is withheld until the cable and a device session are "

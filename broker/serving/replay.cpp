@@ -26,12 +26,13 @@ bool Replay::load(const std::string& path, Replay& replay, std::string& error) {
 }
 
 const tapbroker::transcript::Conversation* Replay::take(const std::string& client, int& number,
-                                                        std::size_t& count) {
+                                                        std::size_t& count,
+                                                        std::size_t& connection) {
   const auto found = byName_.find(client);
   count = found == byName_.end() ? 0 : found->second.size();
-  std::size_t& taken = taken_[client];
-  if (taken >= count) return nullptr;
-  const std::size_t index = found->second[taken++];
+  connection = ++connections_[client];
+  if (connection > count) return nullptr;
+  const std::size_t index = found->second[connection - 1];
   number = static_cast<int>(index) + 1;
   return &conversations_[index];
 }

@@ -22,8 +22,9 @@ class Replay {
 
   // The next conversation of `client` and its number in the file (from 1); null when
   // the recording holds no more of that name (`count` then says how many it held).
+  // `connection` says which connection of that name this is, from 1, refused or not.
   const tapbroker::transcript::Conversation* take(const std::string& client, int& number,
-                                                  std::size_t& count);
+                                                  std::size_t& count, std::size_t& connection);
   // A conversation taken has ended, served to its end or not; a connection was refused.
   void finished(bool asRecorded);
   void refused() { diverged_ = true; }
@@ -39,7 +40,7 @@ class Replay {
  private:
   std::vector<tapbroker::transcript::Conversation> conversations_;
   std::map<std::string, std::vector<std::size_t>> byName_;  // indices, in file order
-  std::map<std::string, std::size_t> taken_;
+  std::map<std::string, std::size_t> connections_;  // by name, served and refused
   std::size_t finished_ = 0;
   bool diverged_ = false;
 };

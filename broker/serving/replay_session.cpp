@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstdio>
 #include <exception>
 
 #include "common/printable.h"
@@ -11,9 +12,32 @@
 namespace broker {
 namespace {
 
+// Beyond this many bytes a line is a data block: a difference in it is shown as its place
+// and a few bytes around it, not as the whole block.
+constexpr std::size_t kWholeLine = 48;
+constexpr std::size_t kContext = 4;
+
+const std::string kRequest("+\0", 2);
 
 std::string described(const std::string& bytes) {
   return describeBytes(bytes.data(), bytes.size(), bytes.size());
+}
+
+// The bytes of `block` around `at` in hex, the one at `at` in brackets (absent when the
+// block ends before it).
+std::string around(const std::string& block, std::size_t at) {
+  const std::size_t first = at > kContext ? at - kContext : 0;
+  const std::size_t last = std::min(block.size(), at + kContext + 1);
+  std::string out = first > 0 ? "... " : "";
+  char piece[8];
+  for (std::size_t i = first; i < last; ++i) {
+    std::snprintf(piece, sizeof piece, i == at ? "[%02x] " : "%02x ",
+                  static_cast<unsigned char>(block[i]));
+    out += piece;
+  }
+  if (at >= block.size()) out += "[end] ";
+  out += last < block.size() ? "..." : "(end)";
+  return out;
 }
 
 }  // namespace
@@ -26,13 +50,15 @@ asio::awaitable<void> ReplaySession::run() {
     std::string introduction = name + '\0';
     int number = 0;
     std::size_t count = 0;
-    const tapbroker::transcript::Conversation* conversation = replay_.take(name, number, count);
+    std::size_t connection = 0;
+    const tapbroker::transcript::Conversation* conversation =
+        replay_.take(name, number, count, connection);
     if (!conversation) {
       replay_.refused();
       trace.problem(link_.id(), "refused: the transcript holds " + std::to_string(count) +
                                     " conversation" + (count == 1 ? "" : "s") + " of " +
                                     described(name) + ", this is the " +
-                                    printable::ordinal(count + 1) + " connection of that name");
+                                    printable::ordinal(connection) + " connection of that name");
       co_return;
     }
     taken = true;
@@ -57,10 +83,16 @@ asio::awaitable<bool> ReplaySession::play(
     const tapbroker::transcript::Conversation& conversation, std::string taken) {
   const Trace& trace = link_.trace();
   int lastLine = conversation.line;
+  // A command's number is the client's first token after the answer to a request (or to
+  // the introduction): the byte-level walk keeps it only to say where a difference lies.
+  bool introduced = false, requested = false, commandDue = false;
+  command_.clear();
   for (const tapbroker::transcript::Exchange& exchange : conversation.exchanges) {
     lastLine = exchange.line;
     const std::string meaning = "line " + std::to_string(exchange.line);
     if (exchange.direction == tapbroker::transcript::Direction::ToClient) {
+      commandDue = commandDue || requested || !introduced;
+      introduced = true;
       if (exchange.bytes.empty()) {
         trace.note(link_.id(), "closes the connection, as recorded at " + meaning);
         co_return true;
@@ -70,6 +102,12 @@ asio::awaitable<bool> ReplaySession::play(
     }
     // A send that failed moved nothing.
     if (exchange.bytes.empty()) continue;
+    requested = exchange.bytes == kRequest;
+    if (commandDue && !requested) {
+      command_ = "command " + exchange.bytes.substr(0, exchange.bytes.find('\0')) +
+                 " (line " + std::to_string(exchange.line) + ")";
+    }
+    commandDue = false;
     std::string came;
     try {
       co_await receive(exchange.bytes, taken, came);
@@ -121,10 +159,15 @@ void ReplaySession::differs(int line, const std::string& expected, const std::st
                             const std::string& then) const {
   std::size_t at = 0;
   while (at < expected.size() && at < came.size() && expected[at] == came[at]) ++at;
-  link_.trace().problem(link_.id(), "replay of " + conversation_ + " differs at line " +
-                                        std::to_string(line) + ", byte " +
-                                        std::to_string(at + 1) + ": expected " +
-                                        described(expected) + ", came " + described(came) + then);
+  std::string where = "line " + std::to_string(line) + ", byte " + std::to_string(at + 1);
+  std::string what = "expected " + described(expected) + ", came " + described(came);
+  if (expected.size() > kWholeLine) {
+    where += " of " + std::to_string(expected.size());
+    if (!command_.empty()) where += ", in the data of " + command_;
+    what = "expected " + around(expected, at) + ", came " + around(came, at);
+  }
+  link_.trace().problem(link_.id(),
+                        "replay of " + conversation_ + " differs at " + where + ": " + what + then);
 }
 
 }  // namespace broker

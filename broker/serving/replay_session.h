@@ -40,6 +40,7 @@ class ReplaySession {
   Link& link_;
   Replay& replay_;
   std::string conversation_;  // "conversation K ("NAME", line L)", for the messages
+  std::string command_;       // "command N (line L)": the command the client is in
 };
 
 }  // namespace broker

@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <sstream>
 
 #include "tests/e2e/e2e_support.h"
@@ -21,7 +22,8 @@ struct ToolRun {
   std::vector<std::string> errors;  // one a line
 };
 
-// Runs tapclient from the binary directory to its end, with `environment` added.
+// Runs tapclient from the binary directory to its end, with `environment` added; one that
+// has not ended after a minute is killed (status -1).
 ToolRun runTapclient(const std::vector<std::string>& arguments,
                      std::vector<std::string> environment = {}) {
   TempDir scratch;
@@ -33,8 +35,13 @@ ToolRun runTapclient(const std::vector<std::string>& arguments,
   ::close(out);
   ToolRun run;
   int status = 0;
-  if (pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status))
-    run.status = WEXITSTATUS(status);
+  pid_t ended = 0;
+  for (int wait = 0; pid > 0 && ended == 0 && wait < 600; ++wait) {
+    ended = ::waitpid(pid, &status, WNOHANG);
+    if (ended == 0) ::usleep(100000);
+  }
+  if (ended == 0) processes::stop(pid);
+  if (ended == pid && WIFEXITED(status)) run.status = WEXITSTATUS(status);
   std::stringstream output;
   output << std::ifstream(scratch / "out").rdbuf();
   run.output = output.str();
@@ -59,8 +66,6 @@ TEST_F(QuietMachine, ConnectStartsTheBrokerFromTheBinaryDirectory) {
   for (pid_t pid : started) EXPECT_TRUE(processes::stop(pid));
 }
 
-// The library waits for the answer to its introduction as long as it takes; tapclient gives
-// up on a program that takes the connection and never answers, saying why.
 // TAPBROKER_CHAIN reaches the broker that Connect starts, as the fault plan's variable does:
 // a chain it takes is the one a scan finds; one it refuses leaves its reason in the error
 // file and costs that Connect -1005.
@@ -99,22 +104,32 @@ TEST_F(QuietMachine, ConnectStartsTheBrokerWithTheChainTheEnvironmentNames) {
       << note.str();
 }
 
-TEST_F(QuietMachine, TapclientGivesUpOnAPortThatNeverAnswers) {
+// The library waits for an answer as long as it takes unless TAPBROKER_CLIENT_TIMEOUT bounds
+// the wait; tapclient sets it, and gives up on a program that takes the connection and
+// never answers, or on a broker that holds an answer back, saying why.
+TEST_F(QuietMachine, TapclientGivesUpOnAnAnswerThatNeverComes) {
+  TempDir scratch;
+  const std::string plan = scratch / "plan.txt";
+  std::ofstream(plan) << "30 every delay 600000\n";
   int silent = loopback::listenOn(4001, 0);  // the kernel takes connections; nobody answers
   ASSERT_GE(silent, 0);
-  TempDir scratch;
-  processes::Launch launch({"send", "30"});
-  launch.errorFile = scratch / "errors";
-  const pid_t tapclient = processes::spawn(binaryDirectory() + "/tapclient", launch);
-  int status = -1;
-  ASSERT_EQ(::waitpid(tapclient, &status, 0), tapclient);
+  ToolRun run = runTapclient({"send", "30"}, {"TAPBROKER_CLIENT_TIMEOUT=1"});
   loopback::closeSocket(silent);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
-  const std::vector<std::string> errors = readLines(launch.errorFile);
-  ASSERT_EQ(errors.size(), 1u);
-  EXPECT_NE(errors[0].find("nothing on 127.0.0.1:4001 answered the introduction"),
+  EXPECT_EQ(run.status, 1);
+  ASSERT_EQ(run.errors.size(), 1u);
+  EXPECT_NE(run.errors[0].find("nothing on 127.0.0.1:4001 answered the introduction within 1 s"),
             std::string::npos)
-      << errors[0];
+      << run.errors[0];
+
+  run = runTapclient({"--faults", plan, "send", "30"},
+                     {"TAPBROKER_CLIENT_TIMEOUT=1", "TAPBROKER_IDLE_EXIT=60"});
+  for (pid_t pid : processes::brokers(binaryDirectory())) processes::stop(pid);
+  EXPECT_EQ(run.status, 1);
+  ASSERT_FALSE(run.errors.empty());
+  EXPECT_NE(run.errors[0].find("command 30: the library reported -1002"), std::string::npos)
+      << run.errors[0];
+  EXPECT_NE(run.errors[0].find("the library waits 1 s for an answer"), std::string::npos)
+      << run.errors[0];
 }
 
 // The broker that tapclient starts for a fault plan keeps the plan for every later client:
@@ -159,6 +174,11 @@ TEST_F(TapclientE2E, SendReadsTheAnswersInTheSameConversation) {
   EXPECT_EQ(runProgram("tapclient", {"send", "9", "i:1", "--open", "--read", "text"}, output),
             0);
   EXPECT_EQ(output, "739245793\n0x2C0FFEE1\n");
+  // A scan command's data as hex, its read-back printed after the answer.
+  output.clear();
+  EXPECT_EQ(runProgram("tapclient", {"send", "--open", "44", "12", "0", "64", "1", "0",
+                                     "d:ffffffffffffffff", "d:ffffffffffffffff"}, output), 0);
+  EXPECT_EQ(output, "0\ntdo 4d3c2b1ae1fe0f2c\n");
   // Arguments that do not fit the command are refused before anything is sent.
   output.clear();
   EXPECT_EQ(runProgram("tapclient", {"send", "5", "s:fast"}, output), 2);
@@ -184,6 +204,63 @@ TEST_F(TapclientE2E, SendSaysWhatTheBrokerAnsweredSafely) {
     EXPECT_NE(run.errors[0].find("the broker does not know " + unknown), std::string::npos)
         << run.errors[0];
   }
+}
+
+// A bench test as a session script: one conversation scans, programs, reads back and
+// verifies; each line's answer on a line, a read-back in hex; the first line whose answer is
+// not the expected one ends the run, unless --keep-going.
+TEST_F(TapclientE2E, SessionRunsAScriptInOneConversation) {
+  TempDir scratch;
+  const std::string image = scratch / "image.bin", script = scratch / "bench.txt";
+  std::string bytes(2048, '\0');
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7 + 1);
+  std::ofstream(image, std::ios::binary) << bytes;
+  std::ofstream(script) << "# the chain, then 2 KiB programmed, read back and verified\n"
+                           "4 s:sim-usb s:port0 = 0\n"
+                           "33 = 0\n"
+                           "8 --read list\n"
+                           "6\n"
+                           "44 12 0 64 1 0 d:ffffffffffffffff d:FFFFFFFFFFFFFFFF  # IDCODEs\n"
+                           "\n"
+                           "16 0 = 0\n"
+                           "15 0\n"
+                           "42 d:@" + image + " i:16384 i:0 i:0 = 0\n"
+                           "15 1020\n"
+                           "42 d:0000000000000000 i:64 i:1 i:1\n"
+                           "15 0\n"
+                           "42 d:@" + image + " i:16384 i:2 i:0 = 0\n"
+                           "15 0 = 1\n"
+                           "24\n";
+  ToolRun run = runTapclient({"session", script});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.output,
+            "0\n0\n2\n0x1A2B3C4D\n0x2C0FFEE1\n0\n0\ntdo 4d3c2b1ae1fe0f2c\n0\n0\n0\n0\n0\n"
+            "tdo e5ecf3fa01080f16\n0\n0\n");
+  ASSERT_EQ(run.errors.size(), 1u);
+  EXPECT_NE(run.errors[0].find("line 15 (15 0 = 1): command 15: the broker answered 0, "
+                               "expected 1"),
+            std::string::npos)
+      << run.errors[0];
+
+  run = runTapclient({"session", "--json", "--keep-going", script});
+  EXPECT_EQ(run.status, 1);
+  std::vector<nlohmann::json> lines;
+  std::istringstream output(run.output);
+  for (std::string line; std::getline(output, line);) lines.push_back(nlohmann::json::parse(line));
+  ASSERT_EQ(lines.size(), 14u) << run.output;
+  EXPECT_EQ(lines[2]["answers"], nlohmann::json::parse(R"([["0x1A2B3C4D","0x2C0FFEE1"]])"));
+  EXPECT_EQ(lines[4]["tdo"], "4d3c2b1ae1fe0f2c");
+  EXPECT_EQ(lines[12]["line"], 15);
+  EXPECT_TRUE(lines[12].contains("error"));
+  EXPECT_EQ(lines[13]["command"], 24);  // went on after the failure
+
+  // A line that cannot be sent as written stops the script before anything is sent.
+  std::ofstream(script) << "5 s:fast\n";
+  run = runTapclient({"session", script});
+  EXPECT_EQ(run.status, 2);
+  ASSERT_FALSE(run.errors.empty());
+  EXPECT_NE(run.errors[0].find("bench.txt, line 1: command 5 takes i:NUMBER"), std::string::npos)
+      << run.errors[0];
 }
 
 }  // namespace

@@ -100,10 +100,13 @@ TEST(ReplayE2E, AClientThatSendsOneDifferentByteIsStoppedAtItsLine) {
   TempDir directory;
   const std::string recorded = directory / "recorded.txt";
   const std::string complaints = directory / "stderr.txt";
-  const auto converse = [](const char* port) {
-    char name[] = "replayed";
+  char name[] = "replayed";
+  const auto converse = [&name](const char* port) {
     Client client(name);
     EXPECT_EQ(client.Connect(nullptr, nullptr, nullptr), 0);
+    // The recording holds one conversation of this name: while this one holds it, every
+    // other connection of the name is refused, and told which one it is.
+    for (int extra = 0; extra < 2; ++extra) Client(name).Connect(nullptr, nullptr, nullptr);
     const int result = client.Send(4, "sim-usb", port, 0);
     const int status = client.GetClientStatus();
     client.Disconnect();
@@ -129,6 +132,54 @@ TEST(ReplayE2E, AClientThatSendsOneDifferentByteIsStoppedAtItsLine) {
                       "byte 5: expected \"port0\\0\", came \"port1\\0\""),
             std::string::npos)
       << said;
+  for (const char* refused : {"this is the 2nd connection", "this is the 3rd connection"})
+    EXPECT_NE(said.find(refused), std::string::npos) << said;
+}
+
+// A data block that differs is shown by the place of its first differing byte, the bytes
+// around it and the command it belongs to, not whole; a client introduced by another name
+// (tapclient --name) is served what a program of that name recorded.
+TEST(ReplayE2E, ADataBlockThatDiffersIsShownWhereItDiffers) {
+  SKIP_IF_TAKEN(shared_machine::brokerOrPortTaken());
+  TempDir directory;
+  const std::string recorded = directory / "recorded.txt", script = directory / "script.txt";
+  const std::string complaints = directory / "stderr.txt";
+  std::string block(1024, '\x11');
+  std::ofstream(script) << "16 0\n15 0\n42 d:@" << directory / "image" << " i:8192 i:0 i:0\n";
+  std::ofstream(directory / "image", std::ios::binary) << block;
+  std::string output;
+  const pid_t simulator = startBroker({"--idle-exit", "60"});
+  EXPECT_EQ(runProgram("tapclient", {"--name", "bench", "--record", recorded, "session",
+                                     "--open", script}, output), 0) << output;
+  EXPECT_TRUE(processes::stop(simulator));
+
+  block[517] = '\x12';
+  std::ofstream(directory / "image", std::ios::binary) << block;
+  const pid_t replay = startBroker({"--replay", recorded}, complaints);
+  EXPECT_EQ(runProgram("tapclient", {"--name", "bench", "session", "--open", script}, output), 1);
+  EXPECT_EQ(exitStatus(replay), 3);
+  const std::vector<std::string> lines = readLines(recorded);
+  std::size_t data = 0, command = 0;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    if (lines[i] == "> \"42\\0\"") command = i + 1;
+    if (lines[i].rfind("> hex 1111", 0) == 0) data = i + 1;
+  }
+  const std::string where = "replay of conversation 1 (\"bench\", line 1) differs at line " +
+                            std::to_string(data) + ", byte 518 of 1024, in the data of "
+                            "command 42 (line " + std::to_string(command) + "): expected ... "
+                            "11 11 11 11 [11] 11 11 11 11 ..., came ... 11 11 11 11 [12] 11 11 "
+                            "11 11 ...";
+  EXPECT_NE(contents(complaints).find(where), std::string::npos) << contents(complaints);
+
+  // tapclient --replay starts that broker itself and shows its line.
+  processes::Launch launch({"--name", "bench", "--replay", recorded, "session", "--open", script});
+  launch.errorFile = complaints;
+  const pid_t tapclient = processes::spawn(binaryDirectory() + "/tapclient", launch);
+  int status = 0;
+  EXPECT_EQ(::waitpid(tapclient, &status, 0), tapclient);
+  EXPECT_EQ(WEXITSTATUS(status), 1);
+  EXPECT_NE(contents(complaints).find("the broker: tapbroker #1 " + where), std::string::npos)
+      << contents(complaints);
 }
 
 TEST(ReplayE2E, AFileTheBrokerCannotUseStopsItAtStartWithTheReasonWhereAPersonLooks) {
