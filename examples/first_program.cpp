@@ -36,11 +36,12 @@ int main() {
   rc = client.Send(33);                        // device session
   if (rc != 0) return fail("opening the device session", rc);
 
+  namespace codes = tapbroker::results;      // the library's own result codes
   int frequency = client.Send(5, 1000);      // TCK at 1000 kHz; answers the frequency set
-  if (client.GetClientStatus() <= tapbroker::results::kSendFailed) return fail("command 5", frequency);
+  if (client.GetClientStatus() <= codes::kSendFailed) return fail("command 5", frequency);
   std::printf("TCK: %d kHz\n", frequency);
   int refused = client.Send(5, 0);           // 0 kHz: the broker answers -1
-  if (client.GetClientStatus() <= tapbroker::results::kSendFailed) return fail("command 5", refused);
+  if (client.GetClientStatus() <= codes::kSendFailed) return fail("command 5", refused);
   if (refused < 0) std::printf("the broker refused 0 kHz: %d\n", refused);
 
   // The JTAG shift (interface function 12 of command 44): shift control 0 (data
