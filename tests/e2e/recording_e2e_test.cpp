@@ -83,7 +83,7 @@ TEST_F(TracedRecordingE2E, TheTranscriptHoldsTheBytesTheBrokerTraced) {
     if (arrow == std::string::npos) arrow = line.find(" -> ");
     if (arrow != std::string::npos) traced.push_back(line.substr(arrow + 1));
   }
-  const auto& exchanges = conversations[0].exchanges;
+  const auto& exchanges = conversations[0].lines;
   ASSERT_EQ(exchanges.size(), traced.size());
   bool binarySeen = false;
   for (std::size_t i = 0; i < exchanges.size(); ++i) {
@@ -124,8 +124,8 @@ TEST_F(RecordingE2E, ClientsRecordingAtOnceEachGetTheirWholeConversation) {
     for (int n = 0; n < kCommands; ++n) command("30", "1");
     command("9999", "0");
     std::vector<std::string> recorded;
-    for (const tapbroker::transcript::Exchange& exchange : conversation.exchanges)
-      recorded.push_back(exchange.bytes);
+    for (const tapbroker::transcript::Line& line : conversation.lines)
+      recorded.push_back(line.bytes);
     EXPECT_EQ(recorded, expected);
   }
 }

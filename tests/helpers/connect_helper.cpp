@@ -23,8 +23,13 @@
 namespace {
 const char* binaryDirectory = nullptr;
 }
-QDir BaseSystem::getBinaryPath() {
-  return QDir(QString::fromUtf8(binaryDirectory != nullptr ? binaryDirectory : "."));
+BaseSystem::Directory BaseSystem::getBinaryPath() {
+  const char* directory = binaryDirectory != nullptr ? binaryDirectory : ".";
+#if defined(TAPBROKER_WITH_QT)
+  return QDir(QString::fromUtf8(directory));
+#else
+  return Directory(directory);
+#endif
 }
 
 namespace {
