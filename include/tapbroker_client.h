@@ -188,9 +188,9 @@ class TAPBROKER_CLIENT_API Client {
   // the environment at Connect, N a whole number of seconds from 1 to 86400, bounds every
   // send and receive of this conversation (the introduction included) by N seconds: a wait
   // that runs out fails as the send or receive it was (-1001 / -1002, its usual report),
-  // followed by one report 1117; from then on the connection takes no more answers, so
-  // every later call of the conversation fails at once with -1002 (a send the broker does
-  // not take fails with -1001 within the deadline) until Connect or Disconnect. Any other
+  // followed by one report 1117; the library then gives the conversation up (the broker
+  // sees it end, and nothing more is sent on it), so every later call of the conversation
+  // fails at once with -1002 until Connect or Disconnect. Any other
   // value (empty, 0, negative, fractional, with a unit, above 86400) is reported as 1118
   // and ignored: the conversation then has no deadline, as without the variable.
   int Connect(char* ignored, const char* logFile, const char* installDir);

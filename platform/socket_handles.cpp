@@ -12,7 +12,7 @@ struct Live {
   std::uint32_t system;
   std::uint32_t generation;
   unsigned deadlineMs;
-  bool ranOut = false;    // receives are refused from now on
+  bool ranOut = false;    // the conversation is given up: it moves no more bytes
   bool reported = false;  // takeTimeout has answered the deadline
 };
 
@@ -51,13 +51,13 @@ std::uint64_t add(std::uint64_t system, unsigned deadlineMs) {
   return std::uint64_t{t.lastGeneration} << 32 | system;
 }
 
-bool find(std::uint64_t handle, std::uint64_t& system, bool receiving) {
+Use find(std::uint64_t handle, std::uint64_t& system) {
   Table& t = table();
   std::lock_guard<std::mutex> lock(t.mutex);
   const Live* e = t.entry(handle);
-  if (e == nullptr || (receiving && e->ranOut)) return false;
+  if (e == nullptr) return Use::kNone;
   system = e->system;
-  return true;
+  return e->ranOut ? Use::kGivenUp : Use::kLive;
 }
 
 bool remove(std::uint64_t handle, std::uint64_t& system) {

@@ -27,9 +27,11 @@ constexpr std::uint64_t kNoHandle = ~std::uint64_t{0};
 // same number is dropped: the system reused the number, so that socket was closed without
 // remove().
 std::uint64_t add(std::uint64_t system, unsigned deadlineMs);
-// True, with the system socket in `system`, while `handle` is live. With `receiving`, also
-// false once the handle's deadline ran out (timedOut).
-bool find(std::uint64_t handle, std::uint64_t& system, bool receiving = false);
+// What a handle stands for now: nothing (never opened by this layer, or closed since), a
+// live connection, or one given up when its deadline ran out (timedOut).
+enum class Use { kNone, kLive, kGivenUp };
+// The handle's use, with the system socket in `system` unless it is kNone.
+Use find(std::uint64_t handle, std::uint64_t& system);
 // As find, and ends the handle's life: call it before closing the system socket, so that
 // the number is no longer reachable through this handle once the system hands it out again.
 bool remove(std::uint64_t handle, std::uint64_t& system);

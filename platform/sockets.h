@@ -43,8 +43,11 @@ Opened openLoopback(std::uint16_t port, unsigned deadlineMs);
 
 // What a send or receive returns besides a byte count.
 constexpr int kFailed = -1;
-// The connection's deadline ran out. From then on its receives fail at once: an answer
-// that comes late belongs to a question nobody waits for any more.
+// The connection's deadline ran out, and the conversation is given up: its sending side is
+// shut down, so the broker sees it end, and from then on its receives fail at once (an
+// answer that comes late belongs to a question nobody waits for any more) while its sends
+// are taken and dropped, so that every later call fails at its first receive, at once, and
+// nothing more reaches a broker that has seen the end.
 constexpr int kTimedOut = -2;
 
 // One send: the bytes moved, kFailed or kTimedOut.

@@ -40,11 +40,12 @@ bool setDeadline(int fd, unsigned deadlineMs) {
 Opened failed(OpenStep step, int error) { return {kInvalidSocket, step, error}; }
 
 // What a send or receive that returned `result` gives the library; a deadline that ran out
-// (the call's EAGAIN under SO_RCVTIMEO / SO_SNDTIMEO) marks the connection.
-int outcome(Socket handle, ssize_t result) {
+// (the call's EAGAIN under SO_RCVTIMEO / SO_SNDTIMEO) gives the conversation up.
+int outcome(Socket handle, std::uint64_t fd, ssize_t result) {
   if (result >= 0) return static_cast<int>(result);
   if (errno != EAGAIN && errno != EWOULDBLOCK) return kFailed;
   handles::timedOut(handle);
+  ::shutdown(static_cast<int>(fd), SHUT_WR);
   return kTimedOut;
 }
 
@@ -78,28 +79,32 @@ Opened openLoopback(std::uint16_t port, unsigned deadlineMs) {
 int send(Socket handle, const void* data, int length) {
   std::uint64_t fd;
   if (length <= 0 || data == nullptr) return length == 0 ? 0 : kFailed;
-  if (!handles::find(handle, fd)) return kFailed;
+  const handles::Use use = handles::find(handle, fd);
+  if (use != handles::Use::kLive) return use == handles::Use::kGivenUp ? length : kFailed;
   ssize_t sent;
   do {
     sent = ::send(static_cast<int>(fd), data, static_cast<size_t>(length), MSG_NOSIGNAL);
   } while (sent < 0 && errno == EINTR);
-  return outcome(handle, sent);
+  return outcome(handle, fd, sent);
 }
 
 int receive(Socket handle, void* data, int capacity) {
   std::uint64_t fd;
   if (capacity <= 0 || data == nullptr) return capacity == 0 ? 0 : kFailed;
-  if (!handles::find(handle, fd, true)) return kFailed;
+  if (handles::find(handle, fd) != handles::Use::kLive) return kFailed;
   ssize_t received;
   do {
     received = ::recv(static_cast<int>(fd), data, static_cast<size_t>(capacity), 0);
   } while (received < 0 && errno == EINTR);
-  return outcome(handle, received);
+  return outcome(handle, fd, received);
 }
 
 bool shutdownSending(Socket handle) {
   std::uint64_t fd;
-  return handles::find(handle, fd) && ::shutdown(static_cast<int>(fd), SHUT_WR) == 0;
+  const handles::Use use = handles::find(handle, fd);
+  // A conversation given up has been shut down already.
+  return use == handles::Use::kGivenUp ||
+         (use == handles::Use::kLive && ::shutdown(static_cast<int>(fd), SHUT_WR) == 0);
 }
 
 void close(Socket handle) {

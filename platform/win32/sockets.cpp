@@ -17,11 +17,12 @@ constexpr WORD kSocketsVersion = 0x0202;
 Opened failed(OpenStep step, int error) { return {kInvalidSocket, step, error}; }
 
 // What a send or receive that returned `result` gives the library; a deadline that ran out
-// (WSAETIMEDOUT under SO_RCVTIMEO / SO_SNDTIMEO) marks the connection.
-int outcome(Socket handle, int result) {
+// (WSAETIMEDOUT under SO_RCVTIMEO / SO_SNDTIMEO) gives the conversation up.
+int outcome(Socket handle, std::uint64_t system, int result) {
   if (result != SOCKET_ERROR) return result;
   if (::WSAGetLastError() != WSAETIMEDOUT) return kFailed;
   handles::timedOut(handle);
+  ::shutdown(static_cast<::SOCKET>(system), SD_SEND);
   return kTimedOut;
 }
 
@@ -67,22 +68,26 @@ Opened openLoopback(std::uint16_t port, unsigned deadlineMs) {
 int send(Socket handle, const void* data, int length) {
   std::uint64_t system;
   if (length <= 0 || data == nullptr) return length == 0 ? 0 : kFailed;
-  if (!handles::find(handle, system)) return kFailed;
-  return outcome(handle, ::send(static_cast<::SOCKET>(system), static_cast<const char*>(data),
+  const handles::Use use = handles::find(handle, system);
+  if (use != handles::Use::kLive) return use == handles::Use::kGivenUp ? length : kFailed;
+  return outcome(handle, system, ::send(static_cast<::SOCKET>(system), static_cast<const char*>(data),
                                 length, 0));
 }
 
 int receive(Socket handle, void* data, int capacity) {
   std::uint64_t system;
   if (capacity <= 0 || data == nullptr) return capacity == 0 ? 0 : kFailed;
-  if (!handles::find(handle, system, true)) return kFailed;
-  return outcome(handle,
+  if (handles::find(handle, system) != handles::Use::kLive) return kFailed;
+  return outcome(handle, system,
                  ::recv(static_cast<::SOCKET>(system), static_cast<char*>(data), capacity, 0));
 }
 
 bool shutdownSending(Socket handle) {
   std::uint64_t system;
-  return handles::find(handle, system) && ::shutdown(static_cast<::SOCKET>(system), SD_SEND) == 0;
+  const handles::Use use = handles::find(handle, system);
+  // A conversation given up has been shut down already.
+  return use == handles::Use::kGivenUp ||
+         (use == handles::Use::kLive && ::shutdown(static_cast<::SOCKET>(system), SD_SEND) == 0);
 }
 
 void close(Socket handle) {

@@ -129,6 +129,12 @@ TEST(PlatformSockets, DeadlineEndsTheWaitAndTheLaterReceives) {
   ::send(peer, "late", 5, 0);
   EXPECT_EQ(platform::receive(s, buffer, sizeof buffer), platform::kFailed);
   EXPECT_EQ(std::string(buffer), "");
+  // The conversation is given up: the peer sees its end, and a later send is taken and
+  // dropped, so that it fails at its receive instead of waiting on a peer that stopped.
+  EXPECT_EQ(platform::send(s, "x", 2), 2);
+  timeval wait{2, 0};
+  ::setsockopt(peer, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+  EXPECT_EQ(::recv(peer, buffer, sizeof buffer, 0), 0);
   platform::close(s);
   ::close(peer);
 }

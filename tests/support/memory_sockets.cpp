@@ -108,7 +108,9 @@ int onHandle(Call call, Socket handle, Work work) {
   Transport& t = memory_sockets::transport();
   std::lock_guard<std::recursive_mutex> lock(t.mutex);
   std::uint64_t number;
-  if (!handles::find(handle, number, call == Call::Receive)) return kFailed;
+  const handles::Use use = handles::find(handle, number);
+  if (use == handles::Use::kNone || (use == handles::Use::kGivenUp && call == Call::Receive))
+    return kFailed;
   memory_sockets::Socket& socket = t.sockets[number];
   const int id = socket.connection;
   return t.returned(call, id, t.failure(call, id) != 0 ? kFailed : work(t, socket));
@@ -141,6 +143,8 @@ Opened openLoopback(std::uint16_t port, unsigned deadlineMs) {
 int send(Socket handle, const void* data, int length) {
   if (length <= 0 || data == nullptr) return length == 0 ? 0 : kFailed;
   return onHandle(Call::Send, handle, [&](Transport& t, memory_sockets::Socket& socket) {
+    std::uint64_t number;
+    if (handles::find(handle, number) == handles::Use::kGivenUp) return length;  // dropped
     if (socket.far >= State::Closed || t.peer == nullptr) return kFailed;
     const std::size_t moved = t.peer->received(
         socket.connection, std::string(static_cast<const char*>(data), length));
