@@ -36,22 +36,9 @@ Outcome runBroker(const TempDir& scratch, std::vector<std::string> arguments,
   // The error file goes to the scratch directory, not the user's.
   environment.push_back("TMPDIR=" + scratch.path());
   launch.environment = std::move(environment);
-  const pid_t pid = processes::spawn(TAPBROKER_EXE, launch);
-  Outcome outcome;
-  int status = 0;
-  // A broker stuck opening a pipe would wait for ever; it is given ample time, then killed.
-  for (int wait = 0; wait < 200 && ::waitpid(pid, &status, WNOHANG) == 0; ++wait)
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  if (::waitpid(pid, &status, WNOHANG) == 0) {
-    ::kill(pid, SIGKILL);
-    ::waitpid(pid, &status, 0);
-  } else if (WIFEXITED(status)) {
-    outcome.status = WEXITSTATUS(status);
-  }
-  std::stringstream errors;
-  errors << std::ifstream(launch.errorFile).rdbuf();
-  outcome.errors = errors.str();
-  return outcome;
+  // A broker stuck opening a pipe would wait for ever; it is given ample time, then stopped.
+  return {processes::exitStatus(processes::spawn(TAPBROKER_EXE, launch), 10),
+          readFile(launch.errorFile)};
 }
 
 TEST(BrokerExecutable, RefusesFilesThatAreNotSmallRegularFilesAndNamesWhatItWasGiven) {
@@ -62,6 +49,8 @@ TEST(BrokerExecutable, RefusesFilesThatAreNotSmallRegularFilesAndNamesWhatItWasG
   std::ofstream(large) << std::string(broker::kMaxInputFileSize + 1, '#');
   const std::string escaping = scratch / "escaping.txt";
   std::ofstream(escaping) << "5 1 \x1b[2J\x9b\n";
+  const std::string transcript = scratch / "transcript.txt";
+  std::ofstream(transcript) << "client \"x\"\n> \"x\\0\"\n< \"+\\q\"\n";
 
   const struct {
     std::vector<std::string> arguments;
@@ -82,6 +71,7 @@ TEST(BrokerExecutable, RefusesFilesThatAreNotSmallRegularFilesAndNamesWhatItWasG
        "--faults excludes --replay (as the environment's TAPBROKER_FAULTS, TAPBROKER_REPLAY"},
       {{"--bogus"}, {}, "--bogus"},
       {{"--idle-exit", "abc"}, {}, R"(--idle-exit: "abc" is not a whole number from 0 to)"},
+      {{"--replay", transcript}, {}, "line 3: unknown escape \\q"},
       // What could never hold a transcript is refused before the broker listens.
       {{"--record", scratch.path()}, {}, "cannot record into " + scratch.path() + ": Is a"},
       {{"--record", fifo}, {}, "cannot record into " + fifo},
@@ -94,12 +84,6 @@ TEST(BrokerExecutable, RefusesFilesThatAreNotSmallRegularFilesAndNamesWhatItWasG
     EXPECT_EQ(outcome.errors.rfind("tapbroker.exe: ", 0), 0u) << outcome.errors;
     EXPECT_NE(outcome.errors.find(c.complaint), std::string::npos) << outcome.errors;
   }
-}
-
-std::string contents(const std::string& path) {
-  std::stringstream text;
-  text << std::ifstream(path).rdbuf();
-  return text.str();
 }
 
 // A rejected file that the environment named leaves its reason in a directory of the user's
@@ -155,8 +139,8 @@ TEST(BrokerExecutable, LeavesTheErrorFileWhereNobodyCanRedirectIt) {
     c.prepare();
     const Outcome outcome = runBroker(scratch, {}, {"TAPBROKER_FAULTS=" + scratch.path()});
     EXPECT_EQ(outcome.status, 2);
-    EXPECT_EQ(contents(precious), "precious");
-    const std::string reason = c.written ? contents(note) : outcome.errors;
+    EXPECT_EQ(readFile(precious), "precious");
+    const std::string reason = c.written ? readFile(note) : outcome.errors;
     EXPECT_NE(
         reason.find(c.written ? "did not start: fault plan " : "not written to the error file"),
         std::string::npos)

@@ -3,14 +3,9 @@
 // executable's own behaviour (its idle limit from the environment, a taken port named).
 // Garbage, oversized tokens and dropped transfers are the broker fuzzer's (fuzz/).
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 #include <thread>
 
@@ -132,25 +127,10 @@ TEST(BrokerExecutable, ServesExitsWhenIdleAndNamesTheBrokerOnItsPort) {
   TempDir directory;
   processes::Launch second{{"--port", std::to_string(port)}};
   second.errorFile = directory / "errors";
-  const pid_t loser = processes::spawn(TAPBROKER_EXE, second);
-  int status = -1;
-  ASSERT_EQ(::waitpid(loser, &status, 0), loser);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1);
-  std::stringstream errors;
-  errors << std::ifstream(directory / "errors").rdbuf();
-  EXPECT_NE(errors.str().find("kill " + std::to_string(pid)), std::string::npos)
-      << errors.str();
-
-  status = -1;
-  for (int i = 0; i < 100 && ::waitpid(pid, &status, WNOHANG) == 0; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
-  if (status == -1) {
-    ::kill(pid, SIGKILL);
-    ::waitpid(pid, &status, 0);
-    FAIL() << "the broker did not exit when idle";
-  }
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(processes::exitStatus(processes::spawn(TAPBROKER_EXE, second), 10), 1);
+  const std::string errors = readFile(second.errorFile);
+  EXPECT_NE(errors.find("kill " + std::to_string(pid)), std::string::npos) << errors;
+  EXPECT_EQ(processes::exitStatus(pid, 10), 0) << "the broker did not exit when idle";
 }
 
 }  // namespace

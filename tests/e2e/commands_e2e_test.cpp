@@ -2,11 +2,13 @@
 // Send against the reference broker as an independent reader of the protocol: each answers
 // as the broker documents it, and the conversation stays in step afterwards (command 30
 // still answers 1). What the simulated devices do is the broker's own tests' business.
+#include <algorithm>
 #include <climits>
 #include <functional>
 
 #include "protocol/shapes.h"
 #include "tests/e2e/e2e_support.h"
+#include "tests/support/scratch.h"
 #include "tests/support/scripted_broker.h"
 
 namespace e2e {
@@ -162,8 +164,13 @@ TEST_F(CommandsE2E, EveryInterfaceFunctionAnswersAsDocumented) {
 // The built-in chain's IDCODEs as a data scan reads them after a reset, LSB first.
 const std::string kIdcodeScan = bytes({0x4D, 0x3C, 0x2B, 0x1A, 0xE1, 0xFE, 0x0F, 0x2C});
 
+// Also the walk that scripts/test-windows.sh runs on Linux and under Wine: the two brokers'
+// traces and the two libraries' recordings of it must be the same.
 TEST_F(CommandsE2E, EachTransferKindReadsBack) {
   Client& c = client_;
+  TempDir scratch;
+  const std::string log = scratch / "walk.log";
+  ASSERT_EQ(c.Set_Log_File(log.c_str()), 0);
   ASSERT_EQ(c.Send(44, 3), 0);  // the JTAG shift, buffer A the mask: the TDO comes back
   EXPECT_EQ(c.Send(44, 12, 0, 64, 1, 0, data(kOnes), data(kOnes)), 0);
   EXPECT_EQ(readBack(c, 8), kIdcodeScan);
@@ -188,7 +195,28 @@ TEST_F(CommandsE2E, EachTransferKindReadsBack) {
   EXPECT_EQ(c.Send(48, 0x100, 0xA0, 8 * 200, data(message), 0), 0);
   EXPECT_EQ(readBack(c, 200), message);
   EXPECT_EQ(c.Send(52, 0, 32, data(kSpiReadId), 0), 0);
-  EXPECT_EQ(readBack(c, 4), bytes({0xFF, 0x5A, 0x40, 0x10}));
+  unsigned char id[4] = {};
+  unsigned char* into = id;  // the other GetTDO
+  EXPECT_EQ(c.GetTDO(into, 32), 0);
+  EXPECT_EQ(std::string(id, id + 4), bytes({0xFF, 0x5A, 0x40, 0x10}));
+  // The Read overloads that the other tests leave out: a number, and the text returned.
+  int value = 0;
+  EXPECT_EQ(c.Send(25), 1024 * 1024);
+  EXPECT_EQ(c.Read(value), 0);
+  EXPECT_EQ(value, 1024 * 1024);
+  EXPECT_EQ(c.Send(1), 0);
+  EXPECT_EQ(std::string(c.Read()).rfind("tapbroker.exe ", 0), 0u);
+
+  // One report a line, ended as the system's text files end lines: CR LF on Windows.
+  const std::string written = readFile(log);
+  const long lines = std::count(written.begin(), written.end(), '\n');
+#ifdef _WIN32
+  EXPECT_EQ(std::count(written.begin(), written.end(), '\r'), lines);
+#else
+  EXPECT_EQ(written.find('\r'), std::string::npos);
+#endif
+  EXPECT_GT(lines, 50);
+  EXPECT_EQ(written.back(), '\n');
 }
 
 }  // namespace

@@ -17,16 +17,14 @@
 
 namespace e2e {
 
-#ifdef _WIN32
-// The Windows test programs lie beside tapbroker.exe in the build's bin directory.
-std::string binaryDirectory();
-inline std::string brokerPath() { return binaryDirectory() + "\\tapbroker.exe"; }
-#else
-inline std::string brokerPath() { return TAPBROKER_EXE; }
+using processes::brokerPath;
+// Where the build put the test programs, tapbroker.exe and tapclient.
 inline std::string binaryDirectory() {
-  return std::filesystem::path(TAPBROKER_EXE).parent_path().string();
+  return std::filesystem::path(brokerPath()).parent_path().string();
 }
-#endif
+// Starts tapbroker.exe as `launch` says and waits until it listens on port 4001.
+pid_t startBroker(const processes::Launch& launch);
+
 // A test whose tapbroker.exe listens on port 4001 for its whole run; it skips where the
 // port belongs to another program. A fixture may add to the broker's launch before SetUp.
 class BrokerTest : public ::testing::Test {

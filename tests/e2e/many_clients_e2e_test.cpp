@@ -14,12 +14,12 @@
 #include "e2e_support.h"
 #include "tests/support/loopback.h"
 #include "tests/support/sanitizers.h"
+#include "tests/support/wire_bytes.h"
 
 namespace e2e {
 namespace {
 
 constexpr int kIdleClients = 1000;
-const std::string kAck("+\0", 2);
 
 // What the broker process holds.
 struct Holdings {

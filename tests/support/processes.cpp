@@ -118,4 +118,15 @@ bool stop(pid_t pid) {
   return false;
 }
 
+int exitStatus(pid_t pid, int seconds) {
+  int status = 0;
+  pid_t ended = 0;
+  for (int wait = 0; pid > 0 && ended == 0 && wait < 10 * seconds; ++wait) {
+    ended = ::waitpid(pid, &status, WNOHANG);
+    if (ended == 0) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  if (ended == 0) stop(pid);
+  return ended == pid && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 }  // namespace processes

@@ -31,6 +31,17 @@ std::vector<pid_t> brokers(const std::string& directory = {});
 // Sends SIGTERM and waits up to five seconds for `pid` to go (reaping it when it is our
 // child), then kills it. True when it went by itself.
 bool stop(pid_t pid);
+// Waits up to `seconds` for our child `pid` to exit by itself, then stops it: its exit
+// status, -1 when it did not exit by itself.
+int exitStatus(pid_t pid, int seconds);
+
+// The reference broker the tests run: on Windows the one beside the test program.
+#ifdef _WIN32
+std::string ownDirectory();
+inline std::string brokerPath() { return ownDirectory() + "\\tapbroker.exe"; }
+#elif defined(TAPBROKER_EXE)
+inline std::string brokerPath() { return TAPBROKER_EXE; }
+#endif
 
 // A program started for a test, stopped (and reaped) when the object goes; pid() is 0 when
 // it could not be started.

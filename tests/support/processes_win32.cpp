@@ -76,6 +76,12 @@ HANDLE start(const std::string& path, const Launch& launch, HANDLE out) {
 
 }  // namespace
 
+std::string ownDirectory() {
+  char path[MAX_PATH] = {};
+  const std::string own(path, ::GetModuleFileNameA(nullptr, path, MAX_PATH));
+  return own.substr(0, own.find_last_of('\\'));
+}
+
 pid_t spawn(const std::string& path, const Launch& launch) {
   HANDLE process = start(path, launch, nullptr);
   if (process == nullptr) return 0;

@@ -100,4 +100,11 @@ inline std::vector<std::string> readLines(const std::string& path) {
   return lines;
 }
 
+// The whole of the file at `path`, byte for byte.
+inline std::string readFile(const std::string& path) {
+  std::stringstream text;
+  text << std::ifstream(path, std::ios::binary).rdbuf();
+  return text.str();
+}
+
 #endif  // TESTS_SUPPORT_SCRATCH_H

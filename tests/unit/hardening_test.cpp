@@ -16,10 +16,6 @@
 #include <iterator>
 #include <thread>
 
-#include "diagnostics/call_context.h"
-#include "msgcore/msgManager.h"
-#include "platform/socket_handles.h"
-#include "platform/sockets.h"
 #include "tapbroker_client.h"
 #include "tests/support/memory_sockets.h"
 #include "tests/support/scratch.h"
@@ -29,12 +25,6 @@
 using namespace tapbroker::results;
 
 namespace {
-
-// Closes the client's socket without a closing conversation.
-void hangUp(Client& client) {
-  tapbroker::platform::close(tapbroker::platform::handles::current(
-      static_cast<std::uint32_t>(client.GetClientSocket())));
-}
 
 TEST(Hardening, AClosedConnectionsHandleNeverReachesTheNextOne) {
   ScriptedBroker broker;
@@ -75,30 +65,6 @@ TEST(Hardening, ReconnectingClosesTheConnectionItReplaces) {
   EXPECT_EQ(broker.finish(), "");
   EXPECT_EQ(memory_sockets::openSockets(), 1);  // the client's current connection alone
   hangUp(client);
-}
-
-TEST_F(WireTest, AWithheldCommandSendsOnly8888WhateverItsArguments) {
-  broker.expect(std::string("8888\0", 5)).answer("r").expect(std::string("8888\0", 5)).answer("r");
-  start();
-  const std::string tooLong(1024, 'x');
-  EXPECT_EQ(client.Send(2, tooLong.c_str()), 1);
-  EXPECT_EQ(client.Send(19, 0, -100, 0, nullptr), 1);
-  EXPECT_EQ(client.GetClientStatus(), 1);
-  EXPECT_EQ(broker.finish(), "");
-}
-
-TEST(Hardening, OnlyAClientsCatalogueHandleIsFinished) {
-  const long finished = tapbroker::msgcore::finishedHandles();
-  {
-    CallContext context(1, nullptr, "c", "");
-    CallContext copy(context);
-  }
-  EXPECT_EQ(tapbroker::msgcore::finishedHandles() - finished, 0);
-  {
-    Client client;
-    Client copy(client);
-  }
-  EXPECT_EQ(tapbroker::msgcore::finishedHandles() - finished, 1);
 }
 
 TEST(Hardening, AReportIsOneLineInTheLogAndOnTheConsole) {

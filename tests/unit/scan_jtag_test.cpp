@@ -11,12 +11,11 @@ class JtagShift : public WireTest {
  protected:
   // Command 44, function 12 and the four header tokens.
   void header(int control, int bits, int switchA, int switchB) {
-    command(44);
-    broker.token("12");
-    for (int value : {control, bits, switchA, switchB}) broker.token(std::to_string(value));
+    WireTest::header(44, {"12", std::to_string(control), std::to_string(bits),
+                          std::to_string(switchA), std::to_string(switchB)});
   }
 };
-class ShiftGeneric : public WireTest {};
+using ShiftGeneric = WireTest;
 
 TEST_F(JtagShift, SingleBlockReadBackAndItsRetrieval) {
   std::string shift = bytes({0x12, 0x34}), a = bytes({0xFF, 0x00});
@@ -127,18 +126,14 @@ TEST_F(ShiftGeneric, ExactLengthsAndReadBack) {
   std::string two = bytes({0x0F, 0xF0}), over = pattern(1025, 4);
   broker.expectToken("8888").answer("no");  // withheld until both flags are granted
   scriptGrant();
-  auto header = [&](std::vector<std::string> tokens) {
-    command(19);
-    for (const std::string& t : tokens) broker.token(t);
-  };
-  header({"5", "12", "2", "1"});
+  header(19, {"5", "12", "2", "1"});
   broker.expect(two).answer(bytes({0x11, 0x22, 0x33}));
   finalRead(0);
-  header({"5", "8193", "1025", "0"});  // no read-back: one more acknowledgement
+  header(19, {"5", "8193", "1025", "0"});  // no read-back: one more acknowledgement
   broker.expect(over.substr(0, 1024)).ack().expect(over.substr(1024)).ack().ack();
   finalRead(0);
-  header({"5", "0", "0", "1"});  // nothing to send: the send of 0 bytes fails
-  header({"5", "8193", "1025", "1"});
+  header(19, {"5", "0", "0", "1"});  // nothing to send: the send of 0 bytes fails
+  header(19, {"5", "8193", "1025", "1"});
   broker.expect(over.substr(0, 1024)).ack().expect(over.substr(1024)).ack();
   broker.answer("AB").expect(kAck).answer("C").expect(kAck);
   finalRead(6);

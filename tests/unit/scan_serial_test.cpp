@@ -7,15 +7,8 @@ namespace {
 
 const unsigned char* const kNone = nullptr;
 
-class SerialShift : public WireTest {
- protected:
-  // The command token (none for -1) and the header's tokens.
-  void header(int number, const std::vector<std::string>& tokens) {
-    if (number >= 0) command(number);
-    for (const std::string& t : tokens) broker.token(t);
-  }
-};
-class PumpData : public SerialShift {};
+using SerialShift = WireTest;
+using PumpData = WireTest;
 
 TEST_F(SerialShift, TheSecondPassOfCommand47GoesOnAfterTheFirstFailed) {
   const std::string d = bytes({0x01, 0x80});

@@ -11,9 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/socket_handles.h"
-#include "platform/sockets.h"
 #include "tapbroker_client.h"
+#include "tests/support/connect_fixture.h"
 #include "tests/support/scripted_broker.h"
 
 using Ids = std::vector<std::string>;
@@ -21,11 +20,8 @@ using Ids = std::vector<std::string>;
 class WireTest : public ::testing::Test {
  protected:
   WireTest() { introduce(); }
-  ~WireTest() override {
-    // Close what the test left open without putting anything more on the wire.
-    tapbroker::platform::close(tapbroker::platform::handles::current(
-        static_cast<std::uint32_t>(client.GetClientSocket())));
-  }
+  // Closes what the test left open without putting anything more on the wire.
+  ~WireTest() override { hangUp(client); }
 
   // The broker's side of a Connect: the client's name, answered by any byte.
   void introduce() { broker.expectToken(name).answer("+"); }
@@ -36,6 +32,11 @@ class WireTest : public ::testing::Test {
 
   // The command token and the broker's reply; Send's closing read answered by `value`.
   void command(int number) { broker.token(std::to_string(number)); }
+  // The command token, then `tokens`, each acknowledged; no command token for -1.
+  void header(int number, const Ids& tokens) {
+    if (number >= 0) command(number);
+    for (const std::string& token : tokens) broker.token(token);
+  }
   void finalRead(int value) { broker.request(std::to_string(value)); }
 
   // The broker's side of Send(4, "u", "p", 0) and Send(33), both granted.
