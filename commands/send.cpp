@@ -4,7 +4,7 @@
 
 #include "commands/transfer_kind.h"
 #include "diagnostics/call_context.h"
-#include "protocol/exchange.h"
+#include "protocol/command_in_progress.h"
 #include "protocol/wire.h"
 #include "results/codes.h"
 
@@ -21,14 +21,14 @@ int Client::withhold() {
   const char* name = clientName.c_str();
   PrintMessage("1008", name, name);
   static const char withheldToken[] = "8888";
-  if (!tapbroker::wire::sendBytes(socket, withheldToken, sizeof withheldToken)) {
+  if (!tapbroker::protocol::sendBytes(socket, withheldToken, sizeof withheldToken)) {
     PrintMessage("1009", name, name);
     tapbroker::protocol::reportTimeout(*this, name, socket);
     status = tapbroker::results::kSendFailed;
     return tapbroker::results::kSendFailed;
   }
-  char reply[tapbroker::wire::kBufferSize] = {};
-  if (tapbroker::wire::receiveLoose(socket, reply) == 0) {
+  char reply[tapbroker::protocol::kBufferSize] = {};
+  if (tapbroker::protocol::receiveLoose(socket, reply) == 0) {
     PrintMessage("1010", name, name);
     tapbroker::protocol::reportTimeout(*this, name, socket);
     status = tapbroker::results::kReceiveFailed;
@@ -40,7 +40,8 @@ int Client::withhold() {
 
 int Client::Send(int command, ...) {
   status = 0;
-  const tapbroker::shapes::Command& shape = tapbroker::shapes::command(command);
+  const tapbroker::protocol::shapes::Command& shape =
+      tapbroker::protocol::shapes::command(command);
   // A withheld command sends none of its arguments, so they are not looked at.
   if (shape.withheld && (flagA == 0 || flagB == 0)) return withhold();
 
@@ -49,9 +50,9 @@ int Client::Send(int command, ...) {
   const char* name = clientName.c_str();
   va_list list;
   va_start(list, command);
-  tapbroker::wire::ArgumentCursor args(list);
+  tapbroker::protocol::ArgumentCursor args(list);
   va_end(list);
-  tapbroker::wire::ArgumentCursor checked = args.copy();
+  tapbroker::protocol::ArgumentCursor checked = args.copy();
   const char* limit = kind.refused(shape, checked);
   if (limit != nullptr) {
     PrintMessage("1003", name, limit);
@@ -59,13 +60,13 @@ int Client::Send(int command, ...) {
     return tapbroker::results::kArgumentRefused;
   }
 
-  char commandText[tapbroker::wire::kBufferSize] = {};
+  char commandText[tapbroker::protocol::kBufferSize] = {};
   std::to_chars(commandText, commandText + sizeof commandText - 1, command);  // as "%d"
   int failure = 0;
-  if (!tapbroker::wire::sendToken(socket, commandText)) {
+  if (!tapbroker::protocol::sendToken(socket, commandText)) {
     PrintMessage("1009", name, name);
     failure = tapbroker::results::kSendFailed;
-  } else if (tapbroker::wire::receiveLoose(socket, commandText) == 0) {
+  } else if (tapbroker::protocol::receiveLoose(socket, commandText) == 0) {
     PrintMessage("1010", name, name);
     failure = tapbroker::results::kReceiveFailed;
   }
@@ -78,7 +79,7 @@ int Client::Send(int command, ...) {
   PrintMessage("1093", name, command);
 
   CallContext context(*this);
-  Exchange exchange{*this, context};
+  tapbroker::protocol::CommandInProgress exchange{*this, context};
   int outcome = kind.run(exchange, shape, args);
   status = outcome;
   if (shape.finalRead && outcome >= 0) {

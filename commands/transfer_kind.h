@@ -5,7 +5,7 @@
 #define COMMANDS_TRANSFER_KIND_H
 
 #include "protocol/argument_cursor.h"
-#include "protocol/exchange.h"
+#include "protocol/command_in_progress.h"
 #include "protocol/shapes.h"
 
 namespace tapbroker::commands {
@@ -13,11 +13,12 @@ namespace tapbroker::commands {
 struct TransferKind {
   // Null when the arguments may go out, else a short text naming the limit they break.
   // Runs on a copy of the arguments' position, before anything of the command goes out.
-  const char* (*refused)(const shapes::Command& command, wire::ArgumentCursor& args);
-  Run* run;
+  const char* (*refused)(const protocol::shapes::Command& command,
+                         protocol::ArgumentCursor& args);
+  protocol::Run* run;
 };
 
-const TransferKind& transferKind(shapes::Transfer transfer);
+const TransferKind& transferKind(protocol::shapes::Transfer transfer);
 
 }  // namespace tapbroker::commands
 

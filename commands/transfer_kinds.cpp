@@ -5,18 +5,18 @@
 
 #include "commands/transfer_kind.h"
 #include "protocol/argument_cursor.h"
-#include "protocol/runs.h"
+#include "protocol/token_runs.h"
 #include "protocol/wire.h"
 #include "scan/blocks.h"
-#include "scan/runs.h"
+#include "scan/scan_runs.h"
 
 namespace tapbroker::commands {
 
 namespace {
 
-using shapes::Command;
-using shapes::Function;
-using shapes::Transfer;
+using protocol::shapes::Command;
+using protocol::shapes::Function;
+using protocol::shapes::Transfer;
 
 constexpr const char* kLongString = "a string argument of 1024 bytes or more";
 constexpr const char* kTooManyValues = "more than 10 values for command 4";
@@ -28,7 +28,7 @@ constexpr const char* kLongApplicationList = "an application list longer than 10
 // Checks the leading arguments laid out as `layout` says, one letter each: i an int, s a
 // string that must fit a token, b a bit count that must give a byte count of 0 or more,
 // d data that must be there when that byte count is above 0. What follows is not read.
-const char* layoutRefused(const char* layout, wire::ArgumentCursor& args) {
+const char* layoutRefused(const char* layout, protocol::ArgumentCursor& args) {
   int byteCount = 0;
   bool dataMissing = false;
   for (const char* at = layout; *at != '\0'; ++at) {
@@ -37,7 +37,7 @@ const char* layoutRefused(const char* layout, wire::ArgumentCursor& args) {
         args.nextInt();
         break;
       case 's':
-        if (!wire::fitsToken(args.nextString())) return kLongString;
+        if (!protocol::fitsToken(args.nextString())) return kLongString;
         break;
       case 'b':
         byteCount = scan::bytesForBits(args.nextInt());
@@ -52,34 +52,35 @@ const char* layoutRefused(const char* layout, wire::ArgumentCursor& args) {
 }
 
 template <const char* layout>
-const char* refusedBy(const Command&, wire::ArgumentCursor& args) {
+const char* refusedBy(const Command&, protocol::ArgumentCursor& args) {
   return layoutRefused(layout, args);
 }
 
-const char* nothingRefused(const Command&, wire::ArgumentCursor&) { return nullptr; }
+const char* nothingRefused(const Command&, protocol::ArgumentCursor&) { return nullptr; }
 
-const char* stringsRefused(const Command& command, wire::ArgumentCursor& args) {
+const char* stringsRefused(const Command& command, protocol::ArgumentCursor& args) {
   for (int i = 0; i < command.count; ++i)
-    if (!wire::fitsToken(args.nextString())) return kLongString;
+    if (!protocol::fitsToken(args.nextString())) return kLongString;
   return nullptr;
 }
 
-const char* command4Refused(const Command&, wire::ArgumentCursor& args) {
+const char* command4Refused(const Command&, protocol::ArgumentCursor& args) {
   if (const char* refused = layoutRefused("ss", args)) return refused;
-  return args.nextInt() > shapes::kCommand4Values ? kTooManyValues : nullptr;
+  return args.nextInt() > protocol::shapes::kCommand4Values ? kTooManyValues : nullptr;
 }
 
-const char* sharedAppsRefused(const Command&, wire::ArgumentCursor& args) {
-  char block[wire::kBufferSize];
+const char* sharedAppsRefused(const Command&, protocol::ArgumentCursor& args) {
+  char block[protocol::kBufferSize];
   return scan::packApplicationList(args, block) ? nullptr : kLongApplicationList;
 }
 
-const char* interfaceFunctionRefused(const Command&, wire::ArgumentCursor& args) {
-  const shapes::InterfaceFunction function = shapes::interfaceFunction(args.nextInt());
+const char* interfaceFunctionRefused(const Command&, protocol::ArgumentCursor& args) {
+  const protocol::shapes::InterfaceFunction function =
+      protocol::shapes::interfaceFunction(args.nextInt());
   switch (function.shape) {
     case Function::Strings:
       for (int i = 0; i < function.count; ++i)
-        if (!wire::fitsToken(args.nextString())) return kLongString;
+        if (!protocol::fitsToken(args.nextString())) return kLongString;
       return nullptr;
     case Function::IntStringInt:
       return layoutRefused("is", args);
@@ -87,7 +88,7 @@ const char* interfaceFunctionRefused(const Command&, wire::ArgumentCursor& args)
       const int pairs = args.nextInt();
       if (pairs > INT_MAX / 2) return kTooManyPairs;
       for (long long i = 0; i < 2LL * pairs; ++i)
-        if (!wire::fitsToken(args.nextString())) return kLongString;
+        if (!protocol::fitsToken(args.nextString())) return kLongString;
       return nullptr;
     }
     case Function::JtagShift:
@@ -104,19 +105,19 @@ constexpr char kPumpData[] = "db";
 constexpr char kI2CShift[] = "iibd";
 constexpr char kSSPIShift[] = "ibd";
 
-// In the order of shapes::Transfer.
+// In the order of protocol::shapes::Transfer.
 constexpr TransferKind kKinds[] = {
-    {nothingRefused, wire::runNothing},
-    {nothingRefused, wire::runInts},
-    {stringsRefused, wire::runStrings},
-    {stringsRefused, wire::runStringsAnyAck},
-    {refusedBy<kPairs>, wire::runPairs},
-    {command4Refused, wire::runCommand4},
-    {nothingRefused, wire::runQueryFlagB},
-    {nothingRefused, wire::runClearFlagA},
-    {nothingRefused, wire::runClearFlagB},
-    {nothingRefused, wire::runClearBothFlags},
-    {nothingRefused, wire::runUnlisted},
+    {nothingRefused, protocol::runNothing},
+    {nothingRefused, protocol::runInts},
+    {stringsRefused, protocol::runStrings},
+    {stringsRefused, protocol::runStringsAnyAck},
+    {refusedBy<kPairs>, protocol::runPairs},
+    {command4Refused, protocol::runCommand4},
+    {nothingRefused, protocol::runQueryFlagB},
+    {nothingRefused, protocol::runClearFlagA},
+    {nothingRefused, protocol::runClearFlagB},
+    {nothingRefused, protocol::runClearBothFlags},
+    {nothingRefused, protocol::runUnlisted},
     {refusedBy<kGenericShift>, scan::runGenericShift},
     {sharedAppsRefused, scan::runSharedApps},
     {refusedBy<kPumpData>, scan::runPumpData},

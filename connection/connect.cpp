@@ -13,7 +13,7 @@
 #include "diagnostics/call_context.h"
 #include "platform/processes.h"
 #include "platform/sockets.h"
-#include "protocol/exchange.h"
+#include "protocol/command_in_progress.h"
 #include "protocol/recording.h"
 #include "protocol/wire.h"
 #include "results/codes.h"
@@ -44,7 +44,7 @@ unsigned deadlineFromEnvironment(Client& client, const char* name) {
   const auto [at, error] = std::from_chars(text, end, seconds);
   if (error == std::errc() && at == end && seconds >= 1 && seconds <= kLongestDeadline)
     return seconds * 1000;
-  tapbroker::wire::BoundedText shown(text, static_cast<int>(end - text));
+  tapbroker::protocol::BoundedText shown(text, static_cast<int>(end - text));
   client.PrintMessage("1118", name, shown.c_str());
   return 0;
 }
@@ -123,19 +123,20 @@ int reachBroker(Client& client, const char* name, Client::SOCKET& socket,
 // kSendFailed or kReceiveFailed; a failure reports the buffer as it stands.
 int introduce(Client& client, const CallContext& context, Client::SOCKET socket,
               const char* name) {
-  char buffer[tapbroker::wire::kBufferSize] = {};
+  char buffer[tapbroker::protocol::kBufferSize] = {};
   std::snprintf(buffer, sizeof buffer, "%s", name);
   const char* failed = nullptr;
   int result = 0;
-  if (!tapbroker::wire::sendBytes(socket, buffer, static_cast<int>(std::strlen(buffer)) + 1)) {
+  if (!tapbroker::protocol::sendBytes(socket, buffer,
+                                      static_cast<int>(std::strlen(buffer)) + 1)) {
     failed = "1006";
     result = kSendFailed;
-  } else if (tapbroker::wire::receiveLoose(socket, buffer) == 0) {
+  } else if (tapbroker::protocol::receiveLoose(socket, buffer) == 0) {
     failed = "1007";
     result = kReceiveFailed;
   }
   if (failed != nullptr && context.reporting()) {
-    tapbroker::wire::BoundedText text(buffer, sizeof buffer);
+    tapbroker::protocol::BoundedText text(buffer, sizeof buffer);
     client.PrintMessage(failed, text.c_str(), text.c_str());
   }
   if (failed != nullptr) tapbroker::protocol::reportTimeout(client, name, socket);
@@ -148,7 +149,7 @@ int introduce(Client& client, const CallContext& context, Client::SOCKET socket,
 struct CloseOnReturn {
   Client::SOCKET handle;
   ~CloseOnReturn() {
-    tapbroker::recording::end(handle);
+    tapbroker::protocol::recording::end(handle);
     tapbroker::platform::close(handle);
   }
 };
@@ -162,7 +163,7 @@ int Client::Connect(char* /*ignored*/, const char* logFile, const char* installD
 
   // A name that does not fit the introduction buffer with its NUL would reach the broker
   // cut short; refuse it before anything is opened or sent.
-  if (clientName.size() >= static_cast<std::size_t>(tapbroker::wire::kBufferSize)) {
+  if (clientName.size() >= static_cast<std::size_t>(tapbroker::protocol::kBufferSize)) {
     PrintMessage("1003", name, "a client name must be shorter than 1024 characters");
     status = kArgumentRefused;
     return kArgumentRefused;
@@ -172,7 +173,7 @@ int Client::Connect(char* /*ignored*/, const char* logFile, const char* installD
   CloseOnReturn replaced{socket};
   if (int failed = reachBroker(*this, name, socket, context, installDir, deadlineMs))
     return failed;
-  tapbroker::recording::begin(socket, clientName);
+  tapbroker::protocol::recording::begin(socket, clientName);
   if (int failed = introduce(*this, context, socket, name)) {
     status = failed;
     return failed;

@@ -20,7 +20,7 @@ int Client::Disconnect() {
     PrintMessage("1027", name);
     result = kShutdownFailed;
   }
-  tapbroker::recording::end(socket);
+  tapbroker::protocol::recording::end(socket);
   tapbroker::platform::close(socket);
   if (result != 0) {
     status = result;

@@ -26,7 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!item.empty()) expected.push_back(item);
 
   std::vector<std::string> items = {"held before"};
-  tapbroker::wire::appendListItems(answer.c_str(), items);
+  tapbroker::protocol::appendListItems(answer.c_str(), items);
   if (items != expected) std::abort();
   return 0;
 }

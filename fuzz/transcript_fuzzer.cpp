@@ -15,11 +15,10 @@ bool same(const std::vector<tapbroker::transcript::Conversation>& a,
           const std::vector<tapbroker::transcript::Conversation>& b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i) {
-    if (a[i].client != b[i].client || a[i].exchanges.size() != b[i].exchanges.size())
-      return false;
-    for (std::size_t j = 0; j < a[i].exchanges.size(); ++j) {
-      if (a[i].exchanges[j].direction != b[i].exchanges[j].direction ||
-          a[i].exchanges[j].bytes != b[i].exchanges[j].bytes)
+    if (a[i].client != b[i].client || a[i].lines.size() != b[i].lines.size()) return false;
+    for (std::size_t j = 0; j < a[i].lines.size(); ++j) {
+      if (a[i].lines[j].direction != b[i].lines[j].direction ||
+          a[i].lines[j].bytes != b[i].lines[j].bytes)
         return false;
     }
   }
@@ -36,9 +35,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string written;
     for (const tapbroker::transcript::Conversation& conversation : read) {
       tapbroker::transcript::appendHeader(written, conversation.client);
-      for (const tapbroker::transcript::Exchange& exchange : conversation.exchanges)
-        tapbroker::transcript::appendExchange(written, exchange.direction,
-                                              exchange.bytes.data(), exchange.bytes.size());
+      for (const tapbroker::transcript::Line& line : conversation.lines)
+        tapbroker::transcript::appendLine(written, line.direction, line.bytes.data(),
+                                          line.bytes.size());
     }
     if (!tapbroker::transcript::parse(written, again, error) || !same(read, again))
       std::abort();
@@ -48,11 +47,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   std::string text;
   tapbroker::transcript::appendHeader(text, "fuzz");
-  tapbroker::transcript::appendExchange(text, tapbroker::transcript::Direction::ToClient, data,
-                                        size);
+  tapbroker::transcript::appendLine(text, tapbroker::transcript::Direction::ToClient, data,
+                                    size);
   read.clear();
   if (!tapbroker::transcript::parse(text, read, error) || read.size() != 1 ||
-      read[0].exchanges.size() != 1 || read[0].exchanges[0].bytes != input)
+      read[0].lines.size() != 1 || read[0].lines[0].bytes != input)
     std::abort();
   return 0;
 }

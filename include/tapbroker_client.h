@@ -36,6 +36,11 @@
 
 class msgManager;
 class CallContext;
+namespace tapbroker {
+namespace protocol {
+struct CommandInProgress;
+}  // namespace protocol
+}  // namespace tapbroker
 
 // On Windows the class comes out of libtapbroker_client.dll: the library's own build
 // exports it, everybody else imports it, and a program linking the library's objects
@@ -347,7 +352,7 @@ class TAPBROKER_CLIENT_API Client {
  private:
   // The library's own types that work on a client's fields: a command's exchange with
   // the broker, and the diagnostic settings of one call.
-  friend struct Exchange;
+  friend struct tapbroker::protocol::CommandInProgress;
   friend class CallContext;
 
   // Sends "8888" in place of a command that waits for both permissions.

@@ -1,6 +1,6 @@
 #include "protocol/answer_list.h"
 
-namespace tapbroker::wire {
+namespace tapbroker::protocol {
 
 void appendListItems(const char* text, std::vector<std::string>& items) {
   const char* itemStart = text;
@@ -13,4 +13,4 @@ void appendListItems(const char* text, std::vector<std::string>& items) {
   if (*itemStart != '\0') items.emplace_back(itemStart);
 }
 
-}  // namespace tapbroker::wire
+}  // namespace tapbroker::protocol

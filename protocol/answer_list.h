@@ -5,12 +5,12 @@
 #include <string>
 #include <vector>
 
-namespace tapbroker::wire {
+namespace tapbroker::protocol {
 
 // Appends the items of the NUL-terminated `text` to `items`: every ";" closes an item,
 // empty or not; what follows the last one counts only when it holds something.
 void appendListItems(const char* text, std::vector<std::string>& items);
 
-}  // namespace tapbroker::wire
+}  // namespace tapbroker::protocol
 
 #endif  // PROTOCOL_ANSWER_LIST_H

@@ -6,7 +6,7 @@
 
 #include <cstdarg>
 
-namespace tapbroker::wire {
+namespace tapbroker::protocol {
 
 class ArgumentCursor {
  public:
@@ -26,6 +26,6 @@ class ArgumentCursor {
   va_list list_;
 };
 
-}  // namespace tapbroker::wire
+}  // namespace tapbroker::protocol
 
 #endif  // PROTOCOL_ARGUMENT_CURSOR_H

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "protocol/answer_list.h"
-#include "protocol/exchange.h"
+#include "protocol/command_in_progress.h"
 #include "protocol/wire.h"
 #include "results/codes.h"
 #include "tapbroker_client.h"
@@ -29,18 +29,18 @@ char* keepText(std::string& kept, const char* answer) {
 int Client::readAnswer(const char* const ids[5], char (&answer)[1025]) {
   // One byte beyond what a receive may fill: an answer that takes all 1024 bytes without
   // a NUL of its own still ends in one.
-  static_assert(sizeof answer == tapbroker::wire::kBufferSize + 1);
+  static_assert(sizeof answer == tapbroker::protocol::kBufferSize + 1);
   std::memset(answer, 0, sizeof answer);
   const char* name = clientName.c_str();
   PrintMessage(ids[0], name);
-  if (!tapbroker::wire::sendRequestToken(socket)) {
+  if (!tapbroker::protocol::sendRequestToken(socket)) {
     PrintMessage(ids[2], name, name);
     tapbroker::protocol::reportTimeout(*this, name, socket);
     status = tapbroker::results::kSendFailed;
     return tapbroker::results::kSendFailed;
   }
   PrintMessage(ids[1], name, answer);
-  int received = tapbroker::wire::receiveLoose(socket, answer);
+  int received = tapbroker::protocol::receiveLoose(socket, answer);
   if (received == 0) {
     PrintMessage(ids[3], name, name);
     tapbroker::protocol::reportTimeout(*this, name, socket);
@@ -52,15 +52,15 @@ int Client::readAnswer(const char* const ids[5], char (&answer)[1025]) {
 }
 
 int Client::Read(int& value) {
-  char answer[tapbroker::wire::kBufferSize + 1];
+  char answer[tapbroker::protocol::kBufferSize + 1];
   int received = readAnswer(kIntIds, answer);
   if (received < 0) return received;
-  value = tapbroker::wire::leadingInt(answer, received);
+  value = tapbroker::protocol::leadingInt(answer, received);
   return 0;
 }
 
 int Client::Read(char*& text) {
-  char answer[tapbroker::wire::kBufferSize + 1];
+  char answer[tapbroker::protocol::kBufferSize + 1];
   int received = readAnswer(kTextIds, answer);
   if (received < 0) return received;
   text = keepText(serverName, answer);
@@ -68,15 +68,15 @@ int Client::Read(char*& text) {
 }
 
 const char* Client::Read() {
-  char answer[tapbroker::wire::kBufferSize + 1];
+  char answer[tapbroker::protocol::kBufferSize + 1];
   if (readAnswer(kReturnedTextIds, answer) < 0) return "";
   return keepText(serverName, answer);
 }
 
 int Client::Read(std::vector<std::string>& items) {
-  char answer[tapbroker::wire::kBufferSize + 1];
+  char answer[tapbroker::protocol::kBufferSize + 1];
   int received = readAnswer(kListIds, answer);
   if (received < 0) return received;
-  tapbroker::wire::appendListItems(answer, items);
+  tapbroker::protocol::appendListItems(answer, items);
   return 0;
 }

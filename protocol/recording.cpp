@@ -10,7 +10,7 @@
 
 #include "transcript/record_file.h"
 
-namespace tapbroker::recording {
+namespace tapbroker::protocol::recording {
 
 std::atomic<int> liveConversations{0};
 
@@ -134,4 +134,4 @@ void received(SOCKET socket, const void* data, int length) {
   note(socket, transcript::Direction::ToClient, data, length);
 }
 
-}  // namespace tapbroker::recording
+}  // namespace tapbroker::protocol::recording

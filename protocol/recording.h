@@ -16,7 +16,7 @@
 #include <cstdint>
 #include <string_view>
 
-namespace tapbroker::recording {
+namespace tapbroker::protocol::recording {
 
 typedef std::uint64_t SOCKET;
 
@@ -33,6 +33,6 @@ void end(SOCKET socket);
 void sent(SOCKET socket, const void* data, int length);
 void received(SOCKET socket, const void* data, int length);
 
-}  // namespace tapbroker::recording
+}  // namespace tapbroker::protocol::recording
 
 #endif  // PROTOCOL_RECORDING_H

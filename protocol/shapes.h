@@ -9,7 +9,7 @@
 #include <array>
 #include <cstddef>
 
-namespace tapbroker::shapes {
+namespace tapbroker::protocol::shapes {
 
 // What follows a command number, and the arguments Send reads for it.
 enum class Transfer {
@@ -176,6 +176,6 @@ constexpr InterfaceFunction interfaceFunction(int code) {
   return detail::kByCode[static_cast<std::size_t>(code)];
 }
 
-}  // namespace tapbroker::shapes
+}  // namespace tapbroker::protocol::shapes
 
 #endif  // PROTOCOL_SHAPES_H

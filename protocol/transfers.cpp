@@ -4,11 +4,11 @@
 
 #include "diagnostics/call_context.h"
 #include "protocol/argument_cursor.h"
-#include "protocol/exchange.h"
+#include "protocol/command_in_progress.h"
 #include "protocol/wire.h"
 #include "results/codes.h"
 
-namespace tapbroker::wire {
+namespace tapbroker::protocol {
 
 const TokenRun kIntTokens{"i", true, true, "1079", "1080", "1060", "1061", "1062", "1063"};
 const TokenRun kStringTokens{"s", true, true, "1081", "1082", "1064", "1065", "1066", "1067"};
@@ -70,7 +70,7 @@ int sendFlagQuery(CallContext& context, std::uint64_t socket, int& flag) {
   return answer == 0 ? -1 : answer;
 }
 
-int sendCommand4(Exchange& x, ArgumentCursor& args) {
+int sendCommand4(CommandInProgress& x, ArgumentCursor& args) {
   char token[kBufferSize] = {};
   // Every token is answered by a reply whose content does not matter.
   auto exchange = [&](bool sent) {
@@ -100,4 +100,4 @@ int sendCommand4(Exchange& x, ArgumentCursor& args) {
   return result != 0 ? result : sendFlagQuery(x.context, x.socket(), x.flagA());
 }
 
-}  // namespace tapbroker::wire
+}  // namespace tapbroker::protocol

@@ -11,9 +11,10 @@
 #include "protocol/argument_cursor.h"
 
 class CallContext;
-struct Exchange;
 
-namespace tapbroker::wire {
+namespace tapbroker::protocol {
+
+struct CommandInProgress;
 
 // How a run of tokens goes. Reports go the context's way.
 struct TokenRun {
@@ -50,8 +51,8 @@ inline int sendStringargs(CallContext& context, std::uint64_t socket, int count,
 int sendFlagQuery(CallContext& context, std::uint64_t socket, int& flag);
 // Command 4: two strings and ten ints, each answered by any reply, then the query for
 // flag A.
-int sendCommand4(Exchange& exchange, ArgumentCursor& args);
+int sendCommand4(CommandInProgress& exchange, ArgumentCursor& args);
 
-}  // namespace tapbroker::wire
+}  // namespace tapbroker::protocol
 
 #endif  // PROTOCOL_TRANSFERS_H

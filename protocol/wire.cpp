@@ -8,7 +8,7 @@
 #include "platform/sockets.h"
 #include "protocol/recording.h"
 
-namespace tapbroker::wire {
+namespace tapbroker::protocol {
 
 bool sendBytes(SOCKET socket, const void* data, int length) {
   int sent = platform::send(socket, data, length);
@@ -75,4 +75,4 @@ BoundedText::BoundedText(const void* data, int length) {
   text_[n] = '\0';
 }
 
-}  // namespace tapbroker::wire
+}  // namespace tapbroker::protocol

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <cstring>
 
-namespace tapbroker::wire {
+namespace tapbroker::protocol {
 
 typedef std::uint64_t SOCKET;
 
@@ -59,6 +59,6 @@ class BoundedText {
   char text_[kBufferSize + 1];
 };
 
-}  // namespace tapbroker::wire
+}  // namespace tapbroker::protocol
 
 #endif  // PROTOCOL_WIRE_H

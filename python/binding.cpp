@@ -19,7 +19,7 @@
 #include "tapbroker_client.h"
 
 namespace py = pybind11;
-namespace shapes = tapbroker::shapes;
+namespace shapes = tapbroker::protocol::shapes;
 namespace results = tapbroker::results;
 
 namespace {

@@ -15,7 +15,8 @@ unsigned char mirrored(unsigned char byte) {
   return out;
 }
 
-Blocks::Blocks(Exchange& exchange, const BlockProfile& profile, int byteCount)
+Blocks::Blocks(protocol::CommandInProgress& exchange, const BlockProfile& profile,
+               int byteCount)
     : x_(exchange), profile_(profile), byteCount_(byteCount) {}
 
 int Blocks::sendFailed() {
@@ -32,11 +33,11 @@ int Blocks::header(std::initializer_list<int> values) {
   // A negative length must never reach a copy or a send.
   if (byteCount_ < 0) return results::kArgumentRefused;
   for (int value : values) {
-    if (!wire::sendIntToken(x_.socket(), value, token_)) return sendFailed();
+    if (!protocol::sendIntToken(x_.socket(), value, token_)) return sendFailed();
     if (profile_.tokenSent != nullptr)
       x_.report(profile_.tokenSent, x_.name(), profile_.tokenSentShowsText ? token_ : x_.name());
     std::memset(token_, 0, sizeof token_);
-    if (!wire::receiveStrictAck(x_.socket(), token_)) return receiveFailed();
+    if (!protocol::receiveStrictAck(x_.socket(), token_)) return receiveFailed();
   }
   return 0;
 }
@@ -46,19 +47,21 @@ void Blocks::fill(const unsigned char* data, int length, bool report) {
   for (int i = 0; i < length; ++i)
     out_[i] = static_cast<char>(profile_.mirrors ? mirrored(data[i]) : data[i]);
   if (report && profile_.blockSent != nullptr && x_.reporting())
-    x_.report(profile_.blockSent, x_.name(), wire::BoundedText(out_, wire::kBufferSize).c_str());
+    x_.report(profile_.blockSent, x_.name(),
+              protocol::BoundedText(out_, protocol::kBufferSize).c_str());
 }
 
 bool Blocks::sendSingle(const unsigned char* data, int extra, bool reportBlock) {
   fill(data, byteCount_, reportBlock);
-  return wire::sendBytes(x_.socket(), out_, byteCount_ + extra);
+  return protocol::sendBytes(x_.socket(), out_, byteCount_ + extra);
 }
 
 int Blocks::sendBlocks(const unsigned char* data, bool reportBlocks) {
-  for (int offset = 0; offset < byteCount_; offset += wire::kBufferSize) {
-    const int length = std::min(byteCount_ - offset, wire::kBufferSize);
+  for (int offset = 0; offset < byteCount_; offset += protocol::kBufferSize) {
+    const int length = std::min(byteCount_ - offset, protocol::kBufferSize);
     fill(data + offset, length, reportBlocks);
-    if (!wire::sendBytes(x_.socket(), out_, profile_.padsBlocks ? wire::kBufferSize : length))
+    if (!protocol::sendBytes(x_.socket(), out_,
+                             profile_.padsBlocks ? protocol::kBufferSize : length))
       return sendFailed();
     if (int failed = strictAck()) return failed;
   }
@@ -75,12 +78,12 @@ int Blocks::sendBlocksAndReadBack(const unsigned char* data, bool reportBlocks,
 
 int Blocks::strictAck() {
   std::memset(in_, 0, sizeof in_);
-  return wire::receiveStrictAck(x_.socket(), in_) ? 0 : receiveFailed();
+  return protocol::receiveStrictAck(x_.socket(), in_) ? 0 : receiveFailed();
 }
 
 int Blocks::receiveAnswer(bool zeroFirst) {
   if (zeroFirst) std::memset(in_, 0, sizeof in_);
-  return wire::receiveLoose(x_.socket(), in_);
+  return protocol::receiveLoose(x_.socket(), in_);
 }
 
 int Blocks::readSingle(bool keep, bool zeroFirst) {
@@ -90,11 +93,11 @@ int Blocks::readSingle(bool keep, bool zeroFirst) {
 }
 
 int Blocks::readBlocks() {
-  for (int offset = 0; offset < byteCount_; offset += wire::kBufferSize) {
+  for (int offset = 0; offset < byteCount_; offset += protocol::kBufferSize) {
     const int received = receiveAnswer();
     if (received == 0 || (profile_.checksReadBlocks && in_[0] != '+')) return receiveFailed();
     x_.tdo().append(in_, static_cast<std::size_t>(received));
-    if (!wire::sendRequestToken(x_.socket())) return sendFailed();
+    if (!protocol::sendRequestToken(x_.socket())) return sendFailed();
   }
   return 0;
 }

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <initializer_list>
 
-#include "protocol/exchange.h"
+#include "protocol/command_in_progress.h"
 #include "protocol/wire.h"
 
 namespace tapbroker::scan {
@@ -35,7 +35,7 @@ struct BlockProfile {
 
 class Blocks {
  public:
-  Blocks(Exchange& exchange, const BlockProfile& profile, int byteCount);
+  Blocks(protocol::CommandInProgress& exchange, const BlockProfile& profile, int byteCount);
 
   // Report the failure and return kSendFailed / kReceiveFailed.
   int sendFailed();
@@ -45,7 +45,7 @@ class Blocks {
   // (which Send refuses first) before anything goes out.
   int header(std::initializer_list<int> values);
   // Up to one block of data travels as a single send; more, block by block.
-  bool multiBlock() const { return byteCount_ > wire::kBufferSize; }
+  bool multiBlock() const { return byteCount_ > protocol::kBufferSize; }
   // The data as one send of byteCount + `extra` bytes (the extra ones zero); false when
   // the send failed (not reported: the caller knows what comes next).
   bool sendSingle(const unsigned char* data, int extra, bool reportBlock);
@@ -78,13 +78,13 @@ class Blocks {
   // Zeroes the outgoing buffer and puts `length` bytes of `data` at its start.
   void fill(const unsigned char* data, int length, bool report);
 
-  Exchange& x_;
+  protocol::CommandInProgress& x_;
   const BlockProfile& profile_;
   int byteCount_;
-  char token_[wire::kBufferSize];
+  char token_[protocol::kBufferSize];
   // One more than a block: the JTAG shift sends a zero after a single block.
-  char out_[wire::kBufferSize + 1];
-  char in_[wire::kBufferSize] = {};
+  char out_[protocol::kBufferSize + 1];
+  char in_[protocol::kBufferSize] = {};
 };
 
 }  // namespace tapbroker::scan

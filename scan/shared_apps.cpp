@@ -4,7 +4,7 @@
 #include "protocol/argument_cursor.h"
 #include "protocol/wire.h"
 #include "results/codes.h"
-#include "scan/runs.h"
+#include "scan/scan_runs.h"
 
 namespace tapbroker::scan {
 namespace {
@@ -13,7 +13,7 @@ constexpr std::size_t kMaxApplicationName = 100;
 
 }  // namespace
 
-bool packApplicationList(wire::ArgumentCursor& args, char (&block)[wire::kBufferSize]) {
+bool packApplicationList(protocol::ArgumentCursor& args, char (&block)[protocol::kBufferSize]) {
   std::memset(block, 0, sizeof block);
   const int count = args.nextInt();
   std::size_t used = 0;
@@ -28,19 +28,21 @@ bool packApplicationList(wire::ArgumentCursor& args, char (&block)[wire::kBuffer
   return true;
 }
 
-int runSharedApps(Exchange& x, const shapes::Command&, wire::ArgumentCursor& args) {
+int runSharedApps(protocol::CommandInProgress& x, const protocol::shapes::Command&,
+                  protocol::ArgumentCursor& args) {
   x.report("1115", x.name());
-  char block[wire::kBufferSize];
+  char block[protocol::kBufferSize];
   // Send refuses a list that does not fit; never send a list cut short.
   if (!packApplicationList(args, block)) return results::kArgumentRefused;
-  if (x.reporting()) x.report("1116", x.name(), wire::BoundedText(block, sizeof block).c_str());
-  if (!wire::sendBytes(x.socket(), block, sizeof block)) {
+  if (x.reporting())
+    x.report("1116", x.name(), protocol::BoundedText(block, sizeof block).c_str());
+  if (!protocol::sendBytes(x.socket(), block, sizeof block)) {
     x.report("1052", x.name(), x.name());
     return results::kSendFailed;
   }
   // Any answer of one or two bytes will do.
   std::memset(block, 0, sizeof block);
-  if (wire::receive(x.socket(), block, 2) == 0) {
+  if (protocol::receive(x.socket(), block, 2) == 0) {
     x.report("1053", x.name(), x.name());
     return results::kReceiveFailed;
   }

@@ -5,7 +5,7 @@
 #include "protocol/wire.h"
 #include "results/codes.h"
 #include "scan/blocks.h"
-#include "scan/runs.h"
+#include "scan/scan_runs.h"
 
 namespace tapbroker::scan {
 namespace {
@@ -31,8 +31,8 @@ constexpr SerialBus kSSPI{{             "1046", "1048", "1047",  true,  "1110", 
 // clang-format on
 
 // One pass of an I2C or SSPI shift.
-int serialPass(const SerialBus& bus, Exchange& x, const shapes::SerialPass& pass,
-               wire::ArgumentCursor& args) {
+int serialPass(const SerialBus& bus, protocol::CommandInProgress& x,
+               const protocol::shapes::SerialPass& pass, protocol::ArgumentCursor& args) {
   x.report(bus.entry, x.name());
   const int word = args.nextInt();
   const int headerByte = bus.headerByte ? args.nextInt() : 0;
@@ -62,12 +62,12 @@ int serialPass(const SerialBus& bus, Exchange& x, const shapes::SerialPass& pass
   return blocks.readSingle(true) == 0 ? blocks.receiveFailed() : 0;
 }
 
-int serialShift(const SerialBus& bus, Exchange& x, const shapes::Command& command,
-                wire::ArgumentCursor& args) {
+int serialShift(const SerialBus& bus, protocol::CommandInProgress& x,
+                const protocol::shapes::Command& command, protocol::ArgumentCursor& args) {
   int result = 0;
   for (int i = 0; i < command.count; ++i) {
     // Every pass reads the same arguments from a position of its own.
-    wire::ArgumentCursor passArguments = args.copy();
+    protocol::ArgumentCursor passArguments = args.copy();
     result = serialPass(bus, x, command.passes[i], passArguments);
   }
   return result;
@@ -75,14 +75,15 @@ int serialShift(const SerialBus& bus, Exchange& x, const shapes::Command& comman
 
 }  // namespace
 
-int runGenericShift(Exchange& x, const shapes::Command&, wire::ArgumentCursor& args) {
+int runGenericShift(protocol::CommandInProgress& x, const protocol::shapes::Command&,
+                    protocol::ArgumentCursor& args) {
   const int shiftControl = args.nextInt();
   const int bitCount = args.nextInt();
   const int readBack = args.nextInt();
   const unsigned char* data = args.nextData();
   const int byteCount = bytesForBits(bitCount);
   if (byteCount < 0) return results::kArgumentRefused;
-  if (x.reporting()) x.report("1111", x.name(), wire::BoundedText(data, byteCount).c_str());
+  if (x.reporting()) x.report("1111", x.name(), protocol::BoundedText(data, byteCount).c_str());
   if (data == nullptr) return results::kNoShiftData;
   x.report("1102", x.name());
 
@@ -97,7 +98,8 @@ int runGenericShift(Exchange& x, const shapes::Command&, wire::ArgumentCursor& a
   return blocks.readSingle(readBack != 0) == 0 ? blocks.receiveFailed() : 0;
 }
 
-int runPumpData(Exchange& x, const shapes::Command&, wire::ArgumentCursor& args) {
+int runPumpData(protocol::CommandInProgress& x, const protocol::shapes::Command&,
+                protocol::ArgumentCursor& args) {
   x.report("1112", x.name());
   const unsigned char* data = args.nextData();
   const int bitCount = args.nextInt();
@@ -114,15 +116,17 @@ int runPumpData(Exchange& x, const shapes::Command&, wire::ArgumentCursor& args)
   return blocks.readSingle(readBack != 0) == 0 ? blocks.receiveFailed() : 0;
 }
 
-int runI2CShift(Exchange& x, const shapes::Command& command, wire::ArgumentCursor& args) {
+int runI2CShift(protocol::CommandInProgress& x, const protocol::shapes::Command& command,
+                protocol::ArgumentCursor& args) {
   return serialShift(kI2C, x, command, args);
 }
 
-int runSSPIShift(Exchange& x, const shapes::Command& command, wire::ArgumentCursor& args) {
+int runSSPIShift(protocol::CommandInProgress& x, const protocol::shapes::Command& command,
+                 protocol::ArgumentCursor& args) {
   return serialShift(kSSPI, x, command, args);
 }
 
-int runJtagShift(Exchange& x, wire::ArgumentCursor& args) {
+int runJtagShift(protocol::CommandInProgress& x, protocol::ArgumentCursor& args) {
   const int shiftControl = args.nextInt();
   const int bitCount = args.nextInt();
   const int switchA = args.nextInt();
@@ -134,7 +138,8 @@ int runJtagShift(Exchange& x, wire::ArgumentCursor& args) {
     if (goesOut[i]) data[i] = args.nextData();
   const int byteCount = bytesForBits(bitCount);
   if (byteCount < 0) return results::kArgumentRefused;
-  if (x.reporting()) x.report("1111", x.name(), wire::BoundedText(data[0], byteCount).c_str());
+  if (x.reporting())
+    x.report("1111", x.name(), protocol::BoundedText(data[0], byteCount).c_str());
   if (data[0] == nullptr) return results::kNoShiftData;
   x.report("1103", x.name());
 
@@ -153,15 +158,16 @@ int runJtagShift(Exchange& x, wire::ArgumentCursor& args) {
     // the reply buffer is reported as it stands before, except around buffer A.
     if (!blocks.sendSingle(data[i], 1, false)) return blocks.sendFailed();
     if (i != 1 && x.reporting())
-      x.report("1042", x.name(), wire::BoundedText(blocks.answer(), wire::kBufferSize).c_str());
+      x.report("1042", x.name(),
+               protocol::BoundedText(blocks.answer(), protocol::kBufferSize).c_str());
     if (blocks.receiveAnswer(false) == 0) return blocks.receiveFailed();
   }
 
   // The broker's result decides, with the two switches, whether bytes come back.
-  if (!wire::sendRequestToken(x.socket())) return blocks.sendFailed();
+  if (!protocol::sendRequestToken(x.socket())) return blocks.sendFailed();
   const int resultLength = blocks.receiveAnswer();
   if (resultLength == 0) return blocks.receiveFailed();
-  const int result = wire::leadingInt(blocks.answer(), resultLength);
+  const int result = protocol::leadingInt(blocks.answer(), resultLength);
   if ((switchA & 1) == 0 || result < 0 || (shiftControl & kSkipReadBack) != 0) return result;
 
   x.tdo().clear();

@@ -33,32 +33,33 @@ struct FunctionRow {
 
 // The longest lists tapclient passes: the string tails of commands 41 and 44/120.
 constexpr std::size_t kMaxTailStrings = 64;
-constexpr std::size_t kCableSettings = tapbroker::shapes::kCommand4Values;
+constexpr std::size_t kCableSettings = tapbroker::protocol::shapes::kCommand4Values;
 
 // Commands by the arguments that follow the number, from the library's own table.
 CommandShape commandShape(int command) {
-  const tapbroker::shapes::Command& row = tapbroker::shapes::command(command);
+  const tapbroker::protocol::shapes::Command& row =
+      tapbroker::protocol::shapes::command(command);
   switch (row.transfer) {
-    case tapbroker::shapes::Transfer::Ints:
+    case tapbroker::protocol::shapes::Transfer::Ints:
       return {Shape::Ints, row.count};
-    case tapbroker::shapes::Transfer::Strings:
-    case tapbroker::shapes::Transfer::StringsAnyAck:
+    case tapbroker::protocol::shapes::Transfer::Strings:
+    case tapbroker::protocol::shapes::Transfer::StringsAnyAck:
       return {Shape::Strings, row.count};
-    case tapbroker::shapes::Transfer::Pairs:
+    case tapbroker::protocol::shapes::Transfer::Pairs:
       return {Shape::Pairs, 4};
-    case tapbroker::shapes::Transfer::Command4:
+    case tapbroker::protocol::shapes::Transfer::Command4:
       return {Shape::CableOpen, 0};
-    case tapbroker::shapes::Transfer::SharedApps:
+    case tapbroker::protocol::shapes::Transfer::SharedApps:
       return {Shape::ApplicationList, 0};
-    case tapbroker::shapes::Transfer::InterfaceFunction:
+    case tapbroker::protocol::shapes::Transfer::InterfaceFunction:
       return {Shape::Interface, 0};
-    case tapbroker::shapes::Transfer::GenericShift:
+    case tapbroker::protocol::shapes::Transfer::GenericShift:
       return {Shape::GenericShift, 0};
-    case tapbroker::shapes::Transfer::PumpData:
+    case tapbroker::protocol::shapes::Transfer::PumpData:
       return {Shape::PumpData, 0};
-    case tapbroker::shapes::Transfer::I2CShift:
+    case tapbroker::protocol::shapes::Transfer::I2CShift:
       return {Shape::I2CShift, 0};
-    case tapbroker::shapes::Transfer::SSPIShift:
+    case tapbroker::protocol::shapes::Transfer::SSPIShift:
       return {Shape::SSPIShift, 0};
     default:
       return {Shape::None, 0};
@@ -69,21 +70,21 @@ CommandShape commandShape(int command) {
 // table. Codes 36, 69 and 70 take their value as an int, which the library turns into the
 // text the broker reads.
 FunctionRow functionShape(int code) {
-  const tapbroker::shapes::InterfaceFunction function =
-      tapbroker::shapes::interfaceFunction(code);
+  const tapbroker::protocol::shapes::InterfaceFunction function =
+      tapbroker::protocol::shapes::interfaceFunction(code);
   switch (function.shape) {
-    case tapbroker::shapes::Function::Strings:
+    case tapbroker::protocol::shapes::Function::Strings:
       return {FunctionShape::Strings, function.count};
-    case tapbroker::shapes::Function::Ints:
+    case tapbroker::protocol::shapes::Function::Ints:
       return {FunctionShape::Ints, function.count};
-    case tapbroker::shapes::Function::FloatBlock:
-    case tapbroker::shapes::Function::FloatToken:
+    case tapbroker::protocol::shapes::Function::FloatBlock:
+    case tapbroker::protocol::shapes::Function::FloatToken:
       return {FunctionShape::Ints, 1};
-    case tapbroker::shapes::Function::IntStringInt:
+    case tapbroker::protocol::shapes::Function::IntStringInt:
       return {FunctionShape::IntStringInt, 3};
-    case tapbroker::shapes::Function::CountedStringPairs:
+    case tapbroker::protocol::shapes::Function::CountedStringPairs:
       return {FunctionShape::CountedPairs, 0};
-    case tapbroker::shapes::Function::JtagShift:
+    case tapbroker::protocol::shapes::Function::JtagShift:
       return {FunctionShape::JtagShift, 0};
     default:
       return {FunctionShape::None, 0};
@@ -286,14 +287,17 @@ TypedArgument parseTypedArgument(const std::string& word) {
   return argument;
 }
 
-bool withheldUntilOpen(int command) { return tapbroker::shapes::command(command).withheld; }
+bool withheldUntilOpen(int command) {
+  return tapbroker::protocol::shapes::command(command).withheld;
+}
 
 std::string unknownToTheProtocol(int command, const std::vector<TypedArgument>& arguments) {
-  if (tapbroker::shapes::command(command).transfer == tapbroker::shapes::Transfer::Unlisted)
+  if (tapbroker::protocol::shapes::command(command).transfer ==
+      tapbroker::protocol::shapes::Transfer::Unlisted)
     return "command " + std::to_string(command);
   if (commandShape(command).shape == Shape::Interface && !arguments.empty() &&
-      tapbroker::shapes::interfaceFunction(arguments[0].number).shape ==
-          tapbroker::shapes::Function::Unknown)
+      tapbroker::protocol::shapes::interfaceFunction(arguments[0].number).shape ==
+          tapbroker::protocol::shapes::Function::Unknown)
     return "interface function " + std::to_string(arguments[0].number);
   return {};
 }

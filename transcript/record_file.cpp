@@ -213,8 +213,7 @@ PendingBlock& PendingBlock::operator=(PendingBlock&& other) noexcept {
 }
 
 void PendingBlock::exchange(Direction direction, const void* data, std::size_t length) {
-  put(mostExchangeLength(length),
-      [=](char* at) { return writeExchange(at, direction, data, length); });
+  put(mostLineLength(length), [=](char* at) { return writeLine(at, direction, data, length); });
 }
 
 template <class Write>

@@ -226,11 +226,11 @@ bool parseLine(std::string_view line, int number, std::vector<Conversation>& con
     error = "an exchange before the first \"client\" line";
     return false;
   }
-  Exchange exchange;
-  exchange.direction = static_cast<Direction>(first);
-  exchange.line = number;
-  if (!parseBytes(rest, exchange.bytes, error)) return false;
-  conversations.back().exchanges.push_back(std::move(exchange));
+  Line parsed;
+  parsed.direction = static_cast<Direction>(first);
+  parsed.number = number;
+  if (!parseBytes(rest, parsed.bytes, error)) return false;
+  conversations.back().lines.push_back(std::move(parsed));
   return true;
 }
 
@@ -244,7 +244,7 @@ char* writeHeader(char* out, std::string_view client) {
   return out;
 }
 
-char* writeExchange(char* out, Direction direction, const void* data, std::size_t length) {
+char* writeLine(char* out, Direction direction, const void* data, std::size_t length) {
   const auto* bytes = static_cast<const unsigned char*>(data);
   *out++ = static_cast<char>(direction);
   *out++ = ' ';
@@ -272,11 +272,9 @@ void appendHeader(std::string& out, std::string_view client) {
                 [client](char* at) { return writeHeader(at, client); });
 }
 
-void appendExchange(std::string& out, Direction direction, const void* data,
-                    std::size_t length) {
-  appendWritten(out, mostExchangeLength(length), [=](char* at) {
-    return writeExchange(at, direction, data, length);
-  });
+void appendLine(std::string& out, Direction direction, const void* data, std::size_t length) {
+  appendWritten(out, mostLineLength(length),
+                [=](char* at) { return writeLine(at, direction, data, length); });
 }
 
 bool parse(std::string_view text, std::vector<Conversation>& conversations,

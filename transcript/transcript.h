@@ -28,30 +28,30 @@ namespace tapbroker::transcript {
 
 enum class Direction : char { ToBroker = '>', ToClient = '<' };
 
-struct Exchange {
+// One line of a conversation: the bytes that went one way.
+struct Line {
   Direction direction = Direction::ToBroker;
   std::string bytes;
-  int line = 0;  // where the reader found it, so that a replay can point at it
+  int number = 0;  // where the reader found it, so that a replay can point at it
 };
 
 struct Conversation {
   std::string client;
   int line = 0;  // of the client line
-  std::vector<Exchange> exchanges;
+  std::vector<Line> lines;
 };
 
 // Append one line, with its newline, to `out`.
 void appendHeader(std::string& out, std::string_view client);
-void appendExchange(std::string& out, Direction direction, const void* data,
-                    std::size_t length);
+void appendLine(std::string& out, Direction direction, const void* data, std::size_t length);
 // The same lines written at `out`, which has room for the most such a line takes (below);
 // each returns the end of what it wrote.
 char* writeHeader(char* out, std::string_view client);
-char* writeExchange(char* out, Direction direction, const void* data, std::size_t length);
+char* writeLine(char* out, Direction direction, const void* data, std::size_t length);
 // Escapes take at most four characters a byte in a name (\xHH), two in an exchange (\0, \\,
 // \" or two hex digits: a byte that needs \xHH makes the line hex), and a few words more.
 constexpr std::size_t mostHeaderLength(std::size_t nameLength) { return 4 * nameLength + 16; }
-constexpr std::size_t mostExchangeLength(std::size_t length) { return 2 * length + 32; }
+constexpr std::size_t mostLineLength(std::size_t length) { return 2 * length + 32; }
 
 // Every conversation of `text` in order; false with `error` as "line N: what is wrong",
 // and `conversations` as far as it got.

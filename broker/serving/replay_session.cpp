@@ -87,38 +87,38 @@ asio::awaitable<bool> ReplaySession::play(
   // the introduction): the byte-level walk keeps it only to say where a difference lies.
   bool introduced = false, requested = false, commandDue = false;
   command_.clear();
-  for (const tapbroker::transcript::Exchange& exchange : conversation.exchanges) {
-    lastLine = exchange.line;
-    const std::string meaning = "line " + std::to_string(exchange.line);
-    if (exchange.direction == tapbroker::transcript::Direction::ToClient) {
+  for (const tapbroker::transcript::Line& line : conversation.lines) {
+    lastLine = line.number;
+    const std::string meaning = "line " + std::to_string(line.number);
+    if (line.direction == tapbroker::transcript::Direction::ToClient) {
       commandDue = commandDue || requested || !introduced;
       introduced = true;
-      if (exchange.bytes.empty()) {
+      if (line.bytes.empty()) {
         trace.note(link_.id(), "closes the connection, as recorded at " + meaning);
         co_return true;
       }
-      co_await link_.send(exchange.bytes.data(), exchange.bytes.size(), meaning);
+      co_await link_.send(line.bytes.data(), line.bytes.size(), meaning);
       continue;
     }
     // A send that failed moved nothing.
-    if (exchange.bytes.empty()) continue;
-    requested = exchange.bytes == kRequest;
+    if (line.bytes.empty()) continue;
+    requested = line.bytes == kRequest;
     if (commandDue && !requested) {
-      command_ = "command " + exchange.bytes.substr(0, exchange.bytes.find('\0')) +
-                 " (line " + std::to_string(exchange.line) + ")";
+      command_ = "command " + line.bytes.substr(0, line.bytes.find('\0')) + " (line " +
+                 std::to_string(line.number) + ")";
     }
     commandDue = false;
     std::string came;
     try {
-      co_await receive(exchange.bytes, taken, came);
+      co_await receive(line.bytes, taken, came);
     } catch (const LinkClosed& closed) {
       trace.exchange(link_.id(), Trace::Direction::Received, came.data(), came.size(), meaning);
-      differs(exchange.line, exchange.bytes, came, ", then " + closed.reason);
+      differs(line.number, line.bytes, came, ", then " + closed.reason);
       co_return false;
     }
     trace.exchange(link_.id(), Trace::Direction::Received, came.data(), came.size(), meaning);
-    if (came != exchange.bytes) {
-      differs(exchange.line, exchange.bytes, came);
+    if (came != line.bytes) {
+      differs(line.number, line.bytes, came);
       co_return false;
     }
   }

@@ -129,14 +129,14 @@ TEST_F(CommandsE2E, EveryCommandAnswersAsDocumented) {
 }
 
 TEST_F(CommandsE2E, EveryInterfaceFunctionAnswersAsDocumented) {
-  using InterfaceShape = tapbroker::shapes::Function;
+  using InterfaceShape = tapbroker::protocol::shapes::Function;
   // What the functions that act on the cable answer when given 1 (and "IDCODE"): 13 goes
   // to Run-Test/Idle, which 14 then reports; every other function accepts with 0.
   const std::map<int, int> acting = {{14, 1}, {15, 2}, {16, 14}, {17, 1}, {36, 1}};
   for (int code = 0; code <= 144; ++code) {
     SCOPED_TRACE("function " + std::to_string(code));
-    const tapbroker::shapes::InterfaceFunction function =
-        tapbroker::shapes::interfaceFunction(code);
+    const tapbroker::protocol::shapes::InterfaceFunction function =
+        tapbroker::protocol::shapes::interfaceFunction(code);
     int result = 0;
     switch (function.shape) {
       case InterfaceShape::Strings:

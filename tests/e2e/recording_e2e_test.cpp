@@ -65,8 +65,8 @@ TEST_F(RecordingE2E, ClientsRecordingAtOnceEachGetTheirWholeConversation) {
     for (int n = 0; n < kCommands; ++n) command("30", "1");
     command("9999", "0");
     std::vector<std::string> recorded;
-    for (const tapbroker::transcript::Exchange& exchange : conversation.exchanges)
-      recorded.push_back(exchange.bytes);
+    for (const tapbroker::transcript::Line& line : conversation.lines)
+      recorded.push_back(line.bytes);
     EXPECT_EQ(recorded, expected);
   }
 }

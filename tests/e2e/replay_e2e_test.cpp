@@ -26,12 +26,12 @@ std::vector<std::pair<char, std::string>> byteRuns(const std::string& path) {
   std::vector<std::pair<char, std::string>> runs;
   for (const tapbroker::transcript::Conversation& conversation : conversations) {
     runs.push_back({'c', conversation.client});
-    for (const tapbroker::transcript::Exchange& exchange : conversation.exchanges) {
-      const char direction = static_cast<char>(exchange.direction);
+    for (const tapbroker::transcript::Line& line : conversation.lines) {
+      const char direction = static_cast<char>(line.direction);
       if (direction == '<' && runs.back().first == '<') {
-        runs.back().second += exchange.bytes;
-      } else if (!exchange.bytes.empty()) {
-        runs.push_back({direction, exchange.bytes});
+        runs.back().second += line.bytes;
+      } else if (!line.bytes.empty()) {
+        runs.push_back({direction, line.bytes});
       }
     }
   }

@@ -10,7 +10,7 @@ using namespace tapbroker::results;
 
 namespace {
 
-using InterfaceShape = tapbroker::shapes::Function;
+using InterfaceShape = tapbroker::protocol::shapes::Function;
 
 class JtagInterface : public WireTest {};
 
@@ -20,8 +20,8 @@ TEST_F(JtagInterface, OneFunctionOfEachShapeCarriesItsArguments) {
   std::map<std::pair<InterfaceShape, int>, int> firstOfShape = {
       {{InterfaceShape::Unknown, -1}, -1}, {{InterfaceShape::Unknown, 144}, 144}};
   for (int code = 143; code >= 1; --code) {
-    const tapbroker::shapes::InterfaceFunction function =
-        tapbroker::shapes::interfaceFunction(code);
+    const tapbroker::protocol::shapes::InterfaceFunction function =
+        tapbroker::protocol::shapes::interfaceFunction(code);
     firstOfShape[{function.shape, function.count}] = code;
   }
   const std::string shiftByte = bytes({0x3C});

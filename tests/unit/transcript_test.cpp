@@ -24,7 +24,7 @@ std::string write(const std::string& client, const std::vector<std::string>& exc
   tapbroker::transcript::appendHeader(text, client);
   Direction direction = Direction::ToBroker;
   for (const std::string& bytes : exchanges) {
-    tapbroker::transcript::appendExchange(text, direction, bytes.data(), bytes.size());
+    tapbroker::transcript::appendLine(text, direction, bytes.data(), bytes.size());
     direction = direction == Direction::ToBroker ? Direction::ToClient : Direction::ToBroker;
   }
   return text;
@@ -49,11 +49,11 @@ TEST(Transcript, EveryByteComesBackFromWhatTheWriterWrote) {
   EXPECT_EQ(conversations[0].client, "a \"name\" \\ \x7f\xe9");
   EXPECT_EQ(conversations[1].client, "b");
   EXPECT_EQ(conversations[1].line, static_cast<int>(exchanges.size()) + 3);
-  ASSERT_EQ(conversations[0].exchanges.size(), exchanges.size());
+  ASSERT_EQ(conversations[0].lines.size(), exchanges.size());
   for (std::size_t i = 0; i < exchanges.size(); ++i) {
-    EXPECT_EQ(conversations[0].exchanges[i].bytes, exchanges[i]) << "exchange " << i;
-    EXPECT_EQ(conversations[0].exchanges[i].line, static_cast<int>(i) + 2);
-    EXPECT_EQ(conversations[0].exchanges[i].direction,
+    EXPECT_EQ(conversations[0].lines[i].bytes, exchanges[i]) << "exchange " << i;
+    EXPECT_EQ(conversations[0].lines[i].number, static_cast<int>(i) + 2);
+    EXPECT_EQ(conversations[0].lines[i].direction,
               i % 2 ? Direction::ToClient : Direction::ToBroker);
   }
   // The forms people see: tokens as text, long zero padding counted, the rest as hex.
@@ -98,10 +98,10 @@ TEST(Transcript, TheReaderTakesWhatAPersonMayWrite) {
   std::string error;
   ASSERT_TRUE(tapbroker::transcript::parse(text, conversations, error)) << error;
   ASSERT_EQ(conversations.size(), 1u);
-  ASSERT_EQ(conversations[0].exchanges.size(), 3u);
-  EXPECT_EQ(conversations[0].exchanges[0].bytes, "aA~");
-  EXPECT_EQ(conversations[0].exchanges[1].bytes, "\n\xff");
-  EXPECT_EQ(conversations[0].exchanges[2].bytes, zeros(3));
+  ASSERT_EQ(conversations[0].lines.size(), 3u);
+  EXPECT_EQ(conversations[0].lines[0].bytes, "aA~");
+  EXPECT_EQ(conversations[0].lines[1].bytes, "\n\xff");
+  EXPECT_EQ(conversations[0].lines[2].bytes, zeros(3));
 }
 
 TEST(Transcript, TheReaderRefusesNonsenseAtItsLine) {

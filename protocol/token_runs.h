@@ -1,11 +1,11 @@
 // The runs of the transfer kinds that need nothing but tokens: the commands that carry
 // ints or strings, command 4, the permission query and the flag clearing.
-#ifndef PROTOCOL_RUNS_H
-#define PROTOCOL_RUNS_H
+#ifndef PROTOCOL_TOKEN_RUNS_H
+#define PROTOCOL_TOKEN_RUNS_H
 
-#include "protocol/exchange.h"
+#include "protocol/command_in_progress.h"
 
-namespace tapbroker::wire {
+namespace tapbroker::protocol {
 
 Run runNothing, runInts, runStrings, runStringsAnyAck, runPairs, runCommand4, runQueryFlagB;
 // The flags change after the command went out; the report shows flag A either way.
@@ -13,6 +13,6 @@ Run runClearFlagA, runClearFlagB, runClearBothFlags;
 // A command the table does not list: reported, nothing more goes out.
 Run runUnlisted;
 
-}  // namespace tapbroker::wire
+}  // namespace tapbroker::protocol
 
-#endif  // PROTOCOL_RUNS_H
+#endif  // PROTOCOL_TOKEN_RUNS_H

@@ -1,6 +1,6 @@
 // What a command's transfer works with, and the form of every transfer's run.
-#ifndef PROTOCOL_EXCHANGE_H
-#define PROTOCOL_EXCHANGE_H
+#ifndef PROTOCOL_COMMAND_IN_PROGRESS_H
+#define PROTOCOL_COMMAND_IN_PROGRESS_H
 
 #include <string>
 
@@ -10,9 +10,11 @@
 #include "protocol/shapes.h"
 #include "tapbroker_client.h"
 
+namespace tapbroker::protocol {
+
 // One command in progress: the client's connection and the state its transfer may change,
 // reached in the client itself.
-struct Exchange {
+struct CommandInProgress {
   Client& client;
   // Reports of the token-by-token transfers go the context's way (posted or logged, never
   // both); the others go the client's way (Client::PrintMessage).
@@ -31,8 +33,6 @@ struct Exchange {
   }
 };
 
-namespace tapbroker::protocol {
-
 // Says once, after the usual report of a failed send or receive, that the conversation on
 // `socket` failed because its deadline ran out (the connection then takes no more answers).
 inline void reportTimeout(Client& client, const char* name, Client::SOCKET socket) {
@@ -40,11 +40,10 @@ inline void reportTimeout(Client& client, const char* name, Client::SOCKET socke
     client.PrintMessage("1117", name, static_cast<int>(deadlineMs / 1000));
 }
 
-}  // namespace tapbroker::protocol
-
 // A transfer kind's run: 0 or a non-negative count on success, else the negative result
 // code. It reads its arguments from `args` as it sends them.
-using Run = int(Exchange& exchange, const tapbroker::shapes::Command& command,
-                tapbroker::wire::ArgumentCursor& args);
+using Run = int(CommandInProgress& command, const shapes::Command& shape, ArgumentCursor& args);
 
-#endif  // PROTOCOL_EXCHANGE_H
+}  // namespace tapbroker::protocol
+
+#endif  // PROTOCOL_COMMAND_IN_PROGRESS_H
