@@ -2,17 +2,12 @@
 // that is not a regular file of a sane size stops the broker at once with exit code 2 and
 // says why; a fault that would leave bytes the client never reads is refused at load.
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <sstream>
-#include <thread>
 
 #include "broker/common/input_file.h"
 #include "broker/serving/fault_plan.h"

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
+#include <tuple>
 
 #include "tests/e2e/e2e_support.h"
 #include "tests/support/loopback.h"
@@ -52,20 +53,15 @@ TEST_F(QuietMachine, ConnectStartsTheBrokerWithTheChainTheEnvironmentNames) {
     {"name": "b", "irLength": 5}, {"name": "c", "idcode": "0x5", "irLength": 2}]})";
   const std::string broken = directory / "broken.json";
   std::ofstream(broken) << R"({"devices": []})";
-  const char* temporary = std::getenv("TMPDIR");
-  const std::string keptTemporary = temporary ? temporary : "";
-  ::setenv("TMPDIR", directory.path().c_str(), 1);
-  ::setenv("TAPBROKER_IDLE_EXIT", "15", 1);
-  ::setenv("TAPBROKER_CHAIN", broken.c_str(), 1);
   char name[] = "e2e-chain";
   Client client(name);
-  EXPECT_EQ(client.Connect(nullptr, nullptr, nullptr), -1005);
-  ::setenv("TAPBROKER_CHAIN", chain.c_str(), 1);
-  const int connected = client.Connect(nullptr, nullptr, nullptr);
-  ::unsetenv("TAPBROKER_CHAIN");
-  ::unsetenv("TAPBROKER_IDLE_EXIT");
-  temporary ? ::setenv("TMPDIR", keptTemporary.c_str(), 1) : ::unsetenv("TMPDIR");
-  ASSERT_EQ(connected, 0);
+  {
+    ScopedEnv temporary("TMPDIR", directory.path()), idle("TAPBROKER_IDLE_EXIT", "15");
+    ScopedEnv refused("TAPBROKER_CHAIN", broken);
+    EXPECT_EQ(client.Connect(nullptr, nullptr, nullptr), -1005);
+    ScopedEnv taken("TAPBROKER_CHAIN", chain);
+    ASSERT_EQ(client.Connect(nullptr, nullptr, nullptr), 0);
+  }
   ASSERT_TRUE(connectAndOpen(client, false));
   EXPECT_EQ(client.Send(8), 3);
   EXPECT_EQ(readList(client), (std::vector<std::string>{"0x00000003", "bypass", "0x00000005"}));
@@ -128,23 +124,21 @@ TEST_F(QuietMachine, TapclientWithAFaultPlanEndsByNamingTheBrokerThatKeepsIt) {
 
 using TapclientE2E = BrokerTest;
 
+// A scan command's data goes as hex, its read-back printed after the answer; arguments that
+// do not fit the command are refused before anything is sent.
 TEST_F(TapclientE2E, SendReadsTheAnswersInTheSameConversation) {
-  std::string output;
-  EXPECT_EQ(runProgram("tapclient", {"send", "8", "--open", "--read", "list"}, output), 0);
-  EXPECT_EQ(output, "2\n0x1A2B3C4D\n0x2C0FFEE1\n");
-  output.clear();
-  EXPECT_EQ(runProgram("tapclient", {"send", "9", "i:1", "--open", "--read", "text"}, output),
-            0);
-  EXPECT_EQ(output, "739245793\n0x2C0FFEE1\n");
-  // A scan command's data as hex, its read-back printed after the answer.
-  output.clear();
-  EXPECT_EQ(runProgram("tapclient", {"send", "--open", "44", "12", "0", "64", "1", "0",
-                                     "d:ffffffffffffffff", "d:ffffffffffffffff"}, output), 0);
-  EXPECT_EQ(output, "0\ntdo 4d3c2b1ae1fe0f2c\n");
-  // Arguments that do not fit the command are refused before anything is sent.
-  output.clear();
-  EXPECT_EQ(runProgram("tapclient", {"send", "5", "s:fast"}, output), 2);
-  EXPECT_EQ(output, "");
+  const std::string ones = "d:ffffffffffffffff";
+  for (const auto& [arguments, status, printed] :
+       std::vector<std::tuple<std::vector<std::string>, int, std::string>>{
+           {{"send", "8", "--open", "--read", "list"}, 0, "2\n0x1A2B3C4D\n0x2C0FFEE1\n"},
+           {{"send", "9", "i:1", "--open", "--read", "text"}, 0, "739245793\n0x2C0FFEE1\n"},
+           {{"send", "--open", "44", "12", "0", "64", "1", "0", ones, ones}, 0,
+            "0\ntdo 4d3c2b1ae1fe0f2c\n"},
+           {{"send", "5", "s:fast"}, 2, ""}}) {
+    const ToolRun run = runTapclient(arguments);
+    EXPECT_EQ(run.status, status) << arguments[1];
+    EXPECT_EQ(run.output, printed);
+  }
 }
 
 // What a broker answers reaches the terminal with its control characters escaped (the

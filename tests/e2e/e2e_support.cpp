@@ -47,11 +47,6 @@ void BrokerTest::SetUp() {
   return ::testing::AssertionSuccess();
 }
 
-std::string readText(Client& client) {
-  char* text = nullptr;
-  return client.Read(text) == 0 ? std::string(text) : std::string("<read failed>");
-}
-
 std::vector<std::string> readList(Client& client) {
   std::vector<std::string> items;
   if (client.Read(items) != 0) items = {"<read failed>"};

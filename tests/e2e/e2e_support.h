@@ -44,7 +44,6 @@ inline int runProgram(const std::string& program, const std::vector<std::string>
 
 // Connects `client` (unless it is) and opens the cable and a device session: both flags.
 ::testing::AssertionResult connectAndOpen(Client& client, bool connect = true);
-std::string readText(Client& client);
 std::vector<std::string> readList(Client& client);
 // The read-back of the last shift, `bytes` long.
 std::string readBack(Client& client, std::size_t bytes);

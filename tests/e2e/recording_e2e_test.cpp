@@ -32,11 +32,9 @@ std::vector<tapbroker::transcript::Conversation> conversationsIn(const std::stri
 
 class RecordingE2E : public BrokerTest {
  protected:
-  RecordingE2E() { ::setenv(kVariable, transcript_.c_str(), 1); }
-  ~RecordingE2E() override { ::unsetenv(kVariable); }
-
   TempDir directory_;
   std::string transcript_ = directory_ / "transcript.txt";
+  ScopedEnv record_{kVariable, transcript_};
 };
 
 TEST_F(RecordingE2E, ClientsRecordingAtOnceEachGetTheirWholeConversation) {

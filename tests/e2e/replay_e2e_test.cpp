@@ -88,9 +88,10 @@ TEST(ReplayE2E, AClientThatSendsOneDifferentByteIsStoppedAtItsLine) {
     return std::make_pair(result, status);
   };
   const pid_t simulator = startBroker({"--idle-exit", "60"});
-  ::setenv("TAPBROKER_CLIENT_RECORD", recorded.c_str(), 1);
-  const auto [answer, recordedStatus] = converse("port0");
-  ::unsetenv("TAPBROKER_CLIENT_RECORD");
+  const auto [answer, recordedStatus] = [&] {
+    ScopedEnv record("TAPBROKER_CLIENT_RECORD", recorded);
+    return converse("port0");
+  }();
   EXPECT_TRUE(processes::stop(simulator));
   EXPECT_EQ(answer, 0);
   EXPECT_EQ(recordedStatus, 0);

@@ -72,9 +72,8 @@ TEST_F(BrokerStartTest, ARunningBrokerIsRetriedWithoutStartingAnother) {
 
 TEST_F(BrokerStartTest, StartsTheBrokerFromANonAsciiDirectory) {
   const std::string directory = installBroker("pr\xc3\xbc" "fung");
-  ::setenv("TAPBROKER_IDLE_EXIT", "15", 1);  // beyond the five seconds Connect waits
+  ScopedEnv idle("TAPBROKER_IDLE_EXIT", "15");  // beyond the five seconds Connect waits
   EXPECT_EQ(client.Connect(nullptr, nullptr, directory.c_str()), 0);
-  ::unsetenv("TAPBROKER_IDLE_EXIT");
   EXPECT_EQ(client.GetClientStatus(), 0);
   EXPECT_EQ(reports(log), (Reports{"1089", "1090", "1091", "1106", "1085", "1001", "1107",
                                    "1090", "1091"}));

@@ -6,12 +6,10 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <fstream>
-#include <sstream>
 #include <thread>
 
 #include "platform/processes.h"

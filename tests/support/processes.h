@@ -23,7 +23,7 @@ struct Launch {
 // Starts `path` with standard input on /dev/null; its pid, 0 when it could not start.
 pid_t spawn(const std::string& path, const Launch& launch = {});
 // Runs `path` to its end; its exit status (-1 when it could not run or died of a signal),
-// and what it wrote to standard output in `output`.
+// and what it wrote to standard output in `output`. (Not on Windows, nor exitStatus.)
 int run(const std::string& path, const std::vector<std::string>& arguments, std::string& output);
 // Processes whose executable is named tapbroker.exe; only those started from `directory`
 // when it is given.

@@ -86,45 +86,34 @@ TEST_F(SendTest, EveryCommandShapeWithAndWithoutTheFlags) {
 }
 
 TEST_F(SendTest, FlagsFollowTheBrokersGrantsAndClears) {
-  const std::string withheld = tokens({"8888"});
-  auto goesOut = [&] { broker.expectToken("5").answer("r").token("7").request("50"); };
-  auto held = [&] { broker.expect(withheld).answer("r"); };
-  broker.expectToken("33").answer("r").request("1");
-  held();  // flagB alone is not enough
-  scriptCommand4("1");
-  goesOut();
-  broker.expectToken("34").answer("r").request("0");
-  held();
-  broker.expectToken("33").answer("r").request("1");
-  broker.expectToken("35").answer("r").request("0");
-  held();
-  scriptCommand4("7");
-  held();
-  scriptCommand4("1");
-  goesOut();
-  broker.expectToken("9999").answer("r").request("0");
-  held();
-  broker.expectToken("33").answer("r").request("0");
+  // Command 5 goes out (answered 50) only while both flags stand, else 8888 alone (1); the
+  // others are answered `answer`, which for 4 and 33 grants their flag when it is 1.
+  const struct {
+    int command;
+    const char* answer;
+    int result;
+  } steps[] = {{33, "1", 0},  {5, "", 1},     {4, "1", 0},  {5, "", 50},   {34, "0", 0},
+               {5, "", 1},    {33, "1", 0},   {35, "0", 0}, {5, "", 1},    {4, "7", 7},
+               {5, "", 1},    {4, "1", 0},    {5, "", 50},  {9999, "0", 0}, {5, "", 1},
+               {33, "0", -1}};
+  for (const auto& step : steps) {
+    if (step.command == 5 && step.result == 1) broker.expect(tokens({"8888"})).answer("r");
+    if (step.command == 5 && step.result == 50)
+      broker.expectToken("5").answer("r").token("7").request("50");
+    if (step.command == 4) scriptCommand4(step.answer);
+    if (step.command != 4 && step.command != 5)
+      broker.expectToken(std::to_string(step.command)).answer("r").request(step.answer);
+  }
   start();
 
-  EXPECT_EQ(client.Send(33), 0);
-  EXPECT_EQ(client.Send(5, 7), 1);
-  EXPECT_EQ(client.Send(4, "u", "p", 0), 0);
-  EXPECT_EQ(client.Send(5, 7), 50);
-  EXPECT_EQ(client.Send(34), 0);
-  EXPECT_EQ(client.Send(5, 7), 1);
-  EXPECT_EQ(client.Send(33), 0);
-  EXPECT_EQ(client.Send(35), 0);
-  EXPECT_EQ(client.Send(5, 7), 1);
-  EXPECT_EQ(client.Send(4, "u", "p", 0), 7);
-  EXPECT_EQ(client.GetClientStatus(), 7);
-  EXPECT_EQ(client.Send(5, 7), 1);
-  EXPECT_EQ(client.Send(4, "u", "p", 0), 0);
-  EXPECT_EQ(client.Send(5, 7), 50);
-  EXPECT_EQ(client.Send(9999), 0);
-  EXPECT_EQ(client.Send(5, 7), 1);
-  EXPECT_EQ(client.Send(33), -1);
-  EXPECT_EQ(client.GetClientStatus(), -1);
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.command);
+    const int result = step.command == 5   ? client.Send(5, 7)
+                       : step.command == 4 ? client.Send(4, "u", "p", 0)
+                                           : client.Send(step.command);
+    EXPECT_EQ(result, step.result);
+    EXPECT_EQ(client.GetClientStatus(), step.result == 50 ? 0 : step.result);
+  }
   finish();
 }
 
@@ -201,13 +190,20 @@ TEST_F(SendTest, AnAcknowledgementWithoutPlusEndsTheCommand) {
   finish();
 }
 
+// Connecting again, by Connect or by a failed command 1 or 4, closes the connection it
+// replaces: a copy of the client that held it is refused, not kept talking on it.
 TEST_F(SendTest, OnlyCommands1And4ConnectAgainWhenTheirTokenFails) {
-  broker.close().accept();
+  broker.accept();
   introduce();
-  broker.close().accept();
-  introduce();
+  for (int connection = 0; connection < 2; ++connection) {
+    broker.close().accept();
+    introduce();
+  }
   broker.close();
   start();
+  Client copy(client);
+  start();
+  EXPECT_EQ(copy.Send(30), kSendFailed);
 
   for (int command : {1, 4, 3}) {
     SCOPED_TRACE(command);
@@ -219,6 +215,7 @@ TEST_F(SendTest, OnlyCommands1And4ConnectAgainWhenTheirTokenFails) {
     EXPECT_EQ(client.GetClientStatus(), result);  // not what the new Connect left there
     EXPECT_EQ(client.GetClientSocket() != before, command != 3);
   }
+  EXPECT_EQ(memory_sockets::openSockets(), 1);  // the client's current connection alone
   finish();
 }
 
