@@ -4,11 +4,12 @@
 # broker, the tool, the example and the Windows tests into build-windows/ (or
 # $WINDOWS_BUILD_DIR) and packs the zip; runs under wine64, in network and process
 # namespaces of their own (where the machine allows them) with a wineserver, WINEPREFIX and
-# TMPDIR of their own: the Windows tests; the end-to-end walk of the Linux library against
-# the Linux broker (from build/, or $BUILD_DIR) and of the Windows library against the
-# Windows broker, whose transcripts must agree; the zip's demo started from elsewhere, which
-# makes the DLL start the broker beside it; the two libraries' recordings of the walk, which
-# must be the same file; and the getting-started page's Windows lines.
+# TMPDIR of their own: the Windows tests; the walk (an end-to-end test) of the Linux library
+# against the Linux broker (from build/, or $BUILD_DIR) and of the Windows library against
+# the Windows broker, whose transcripts must agree, as must the two libraries' recordings of
+# it, each of which the other system's broker replays; the zip's demo started from
+# elsewhere, which makes the DLL start the broker beside it; and the getting-started page's
+# Windows lines.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/common.sh

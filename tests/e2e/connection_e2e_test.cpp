@@ -1,6 +1,5 @@
 // Connect starting the real tapbroker.exe itself (the unit tests show what happens when
 // there is none to start), and tapclient as a user runs it.
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -15,27 +14,6 @@
 
 namespace e2e {
 namespace {
-
-struct ToolRun {
-  int status = -1;
-  std::string output;
-  std::vector<std::string> errors;  // one a line
-};
-
-// Runs tapclient from the binary directory to its end, with `environment` added; one that
-// has not ended after a minute is killed (status -1).
-ToolRun runTapclient(const std::vector<std::string>& arguments,
-                     std::vector<std::string> environment = {}) {
-  TempDir scratch;
-  const int out = ::open((scratch / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  processes::Launch launch(arguments, out);
-  launch.errorFile = scratch / "errors";
-  launch.environment = std::move(environment);
-  const pid_t pid = processes::spawn(binaryDirectory() + "/tapclient", launch);
-  ::close(out);
-  const int status = processes::exitStatus(pid, 60);
-  return {status, readFile(scratch / "out"), readLines(launch.errorFile)};
-}
 
 // Connect starts a broker only when none runs on the machine at all.
 class QuietMachine : public ::testing::Test {

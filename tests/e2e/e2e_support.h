@@ -13,6 +13,7 @@
 
 #include "tapbroker_client.h"
 #include "tests/support/processes.h"
+#include "tests/support/scratch.h"
 #include "tests/support/shared_machine.h"
 
 namespace e2e {
@@ -36,10 +37,22 @@ class BrokerTest : public ::testing::Test {
   pid_t pid_ = 0;
 };
 
-// Runs `program` from the binary directory, as processes::run does.
-inline int runProgram(const std::string& program, const std::vector<std::string>& arguments,
-                      std::string& output) {
-  return processes::run(binaryDirectory() + "/" + program, arguments, output);
+// What a run of tapclient from the binary directory ended with (on Linux).
+struct ToolRun {
+  int status = -1;
+  std::string output;
+  std::vector<std::string> errors;  // one a line
+};
+inline ToolRun runTapclient(const std::vector<std::string>& arguments,
+                            std::vector<std::string> environment = {}) {
+  TempDir scratch;
+  processes::Launch launch(arguments);
+  launch.errorFile = scratch / "errors";
+  launch.environment = std::move(environment);
+  ToolRun run;
+  run.status = processes::run(binaryDirectory() + "/tapclient", launch, run.output);
+  run.errors = readLines(launch.errorFile);
+  return run;
 }
 
 // Connects `client` (unless it is) and opens the cable and a device session: both flags.

@@ -51,15 +51,15 @@ TEST(ReplayE2E, TheRecordedDemoPassesAgainWithTheSimulatorGone) {
   TempDir directory;
   const std::string byLibrary = directory / "library.txt";
   const std::string byBroker = directory / "broker.txt";
-  std::string output;
   const pid_t simulator = startBroker({"--record", byBroker, "--idle-exit", "60"});
-  EXPECT_EQ(runProgram("tapclient", {"--record", byLibrary, "demo"}, output), 0) << output;
+  EXPECT_EQ(runTapclient({"--record", byLibrary, "demo"}).status, 0);
   EXPECT_TRUE(processes::stop(simulator));
   EXPECT_EQ(byteRuns(byBroker), byteRuns(byLibrary));
 
   const pid_t replay = startBroker({"--replay", byLibrary});
-  output.clear();
-  EXPECT_EQ(runProgram("tapclient", {"demo"}, output), 0) << output;
+  const ToolRun demo = runTapclient({"demo"});
+  const std::string& output = demo.output;
+  EXPECT_EQ(demo.status, 0);
   EXPECT_EQ(processes::exitStatus(replay, 60), 0);
   for (const char* expected :
        {"JTAG chain: 2 devices", "sim-fpga  0x1A2B3C4D", "sim-cpld  0x2C0FFEE1", "IR bits",
@@ -123,16 +123,15 @@ TEST(ReplayE2E, ADataBlockThatDiffersIsShownWhereItDiffers) {
   std::string block(1024, '\x11');
   std::ofstream(script) << "16 0\n15 0\n42 d:@" << directory / "image" << " i:8192 i:0 i:0\n";
   std::ofstream(directory / "image", std::ios::binary) << block;
-  std::string output;
   const pid_t simulator = startBroker({"--idle-exit", "60"});
-  EXPECT_EQ(runProgram("tapclient", {"--name", "bench", "--record", recorded, "session",
-                                     "--open", script}, output), 0) << output;
+  EXPECT_EQ(runTapclient({"--name", "bench", "--record", recorded, "session", "--open", script})
+                .status, 0);
   EXPECT_TRUE(processes::stop(simulator));
 
   block[517] = '\x12';
   std::ofstream(directory / "image", std::ios::binary) << block;
   const pid_t replay = startBroker({"--replay", recorded}, complaints);
-  EXPECT_EQ(runProgram("tapclient", {"--name", "bench", "session", "--open", script}, output), 1);
+  EXPECT_EQ(runTapclient({"--name", "bench", "session", "--open", script}).status, 1);
   EXPECT_EQ(processes::exitStatus(replay, 60), 3);
   const std::vector<std::string> lines = readLines(recorded);
   std::size_t data = 0, command = 0;

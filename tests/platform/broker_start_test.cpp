@@ -104,7 +104,7 @@ TEST_F(BrokerStartTest, MissingInstallationIsReportedOnTheConsole) {
   // does not exist either.
   std::string console;
   const std::string helper = fs::path(TAPBROKER_EXE).parent_path() / "connect_helper";
-  EXPECT_EQ(processes::run(helper, {scratch / "gone", scratch / "missing"}, console), 0);
+  EXPECT_EQ(processes::run(helper, {{scratch / "gone", scratch / "missing"}}, console), 0);
   EXPECT_EQ(console,
             "Error : Verdane Programmer install is not correct. Please install again.\n"
             "result " + std::to_string(kNotInstalled) + " status 77\n");

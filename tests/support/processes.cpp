@@ -73,10 +73,11 @@ pid_t spawn(const std::string& path, const Launch& launch) {
   return pid;
 }
 
-int run(const std::string& path, const std::vector<std::string>& arguments, std::string& output) {
+int run(const std::string& path, Launch launch, std::string& output) {
   int pipeFds[2];
   if (::pipe2(pipeFds, O_CLOEXEC) != 0) return -1;
-  const pid_t pid = spawn(path, {arguments, pipeFds[1]});
+  launch.outFd = pipeFds[1];
+  const pid_t pid = spawn(path, launch);
   ::close(pipeFds[1]);
   char buffer[4096];
   for (ssize_t got; (got = ::read(pipeFds[0], buffer, sizeof buffer)) > 0;)

@@ -24,7 +24,7 @@ struct Launch {
 pid_t spawn(const std::string& path, const Launch& launch = {});
 // Runs `path` to its end; its exit status (-1 when it could not run or died of a signal),
 // and what it wrote to standard output in `output`. (Not on Windows, nor exitStatus.)
-int run(const std::string& path, const std::vector<std::string>& arguments, std::string& output);
+int run(const std::string& path, Launch launch, std::string& output);
 // Processes whose executable is named tapbroker.exe; only those started from `directory`
 // when it is given.
 std::vector<pid_t> brokers(const std::string& directory = {});

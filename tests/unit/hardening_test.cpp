@@ -8,8 +8,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <filesystem>
-#include <fstream>
 #include <future>
 #include <thread>
 
@@ -65,9 +63,7 @@ TEST(Hardening, AReportIsOneLineInTheLogAndOnTheConsole) {
                               "\xc3\xa9 \xe2\x9c\x93"
                               R"(|\xE2\x80" is ready to use)";
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "tapbrokerclient[1088]: " + escaped + "\n");
-  std::ifstream in(log);
-  std::vector<std::string> lines;
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  const std::vector<std::string> lines = readLines(log);
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_EQ(lines[1], escaped);
 }
