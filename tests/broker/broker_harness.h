@@ -8,7 +8,6 @@
 #include <memory>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include "broker/serving/server.h"
 #include "broker/serving/trace.h"
@@ -36,8 +35,6 @@ class RunningBroker {
 class WireClient : public loopback::Connection {
  public:
   using Connection::Connection;
-  std::string receive(std::size_t length) { return Connection::receive(length); }
-  bool closedByBroker(int ms = 5000) { return closedByPeer(ms); }
 
   // The conversation's steps: each returns what the broker answered.
   std::string strict(const std::string& text);  // a token and its 2-byte acknowledgement

@@ -1,6 +1,7 @@
 // What the broker reads before it serves: the command line and the files it names. A file
 // that is not a regular file of a sane size stops the broker at once with exit code 2 and
 // says why; a fault that would leave bytes the client never reads is refused at load.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,6 +17,8 @@
 
 namespace {
 
+using ::testing::HasSubstr;
+
 struct Outcome {
   int status = -1;  // the exit code; -1 when it did not exit by itself
   std::string errors;
@@ -26,8 +29,7 @@ struct Outcome {
 Outcome runBroker(const TempDir& scratch, std::vector<std::string> arguments,
                   std::vector<std::string> environment = {}) {
   arguments.insert(arguments.begin(), {"--port", "0", "--idle-exit", "1"});
-  processes::Launch launch{arguments};
-  launch.errorFile = scratch / "errors";
+  processes::Launch launch{arguments, scratch / "errors"};
   // The error file goes to the scratch directory, not the user's.
   environment.push_back("TMPDIR=" + scratch.path());
   launch.environment = std::move(environment);
@@ -77,7 +79,7 @@ TEST(BrokerExecutable, RefusesFilesThatAreNotSmallRegularFilesAndNamesWhatItWasG
     SCOPED_TRACE(c.complaint);
     EXPECT_EQ(outcome.status, 2);
     EXPECT_EQ(outcome.errors.rfind("tapbroker.exe: ", 0), 0u) << outcome.errors;
-    EXPECT_NE(outcome.errors.find(c.complaint), std::string::npos) << outcome.errors;
+    EXPECT_THAT(outcome.errors, HasSubstr(c.complaint));
   }
 }
 
@@ -168,7 +170,7 @@ TEST(FaultPlanLoading, RefusesAFlagAnswerTheClientCannotReadWhole) {
     std::string error;
     EXPECT_EQ(broker::FaultPlan::parse(c.line, plan, error), c.accepted) << c.line;
     if (!c.accepted) {
-      EXPECT_NE(error.find("reads in two bytes"), std::string::npos) << error;
+      EXPECT_THAT(error, HasSubstr("reads in two bytes"));
     }
   }
 }

@@ -1,8 +1,8 @@
 // Connect starting the real tapbroker.exe itself (the unit tests show what happens when
 // there is none to start), and tapclient as a user runs it.
+#include <gmock/gmock.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -14,6 +14,8 @@
 
 namespace e2e {
 namespace {
+
+using ::testing::HasSubstr;
 
 // Connect starts a broker only when none runs on the machine at all.
 class QuietMachine : public ::testing::Test {
@@ -47,9 +49,7 @@ TEST_F(QuietMachine, ConnectStartsTheBrokerWithTheChainTheEnvironmentNames) {
   for (pid_t pid : processes::brokers(binaryDirectory())) EXPECT_TRUE(processes::stop(pid));
   const std::string note = readFile(directory / ("tapbroker-" + std::to_string(::geteuid())) +
                                     "/tapbroker-error.txt");
-  EXPECT_NE(note.find("chain description " + broken + ": \"devices\" must hold 1 to"),
-            std::string::npos)
-      << note;
+  EXPECT_THAT(note, HasSubstr("chain description " + broken + ": \"devices\" must hold 1 to"));
 }
 
 // The library waits for an answer as long as it takes unless TAPBROKER_CLIENT_TIMEOUT bounds
@@ -65,19 +65,16 @@ TEST_F(QuietMachine, TapclientGivesUpOnAnAnswerThatNeverComes) {
   loopback::closeSocket(silent);
   EXPECT_EQ(run.status, 1);
   ASSERT_EQ(run.errors.size(), 1u);
-  EXPECT_NE(run.errors[0].find("nothing on 127.0.0.1:4001 answered the introduction within 1 s"),
-            std::string::npos)
-      << run.errors[0];
+  EXPECT_THAT(run.errors[0],
+              HasSubstr("nothing on 127.0.0.1:4001 answered the introduction within 1 s"));
 
   run = runTapclient({"--faults", plan, "send", "30"},
                      {"TAPBROKER_CLIENT_TIMEOUT=1", "TAPBROKER_IDLE_EXIT=60"});
   for (pid_t pid : processes::brokers(binaryDirectory())) processes::stop(pid);
   EXPECT_EQ(run.status, 1);
   ASSERT_FALSE(run.errors.empty());
-  EXPECT_NE(run.errors[0].find("command 30: the library reported -1002"), std::string::npos)
-      << run.errors[0];
-  EXPECT_NE(run.errors[0].find("the library waits 1 s for an answer"), std::string::npos)
-      << run.errors[0];
+  EXPECT_THAT(run.errors[0], HasSubstr("command 30: the library reported -1002"));
+  EXPECT_THAT(run.errors[0], HasSubstr("the library waits 1 s for an answer"));
 }
 
 // The broker that tapclient starts for a fault plan keeps the plan for every later client:
@@ -93,10 +90,8 @@ TEST_F(QuietMachine, TapclientWithAFaultPlanEndsByNamingTheBrokerThatKeepsIt) {
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.output, "7\n");
   ASSERT_FALSE(run.errors.empty());
-  EXPECT_NE(run.errors.back().find("keeps the fault plan " + plan), std::string::npos)
-      << run.errors.back();
-  EXPECT_NE(run.errors.back().find("kill " + std::to_string(started[0])), std::string::npos)
-      << run.errors.back();
+  EXPECT_THAT(run.errors.back(), HasSubstr("keeps the fault plan " + plan));
+  EXPECT_THAT(run.errors.back(), HasSubstr("kill " + std::to_string(started[0])));
   for (pid_t pid : started) EXPECT_TRUE(processes::stop(pid));
 }
 
@@ -135,8 +130,7 @@ TEST_F(TapclientE2E, SendSaysWhatTheBrokerAnsweredSafely) {
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.output, "-1\n");
     ASSERT_EQ(run.errors.size(), 1u);
-    EXPECT_NE(run.errors[0].find("the broker does not know " + unknown), std::string::npos)
-        << run.errors[0];
+    EXPECT_THAT(run.errors[0], HasSubstr("the broker does not know " + unknown));
   }
 }
 
@@ -171,10 +165,8 @@ TEST_F(TapclientE2E, SessionRunsAScriptInOneConversation) {
             "0\n0\n2\n0x1A2B3C4D\n0x2C0FFEE1\n0\n0\ntdo 4d3c2b1ae1fe0f2c\n0\n0\n0\n0\n0\n"
             "tdo e5ecf3fa01080f16\n0\n0\n");
   ASSERT_EQ(run.errors.size(), 1u);
-  EXPECT_NE(run.errors[0].find("line 15 (15 0 = 1): command 15: the broker answered 0, "
-                               "expected 1"),
-            std::string::npos)
-      << run.errors[0];
+  EXPECT_THAT(run.errors[0],
+              HasSubstr("line 15 (15 0 = 1): command 15: the broker answered 0, expected 1"));
 
   run = runTapclient({"session", "--json", "--keep-going", script});
   EXPECT_EQ(run.status, 1);
@@ -193,8 +185,7 @@ TEST_F(TapclientE2E, SessionRunsAScriptInOneConversation) {
   run = runTapclient({"session", script});
   EXPECT_EQ(run.status, 2);
   ASSERT_FALSE(run.errors.empty());
-  EXPECT_NE(run.errors[0].find("bench.txt, line 1: command 5 takes i:NUMBER"), std::string::npos)
-      << run.errors[0];
+  EXPECT_THAT(run.errors[0], HasSubstr("bench.txt, line 1: command 5 takes i:NUMBER"));
 }
 
 }  // namespace

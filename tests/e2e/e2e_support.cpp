@@ -10,12 +10,7 @@ namespace e2e {
 namespace {
 
 // Whether something accepts connections on 127.0.0.1:4001.
-bool portAnswers() {
-  int fd = loopback::connectTo(4001);
-  const bool answered = fd >= 0;
-  loopback::closeSocket(fd);
-  return answered;
-}
+bool portAnswers() { return loopback::Connection(4001).connected(); }
 
 }  // namespace
 

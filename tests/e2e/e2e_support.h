@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -46,8 +45,7 @@ struct ToolRun {
 inline ToolRun runTapclient(const std::vector<std::string>& arguments,
                             std::vector<std::string> environment = {}) {
   TempDir scratch;
-  processes::Launch launch(arguments);
-  launch.errorFile = scratch / "errors";
+  processes::Launch launch(arguments, scratch / "errors");
   launch.environment = std::move(environment);
   ToolRun run;
   run.status = processes::run(binaryDirectory() + "/tapclient", launch, run.output);

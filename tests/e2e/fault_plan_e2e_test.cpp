@@ -1,7 +1,6 @@
 // Faults on demand, seen through the library: a broker that Connect starts itself finds
 // its fault plan in the environment, and every kind of fault reaches the Client as the
 // error the library documents for it (the code, the status, the report).
-#include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <string>

@@ -2,6 +2,7 @@
 // its bytes with the broker's own recording): conversations of clients that record at once
 // stay whole, a file that cannot be written costs nothing but the recording, and a full
 // disk leaves whole blocks only, on both sides.
+#include <gmock/gmock.h>
 #include <fcntl.h>
 #include <sched.h>
 #include <signal.h>
@@ -20,6 +21,8 @@
 
 namespace e2e {
 namespace {
+
+using ::testing::HasSubstr;
 
 constexpr const char* kVariable = "TAPBROKER_CLIENT_RECORD";
 
@@ -89,7 +92,7 @@ TEST_F(RecordingE2E, AFileThatIsNotARegularOneCostsOnlyTheRecordingAndSaysSoOnce
   char byte;
   EXPECT_LE(::read(reader, &byte, 1), 0) << "the FIFO was written to";
   ::close(reader);
-  EXPECT_NE(said.find("cannot record into " + fifo + ": a FIFO"), std::string::npos) << said;
+  EXPECT_THAT(said, HasSubstr("cannot record into " + fifo + ": a FIFO"));
   EXPECT_EQ(said.find("cannot record"), said.rfind("cannot record")) << said;
 }
 
@@ -135,13 +138,10 @@ TEST_F(FullDiskRecordingE2E, ABlockThatDoesNotFitIsTakenBackAndRecordingStopsSay
   EXPECT_EQ(processes::exitStatus(pid_, 10), 4);
   pid_ = 0;
   const std::string complaints = readFile(launch_.errorFile);
-  EXPECT_NE(complaints.find("stops recording into " + disk_ + "/broker.txt: No space left"),
-            std::string::npos)
-      << complaints;
+  EXPECT_THAT(complaints,
+              HasSubstr("stops recording into " + disk_ + "/broker.txt: No space left"));
   EXPECT_EQ(complaints.find("stops recording"), complaints.rfind("stops recording"));
-  EXPECT_NE(said.find("cannot record into " + disk_ + "/library.txt: No space left"),
-            std::string::npos)
-      << said;
+  EXPECT_THAT(said, HasSubstr("cannot record into " + disk_ + "/library.txt: No space left"));
   EXPECT_EQ(said.find("cannot record"), said.rfind("cannot record")) << said;
   // Both files hold the whole first conversation and nothing after it.
   for (const std::string file : {"/library.txt", "/broker.txt"}) {

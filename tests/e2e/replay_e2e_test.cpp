@@ -2,7 +2,7 @@
 // transcript reads as the library's, a recorded demo passes again with the simulator gone,
 // and a client that parts from the recording is stopped at the transcript's line, where a
 // person finds it.
-#include <cstdlib>
+#include <gmock/gmock.h>
 #include <fstream>
 #include <string>
 #include <utility>
@@ -16,6 +16,8 @@ using namespace tapbroker::results;
 
 namespace e2e {
 namespace {
+
+using ::testing::HasSubstr;
 
 // A transcript as the bytes each side moved: a `>` line is a unit of the client's, and
 // the broker's answers between two of them are one run, however a receive cut them.
@@ -38,25 +40,17 @@ std::vector<std::pair<char, std::string>> byteRuns(const std::string& path) {
   return runs;
 }
 
-// Starts tapbroker.exe with `arguments`, its standard error into `errorFile`, and waits
-// until it listens.
-pid_t startBroker(std::vector<std::string> arguments, const std::string& errorFile = {}) {
-  processes::Launch launch(std::move(arguments));
-  launch.errorFile = errorFile;
-  return e2e::startBroker(launch);
-}
-
 TEST(ReplayE2E, TheRecordedDemoPassesAgainWithTheSimulatorGone) {
   SKIP_IF_TAKEN(shared_machine::brokerOrPortTaken());
   TempDir directory;
   const std::string byLibrary = directory / "library.txt";
   const std::string byBroker = directory / "broker.txt";
-  const pid_t simulator = startBroker({"--record", byBroker, "--idle-exit", "60"});
+  const pid_t simulator = startBroker({{"--record", byBroker, "--idle-exit", "60"}});
   EXPECT_EQ(runTapclient({"--record", byLibrary, "demo"}).status, 0);
   EXPECT_TRUE(processes::stop(simulator));
   EXPECT_EQ(byteRuns(byBroker), byteRuns(byLibrary));
 
-  const pid_t replay = startBroker({"--replay", byLibrary});
+  const pid_t replay = startBroker({{"--replay", byLibrary}});
   const ToolRun demo = runTapclient({"demo"});
   const std::string& output = demo.output;
   EXPECT_EQ(demo.status, 0);
@@ -64,7 +58,7 @@ TEST(ReplayE2E, TheRecordedDemoPassesAgainWithTheSimulatorGone) {
   for (const char* expected :
        {"JTAG chain: 2 devices", "sim-fpga  0x1A2B3C4D", "sim-cpld  0x2C0FFEE1", "IR bits",
         "192.0 KiB", "verified", "read back identical", "5A 40 10", "All checks passed"}) {
-    EXPECT_NE(output.find(expected), std::string::npos) << expected << "\n" << output;
+    EXPECT_THAT(output, HasSubstr(expected));
   }
   // Without a terminal the progress bars print a few lines, not a redraw per chunk.
   EXPECT_EQ(output.find('\r'), std::string::npos);
@@ -87,7 +81,7 @@ TEST(ReplayE2E, AClientThatSendsOneDifferentByteIsStoppedAtItsLine) {
     client.Disconnect();
     return std::make_pair(result, status);
   };
-  const pid_t simulator = startBroker({"--idle-exit", "60"});
+  const pid_t simulator = startBroker({{"--idle-exit", "60"}});
   const auto [answer, recordedStatus] = [&] {
     ScopedEnv record("TAPBROKER_CLIENT_RECORD", recorded);
     return converse("port0");
@@ -96,7 +90,7 @@ TEST(ReplayE2E, AClientThatSendsOneDifferentByteIsStoppedAtItsLine) {
   EXPECT_EQ(answer, 0);
   EXPECT_EQ(recordedStatus, 0);
 
-  const pid_t replay = startBroker({"--replay", recorded}, complaints);
+  const pid_t replay = startBroker({{"--replay", recorded}, complaints});
   EXPECT_EQ(converse("port1"), std::make_pair(kReceiveFailed, kReceiveFailed));
   EXPECT_EQ(processes::exitStatus(replay, 60), 3);
   // The port is the client's fourth unit: introduction, command, cable, port.
@@ -104,12 +98,10 @@ TEST(ReplayE2E, AClientThatSendsOneDifferentByteIsStoppedAtItsLine) {
   ASSERT_GE(lines.size(), 8u);
   EXPECT_EQ(lines[7], "> \"port0\\0\"");
   const std::string said = readFile(complaints);
-  EXPECT_NE(said.find("replay of conversation 1 (\"replayed\", line 1) differs at line 8, "
-                      "byte 5: expected \"port0\\0\", came \"port1\\0\""),
-            std::string::npos)
-      << said;
+  EXPECT_THAT(said, HasSubstr("replay of conversation 1 (\"replayed\", line 1) differs at line 8, "
+                              "byte 5: expected \"port0\\0\", came \"port1\\0\""));
   for (const char* refused : {"this is the 2nd connection", "this is the 3rd connection"})
-    EXPECT_NE(said.find(refused), std::string::npos) << said;
+    EXPECT_THAT(said, HasSubstr(refused));
 }
 
 // A data block that differs is shown by the place of its first differing byte, the bytes
@@ -123,14 +115,14 @@ TEST(ReplayE2E, ADataBlockThatDiffersIsShownWhereItDiffers) {
   std::string block(1024, '\x11');
   std::ofstream(script) << "16 0\n15 0\n42 d:@" << directory / "image" << " i:8192 i:0 i:0\n";
   std::ofstream(directory / "image", std::ios::binary) << block;
-  const pid_t simulator = startBroker({"--idle-exit", "60"});
+  const pid_t simulator = startBroker({{"--idle-exit", "60"}});
   EXPECT_EQ(runTapclient({"--name", "bench", "--record", recorded, "session", "--open", script})
                 .status, 0);
   EXPECT_TRUE(processes::stop(simulator));
 
   block[517] = '\x12';
   std::ofstream(directory / "image", std::ios::binary) << block;
-  const pid_t replay = startBroker({"--replay", recorded}, complaints);
+  const pid_t replay = startBroker({{"--replay", recorded}, complaints});
   EXPECT_EQ(runTapclient({"--name", "bench", "session", "--open", script}).status, 1);
   EXPECT_EQ(processes::exitStatus(replay, 60), 3);
   const std::vector<std::string> lines = readLines(recorded);
@@ -144,14 +136,14 @@ TEST(ReplayE2E, ADataBlockThatDiffersIsShownWhereItDiffers) {
                             "command 42 (line " + std::to_string(command) + "): expected ... "
                             "11 11 11 11 [11] 11 11 11 11 ..., came ... 11 11 11 11 [12] 11 11 "
                             "11 11 ...";
-  EXPECT_NE(readFile(complaints).find(where), std::string::npos) << readFile(complaints);
+  EXPECT_THAT(readFile(complaints), HasSubstr(where));
 
   // tapclient --replay starts that broker itself and shows its line.
-  processes::Launch launch({"--name", "bench", "--replay", recorded, "session", "--open", script});
-  launch.errorFile = complaints;
-  EXPECT_EQ(processes::exitStatus(processes::spawn(binaryDirectory() + "/tapclient", launch), 60), 1);
-  EXPECT_NE(readFile(complaints).find("the broker: tapbroker #1 " + where), std::string::npos)
-      << readFile(complaints);
+  processes::Launch launch({"--name", "bench", "--replay", recorded, "session", "--open", script},
+                          complaints);
+  const pid_t tapclient = processes::spawn(binaryDirectory() + "/tapclient", launch);
+  EXPECT_EQ(processes::exitStatus(tapclient, 60), 1);
+  EXPECT_THAT(readFile(complaints), HasSubstr("the broker: tapbroker #1 " + where));
 }
 
 }  // namespace

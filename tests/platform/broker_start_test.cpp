@@ -55,8 +55,7 @@ class BrokerStartTest : public ConnectFixture {
 TEST_F(BrokerStartTest, ARunningBrokerIsRetriedWithoutStartingAnother) {
   const std::string directory = installBroker("running");
   // A broker that listens on another port: one runs, yet nothing answers on 4001.
-  processes::Launch launch{{"--port", "0", "--idle-exit", "20", "--trace"}};
-  launch.errorFile = scratch / "trace";
+  processes::Launch launch{{"--port", "0", "--idle-exit", "20", "--trace"}, scratch / "trace"};
   processes::Child running(directory + "/tapbroker.exe", launch);
   ASSERT_GT(running.pid(), 0);
   for (int i = 0; i < 500 && readLines(launch.errorFile).empty(); ++i)

@@ -49,6 +49,13 @@ void noDelay(int fd) {
   if (fd >= 0) ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, value, sizeof on);
 }
 
+bool readable(int fd, int ms) {
+  pollfd p{};
+  p.fd = fd;
+  p.events = POLLIN;
+  return fd >= 0 && poll(&p, 1, ms) > 0;
+}
+
 }  // namespace
 
 int listenOn(std::uint16_t port, int patienceMs) {
@@ -89,13 +96,6 @@ int connectTo(std::uint16_t port) {
     closeSocket(fd);
   noDelay(fd);
   return fd;
-}
-
-bool readable(int fd, int ms) {
-  pollfd p{};
-  p.fd = fd;
-  p.events = POLLIN;
-  return fd >= 0 && poll(&p, 1, ms) > 0;
 }
 
 std::string receiveUpTo(int fd, std::size_t length, int ms) {

@@ -21,7 +21,6 @@ std::uint16_t localPort(int fd);
 std::uint16_t freePort();
 // A connection to `port`, with TCP_NODELAY; -1 when nothing listens.
 int connectTo(std::uint16_t port);
-bool readable(int fd, int ms);
 // Up to `length` bytes as they come, within `ms` in all; fewer when the peer ends.
 std::string receiveUpTo(int fd, std::size_t length, int ms);
 // What one receive brings within `ms`: empty when nothing comes or the peer has ended.

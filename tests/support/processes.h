@@ -12,12 +12,12 @@
 namespace processes {
 
 struct Launch {
-  Launch(std::vector<std::string> arguments = {}, int outFd = -1)
-      : arguments(std::move(arguments)), outFd(outFd) {}
+  Launch(std::vector<std::string> arguments = {}, std::string errorFile = {})
+      : arguments(std::move(arguments)), errorFile(std::move(errorFile)) {}
   std::vector<std::string> arguments;
-  int outFd;                             // standard output; /dev/null when -1
   std::string errorFile;                 // standard error; /dev/null when empty
   std::vector<std::string> environment;  // added to ours, NAME=value
+  int outFd = -1;                        // standard output; /dev/null when -1
 };
 
 // Starts `path` with standard input on /dev/null; its pid, 0 when it could not start.

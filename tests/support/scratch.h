@@ -35,7 +35,6 @@ class TempDir {
 
   const std::string& path() const { return path_; }
   std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-  std::string file(const std::string& name) const { return *this / name; }
   // Copies the executable `from` into this directory as `name`; returns its path.
   std::string install(const std::string& from, const std::string& name) const {
     std::string to = *this / name;

@@ -5,8 +5,6 @@ using namespace tapbroker::results;
 
 namespace {
 
-const unsigned char* const kNone = nullptr;
-
 class JtagShift : public WireTest {
  protected:
   // Command 44, function 12 and the four header tokens.

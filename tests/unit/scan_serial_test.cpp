@@ -5,8 +5,6 @@ using namespace tapbroker::results;
 
 namespace {
 
-const unsigned char* const kNone = nullptr;
-
 using SerialShift = WireTest;
 using PumpData = WireTest;
 

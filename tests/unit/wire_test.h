@@ -16,6 +16,8 @@
 #include "tests/support/scripted_broker.h"
 
 using Ids = std::vector<std::string>;
+// A buffer argument left out.
+inline const unsigned char* const kNone = nullptr;
 
 class WireTest : public ::testing::Test {
  protected:
