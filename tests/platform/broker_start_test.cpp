@@ -65,7 +65,7 @@ TEST_F(BrokerStartTest, ARunningBrokerIsRetriedWithoutStartingAnother) {
   EXPECT_EQ(client.GetClientStatus(), kUnreachable);
   EXPECT_EQ(client.GetClientSocket(), 0);
   // The running broker is reported; neither "1001" nor "1107": nothing was started.
-  EXPECT_EQ(reports(log), (Reports{"1089", "1090", "1091", "1106", "1085", "1072", "1002",
+  EXPECT_EQ(reports(log), (Lines{"1089", "1090", "1091", "1106", "1085", "1072", "1002",
                                    "1090", "1091", "1004"}));
 }
 
@@ -74,7 +74,7 @@ TEST_F(BrokerStartTest, StartsTheBrokerFromANonAsciiDirectory) {
   ScopedEnv idle("TAPBROKER_IDLE_EXIT", "15");  // beyond the five seconds Connect waits
   EXPECT_EQ(client.Connect(nullptr, nullptr, directory.c_str()), 0);
   EXPECT_EQ(client.GetClientStatus(), 0);
-  EXPECT_EQ(reports(log), (Reports{"1089", "1090", "1091", "1106", "1085", "1001", "1107",
+  EXPECT_EQ(reports(log), (Lines{"1089", "1090", "1091", "1106", "1085", "1001", "1107",
                                    "1090", "1091"}));
   EXPECT_EQ(client.Send(30), 1);  // the protocol revision: a whole conversation
   EXPECT_EQ(client.Disconnect(), 0);
@@ -93,7 +93,7 @@ TEST_F(BrokerStartTest, ABrokerThatCannotStartLeavesTheClientUnconnectedAndSaysW
                             directory + "/tapbroker.exe:2:";
   EXPECT_EQ(console.rfind(start, 0), 0u) << console;
   EXPECT_GT(console.size(), start.size() + 2) << console;
-  EXPECT_EQ(reports(log), (Reports{"1089", "1090", "1091", "1106", "1085", "1001", "1107",
+  EXPECT_EQ(reports(log), (Lines{"1089", "1090", "1091", "1106", "1085", "1001", "1107",
                                    "1090", "1091", "1004"}));
 }
 

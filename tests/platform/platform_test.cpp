@@ -38,14 +38,6 @@ int descriptorOf(platform::Socket s) { return static_cast<int>(static_cast<std::
 
 bool isOpen(int fd) { return ::fcntl(fd, F_GETFD) != -1; }
 
-bool waitForFile(const std::string& path) {
-  for (int i = 0; i < 500; ++i) {
-    if (std::filesystem::exists(path)) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return false;
-}
-
 }  // namespace
 
 TEST(PlatformSockets, ClosesOnlySocketsItOpened) {
@@ -147,7 +139,8 @@ TEST(PlatformProcess, StartsDetachedReportsFailureLeavesNoZombie) {
   EXPECT_EQ(platform::errorText(EACCES), "Permission denied");
 
   ASSERT_EQ(platform::startDetached(script), 0);
-  ASSERT_TRUE(waitForFile(dir / "out"));
+  for (int i = 0; i < 500 && !std::filesystem::exists(dir / "out"); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
   std::ifstream in(dir / "out");
   long session = 0;
   std::string input, target;

@@ -16,11 +16,9 @@
 #include "tapbroker_client.h"
 #include "tests/support/scratch.h"
 
-using Reports = std::vector<std::string>;
-
 // The identifiers of the reports logged, in order.
-inline Reports reports(const std::string& log) {
-  Reports ids;
+inline Lines reports(const std::string& log) {
+  Lines ids;
   for (const std::string& line : readLines(log)) ids.push_back(line.substr(0, 4));
   return ids;
 }

@@ -107,8 +107,10 @@ class CatalogueOverride {
   std::optional<ScopedEnv> path_{std::in_place, "MSGCORE_PATH", directory_.path()};
 };
 
-inline std::vector<std::string> readLines(const std::string& path) {
-  std::vector<std::string> lines;
+using Lines = std::vector<std::string>;
+
+inline Lines readLines(const std::string& path) {
+  Lines lines;
   std::ifstream in(path);
   for (std::string line; std::getline(in, line);) lines.push_back(line);
   return lines;

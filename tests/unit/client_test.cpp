@@ -11,8 +11,6 @@
 
 namespace {
 
-using Lines = std::vector<std::string>;
-
 // Handles alive and finished since the start of a test.
 struct HandleCount {
   long live() const { return tapbroker::msgcore::liveHandles() - live0; }

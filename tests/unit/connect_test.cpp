@@ -14,7 +14,7 @@ using ConnectTest = ConnectFixture;
 TEST_F(ConnectTest, IntroducesItselfToAListeningBroker) {
   struct Case {
     const char* logFile;
-    Reports expected;
+    Lines expected;
   };
   std::string newLog = scratch / "later.log";
   for (const Case& c : {Case{"", {"1089", "1090", "1091"}},
@@ -41,7 +41,7 @@ TEST_F(ConnectTest, MalformedDeadlineIsReportedAndIgnored) {
     ::setenv("TAPBROKER_CLIENT_TIMEOUT", value, 1);
     EXPECT_EQ(client.Connect(nullptr, nullptr, nullptr), 0);
     ::unsetenv("TAPBROKER_CLIENT_TIMEOUT");
-    EXPECT_EQ(reports(log), (Reports{"1089", "1118", "1090", "1091"})) << value;
+    EXPECT_EQ(reports(log), (Lines{"1089", "1118", "1090", "1091"})) << value;
     hangUp(client);
   }
 }
@@ -58,7 +58,7 @@ TEST_F(ConnectTest, OversizedIntroductionIsRefused) {
   EXPECT_EQ(longClient.GetClientSocket(), -1);
   EXPECT_EQ(broker.finish(), "");
   EXPECT_EQ(broker.received(), "");
-  Reports logged = readLines(log);
+  Lines logged = readLines(log);
   ASSERT_FALSE(logged.empty());
   EXPECT_NE(logged.back().find("shorter than 1024"), std::string::npos);
 }

@@ -14,8 +14,6 @@ using namespace tapbroker::results;
 
 namespace {
 
-using Lines = std::vector<std::string>;
-
 std::string expand(const char* text, ...) {
   va_list args;
   va_start(args, text);

@@ -25,7 +25,7 @@ TEST_F(JtagShift, SingleBlockReadBackAndItsRetrieval) {
   auto ids =
       reported([&] { EXPECT_EQ(7, client.Send(44, 12, 0, 16, 1, 0, data(shift), data(a))); },
                {"1111", "1103", "1042", "1039", "1040"});
-  EXPECT_EQ(Ids({"1111", "1103", "1042"}), ids);
+  EXPECT_EQ(Lines({"1111", "1103", "1042"}), ids);
   unsigned char* destination = nullptr;
   EXPECT_EQ(kNoDestination, client.GetTDO(destination, 16));  // the data stays for the next call
   unsigned char out[3] = {0x55, 0x55, 0x55};
@@ -33,7 +33,7 @@ TEST_F(JtagShift, SingleBlockReadBackAndItsRetrieval) {
   EXPECT_EQ(0, client.GetTDO(destination, 24));  // two bytes held: the third is left alone
   EXPECT_EQ(bytes({0xAB, 0xCD, 0x55}), std::string(out, out + 3));
   ids = reported([&] { EXPECT_EQ(kNothingHeld, client.GetTDO(destination, 16)); });
-  EXPECT_EQ(Ids({"1104", "1105"}), ids);
+  EXPECT_EQ(Lines({"1104", "1105"}), ids);
   ASSERT_NE(nullptr, destination);
   EXPECT_EQ(0, destination[0]);
   finish();
@@ -113,7 +113,7 @@ TEST_F(JtagShift, MultiBlockReadBackChecksEveryBlock) {
   auto ids = reported(
       [&] { EXPECT_EQ(kReceiveFailed, client.Send(44, 12, 0, 8193, 1, 0, data(shift), data(a))); },
       {"1110", "1040"});
-  EXPECT_EQ(Ids({"1110", "1110", "1040"}), ids);
+  EXPECT_EQ(Lines({"1110", "1110", "1040"}), ids);
   out.assign(1027, '\0');
   EXPECT_EQ(0, client.GetTDO(out.data(), 8 * 1027));
   EXPECT_EQ(first + std::string(3, '\0'), out);  // the bad block was not kept
@@ -145,7 +145,7 @@ TEST_F(ShiftGeneric, ExactLengthsAndReadBack) {
   EXPECT_EQ(bytes({0x11, 0x22, 0x00}), std::string(out, 3));
   auto ids = reported([&] { EXPECT_EQ(kSendFailed, client.Send(19, 5, 0, 1, data(two))); },
                       {"1111", "1102", "1037", "1041"});
-  EXPECT_EQ(Ids({"1111", "1102", "1037"}), ids);
+  EXPECT_EQ(Lines({"1111", "1102", "1037"}), ids);
   EXPECT_EQ(6, client.Send(19, 5, 8193, 1, data(over)));
   EXPECT_EQ(0, client.GetTDO(out, 24));
   EXPECT_EQ("ABC", std::string(out, 3));

@@ -99,7 +99,7 @@ TEST_F(PumpData, SharedApplicationsArePackedIntoOneBlockThatMustFit) {
   auto ids = reported([&] {
     EXPECT_EQ(kArgumentRefused, client.Send(41, 11, h, h, h, h, h, h, h, h, h, h, tail14.c_str()));
   });
-  EXPECT_EQ(Ids{"1003"}, ids);
+  EXPECT_EQ(Lines{"1003"}, ids);
   finish();  // nothing of the refused command reached the broker
 }
 

@@ -170,8 +170,8 @@ TEST_F(SendTest, RefusesArgumentsBeyondTheLimitsBeforeAnythingGoesOut) {
   grant();
   for (std::size_t i = 0; i < refused.size(); ++i) {
     SCOPED_TRACE(i);
-    Ids ids = reported([&] { EXPECT_EQ(refused[i].second(), kArgumentRefused); });
-    EXPECT_EQ(ids, Ids{"1003"});
+    Lines ids = reported([&] { EXPECT_EQ(refused[i].second(), kArgumentRefused); });
+    EXPECT_EQ(ids, Lines{"1003"});
     EXPECT_EQ(client.GetClientStatus(), kArgumentRefused);
   }
   EXPECT_EQ(client.Send(29, longest.c_str()), 2);
@@ -241,7 +241,7 @@ TEST_F(SendTest, DisconnectClosesWhateverTheBrokerAnswers) {
 
 TEST_F(SendTest, ReadsHandOverNumbersTextsAndLists) {
   const char* numbers[][2] = {{"42", "42"}, {"abc", "0"}, {"12;34", "12"}, {"  +7x", "7"}};
-  const std::vector<std::pair<const char*, Ids>> lists = {
+  const std::vector<std::pair<const char*, Lines>> lists = {
       {"a;b;", {"a", "b"}}, {";a", {"", "a"}}, {"a;;b", {"a", "", "b"}}, {";", {""}}, {"", {}}};
   const std::string full(1024, 'z');  // no NUL of its own: cut at the buffer's end
   for (const auto& number : numbers) broker.request(number[0]);
@@ -257,7 +257,7 @@ TEST_F(SendTest, ReadsHandOverNumbersTextsAndLists) {
   }
   EXPECT_EQ(client.GetClientStatus(), -5);  // a read that succeeds leaves it alone
   for (const auto& [answer, items] : lists) {
-    Ids read = {"kept"}, expected = {"kept"};
+    Lines read = {"kept"}, expected = {"kept"};
     expected.insert(expected.end(), items.begin(), items.end());
     EXPECT_EQ(client.Read(read), 0);
     EXPECT_EQ(read, expected) << answer;

@@ -15,7 +15,6 @@
 #include "tests/support/connect_fixture.h"
 #include "tests/support/scripted_broker.h"
 
-using Ids = std::vector<std::string>;
 // A buffer argument left out.
 inline const unsigned char* const kNone = nullptr;
 
@@ -35,7 +34,7 @@ class WireTest : public ::testing::Test {
   // The command token and the broker's reply; Send's closing read answered by `value`.
   void command(int number) { broker.token(std::to_string(number)); }
   // The command token, then `tokens`, each acknowledged; no command token for -1.
-  void header(int number, const Ids& tokens) {
+  void header(int number, const Lines& tokens) {
     if (number >= 0) command(number);
     for (const std::string& token : tokens) broker.token(token);
   }
@@ -47,7 +46,7 @@ class WireTest : public ::testing::Test {
     broker.expectToken("33").answer("ok").request("1");
   }
   void scriptCommand4(const std::string& grant,
-                      const Ids& values = {"0", "0", "0", "1", "0", "0", "0", "1", "0", "0"}) {
+                      const Lines& values = {"0", "0", "0", "1", "0", "0", "0", "1", "0", "0"}) {
     broker.expectToken("4").answer("ok").expectToken("u").answer("ok");
     broker.expectToken("p").answer("ok");
     for (const std::string& value : values) broker.expectToken(value).answer("ok");
@@ -60,13 +59,13 @@ class WireTest : public ::testing::Test {
 
   // The identifiers of the reports that `run` made, in order (debugging on meanwhile);
   // with `wanted`, only those.
-  Ids reported(const std::function<void()>& run, const Ids& wanted = {}) {
+  Lines reported(const std::function<void()>& run, const Lines& wanted = {}) {
     ::testing::internal::CaptureStderr();
     client.Set_Debug_On();
     run();
     client.Set_Debug_Off();
     const std::string lines = ::testing::internal::GetCapturedStderr();
-    Ids all, ids;
+    Lines all, ids;
     const std::string tag = "tapbrokerclient[";
     for (std::size_t at = lines.find(tag); at != std::string::npos;
          at = lines.find(tag, at + 1))
