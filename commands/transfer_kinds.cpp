@@ -106,25 +106,29 @@ constexpr char kI2CShift[] = "iibd";
 constexpr char kSSPIShift[] = "ibd";
 
 // In the order of protocol::shapes::Transfer.
+using protocol::kIntTokens, protocol::kStringTokens, protocol::kStringTokensAnyAck,
+    protocol::kPairTokens, protocol::runTokens, protocol::runClearFlags;
+// clang-format off
 constexpr TransferKind kKinds[] = {
-    {nothingRefused, protocol::runNothing},
-    {nothingRefused, protocol::runInts},
-    {stringsRefused, protocol::runStrings},
-    {stringsRefused, protocol::runStringsAnyAck},
-    {refusedBy<kPairs>, protocol::runPairs},
-    {command4Refused, protocol::runCommand4},
-    {nothingRefused, protocol::runQueryFlagB},
-    {nothingRefused, protocol::runClearFlagA},
-    {nothingRefused, protocol::runClearFlagB},
-    {nothingRefused, protocol::runClearBothFlags},
-    {nothingRefused, protocol::runUnlisted},
-    {refusedBy<kGenericShift>, scan::runGenericShift},
-    {sharedAppsRefused, scan::runSharedApps},
-    {refusedBy<kPumpData>, scan::runPumpData},
-    {interfaceFunctionRefused, scan::runInterfaceFunction},
-    {refusedBy<kI2CShift>, scan::runI2CShift},
-    {refusedBy<kSSPIShift>, scan::runSSPIShift},
+    {nothingRefused,            protocol::runNothing},
+    {nothingRefused,            runTokens<kIntTokens>},
+    {stringsRefused,            runTokens<kStringTokens>},
+    {stringsRefused,            runTokens<kStringTokensAnyAck>},
+    {refusedBy<kPairs>,         runTokens<kPairTokens>},
+    {command4Refused,           protocol::runCommand4},
+    {nothingRefused,            protocol::runQueryFlagB},
+    {nothingRefused,            runClearFlags<true, false>},
+    {nothingRefused,            runClearFlags<false, true>},
+    {nothingRefused,            runClearFlags<true, true>},
+    {nothingRefused,            protocol::runUnlisted},
+    {refusedBy<kGenericShift>,  scan::runGenericShift},
+    {sharedAppsRefused,         scan::runSharedApps},
+    {refusedBy<kPumpData>,      scan::runPumpData},
+    {interfaceFunctionRefused,  scan::runInterfaceFunction},
+    {refusedBy<kI2CShift>,      scan::runI2CShift},
+    {refusedBy<kSSPIShift>,     scan::runSSPIShift},
 };
+// clang-format on
 static_assert(sizeof kKinds / sizeof kKinds[0] == static_cast<int>(Transfer::SSPIShift) + 1);
 
 }  // namespace

@@ -4,14 +4,27 @@
 #define PROTOCOL_TOKEN_RUNS_H
 
 #include "protocol/command_in_progress.h"
+#include "protocol/transfers.h"
 
 namespace tapbroker::protocol {
 
-Run runNothing, runInts, runStrings, runStringsAnyAck, runPairs, runCommand4, runQueryFlagB;
-// The flags change after the command went out; the report shows flag A either way.
-Run runClearFlagA, runClearFlagB, runClearBothFlags;
+Run runNothing, runCommand4, runQueryFlagB;
 // A command the table does not list: reported, nothing more goes out.
 Run runUnlisted;
+
+// The command's `count` tokens as `tokens` says: kIntTokens, kStringTokens and so on.
+template <const TokenRun& tokens>
+int runTokens(CommandInProgress& x, const shapes::Command& command, ArgumentCursor& args) {
+  return sendTokens(x, tokens, command.count, args);
+}
+
+// The flags change after the command went out; the report shows flag A either way.
+void clearFlags(CommandInProgress& x, bool clearA, bool clearB);
+template <bool clearA, bool clearB>
+int runClearFlags(CommandInProgress& x, const shapes::Command&, ArgumentCursor&) {
+  clearFlags(x, clearA, clearB);
+  return 0;
+}
 
 }  // namespace tapbroker::protocol
 

@@ -16,8 +16,9 @@ const TokenRun kStringTokensAnyAck{"s",    false,  true,   "1077", "1078",
                                    "1056", "1057", "1058", "1059"};
 const TokenRun kPairTokens{"is", true, false, "1083", "1084", "1068", "1069", "1070", "1071"};
 
-int sendTokens(CallContext& context, std::uint64_t socket, const TokenRun& run, int count,
-               ArgumentCursor& args) {
+int sendTokens(CommandInProgress& x, const TokenRun& run, int count, ArgumentCursor& args) {
+  CallContext& context = x.context;
+  const Client::SOCKET socket = x.socket();
   const char* name = context.clientName.c_str();
   context.PrintMessage(run.start, name);
   char buffer[kBufferSize] = {};

@@ -34,17 +34,8 @@ extern const TokenRun kStringTokens;         // strings (null: the empty token),
 extern const TokenRun kStringTokensAnyAck;   // strings, any reply accepted
 extern const TokenRun kPairTokens;           // int, string, int, string, ...
 
-// `count` tokens as `run` says.
-int sendTokens(CallContext& context, std::uint64_t socket, const TokenRun& run, int count,
-               ArgumentCursor& args);
-inline int sendIntargs(CallContext& context, std::uint64_t socket, int count,
-                       ArgumentCursor& args) {
-  return sendTokens(context, socket, kIntTokens, count, args);
-}
-inline int sendStringargs(CallContext& context, std::uint64_t socket, int count,
-                          ArgumentCursor& args) {
-  return sendTokens(context, socket, kStringTokens, count, args);
-}
+// `count` tokens of the command in progress as `run` says.
+int sendTokens(CommandInProgress& x, const TokenRun& run, int count, ArgumentCursor& args);
 
 // Sends the request token and reads the broker's 1 (grant: flag 1, result 0), 0 (flag 0,
 // result -1) or other number (flag 0, result that number).

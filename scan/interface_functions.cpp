@@ -46,21 +46,21 @@ int runInterfaceFunction(protocol::CommandInProgress& x, const protocol::shapes:
     case Function::None:
       return acknowledged;
     case Function::Strings:
-      return protocol::sendStringargs(x.context, x.socket(), function.count, args);
+      return protocol::sendTokens(x, protocol::kStringTokens, function.count, args);
     case Function::Ints:
-      return protocol::sendIntargs(x.context, x.socket(), function.count, args);
+      return protocol::sendTokens(x, protocol::kIntTokens, function.count, args);
     case Function::IntStringInt:
       // Each part goes out even when an earlier one failed; the last one decides.
-      protocol::sendIntargs(x.context, x.socket(), 1, args);
-      protocol::sendStringargs(x.context, x.socket(), 1, args);
-      return protocol::sendIntargs(x.context, x.socket(), 1, args);
+      protocol::sendTokens(x, protocol::kIntTokens, 1, args);
+      protocol::sendTokens(x, protocol::kStringTokens, 1, args);
+      return protocol::sendTokens(x, protocol::kIntTokens, 1, args);
     case Function::CountedStringPairs: {
       // As with the parts above, the strings follow whatever became of their count, which
       // a copy reads before the count's own token takes it.
       const long long strings = 2LL * args.copy().nextInt();
-      protocol::sendIntargs(x.context, x.socket(), 1, args);
-      return protocol::sendStringargs(
-          x.context, x.socket(), static_cast<int>(std::clamp<long long>(strings, 0, INT_MAX)),
+      protocol::sendTokens(x, protocol::kIntTokens, 1, args);
+      return protocol::sendTokens(
+          x, protocol::kStringTokens, static_cast<int>(std::clamp<long long>(strings, 0, INT_MAX)),
           args);
     }
     case Function::JtagShift:

@@ -43,12 +43,24 @@ BaseSystem::Directory BaseSystem::getBinaryPath() {
 #endif
 }
 
-#else
+#elif defined(TAPBROKER_WITH_QT)
 #include <QFileInfo>
 
 BaseSystem::Directory BaseSystem::getBinaryPath() {
   // /proc/self/exe names the running program even when it was started through a link.
   QString executable = QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath();
   return executable.isEmpty() ? QDir::current() : QFileInfo(executable).dir();
+}
+#else
+#include <system_error>
+
+BaseSystem::Directory BaseSystem::getBinaryPath() {
+  // /proc/self/exe names the running program even when it was started through a link.
+  std::error_code error;
+  const std::filesystem::path executable =
+      std::filesystem::canonical("/proc/self/exe", error);
+  if (!error) return executable.parent_path();
+  Directory current = std::filesystem::current_path(error);
+  return error ? Directory(".") : current;
 }
 #endif

@@ -53,18 +53,8 @@ int makeSpill(const std::string& directory) {
   return fd;
 }
 
-bool writeAll(int fd, const char* data, std::size_t length) {
-  while (length > 0) {
-    const unsigned piece = static_cast<unsigned>(std::min<std::size_t>(length, 1u << 30));
-    const int written = _write(fd, data, piece);
-    if (written <= 0) {
-      if (written == 0) errno = ENOSPC;
-      return false;
-    }
-    data += written;
-    length -= static_cast<std::size_t>(written);
-  }
-  return true;
+long long writeSome(int fd, const char* data, std::size_t length) {
+  return _write(fd, data, static_cast<unsigned>(std::min<std::size_t>(length, 1u << 30)));
 }
 
 long long readSome(int fd, char* into, std::size_t most) {
@@ -111,18 +101,12 @@ int makeSpill(const std::string& directory) {
   return fd;
 }
 
-bool writeAll(int fd, const char* data, std::size_t length) {
-  while (length > 0) {
-    const ssize_t written = ::write(fd, data, length);
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) {
-      if (written == 0) errno = ENOSPC;
-      return false;
-    }
-    data += written;
-    length -= static_cast<std::size_t>(written);
-  }
-  return true;
+long long writeSome(int fd, const char* data, std::size_t length) {
+  ssize_t written;
+  do {
+    written = ::write(fd, data, length);
+  } while (written < 0 && errno == EINTR);
+  return written;
 }
 
 long long readSome(int fd, char* into, std::size_t most) {
@@ -161,6 +145,19 @@ const char* notRegular(int fd) {
 }
 
 #endif
+
+bool writeAll(int fd, const char* data, std::size_t length) {
+  while (length > 0) {
+    const long long written = writeSome(fd, data, length);
+    if (written <= 0) {
+      if (written == 0) errno = ENOSPC;
+      return false;
+    }
+    data += static_cast<std::size_t>(written);
+    length -= static_cast<std::size_t>(written);
+  }
+  return true;
+}
 
 // Copies the first `length` bytes of `from` to the end of `to`.
 bool copySpill(int from, std::uint64_t length, int to) {

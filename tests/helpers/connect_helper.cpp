@@ -11,7 +11,13 @@
 namespace {
 const char* binaryDirectory = ".";
 }
-QDir BaseSystem::getBinaryPath() { return QDir(QString::fromUtf8(binaryDirectory)); }
+BaseSystem::Directory BaseSystem::getBinaryPath() {
+#if defined(TAPBROKER_WITH_QT)
+  return QDir(QString::fromUtf8(binaryDirectory));
+#else
+  return Directory(binaryDirectory);
+#endif
+}
 
 int main(int argc, char** argv) {
   if (argc != 3) return 2;
