@@ -92,56 +92,37 @@ TEST(BrokerExecutable, LeavesTheErrorFileWhereNobodyCanRedirectIt) {
   const std::string own = scratch / ("tapbroker-" + std::to_string(::geteuid()));
   const std::string note = own + "/tapbroker-error.txt";
   const std::string precious = scratch / "precious";
-  const auto ownDirectory = [&] {
-    fs::create_directory(own);
-    ::chmod(own.c_str(), 0700);
-  };
+  // What stands where the reason goes; with `inOwnDirectory`, in a directory of the
+  // user's own made first.
   const struct {
     const char* name;
+    bool inOwnDirectory;
     std::function<void()> prepare;
     bool written;
   } cases[] = {
-      {"made afresh", [] {}, true},
-      {"a stale reason",
-       [&] {
-         ownDirectory();
-         std::ofstream(note) << "stale\n";
-       },
-       true},
-      {"a link to a file",
-       [&] {
-         ownDirectory();
-         fs::create_symlink(precious, note);
-       },
-       false},
-      {"a pipe",
-       [&] {
-         ownDirectory();
-         ::mkfifo(note.c_str(), 0600);
-       },
-       false},
-      {"a directory others may write",
-       [&] {
-         ownDirectory();
-         ::chmod(own.c_str(), 0777);
-       },
-       false},
-      {"a link to a directory", [&] { fs::create_directory_symlink(scratch.path(), own); },
-       false},
+      {"made afresh", false, [] {}, true},
+      {"a stale reason", true, [&] { std::ofstream(note) << "stale\n"; }, true},
+      {"a link to a file", true, [&] { fs::create_symlink(precious, note); }, false},
+      {"a pipe", true, [&] { ::mkfifo(note.c_str(), 0600); }, false},
+      {"a directory others may write", true, [&] { ::chmod(own.c_str(), 0777); }, false},
+      {"a link to a directory", false,
+       [&] { fs::create_directory_symlink(scratch.path(), own); }, false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     fs::remove_all(own);
     std::ofstream(precious) << "precious";
+    if (c.inOwnDirectory) {
+      fs::create_directory(own);
+      ::chmod(own.c_str(), 0700);
+    }
     c.prepare();
     const Outcome outcome = runBroker(scratch, {}, {"TAPBROKER_FAULTS=" + scratch.path()});
     EXPECT_EQ(outcome.status, 2);
     EXPECT_EQ(readFile(precious), "precious");
     const std::string reason = c.written ? readFile(note) : outcome.errors;
-    EXPECT_NE(
-        reason.find(c.written ? "did not start: fault plan " : "not written to the error file"),
-        std::string::npos)
-        << reason;
+    EXPECT_THAT(reason, HasSubstr(c.written ? "did not start: fault plan "
+                                            : "not written to the error file"));
     EXPECT_EQ(reason.find("stale"), std::string::npos);
   }
 }
