@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # CI step: builds the libFuzzer targets in the sanitized tree (the "sanitized" preset, clang,
 # build-asan or $SANITIZE_BUILD_DIR: the suite's stage has usually built them already),
-# runs each for $FUZZ_SECONDS seconds (20 by default; as many at once as there are cores) on
+# runs each for $FUZZ_SECONDS seconds (10 by default; as many at once as there are cores) on
 # a copy of its seed corpus, prints the executions per target and fails on any crash, leak,
 # sanitizer report or hang. The input that failed is kept in the build directory under
 # fuzz-artifacts/.
@@ -9,7 +9,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/common.sh
 build_dir=${SANITIZE_BUILD_DIR:-build-asan}
-seconds=${FUZZ_SECONDS:-20}
+seconds=${FUZZ_SECONDS:-10}
 targets=(expansion read_list conversation site_catalogue broker transcript)
 
 configure sanitized "$build_dir"

@@ -27,7 +27,7 @@ status=0
 # shellcheck disable=SC2046
 # The embedding check builds the library afresh with the compiler alone: the plain suite
 # runs it.
-isolated ctest --test-dir "$build_dir" --output-on-failure --timeout 900 -LE embed \
+isolated ctest --test-dir "$build_dir" --parallel "$(nproc)" --output-on-failure --timeout 900 -LE embed \
   $(junit_option sanitized) || status=$?
 
 if compgen -G "$reports/*" >/dev/null; then

@@ -4,11 +4,12 @@
 # broker, the tool, the example and the Windows tests into build-windows/ (or
 # $WINDOWS_BUILD_DIR) and packs the zip; runs under wine64, in network and process
 # namespaces of their own (where the machine allows them) with a wineserver, WINEPREFIX and
-# TMPDIR of their own: the Windows tests; the end-to-end walk of the Linux library against
-# the Linux broker (from build/, or $BUILD_DIR) and of the Windows library against the
-# Windows broker, whose transcripts must agree; the zip's demo started from elsewhere, which
-# makes the DLL start the broker beside it; the two libraries' recordings of the walk, which
-# must be the same file; and the getting-started page's Windows lines.
+# TMPDIR of their own: the Windows tests; the walk (an end-to-end test) of the Linux library
+# against the Linux broker (from build/, or $BUILD_DIR) and of the Windows library against
+# the Windows broker, whose transcripts must agree, as must the two libraries' recordings of
+# it, each of which the other system's broker replays; the zip's demo started from
+# elsewhere, which makes the DLL start the broker beside it; and the getting-started page's
+# Windows lines.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/common.sh
@@ -23,7 +24,7 @@ rm -f "$build_dir"/tapbroker_client-*-win64.zip  # an older version's
 cmake --build "$build_dir" --parallel "$(nproc)" --target package
 zip=$(ls "$build_dir"/tapbroker_client-*-win64.zip)
 if [ -f "$linux_dir/CMakeCache.txt" ]; then
-  cmake --build "$linux_dir" --parallel "$(nproc)" --target tapbroker.exe walk
+  cmake --build "$linux_dir" --parallel "$(nproc)" --target tapbroker.exe tapbroker_e2e_tests
 else
   BUILD_DIR=$linux_dir scripts/build.sh
 fi
@@ -71,27 +72,28 @@ wine=/usr/lib/wine/wine64
 trap '/usr/lib/wine/wineserver -k 2>/dev/null || true' EXIT
 "$wine" wineboot -i >/dev/null 2>&1
 
-ctest --test-dir "$build_dir" --output-on-failure --timeout 300 \
+ctest --test-dir "$build_dir" --parallel "$(nproc)" --output-on-failure --timeout 300 \
   ${JUNIT_DIR:+--output-junit "$JUNIT_DIR/windows.xml"}
 
 # Stops every broker of this namespace, Linux or Windows: the next check starts from none.
 stop_brokers() { pkill -f tapbroker.exe 2>/dev/null || true; while pgrep -f tapbroker.exe >/dev/null; do sleep 0.1; done; }
 
-# The walk of each library against a broker of its own; the transcripts must agree byte for byte.
+# The walk (the end-to-end test of every transfer kind, which also checks the log's line
+# ends) of each library against a broker of its own; the fixture puts the broker's trace
+# where TAPBROKER_E2E_TRACE says. The brokers' exchanges must agree byte for byte.
 walk() {
-  local side=$1 broker=$2
-  shift 2
-  $broker --trace --idle-exit 0 2>"$work/trace-$side" &
-  for _ in $(seq 400); do grep -q listening "$work/trace-$side" && break; sleep 0.05; done
-  "$@" || { stop_brokers; return 1; }
-  stop_brokers
+  local log=$1
+  shift
+  "$@" --gtest_filter=CommandsE2E.EachTransferKindReadsBack >"$log" 2>&1 &&
+    grep -q '^\[  PASSED  \] 1 test' "$log" || { cat "$log"; return 1; }
 }
+windows_path() { echo "Z:${1//\//\\}"; }
 # Each library records its walk too: the two transcripts must be the same file.
-TAPBROKER_CLIENT_RECORD=$work/record-linux \
-  walk linux "$linux_dir/bin/tapbroker.exe" "$linux_dir/bin/walk" "$work/linux.log"
-TAPBROKER_CLIENT_RECORD="Z:${work//\//\\}\\record-windows" \
-  walk windows "$wine $build_dir/bin/tapbroker.exe" "$wine" "$build_dir/bin/walk.exe" \
-  "Z:${work//\//\\}\\windows.log"
+TAPBROKER_E2E_TRACE=$work/trace-linux TAPBROKER_CLIENT_RECORD=$work/record-linux \
+  walk "$work/linux.log" "$linux_dir/bin/tapbroker_e2e_tests"
+TAPBROKER_E2E_TRACE=$(windows_path "$work/trace-windows") \
+  TAPBROKER_CLIENT_RECORD=$(windows_path "$work/record-windows") \
+  walk "$work/windows.log" "$wine" "$build_dir/bin/windows_e2e_tests.exe"
 for side in linux windows; do
   # The Windows broker ends its lines as Windows text does, in CR LF.
   tr -d '\r' <"$work/trace-$side" | sed -nE 's/^tapbroker #[0-9]+ (<-|->) /\1 /p' >"$work/wire-$side"
@@ -105,20 +107,10 @@ echo "walk: both libraries recorded the same $(grep -c '^[<>]' "$work/record-win
 
 # Each system's recording replays on the other: the Linux broker serves the Windows
 # library's transcript to the Linux walk, the Windows broker the Linux library's to the
-# Windows walk; each broker ends with 0 once its conversation went as recorded.
-replay() {
-  local side=$1 broker=$2 transcript=$3
-  shift 3
-  $broker --trace --replay "$transcript" 2>"$work/replay-$side" &
-  local pid=$!
-  for _ in $(seq 400); do grep -q listening "$work/replay-$side" && break; sleep 0.05; done
-  "$@" || { stop_brokers; return 1; }
-  wait "$pid" || { echo "the $side broker's replay ended with $?:"; tail -3 "$work/replay-$side"; return 1; }
-}
-replay linux "$linux_dir/bin/tapbroker.exe" "$work/record-windows" \
-  "$linux_dir/bin/walk" "$work/linux-replayed.log"
-replay windows "$wine $build_dir/bin/tapbroker.exe" "Z:${work//\//\\}\\record-linux" \
-  "$wine" "$build_dir/bin/walk.exe" "Z:${work//\//\\}\\windows-replayed.log"
+# Windows walk (a broker that replays ends the conversation where it parts from the record).
+TAPBROKER_REPLAY=$work/record-windows walk "$work/linux-replayed.log" "$linux_dir/bin/tapbroker_e2e_tests"
+TAPBROKER_REPLAY=$(windows_path "$work/record-linux") \
+  walk "$work/windows-replayed.log" "$wine" "$build_dir/bin/windows_e2e_tests.exe"
 echo "replay: the Windows recording replayed on Linux, the Linux one under Wine"
 
 # The zip as a user gets it: unzipped into a directory whose name has a space and a

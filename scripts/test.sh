@@ -19,7 +19,7 @@ source scripts/common.sh
 stages=(
   "dependencies|scripts/install-deps.sh"
   "build|scripts/build.sh"
-  "plain suite|isolated ctest --test-dir build --output-on-failure --timeout 300 \$(junit_option plain)"
+  "plain suite|isolated ctest --test-dir build --parallel \$(nproc) --output-on-failure --timeout 300 \$(junit_option plain)"
   "sanitized suite|scripts/ci-sanitize.sh"
   "fuzzers|scripts/ci-fuzz.sh"
   "packaging|scripts/ci-package.sh"

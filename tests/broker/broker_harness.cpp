@@ -1,13 +1,9 @@
 #include "tests/broker/broker_harness.h"
 
-#include <sys/socket.h>
-
 #include <stdexcept>
 
 #include "broker/program/chain_config.h"
 #include "tests/support/loopback.h"
-
-const std::string kAck("+\0", 2);
 
 broker::ServerConfig RunningBroker::defaults() {
   broker::ServerConfig config;
@@ -34,16 +30,6 @@ RunningBroker::~RunningBroker() {
   thread_.join();
 }
 
-std::string WireClient::introduce(const std::string& name) {
-  token(name);
-  return receive(2);
-}
-
-std::string WireClient::command(int number) {
-  token(std::to_string(number));
-  return receive(2);
-}
-
 std::string WireClient::strict(const std::string& text) {
   token(text);
   return receive(2);
@@ -58,10 +44,4 @@ std::string WireClient::answer() {
     text += byte;
   }
   return text;
-}
-
-std::string bytes(std::initializer_list<int> values) {
-  std::string out;
-  for (int value : values) out += static_cast<char>(value);
-  return out;
 }

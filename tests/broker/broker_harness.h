@@ -8,11 +8,11 @@
 #include <memory>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include "broker/serving/server.h"
 #include "broker/serving/trace.h"
 #include "tests/support/loopback.h"
+#include "tests/support/wire_bytes.h"
 
 // A broker in this process, listening on a free port; stopped when destroyed.
 class RunningBroker {
@@ -35,20 +35,14 @@ class RunningBroker {
 class WireClient : public loopback::Connection {
  public:
   using Connection::Connection;
-  std::string receive(std::size_t length) { return Connection::receive(length); }
-  bool closedByBroker(int ms = 5000) { return closedByPeer(ms); }
 
   // The conversation's steps: each returns what the broker answered.
-  std::string introduce(const std::string& name = "test client");
-  std::string command(int number);              // the command token and its reply
   std::string strict(const std::string& text);  // a token and its 2-byte acknowledgement
+  std::string introduce(const std::string& name = "test client") { return strict(name); }
+  std::string command(int number) { return strict(number); }  // the token and its reply
   std::string strict(int value) { return strict(std::to_string(value)); }
   std::string answer();  // the request token and a text up to its NUL
   int answerInt() { return std::stoi(answer()); }
 };
-
-extern const std::string kAck;  // "+" and NUL
-
-std::string bytes(std::initializer_list<int> values);
 
 #endif  // TESTS_BROKER_BROKER_HARNESS_H

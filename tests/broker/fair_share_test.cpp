@@ -64,7 +64,7 @@ TEST(FairShare, ATricklingCommandHasADeadlineOfItsOwn) {
       std::this_thread::sleep_for(milliseconds(50));
     }
   });
-  EXPECT_TRUE(trickler.closedByBroker());
+  EXPECT_TRUE(trickler.closedByPeer());
   done = true;
   trickle.join();
 }
@@ -85,7 +85,7 @@ TEST(FairShare, SlowClientsAtTheLimitDoNotLockANewcomerOut) {
   std::this_thread::sleep_for(milliseconds(300));  // longer than the progress timeout
   WireClient newcomer(broker.port());
   ASSERT_EQ(newcomer.introduce(), kAck);
-  EXPECT_TRUE(slow.front()->closedByBroker()) << "the longest without progress makes room";
+  EXPECT_TRUE(slow.front()->closedByPeer()) << "the longest without progress makes room";
   EXPECT_EQ(newcomer.command(30), kAck);
   EXPECT_EQ(newcomer.answer(), "1");
 }
@@ -161,14 +161,14 @@ TEST(FairShare, IdleAndStalledClientsDoNotKeepTheBudgetFromANewcomer) {
   }
   std::this_thread::sleep_for(milliseconds(300));  // longer than the progress timeout
   EXPECT_EQ(shiftHeader(newcomer, 256 * 1024), kAck);
-  EXPECT_TRUE(first.closedByBroker()) << "the longest without progress gives up its share";
-  EXPECT_FALSE(second.closedByBroker(100)) << "only as many as the newcomer needs";
+  EXPECT_TRUE(first.closedByPeer()) << "the longest without progress gives up its share";
+  EXPECT_FALSE(second.closedByPeer(100)) << "only as many as the newcomer needs";
 
   WireClient large(broker.port());
   ASSERT_EQ(large.introduce(), kAck);
   // Its data and read-back would be more than the whole budget: nobody is closed for it.
   EXPECT_EQ(shiftHeader(large, 1024 * 1024 + 1), kRefused);
-  EXPECT_FALSE(second.closedByBroker(100));
+  EXPECT_FALSE(second.closedByPeer(100));
 }
 
 // A line of /proc/self/status in MiB ("VmRSS", "VmHWM").

@@ -1,18 +1,14 @@
 // What the broker reads before it serves: the command line and the files it names. A file
 // that is not a regular file of a sane size stops the broker at once with exit code 2 and
 // says why; a fault that would leave bytes the client never reads is refused at load.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <sstream>
-#include <thread>
 
 #include "broker/common/input_file.h"
 #include "broker/serving/fault_plan.h"
@@ -20,6 +16,8 @@
 #include "tests/support/scratch.h"
 
 namespace {
+
+using ::testing::HasSubstr;
 
 struct Outcome {
   int status = -1;  // the exit code; -1 when it did not exit by itself
@@ -31,27 +29,13 @@ struct Outcome {
 Outcome runBroker(const TempDir& scratch, std::vector<std::string> arguments,
                   std::vector<std::string> environment = {}) {
   arguments.insert(arguments.begin(), {"--port", "0", "--idle-exit", "1"});
-  processes::Launch launch{arguments};
-  launch.errorFile = scratch / "errors";
+  processes::Launch launch{arguments, scratch / "errors"};
   // The error file goes to the scratch directory, not the user's.
   environment.push_back("TMPDIR=" + scratch.path());
   launch.environment = std::move(environment);
-  const pid_t pid = processes::spawn(TAPBROKER_EXE, launch);
-  Outcome outcome;
-  int status = 0;
-  // A broker stuck opening a pipe would wait for ever; it is given ample time, then killed.
-  for (int wait = 0; wait < 200 && ::waitpid(pid, &status, WNOHANG) == 0; ++wait)
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  if (::waitpid(pid, &status, WNOHANG) == 0) {
-    ::kill(pid, SIGKILL);
-    ::waitpid(pid, &status, 0);
-  } else if (WIFEXITED(status)) {
-    outcome.status = WEXITSTATUS(status);
-  }
-  std::stringstream errors;
-  errors << std::ifstream(launch.errorFile).rdbuf();
-  outcome.errors = errors.str();
-  return outcome;
+  // A broker stuck opening a pipe would wait for ever; it is given ample time, then stopped.
+  return {processes::exitStatus(processes::spawn(TAPBROKER_EXE, launch), 10),
+          readFile(launch.errorFile)};
 }
 
 TEST(BrokerExecutable, RefusesFilesThatAreNotSmallRegularFilesAndNamesWhatItWasGiven) {
@@ -62,6 +46,8 @@ TEST(BrokerExecutable, RefusesFilesThatAreNotSmallRegularFilesAndNamesWhatItWasG
   std::ofstream(large) << std::string(broker::kMaxInputFileSize + 1, '#');
   const std::string escaping = scratch / "escaping.txt";
   std::ofstream(escaping) << "5 1 \x1b[2J\x9b\n";
+  const std::string transcript = scratch / "transcript.txt";
+  std::ofstream(transcript) << "client \"x\"\n> \"x\\0\"\n< \"+\\q\"\n";
 
   const struct {
     std::vector<std::string> arguments;
@@ -82,6 +68,7 @@ TEST(BrokerExecutable, RefusesFilesThatAreNotSmallRegularFilesAndNamesWhatItWasG
        "--faults excludes --replay (as the environment's TAPBROKER_FAULTS, TAPBROKER_REPLAY"},
       {{"--bogus"}, {}, "--bogus"},
       {{"--idle-exit", "abc"}, {}, R"(--idle-exit: "abc" is not a whole number from 0 to)"},
+      {{"--replay", transcript}, {}, "line 3: unknown escape \\q"},
       // What could never hold a transcript is refused before the broker listens.
       {{"--record", scratch.path()}, {}, "cannot record into " + scratch.path() + ": Is a"},
       {{"--record", fifo}, {}, "cannot record into " + fifo},
@@ -92,14 +79,8 @@ TEST(BrokerExecutable, RefusesFilesThatAreNotSmallRegularFilesAndNamesWhatItWasG
     SCOPED_TRACE(c.complaint);
     EXPECT_EQ(outcome.status, 2);
     EXPECT_EQ(outcome.errors.rfind("tapbroker.exe: ", 0), 0u) << outcome.errors;
-    EXPECT_NE(outcome.errors.find(c.complaint), std::string::npos) << outcome.errors;
+    EXPECT_THAT(outcome.errors, HasSubstr(c.complaint));
   }
-}
-
-std::string contents(const std::string& path) {
-  std::stringstream text;
-  text << std::ifstream(path).rdbuf();
-  return text.str();
 }
 
 // A rejected file that the environment named leaves its reason in a directory of the user's
@@ -111,56 +92,37 @@ TEST(BrokerExecutable, LeavesTheErrorFileWhereNobodyCanRedirectIt) {
   const std::string own = scratch / ("tapbroker-" + std::to_string(::geteuid()));
   const std::string note = own + "/tapbroker-error.txt";
   const std::string precious = scratch / "precious";
-  const auto ownDirectory = [&] {
-    fs::create_directory(own);
-    ::chmod(own.c_str(), 0700);
-  };
+  // What stands where the reason goes; with `inOwnDirectory`, in a directory of the
+  // user's own made first.
   const struct {
     const char* name;
+    bool inOwnDirectory;
     std::function<void()> prepare;
     bool written;
   } cases[] = {
-      {"made afresh", [] {}, true},
-      {"a stale reason",
-       [&] {
-         ownDirectory();
-         std::ofstream(note) << "stale\n";
-       },
-       true},
-      {"a link to a file",
-       [&] {
-         ownDirectory();
-         fs::create_symlink(precious, note);
-       },
-       false},
-      {"a pipe",
-       [&] {
-         ownDirectory();
-         ::mkfifo(note.c_str(), 0600);
-       },
-       false},
-      {"a directory others may write",
-       [&] {
-         ownDirectory();
-         ::chmod(own.c_str(), 0777);
-       },
-       false},
-      {"a link to a directory", [&] { fs::create_directory_symlink(scratch.path(), own); },
-       false},
+      {"made afresh", false, [] {}, true},
+      {"a stale reason", true, [&] { std::ofstream(note) << "stale\n"; }, true},
+      {"a link to a file", true, [&] { fs::create_symlink(precious, note); }, false},
+      {"a pipe", true, [&] { ::mkfifo(note.c_str(), 0600); }, false},
+      {"a directory others may write", true, [&] { ::chmod(own.c_str(), 0777); }, false},
+      {"a link to a directory", false,
+       [&] { fs::create_directory_symlink(scratch.path(), own); }, false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     fs::remove_all(own);
     std::ofstream(precious) << "precious";
+    if (c.inOwnDirectory) {
+      fs::create_directory(own);
+      ::chmod(own.c_str(), 0700);
+    }
     c.prepare();
     const Outcome outcome = runBroker(scratch, {}, {"TAPBROKER_FAULTS=" + scratch.path()});
     EXPECT_EQ(outcome.status, 2);
-    EXPECT_EQ(contents(precious), "precious");
-    const std::string reason = c.written ? contents(note) : outcome.errors;
-    EXPECT_NE(
-        reason.find(c.written ? "did not start: fault plan " : "not written to the error file"),
-        std::string::npos)
-        << reason;
+    EXPECT_EQ(readFile(precious), "precious");
+    const std::string reason = c.written ? readFile(note) : outcome.errors;
+    EXPECT_THAT(reason, HasSubstr(c.written ? "did not start: fault plan "
+                                            : "not written to the error file"));
     EXPECT_EQ(reason.find("stale"), std::string::npos);
   }
 }
@@ -189,7 +151,7 @@ TEST(FaultPlanLoading, RefusesAFlagAnswerTheClientCannotReadWhole) {
     std::string error;
     EXPECT_EQ(broker::FaultPlan::parse(c.line, plan, error), c.accepted) << c.line;
     if (!c.accepted) {
-      EXPECT_NE(error.find("reads in two bytes"), std::string::npos) << error;
+      EXPECT_THAT(error, HasSubstr("reads in two bytes"));
     }
   }
 }

@@ -2,15 +2,11 @@
 // connection after the transfer timeout, the rule at the connection limit, and the
 // executable's own behaviour (its idle limit from the environment, a taken port named).
 // Garbage, oversized tokens and dropped transfers are the broker fuzzer's (fuzz/).
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 #include <thread>
 
@@ -21,13 +17,15 @@
 
 namespace {
 
+using ::testing::HasSubstr;
+
 TEST(Robustness, AStalledTransferEndsOnlyThatConnection) {
   RunningBroker broker;  // gives up on a stalled transfer after 2 s
   WireClient stalled(broker.port());
   ASSERT_EQ(stalled.introduce(), kAck);
   ASSERT_EQ(stalled.command(19), kAck);
   ASSERT_EQ(stalled.strict(0), kAck);
-  EXPECT_TRUE(stalled.closedByBroker());
+  EXPECT_TRUE(stalled.closedByPeer());
   WireClient other(broker.port());
   ASSERT_EQ(other.introduce(), kAck);
   EXPECT_EQ(other.command(30), kAck);
@@ -47,7 +45,7 @@ TEST(Robustness, AFailureInsideAConversationEndsThatConversationAlone) {
   ASSERT_EQ(other.introduce(), kAck);
   WireClient thrower(broker.port());
   thrower.token("thrower");
-  EXPECT_TRUE(thrower.closedByBroker());
+  EXPECT_TRUE(thrower.closedByPeer());
   EXPECT_TRUE(failureTraced);
   EXPECT_EQ(other.command(31), kAck);
   EXPECT_EQ(other.answer(), "1");  // open connections: the thrower no longer counts
@@ -67,13 +65,13 @@ TEST(Robustness, AtTheLimitTheLongestIdleMakesRoomUnlessAllAreBusy) {
   // The first waited longest between commands: it goes, the newcomer is served.
   WireClient newcomer(broker.port());
   ASSERT_EQ(newcomer.introduce(), kAck);
-  EXPECT_TRUE(clients[0]->closedByBroker());
+  EXPECT_TRUE(clients[0]->closedByPeer());
   // With everyone in the middle of a command, nobody is displaced.
   for (WireClient* busy : {clients[1].get(), clients[2].get(), &newcomer}) {
     ASSERT_EQ(busy->command(5), kAck);
   }
   WireClient refused(broker.port());
-  EXPECT_TRUE(refused.closedByBroker());
+  EXPECT_TRUE(refused.closedByPeer());
   EXPECT_EQ(newcomer.strict(5), kAck);
 }
 
@@ -130,27 +128,11 @@ TEST(BrokerExecutable, ServesExitsWhenIdleAndNamesTheBrokerOnItsPort) {
 
   // A second broker on the same port says which process holds it and how to stop it.
   TempDir directory;
-  processes::Launch second{{"--port", std::to_string(port)}};
-  second.errorFile = directory / "errors";
-  const pid_t loser = processes::spawn(TAPBROKER_EXE, second);
-  int status = -1;
-  ASSERT_EQ(::waitpid(loser, &status, 0), loser);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1);
-  std::stringstream errors;
-  errors << std::ifstream(directory / "errors").rdbuf();
-  EXPECT_NE(errors.str().find("kill " + std::to_string(pid)), std::string::npos)
-      << errors.str();
-
-  status = -1;
-  for (int i = 0; i < 100 && ::waitpid(pid, &status, WNOHANG) == 0; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
-  if (status == -1) {
-    ::kill(pid, SIGKILL);
-    ::waitpid(pid, &status, 0);
-    FAIL() << "the broker did not exit when idle";
-  }
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  processes::Launch second{{"--port", std::to_string(port)}, directory / "errors"};
+  EXPECT_EQ(processes::exitStatus(processes::spawn(TAPBROKER_EXE, second), 10), 1);
+  const std::string errors = readFile(second.errorFile);
+  EXPECT_THAT(errors, HasSubstr("kill " + std::to_string(pid)));
+  EXPECT_EQ(processes::exitStatus(pid, 10), 0) << "the broker did not exit when idle";
 }
 
 }  // namespace

@@ -1,13 +1,12 @@
 // Connect starting the real tapbroker.exe itself (the unit tests show what happens when
 // there is none to start), and tapclient as a user runs it.
-#include <fcntl.h>
-#include <sys/wait.h>
+#include <gmock/gmock.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
+#include <tuple>
 
 #include "tests/e2e/e2e_support.h"
 #include "tests/support/loopback.h"
@@ -16,55 +15,13 @@
 namespace e2e {
 namespace {
 
-struct ToolRun {
-  int status = -1;
-  std::string output;
-  std::vector<std::string> errors;  // one a line
-};
-
-// Runs tapclient from the binary directory to its end, with `environment` added; one that
-// has not ended after a minute is killed (status -1).
-ToolRun runTapclient(const std::vector<std::string>& arguments,
-                     std::vector<std::string> environment = {}) {
-  TempDir scratch;
-  const int out = ::open((scratch / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  processes::Launch launch(arguments, out);
-  launch.errorFile = scratch / "errors";
-  launch.environment = std::move(environment);
-  const pid_t pid = processes::spawn(binaryDirectory() + "/tapclient", launch);
-  ::close(out);
-  ToolRun run;
-  int status = 0;
-  pid_t ended = 0;
-  for (int wait = 0; pid > 0 && ended == 0 && wait < 600; ++wait) {
-    ended = ::waitpid(pid, &status, WNOHANG);
-    if (ended == 0) ::usleep(100000);
-  }
-  if (ended == 0) processes::stop(pid);
-  if (ended == pid && WIFEXITED(status)) run.status = WEXITSTATUS(status);
-  std::stringstream output;
-  output << std::ifstream(scratch / "out").rdbuf();
-  run.output = output.str();
-  run.errors = readLines(launch.errorFile);
-  return run;
-}
+using ::testing::HasSubstr;
 
 // Connect starts a broker only when none runs on the machine at all.
 class QuietMachine : public ::testing::Test {
  protected:
   void SetUp() override { SKIP_IF_TAKEN(shared_machine::brokerOrPortTaken()); }
 };
-
-TEST_F(QuietMachine, ConnectStartsTheBrokerFromTheBinaryDirectory) {
-  char name[] = "e2e-autostart";
-  Client client(name);
-  ASSERT_EQ(client.Connect(nullptr, nullptr, nullptr), 0);
-  const std::vector<pid_t> started = processes::brokers(binaryDirectory());
-  EXPECT_EQ(started.size(), 1u);
-  EXPECT_EQ(client.Send(30), 1);
-  EXPECT_EQ(client.Disconnect(), 0);
-  for (pid_t pid : started) EXPECT_TRUE(processes::stop(pid));
-}
 
 // TAPBROKER_CHAIN reaches the broker that Connect starts, as the fault plan's variable does:
 // a chain it takes is the one a scan finds; one it refuses leaves its reason in the error
@@ -76,32 +33,23 @@ TEST_F(QuietMachine, ConnectStartsTheBrokerWithTheChainTheEnvironmentNames) {
     {"name": "b", "irLength": 5}, {"name": "c", "idcode": "0x5", "irLength": 2}]})";
   const std::string broken = directory / "broken.json";
   std::ofstream(broken) << R"({"devices": []})";
-  const char* temporary = std::getenv("TMPDIR");
-  const std::string keptTemporary = temporary ? temporary : "";
-  ::setenv("TMPDIR", directory.path().c_str(), 1);
-  ::setenv("TAPBROKER_IDLE_EXIT", "15", 1);
-  ::setenv("TAPBROKER_CHAIN", broken.c_str(), 1);
   char name[] = "e2e-chain";
   Client client(name);
-  EXPECT_EQ(client.Connect(nullptr, nullptr, nullptr), -1005);
-  ::setenv("TAPBROKER_CHAIN", chain.c_str(), 1);
-  const int connected = client.Connect(nullptr, nullptr, nullptr);
-  ::unsetenv("TAPBROKER_CHAIN");
-  ::unsetenv("TAPBROKER_IDLE_EXIT");
-  temporary ? ::setenv("TMPDIR", keptTemporary.c_str(), 1) : ::unsetenv("TMPDIR");
-  ASSERT_EQ(connected, 0);
+  {
+    ScopedEnv temporary("TMPDIR", directory.path()), idle("TAPBROKER_IDLE_EXIT", "15");
+    ScopedEnv refused("TAPBROKER_CHAIN", broken);
+    EXPECT_EQ(client.Connect(nullptr, nullptr, nullptr), -1005);
+    ScopedEnv taken("TAPBROKER_CHAIN", chain);
+    ASSERT_EQ(client.Connect(nullptr, nullptr, nullptr), 0);
+  }
   ASSERT_TRUE(connectAndOpen(client, false));
   EXPECT_EQ(client.Send(8), 3);
   EXPECT_EQ(readList(client), (std::vector<std::string>{"0x00000003", "bypass", "0x00000005"}));
   EXPECT_EQ(client.Disconnect(), 0);
   for (pid_t pid : processes::brokers(binaryDirectory())) EXPECT_TRUE(processes::stop(pid));
-  std::stringstream note;
-  note << std::ifstream(directory / ("tapbroker-" + std::to_string(::geteuid())) +
-                        "/tapbroker-error.txt")
-              .rdbuf();
-  EXPECT_NE(note.str().find("chain description " + broken + ": \"devices\" must hold 1 to"),
-            std::string::npos)
-      << note.str();
+  const std::string note = readFile(directory / ("tapbroker-" + std::to_string(::geteuid())) +
+                                    "/tapbroker-error.txt");
+  EXPECT_THAT(note, HasSubstr("chain description " + broken + ": \"devices\" must hold 1 to"));
 }
 
 // The library waits for an answer as long as it takes unless TAPBROKER_CLIENT_TIMEOUT bounds
@@ -117,19 +65,16 @@ TEST_F(QuietMachine, TapclientGivesUpOnAnAnswerThatNeverComes) {
   loopback::closeSocket(silent);
   EXPECT_EQ(run.status, 1);
   ASSERT_EQ(run.errors.size(), 1u);
-  EXPECT_NE(run.errors[0].find("nothing on 127.0.0.1:4001 answered the introduction within 1 s"),
-            std::string::npos)
-      << run.errors[0];
+  EXPECT_THAT(run.errors[0],
+              HasSubstr("nothing on 127.0.0.1:4001 answered the introduction within 1 s"));
 
   run = runTapclient({"--faults", plan, "send", "30"},
                      {"TAPBROKER_CLIENT_TIMEOUT=1", "TAPBROKER_IDLE_EXIT=60"});
   for (pid_t pid : processes::brokers(binaryDirectory())) processes::stop(pid);
   EXPECT_EQ(run.status, 1);
   ASSERT_FALSE(run.errors.empty());
-  EXPECT_NE(run.errors[0].find("command 30: the library reported -1002"), std::string::npos)
-      << run.errors[0];
-  EXPECT_NE(run.errors[0].find("the library waits 1 s for an answer"), std::string::npos)
-      << run.errors[0];
+  EXPECT_THAT(run.errors[0], HasSubstr("command 30: the library reported -1002"));
+  EXPECT_THAT(run.errors[0], HasSubstr("the library waits 1 s for an answer"));
 }
 
 // The broker that tapclient starts for a fault plan keeps the plan for every later client:
@@ -145,44 +90,28 @@ TEST_F(QuietMachine, TapclientWithAFaultPlanEndsByNamingTheBrokerThatKeepsIt) {
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.output, "7\n");
   ASSERT_FALSE(run.errors.empty());
-  EXPECT_NE(run.errors.back().find("keeps the fault plan " + plan), std::string::npos)
-      << run.errors.back();
-  EXPECT_NE(run.errors.back().find("kill " + std::to_string(started[0])), std::string::npos)
-      << run.errors.back();
+  EXPECT_THAT(run.errors.back(), HasSubstr("keeps the fault plan " + plan));
+  EXPECT_THAT(run.errors.back(), HasSubstr("kill " + std::to_string(started[0])));
   for (pid_t pid : started) EXPECT_TRUE(processes::stop(pid));
 }
 
 using TapclientE2E = BrokerTest;
 
-TEST_F(TapclientE2E, DemoScansProgramsAndVerifies) {
-  std::string output;
-  ASSERT_EQ(runProgram("tapclient", {"demo"}, output), 0) << output;
-  for (const char* expected :
-       {"JTAG chain: 2 devices", "sim-fpga  0x1A2B3C4D", "sim-cpld  0x2C0FFEE1", "IR bits",
-        "192.0 KiB", "verified", "read back identical", "5A 40 10", "All checks passed"}) {
-    EXPECT_NE(output.find(expected), std::string::npos) << expected << "\n" << output;
-  }
-  // Without a terminal the progress bars print a few lines, not a redraw per chunk.
-  EXPECT_EQ(output.find('\r'), std::string::npos);
-}
-
+// A scan command's data goes as hex, its read-back printed after the answer; arguments that
+// do not fit the command are refused before anything is sent.
 TEST_F(TapclientE2E, SendReadsTheAnswersInTheSameConversation) {
-  std::string output;
-  EXPECT_EQ(runProgram("tapclient", {"send", "8", "--open", "--read", "list"}, output), 0);
-  EXPECT_EQ(output, "2\n0x1A2B3C4D\n0x2C0FFEE1\n");
-  output.clear();
-  EXPECT_EQ(runProgram("tapclient", {"send", "9", "i:1", "--open", "--read", "text"}, output),
-            0);
-  EXPECT_EQ(output, "739245793\n0x2C0FFEE1\n");
-  // A scan command's data as hex, its read-back printed after the answer.
-  output.clear();
-  EXPECT_EQ(runProgram("tapclient", {"send", "--open", "44", "12", "0", "64", "1", "0",
-                                     "d:ffffffffffffffff", "d:ffffffffffffffff"}, output), 0);
-  EXPECT_EQ(output, "0\ntdo 4d3c2b1ae1fe0f2c\n");
-  // Arguments that do not fit the command are refused before anything is sent.
-  output.clear();
-  EXPECT_EQ(runProgram("tapclient", {"send", "5", "s:fast"}, output), 2);
-  EXPECT_EQ(output, "");
+  const std::string ones = "d:ffffffffffffffff";
+  for (const auto& [arguments, status, printed] :
+       std::vector<std::tuple<std::vector<std::string>, int, std::string>>{
+           {{"send", "8", "--open", "--read", "list"}, 0, "2\n0x1A2B3C4D\n0x2C0FFEE1\n"},
+           {{"send", "9", "i:1", "--open", "--read", "text"}, 0, "739245793\n0x2C0FFEE1\n"},
+           {{"send", "--open", "44", "12", "0", "64", "1", "0", ones, ones}, 0,
+            "0\ntdo 4d3c2b1ae1fe0f2c\n"},
+           {{"send", "5", "s:fast"}, 2, ""}}) {
+    const ToolRun run = runTapclient(arguments);
+    EXPECT_EQ(run.status, status) << arguments[1];
+    EXPECT_EQ(run.output, printed);
+  }
 }
 
 // What a broker answers reaches the terminal with its control characters escaped (the
@@ -201,8 +130,7 @@ TEST_F(TapclientE2E, SendSaysWhatTheBrokerAnsweredSafely) {
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.output, "-1\n");
     ASSERT_EQ(run.errors.size(), 1u);
-    EXPECT_NE(run.errors[0].find("the broker does not know " + unknown), std::string::npos)
-        << run.errors[0];
+    EXPECT_THAT(run.errors[0], HasSubstr("the broker does not know " + unknown));
   }
 }
 
@@ -237,10 +165,8 @@ TEST_F(TapclientE2E, SessionRunsAScriptInOneConversation) {
             "0\n0\n2\n0x1A2B3C4D\n0x2C0FFEE1\n0\n0\ntdo 4d3c2b1ae1fe0f2c\n0\n0\n0\n0\n0\n"
             "tdo e5ecf3fa01080f16\n0\n0\n");
   ASSERT_EQ(run.errors.size(), 1u);
-  EXPECT_NE(run.errors[0].find("line 15 (15 0 = 1): command 15: the broker answered 0, "
-                               "expected 1"),
-            std::string::npos)
-      << run.errors[0];
+  EXPECT_THAT(run.errors[0],
+              HasSubstr("line 15 (15 0 = 1): command 15: the broker answered 0, expected 1"));
 
   run = runTapclient({"session", "--json", "--keep-going", script});
   EXPECT_EQ(run.status, 1);
@@ -259,8 +185,7 @@ TEST_F(TapclientE2E, SessionRunsAScriptInOneConversation) {
   run = runTapclient({"session", script});
   EXPECT_EQ(run.status, 2);
   ASSERT_FALSE(run.errors.empty());
-  EXPECT_NE(run.errors[0].find("bench.txt, line 1: command 5 takes i:NUMBER"), std::string::npos)
-      << run.errors[0];
+  EXPECT_THAT(run.errors[0], HasSubstr("bench.txt, line 1: command 5 takes i:NUMBER"));
 }
 
 }  // namespace

@@ -1,10 +1,7 @@
 #include "tests/e2e/e2e_support.h"
 
-#ifdef _WIN32
-#include <windows.h>
-#endif
-
 #include <chrono>
+#include <cstdlib>
 #include <thread>
 
 #include "tests/support/loopback.h"
@@ -13,28 +10,25 @@ namespace e2e {
 namespace {
 
 // Whether something accepts connections on 127.0.0.1:4001.
-bool portAnswers() {
-  int fd = loopback::connectTo(4001);
-  const bool answered = fd >= 0;
-  loopback::closeSocket(fd);
-  return answered;
-}
+bool portAnswers() { return loopback::Connection(4001).connected(); }
 
 }  // namespace
 
-#ifdef _WIN32
-std::string binaryDirectory() {
-  char path[MAX_PATH] = {};
-  const std::string own(path, ::GetModuleFileNameA(nullptr, path, MAX_PATH));
-  return own.substr(0, own.find_last_of('\\'));
+pid_t startBroker(const processes::Launch& launch) {
+  const pid_t pid = processes::spawn(brokerPath(), launch);
+  for (int wait = 0; wait < 250 && !portAnswers(); ++wait)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  return pid;
 }
-#endif
 
 void BrokerTest::SetUp() {
   SKIP_IF_TAKEN(shared_machine::brokerOrPortTaken());
-  pid_ = processes::spawn(brokerPath(), launch_);
-  for (int wait = 0; wait < 250 && !portAnswers(); ++wait)
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  // scripts/test-windows.sh compares the Windows broker's trace with the Linux one's.
+  if (const char* trace = std::getenv("TAPBROKER_E2E_TRACE")) {
+    launch_.arguments.push_back("--trace");
+    launch_.errorFile = trace;
+  }
+  pid_ = startBroker(launch_);
   ASSERT_TRUE(portAnswers()) << "tapbroker.exe did not come up";
 }
 
@@ -46,11 +40,6 @@ void BrokerTest::SetUp() {
   if (cable != 0 || session != 0)
     return ::testing::AssertionFailure() << "Send(4) gave " << cable << ", Send(33) " << session;
   return ::testing::AssertionSuccess();
-}
-
-std::string readText(Client& client) {
-  char* text = nullptr;
-  return client.Read(text) == 0 ? std::string(text) : std::string("<read failed>");
 }
 
 std::vector<std::string> readList(Client& client) {

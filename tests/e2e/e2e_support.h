@@ -6,27 +6,25 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "tapbroker_client.h"
 #include "tests/support/processes.h"
+#include "tests/support/scratch.h"
 #include "tests/support/shared_machine.h"
 
 namespace e2e {
 
-#ifdef _WIN32
-// The Windows test programs lie beside tapbroker.exe in the build's bin directory.
-std::string binaryDirectory();
-inline std::string brokerPath() { return binaryDirectory() + "\\tapbroker.exe"; }
-#else
-inline std::string brokerPath() { return TAPBROKER_EXE; }
+using processes::brokerPath;
+// Where the build put the test programs, tapbroker.exe and tapclient.
 inline std::string binaryDirectory() {
-  return std::filesystem::path(TAPBROKER_EXE).parent_path().string();
+  return std::filesystem::path(brokerPath()).parent_path().string();
 }
-#endif
+// Starts tapbroker.exe as `launch` says and waits until it listens on port 4001.
+pid_t startBroker(const processes::Launch& launch);
+
 // A test whose tapbroker.exe listens on port 4001 for its whole run; it skips where the
 // port belongs to another program. A fixture may add to the broker's launch before SetUp.
 class BrokerTest : public ::testing::Test {
@@ -38,15 +36,25 @@ class BrokerTest : public ::testing::Test {
   pid_t pid_ = 0;
 };
 
-// Runs `program` from the binary directory, as processes::run does.
-inline int runProgram(const std::string& program, const std::vector<std::string>& arguments,
-                      std::string& output) {
-  return processes::run(binaryDirectory() + "/" + program, arguments, output);
+// What a run of tapclient from the binary directory ended with (on Linux).
+struct ToolRun {
+  int status = -1;
+  std::string output;
+  std::vector<std::string> errors;  // one a line
+};
+inline ToolRun runTapclient(const std::vector<std::string>& arguments,
+                            std::vector<std::string> environment = {}) {
+  TempDir scratch;
+  processes::Launch launch(arguments, scratch / "errors");
+  launch.environment = std::move(environment);
+  ToolRun run;
+  run.status = processes::run(binaryDirectory() + "/tapclient", launch, run.output);
+  run.errors = readLines(launch.errorFile);
+  return run;
 }
 
 // Connects `client` (unless it is) and opens the cable and a device session: both flags.
 ::testing::AssertionResult connectAndOpen(Client& client, bool connect = true);
-std::string readText(Client& client);
 std::vector<std::string> readList(Client& client);
 // The read-back of the last shift, `bytes` long.
 std::string readBack(Client& client, std::size_t bytes);

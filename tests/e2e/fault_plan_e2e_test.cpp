@@ -1,7 +1,6 @@
 // Faults on demand, seen through the library: a broker that Connect starts itself finds
 // its fault plan in the environment, and every kind of fault reaches the Client as the
 // error the library documents for it (the code, the status, the report).
-#include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <string>
@@ -45,10 +44,10 @@ TEST(FaultPlanE2E, EachFaultReachesTheClientAsItsDocumentedError) {
   TempDir directory;
   const std::string plan = directory / "faults.txt";
   std::ofstream(plan) << kPlan;
-  ::setenv("TAPBROKER_FAULTS", plan.c_str(), 1);
+  ScopedEnv faults("TAPBROKER_FAULTS", plan);
   // It goes by itself should the test stop early; not within the five seconds that Connect
   // waits for a broker it has started before it connects.
-  ::setenv("TAPBROKER_IDLE_EXIT", "15", 1);
+  ScopedEnv idle("TAPBROKER_IDLE_EXIT", "15");
 
   const FaultCase cases[] = {
       {"refuse: a strict token answered \"-\"", [](Client& c) { return c.Send(5, 7); }, kReceiveFailed,
@@ -97,7 +96,6 @@ TEST(FaultPlanE2E, EachFaultReachesTheClientAsItsDocumentedError) {
       EXPECT_NE(reports.find(std::string("[") + fault.report + "]"), std::string::npos) << reports;
     }
   }
-  ::unsetenv("TAPBROKER_FAULTS");
   for (pid_t pid : processes::brokers(binaryDirectory())) EXPECT_TRUE(processes::stop(pid));
 }
 
@@ -157,10 +155,10 @@ class DeadlineE2E : public BrokerTest {
 TEST_F(DeadlineE2E, AStalledAnswerEndsTheConversation) {
   char name[] = "e2e-deadline";
   Client client(name);
-  ::setenv("TAPBROKER_CLIENT_TIMEOUT", "1", 1);
-  const bool opened = connectAndOpen(client);
-  ::unsetenv("TAPBROKER_CLIENT_TIMEOUT");
-  ASSERT_TRUE(opened);
+  {
+    ScopedEnv deadline("TAPBROKER_CLIENT_TIMEOUT", "1");
+    ASSERT_TRUE(connectAndOpen(client));
+  }
   client.Set_Debug_On();
   ::testing::internal::CaptureStderr();
   EXPECT_EQ(client.Send(30), kReceiveFailed);

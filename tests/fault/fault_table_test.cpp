@@ -17,9 +17,8 @@
 #include <set>
 #include <sstream>
 
-#include "platform/socket_handles.h"
-#include "platform/sockets.h"
 #include "tapbroker_client.h"
+#include "tests/support/connect_fixture.h"
 #include "tests/support/memory_sockets.h"
 #include "tests/support/scratch.h"
 #include "tests/support/wire_bytes.h"
@@ -162,12 +161,6 @@ std::vector<Operation> makeOperations() {
 const std::vector<Operation>& operations() {
   static const std::vector<Operation> all = makeOperations();
   return all;
-}
-
-// Closes the client's socket without a closing conversation.
-void hangUp(Client& client) {
-  tapbroker::platform::close(tapbroker::platform::handles::current(
-      static_cast<std::uint32_t>(client.GetClientSocket())));
 }
 
 bool runSetup(Setup setup, Client& client) {

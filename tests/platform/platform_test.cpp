@@ -6,12 +6,9 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <fstream>
-#include <sstream>
 #include <thread>
 
 #include "platform/processes.h"
@@ -40,14 +37,6 @@ platform::Socket connectTo(const Listener& listener, unsigned deadlineMs = 0) {
 int descriptorOf(platform::Socket s) { return static_cast<int>(static_cast<std::uint32_t>(s)); }
 
 bool isOpen(int fd) { return ::fcntl(fd, F_GETFD) != -1; }
-
-bool waitForFile(const std::string& path) {
-  for (int i = 0; i < 500; ++i) {
-    if (std::filesystem::exists(path)) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return false;
-}
 
 }  // namespace
 
@@ -115,22 +104,18 @@ TEST(PlatformSockets, OneCallPerTransferAndNoSigpipe) {
   EXPECT_EQ(platform::openLoopback(loopback::freePort(), 0).failed, platform::OpenStep::kConnect);
 }
 
-// A peer that takes the connection and never answers: the deadline ends the wait, the answer
-// that comes late is never read, and the conversation says so once.
-TEST(PlatformSockets, DeadlineEndsTheWaitAndTheLaterReceives) {
+// A peer that takes the connection and never answers: the deadline ends the wait and gives
+// the conversation up. The answer that comes late is never read, the peer sees the end, and
+// a later send is dropped, so that its call fails at its receive instead of waiting.
+TEST(PlatformSockets, DeadlineGivesTheConversationUp) {
   Listener listener;
   platform::Socket s = connectTo(listener, 200);
   int peer = ::accept4(listener.fd, nullptr, nullptr, SOCK_CLOEXEC);
   ASSERT_GE(peer, 0);
   char buffer[8] = {};
   EXPECT_EQ(platform::receive(s, buffer, sizeof buffer), platform::kTimedOut);
-  EXPECT_EQ(platform::takeTimeout(s), 200u);
-  EXPECT_EQ(platform::takeTimeout(s), 0u);
   ::send(peer, "late", 5, 0);
   EXPECT_EQ(platform::receive(s, buffer, sizeof buffer), platform::kFailed);
-  EXPECT_EQ(std::string(buffer), "");
-  // The conversation is given up: the peer sees its end, and a later send is taken and
-  // dropped, so that it fails at its receive instead of waiting on a peer that stopped.
   EXPECT_EQ(platform::send(s, "x", 2), 2);
   timeval wait{2, 0};
   ::setsockopt(peer, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
@@ -174,7 +159,8 @@ TEST(PlatformProcess, StartsDetachedReportsFailureLeavesNoZombie) {
   EXPECT_EQ(platform::errorText(EACCES), "Permission denied");
 
   ASSERT_EQ(platform::startDetached(script), 0);
-  ASSERT_TRUE(waitForFile(dir / "out"));
+  for (int i = 0; i < 500 && !std::filesystem::exists(dir / "out"); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
   std::ifstream in(dir / "out");
   long session = 0;
   std::string input, target;

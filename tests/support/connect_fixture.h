@@ -1,6 +1,7 @@
 // What the tests of Connect share, whether the broker is scripted in memory or found and
 // started on real sockets: a client that logs to a scratch file with a catalogue whose
-// texts begin with their identifiers, and the identifiers read back from that log.
+// texts begin with their identifiers, the identifiers read back from that log, and a
+// connection closed without a word.
 #ifndef TESTS_SUPPORT_CONNECT_FIXTURE_H
 #define TESTS_SUPPORT_CONNECT_FIXTURE_H
 
@@ -15,23 +16,22 @@
 #include "tapbroker_client.h"
 #include "tests/support/scratch.h"
 
-using Reports = std::vector<std::string>;
-
 // The identifiers of the reports logged, in order.
-inline Reports reports(const std::string& log) {
-  Reports ids;
+inline Lines reports(const std::string& log) {
+  Lines ids;
   for (const std::string& line : readLines(log)) ids.push_back(line.substr(0, 4));
   return ids;
+}
+
+// Closes what a successful Connect opened, without a closing conversation.
+inline void hangUp(Client& client) {
+  tapbroker::platform::close(tapbroker::platform::handles::current(
+      static_cast<std::uint32_t>(client.GetClientSocket())));
 }
 
 class ConnectFixture : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_EQ(client.Set_Log_File(log.c_str()), 0); }
-  // Closes what a successful Connect opened, without a closing conversation.
-  void hangUp() {
-    tapbroker::platform::close(tapbroker::platform::handles::current(
-        static_cast<std::uint32_t>(client.GetClientSocket())));
-  }
   CatalogueOverride catalogue;
   TempDir scratch;
   std::string log = scratch / "client.log";

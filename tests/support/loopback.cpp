@@ -15,9 +15,6 @@ namespace {
 constexpr int SOCK_CLOEXEC = 0, MSG_NOSIGNAL = 0;
 int close(int fd) { return ::closesocket(fd); }
 int poll(pollfd* fds, unsigned long count, int ms) { return ::WSAPoll(fds, count, ms); }
-int accept4(int fd, sockaddr* address, int* length, int) {
-  return static_cast<int>(::accept(fd, address, length));
-}
 // Started once and never given back, so that the library's own WSACleanup calls never take
 // the count to zero, which would close every socket of the process.
 const bool started = [] {
@@ -50,6 +47,13 @@ void noDelay(int fd) {
   const int on = 1;
   const char* value = reinterpret_cast<const char*>(&on);
   if (fd >= 0) ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, value, sizeof on);
+}
+
+bool readable(int fd, int ms) {
+  pollfd p{};
+  p.fd = fd;
+  p.events = POLLIN;
+  return fd >= 0 && poll(&p, 1, ms) > 0;
 }
 
 }  // namespace
@@ -85,13 +89,6 @@ std::uint16_t freePort() {
   return port;
 }
 
-int acceptWithin(int listener, int ms) {
-  if (!readable(listener, ms)) return -1;
-  const int fd = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
-  noDelay(fd);
-  return fd;
-}
-
 int connectTo(std::uint16_t port) {
   int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   const sockaddr_in address = addressOf(port);
@@ -99,13 +96,6 @@ int connectTo(std::uint16_t port) {
     closeSocket(fd);
   noDelay(fd);
   return fd;
-}
-
-bool readable(int fd, int ms) {
-  pollfd p{};
-  p.fd = fd;
-  p.events = POLLIN;
-  return fd >= 0 && poll(&p, 1, ms) > 0;
 }
 
 std::string receiveUpTo(int fd, std::size_t length, int ms) {
@@ -138,12 +128,8 @@ bool sendAll(int fd, const std::string& bytes) {
   return true;
 }
 
-void closeSocket(int& fd, bool abortive) {
+void closeSocket(int& fd) {
   if (fd < 0) return;
-  if (abortive) {
-    linger now{1, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&now), sizeof now);
-  }
   close(fd);
   fd = -1;
 }

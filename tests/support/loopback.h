@@ -1,7 +1,7 @@
 // The own sockets on 127.0.0.1 of the test programs that use real sockets (the platform,
 // end-to-end and broker tests and their helpers), and the only place where they call the
 // system's socket functions: listening (with patience for a port another test just
-// released), accepting and connecting with Nagle off, sending whole, and reading with every
+// released), connecting with Nagle off, sending whole, and reading with every
 // wait bounded so that a broken peer fails a test instead of hanging it. Sockets are plain
 // ints here; a port to other socket APIs changes this file alone.
 #ifndef TESTS_SUPPORT_LOOPBACK_H
@@ -19,19 +19,16 @@ int listenOn(std::uint16_t port, int patienceMs = 10000);
 std::uint16_t localPort(int fd);
 // A port nothing listens on now, for a process that will bind it itself.
 std::uint16_t freePort();
-// One connection within `ms`, with TCP_NODELAY; -1 when none comes.
-int acceptWithin(int listener, int ms);
 // A connection to `port`, with TCP_NODELAY; -1 when nothing listens.
 int connectTo(std::uint16_t port);
-bool readable(int fd, int ms);
 // Up to `length` bytes as they come, within `ms` in all; fewer when the peer ends.
 std::string receiveUpTo(int fd, std::size_t length, int ms);
 // What one receive brings within `ms`: empty when nothing comes or the peer has ended.
 std::string receiveSome(int fd, int ms);
 // Sends all of `bytes` (never raising SIGPIPE); false when the connection fails.
 bool sendAll(int fd, const std::string& bytes);
-// Closes `fd` (when open) and marks it closed; `abortive` resets instead.
-void closeSocket(int& fd, bool abortive = false);
+// Closes `fd` (when open) and marks it closed.
+void closeSocket(int& fd);
 
 // A client's connection to `port`; every wait is bounded.
 class Connection {
@@ -48,12 +45,9 @@ class Connection {
   std::string receive(std::size_t length, int ms = 5000) {
     return receiveUpTo(fd_, length, ms);
   }
-  // Whatever the peer sends first, within `ms`.
-  std::string reply(int ms) { return receiveSome(fd_, ms); }
   // True when the peer closes the connection within `ms` (any bytes before are dropped).
   bool closedByPeer(int ms = 5000);
-  // `abortive`: a reset instead of an orderly close.
-  void close(bool abortive = false) { closeSocket(fd_, abortive); }
+  void close() { closeSocket(fd_); }
 
  private:
   int fd_;

@@ -73,10 +73,11 @@ pid_t spawn(const std::string& path, const Launch& launch) {
   return pid;
 }
 
-int run(const std::string& path, const std::vector<std::string>& arguments, std::string& output) {
+int run(const std::string& path, Launch launch, std::string& output) {
   int pipeFds[2];
   if (::pipe2(pipeFds, O_CLOEXEC) != 0) return -1;
-  const pid_t pid = spawn(path, {arguments, pipeFds[1]});
+  launch.outFd = pipeFds[1];
+  const pid_t pid = spawn(path, launch);
   ::close(pipeFds[1]);
   char buffer[4096];
   for (ssize_t got; (got = ::read(pipeFds[0], buffer, sizeof buffer)) > 0;)
@@ -116,6 +117,17 @@ bool stop(pid_t pid) {
   ::kill(pid, SIGKILL);
   ::waitpid(pid, nullptr, 0);
   return false;
+}
+
+int exitStatus(pid_t pid, int seconds) {
+  int status = 0;
+  pid_t ended = 0;
+  for (int wait = 0; pid > 0 && ended == 0 && wait < 10 * seconds; ++wait) {
+    ended = ::waitpid(pid, &status, WNOHANG);
+    if (ended == 0) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  if (ended == 0) stop(pid);
+  return ended == pid && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 }  // namespace processes

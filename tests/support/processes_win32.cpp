@@ -48,8 +48,16 @@ HANDLE openForChild(const std::string& path, bool write) {
                        write ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
-// Starts `path` with its standard output on `out` (NUL when null); the process handle.
-HANDLE start(const std::string& path, const Launch& launch, HANDLE out) {
+}  // namespace
+
+std::string ownDirectory() {
+  char path[MAX_PATH] = {};
+  const std::string own(path, ::GetModuleFileNameA(nullptr, path, MAX_PATH));
+  return own.substr(0, own.find_last_of('\\'));
+}
+
+// Standard input and output on NUL.
+pid_t spawn(const std::string& path, const Launch& launch) {
   std::string command = quoted(path);
   for (const std::string& argument : launch.arguments) command += ' ' + quoted(argument);
   std::string environment = environmentBlock(launch.environment);
@@ -60,7 +68,7 @@ HANDLE start(const std::string& path, const Launch& launch, HANDLE out) {
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdInput = input;
-  startup.hStdOutput = out != nullptr ? out : nul;
+  startup.hStdOutput = nul;
   startup.hStdError = errors;
   PROCESS_INFORMATION started{};
   const bool ok = ::CreateProcessA(path.c_str(), command.data(), nullptr, nullptr, TRUE,
@@ -69,40 +77,10 @@ HANDLE start(const std::string& path, const Launch& launch, HANDLE out) {
   ::CloseHandle(input);
   if (errors != nul) ::CloseHandle(errors);
   ::CloseHandle(nul);
-  if (!ok) return nullptr;
+  if (!ok) return 0;
   ::CloseHandle(started.hThread);
-  return started.hProcess;
-}
-
-}  // namespace
-
-pid_t spawn(const std::string& path, const Launch& launch) {
-  HANDLE process = start(path, launch, nullptr);
-  if (process == nullptr) return 0;
-  const pid_t pid = static_cast<pid_t>(::GetProcessId(process));
-  ::CloseHandle(process);
-  return pid;
-}
-
-int run(const std::string& path, const std::vector<std::string>& arguments, std::string& output) {
-  SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-  HANDLE reading = nullptr;
-  HANDLE writing = nullptr;
-  if (!::CreatePipe(&reading, &writing, &inherit, 0)) return -1;
-  ::SetHandleInformation(reading, HANDLE_FLAG_INHERIT, 0);
-  HANDLE process = start(path, {arguments}, writing);
-  ::CloseHandle(writing);
-  char buffer[4096];
-  DWORD got = 0;
-  while (::ReadFile(reading, buffer, sizeof buffer, &got, nullptr) && got > 0)
-    output.append(buffer, got);
-  ::CloseHandle(reading);
-  if (process == nullptr) return -1;
-  DWORD status = 0;
-  ::WaitForSingleObject(process, INFINITE);
-  ::GetExitCodeProcess(process, &status);
-  ::CloseHandle(process);
-  return static_cast<int>(status);
+  ::CloseHandle(started.hProcess);
+  return static_cast<pid_t>(started.dwProcessId);
 }
 
 std::vector<pid_t> brokers(const std::string& directory) {

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -34,7 +35,6 @@ class TempDir {
 
   const std::string& path() const { return path_; }
   std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-  std::string file(const std::string& name) const { return *this / name; }
   // Copies the executable `from` into this directory as `name`; returns its path.
   std::string install(const std::string& from, const std::string& name) const {
     std::string to = *this / name;
@@ -67,6 +67,25 @@ inline std::string identifyingCatalogue() {
   return out;
 }
 
+// Sets the environment variable `name` to `value` (null: unsets it) while it lives, then
+// puts back what was there.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const char* value) : name_(name) {
+    const char* kept = std::getenv(name);
+    if (kept) kept_ = kept;
+    value ? ::setenv(name, value, 1) : ::unsetenv(name);
+  }
+  ScopedEnv(const char* name, const std::string& value) : ScopedEnv(name, value.c_str()) {}
+  ~ScopedEnv() { kept_ ? ::setenv(name_, kept_->c_str(), 1) : ::unsetenv(name_); }
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+ private:
+  const char* name_;
+  std::optional<std::string> kept_;
+};
+
 // Serves `texts` as the catalogue of tapbrokerclient while it lives; by default the
 // identifying catalogue and two entries of the tests' own, 7001 with placeholders and 7002
 // without. Handles made before keep their texts: make Clients after it.
@@ -76,28 +95,32 @@ class CatalogueOverride {
                                                         "7001\t$$s: $$d bytes\n"
                                                         "7002\tplain text\n") {
     std::ofstream(directory_ / "tapbrokerclient.msg", std::ios::binary) << texts;
-    const char* saved = std::getenv("MSGCORE_PATH");
-    hadSaved_ = saved != nullptr;
-    if (hadSaved_) saved_ = saved;
-    ::setenv("MSGCORE_PATH", directory_.path().c_str(), 1);
     tapbroker::msgcore::reloadCatalogues();
   }
   ~CatalogueOverride() {
-    hadSaved_ ? ::setenv("MSGCORE_PATH", saved_.c_str(), 1) : ::unsetenv("MSGCORE_PATH");
+    path_.reset();
     tapbroker::msgcore::reloadCatalogues();
   }
 
  private:
   TempDir directory_;
-  std::string saved_;
-  bool hadSaved_ = false;
+  std::optional<ScopedEnv> path_{std::in_place, "MSGCORE_PATH", directory_.path()};
 };
 
-inline std::vector<std::string> readLines(const std::string& path) {
-  std::vector<std::string> lines;
+using Lines = std::vector<std::string>;
+
+inline Lines readLines(const std::string& path) {
+  Lines lines;
   std::ifstream in(path);
   for (std::string line; std::getline(in, line);) lines.push_back(line);
   return lines;
+}
+
+// The whole of the file at `path`, byte for byte.
+inline std::string readFile(const std::string& path) {
+  std::stringstream text;
+  text << std::ifstream(path, std::ios::binary).rdbuf();
+  return text.str();
 }
 
 #endif  // TESTS_SUPPORT_SCRATCH_H

@@ -14,14 +14,12 @@
 
 namespace shared_machine {
 
-inline const char* const kPortTaken = "port 4001 is held by another program";
-
 // Why port 4001 cannot be ours for this test; empty when it can.
 inline std::string portTaken() {
   int probe = loopback::listenOn(4001, 0);
   const bool free = probe >= 0;
   loopback::closeSocket(probe);
-  return free ? "" : kPortTaken;
+  return free ? "" : "port 4001 is held by another program";
 }
 
 // The same, for a test that also needs Connect to find no broker running.

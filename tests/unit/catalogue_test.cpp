@@ -3,12 +3,10 @@
 // list), and a site's own catalogue, whose entries are refused where they would do that.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <map>
 #include <sstream>
 #include <string>
 
-#include "msgcore/msgManager.h"
 #include "tapbroker_client.h"
 #include "tests/support/scratch.h"
 
@@ -52,19 +50,6 @@ TEST(Catalogue, BuiltinTextsMatchEveryReportAndNothingElse) {
   EXPECT_EQ(texts.size(), 114u);
   EXPECT_EQ(texts, reportedArguments());
 }
-
-TEST(Catalogue, HandleServesTheBuiltinTextsWhenNoFileOverridesThem) {
-  const char* saved = std::getenv("MSGCORE_PATH");
-  const std::string restore = saved != nullptr ? saved : "";
-  unsetenv("MSGCORE_PATH");
-  tapbroker::msgcore::reloadCatalogues();
-  std::string id = "1093", text;
-  msgManager(tapbroker::msgcore::kBuiltinCatalogueTag).queryMsgString(id, text);
-  EXPECT_EQ(text, "$$s: command $$d sent and answered");
-  if (saved != nullptr) setenv("MSGCORE_PATH", restore.c_str(), 1);
-  tapbroker::msgcore::reloadCatalogues();
-}
-
 
 TEST(SiteCatalogue, TextsAskingForArgumentsNeverPassedAreRefused) {
   TempDir scratch;

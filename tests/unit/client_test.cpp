@@ -11,8 +11,6 @@
 
 namespace {
 
-using Lines = std::vector<std::string>;
-
 // Handles alive and finished since the start of a test.
 struct HandleCount {
   long live() const { return tapbroker::msgcore::liveHandles() - live0; }
@@ -28,9 +26,7 @@ TEST(ClientState, FreshStatusSocketAndValidity) {
     Client client(const_cast<char*>(name));
     EXPECT_EQ(client.GetClientSocket(), -1);
     EXPECT_EQ(client.GetClientStatus(), 0);
-    client.SetClientStatus(-5);
-    EXPECT_EQ(client.GetClientStatus(), -5);
-    const std::string log = scratch.file(std::string("v") + name);
+    const std::string log = scratch / std::string("v") + name;
     ASSERT_EQ(client.Set_Log_File(log.c_str()), 0);
     EXPECT_EQ(client.ValidClient(), *name != '\0');
     EXPECT_EQ(readLines(log), Lines{*name ? "1088 cable-7" : "1087 "});
@@ -67,7 +63,7 @@ TEST(ClientHandle, SharedByCopiesAndFinishedOnceByTheLastOwner) {
 TEST(ClientHandle, AssignmentCarriesSettingsAndSelfAssignmentKeepsThem) {
   CatalogueOverride catalogue;
   TempDir scratch;
-  const std::string log = scratch.file("shared.log");
+  const std::string log = scratch / "shared.log";
   Client source(const_cast<char*>("src"));
   ASSERT_EQ(source.Set_Log_File(log.c_str()), 0);
   source.SetClientStatus(3);
@@ -96,7 +92,7 @@ TEST(ClientHandle, MissingHandleIsNeverUsedNorFinished) {
     EXPECT_EQ(count.live(), 0);
     EXPECT_EQ(count.finished(), 1);
 
-    const std::string log = scratch.file("run.log");
+    const std::string log = scratch / "run.log";
     ASSERT_EQ(copy.Set_Log_File(log.c_str()), 0);
     copy.Set_Debug_On();
     testing::internal::CaptureStderr();

@@ -14,8 +14,6 @@ using namespace tapbroker::results;
 
 namespace {
 
-using Lines = std::vector<std::string>;
-
 std::string expand(const char* text, ...) {
   va_list args;
   va_start(args, text);
@@ -46,7 +44,7 @@ class DiagRouting : public testing::TestWithParam<Route> {
  protected:
   CatalogueOverride catalogue_;
   TempDir scratch_;
-  const std::string log_ = scratch_.file("run.log");
+  const std::string log_ = scratch_ / "run.log";
 };
 
 TEST_P(DiagRouting, ClientPostsAndLogsByItsSwitches) {
@@ -88,7 +86,7 @@ class DiagLogFile : public testing::Test {
 };
 
 TEST_F(DiagLogFile, SetLogFileEmptiesTheFileAndAnEmptyPathKeepsIt) {
-  const std::string log = scratch_.file("run.log");
+  const std::string log = scratch_ / "run.log";
   std::ofstream(log) << "old content\n";
   EXPECT_EQ(client_.Set_Log_File(log.c_str()), 0);
   EXPECT_EQ(readLines(log), Lines{});
@@ -100,7 +98,7 @@ TEST_F(DiagLogFile, SetLogFileEmptiesTheFileAndAnEmptyPathKeepsIt) {
 }
 
 TEST_F(DiagLogFile, FailedOpeningTurnsLoggingOffUntilTheNextSetLogFile) {
-  const std::string directory = scratch_.file("logs");
+  const std::string directory = scratch_ / "logs";
   const std::string log = directory + "/run.log";
   EXPECT_EQ(client_.Set_Log_File(log.c_str()), -1);  // no such directory yet
   EXPECT_EQ(client_.GetClientStatus(), 0);
@@ -119,7 +117,7 @@ TEST_F(DiagLogFile, FailedOpeningTurnsLoggingOffUntilTheNextSetLogFile) {
 TEST_F(DiagLogFile, GetLogFileNamesWhatIsMissing) {
   EXPECT_EQ(client_.Get_Log_file(), kNoLogPath);
   EXPECT_EQ(client_.GetClientStatus(), kNoLogPath);
-  const std::string log = scratch_.file("run.log");
+  const std::string log = scratch_ / "run.log";
   ASSERT_EQ(client_.Set_Log_File(log.c_str()), 0);
   EXPECT_EQ(client_.Get_Log_file(), kNoSecondLogPath);
   EXPECT_EQ(client_.GetClientStatus(), kNoSecondLogPath);
@@ -127,7 +125,7 @@ TEST_F(DiagLogFile, GetLogFileNamesWhatIsMissing) {
 }
 
 TEST_F(DiagLogFile, DebugSwitchReportsFollowTheSettingInForce) {
-  const std::string log = scratch_.file("run.log");
+  const std::string log = scratch_ / "run.log";
   ASSERT_EQ(client_.Set_Log_File(log.c_str()), 0);
   testing::internal::CaptureStderr();
   for (bool on : {false, true, true, false}) {

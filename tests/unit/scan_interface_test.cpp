@@ -86,7 +86,7 @@ TEST_F(JtagInterface, PartsGoOnAfterAFailureAndLongStringsAreRefused) {
   start();
   EXPECT_EQ(5, client.Send(44, 30, 3, "mid", 4));
   EXPECT_EQ(6, client.Send(44, 120, 0, "unused"));
-  EXPECT_EQ(Ids({"1061", "1063", "2000"}),
+  EXPECT_EQ(Lines({"1061", "1063", "2000"}),
             reported([&] { EXPECT_EQ(7, client.Send(44, 72, 1)); }, {"1061", "1063", "2000"}));
   EXPECT_EQ(8, client.Send(44, 1, longest.c_str()));
   EXPECT_EQ(kArgumentRefused, client.Send(44, 31, 1, tooLong.c_str(), 2));

@@ -5,18 +5,15 @@ using namespace tapbroker::results;
 
 namespace {
 
-const unsigned char* const kNone = nullptr;
-
 class JtagShift : public WireTest {
  protected:
   // Command 44, function 12 and the four header tokens.
   void header(int control, int bits, int switchA, int switchB) {
-    command(44);
-    broker.token("12");
-    for (int value : {control, bits, switchA, switchB}) broker.token(std::to_string(value));
+    WireTest::header(44, {"12", std::to_string(control), std::to_string(bits),
+                          std::to_string(switchA), std::to_string(switchB)});
   }
 };
-class ShiftGeneric : public WireTest {};
+using ShiftGeneric = WireTest;
 
 TEST_F(JtagShift, SingleBlockReadBackAndItsRetrieval) {
   std::string shift = bytes({0x12, 0x34}), a = bytes({0xFF, 0x00});
@@ -28,7 +25,7 @@ TEST_F(JtagShift, SingleBlockReadBackAndItsRetrieval) {
   auto ids =
       reported([&] { EXPECT_EQ(7, client.Send(44, 12, 0, 16, 1, 0, data(shift), data(a))); },
                {"1111", "1103", "1042", "1039", "1040"});
-  EXPECT_EQ(Ids({"1111", "1103", "1042"}), ids);
+  EXPECT_EQ(Lines({"1111", "1103", "1042"}), ids);
   unsigned char* destination = nullptr;
   EXPECT_EQ(kNoDestination, client.GetTDO(destination, 16));  // the data stays for the next call
   unsigned char out[3] = {0x55, 0x55, 0x55};
@@ -36,7 +33,7 @@ TEST_F(JtagShift, SingleBlockReadBackAndItsRetrieval) {
   EXPECT_EQ(0, client.GetTDO(destination, 24));  // two bytes held: the third is left alone
   EXPECT_EQ(bytes({0xAB, 0xCD, 0x55}), std::string(out, out + 3));
   ids = reported([&] { EXPECT_EQ(kNothingHeld, client.GetTDO(destination, 16)); });
-  EXPECT_EQ(Ids({"1104", "1105"}), ids);
+  EXPECT_EQ(Lines({"1104", "1105"}), ids);
   ASSERT_NE(nullptr, destination);
   EXPECT_EQ(0, destination[0]);
   finish();
@@ -116,7 +113,7 @@ TEST_F(JtagShift, MultiBlockReadBackChecksEveryBlock) {
   auto ids = reported(
       [&] { EXPECT_EQ(kReceiveFailed, client.Send(44, 12, 0, 8193, 1, 0, data(shift), data(a))); },
       {"1110", "1040"});
-  EXPECT_EQ(Ids({"1110", "1110", "1040"}), ids);
+  EXPECT_EQ(Lines({"1110", "1110", "1040"}), ids);
   out.assign(1027, '\0');
   EXPECT_EQ(0, client.GetTDO(out.data(), 8 * 1027));
   EXPECT_EQ(first + std::string(3, '\0'), out);  // the bad block was not kept
@@ -127,18 +124,14 @@ TEST_F(ShiftGeneric, ExactLengthsAndReadBack) {
   std::string two = bytes({0x0F, 0xF0}), over = pattern(1025, 4);
   broker.expectToken("8888").answer("no");  // withheld until both flags are granted
   scriptGrant();
-  auto header = [&](std::vector<std::string> tokens) {
-    command(19);
-    for (const std::string& t : tokens) broker.token(t);
-  };
-  header({"5", "12", "2", "1"});
+  header(19, {"5", "12", "2", "1"});
   broker.expect(two).answer(bytes({0x11, 0x22, 0x33}));
   finalRead(0);
-  header({"5", "8193", "1025", "0"});  // no read-back: one more acknowledgement
+  header(19, {"5", "8193", "1025", "0"});  // no read-back: one more acknowledgement
   broker.expect(over.substr(0, 1024)).ack().expect(over.substr(1024)).ack().ack();
   finalRead(0);
-  header({"5", "0", "0", "1"});  // nothing to send: the send of 0 bytes fails
-  header({"5", "8193", "1025", "1"});
+  header(19, {"5", "0", "0", "1"});  // nothing to send: the send of 0 bytes fails
+  header(19, {"5", "8193", "1025", "1"});
   broker.expect(over.substr(0, 1024)).ack().expect(over.substr(1024)).ack();
   broker.answer("AB").expect(kAck).answer("C").expect(kAck);
   finalRead(6);
@@ -152,7 +145,7 @@ TEST_F(ShiftGeneric, ExactLengthsAndReadBack) {
   EXPECT_EQ(bytes({0x11, 0x22, 0x00}), std::string(out, 3));
   auto ids = reported([&] { EXPECT_EQ(kSendFailed, client.Send(19, 5, 0, 1, data(two))); },
                       {"1111", "1102", "1037", "1041"});
-  EXPECT_EQ(Ids({"1111", "1102", "1037"}), ids);
+  EXPECT_EQ(Lines({"1111", "1102", "1037"}), ids);
   EXPECT_EQ(6, client.Send(19, 5, 8193, 1, data(over)));
   EXPECT_EQ(0, client.GetTDO(out, 24));
   EXPECT_EQ("ABC", std::string(out, 3));

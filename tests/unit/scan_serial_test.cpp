@@ -5,17 +5,8 @@ using namespace tapbroker::results;
 
 namespace {
 
-const unsigned char* const kNone = nullptr;
-
-class SerialShift : public WireTest {
- protected:
-  // The command token (none for -1) and the header's tokens.
-  void header(int number, const std::vector<std::string>& tokens) {
-    if (number >= 0) command(number);
-    for (const std::string& t : tokens) broker.token(t);
-  }
-};
-class PumpData : public SerialShift {};
+using SerialShift = WireTest;
+using PumpData = WireTest;
 
 TEST_F(SerialShift, TheSecondPassOfCommand47GoesOnAfterTheFirstFailed) {
   const std::string d = bytes({0x01, 0x80});
@@ -108,7 +99,7 @@ TEST_F(PumpData, SharedApplicationsArePackedIntoOneBlockThatMustFit) {
   auto ids = reported([&] {
     EXPECT_EQ(kArgumentRefused, client.Send(41, 11, h, h, h, h, h, h, h, h, h, h, tail14.c_str()));
   });
-  EXPECT_EQ(Ids{"1003"}, ids);
+  EXPECT_EQ(Lines{"1003"}, ids);
   finish();  // nothing of the refused command reached the broker
 }
 

@@ -86,45 +86,34 @@ TEST_F(SendTest, EveryCommandShapeWithAndWithoutTheFlags) {
 }
 
 TEST_F(SendTest, FlagsFollowTheBrokersGrantsAndClears) {
-  const std::string withheld = tokens({"8888"});
-  auto goesOut = [&] { broker.expectToken("5").answer("r").token("7").request("50"); };
-  auto held = [&] { broker.expect(withheld).answer("r"); };
-  broker.expectToken("33").answer("r").request("1");
-  held();  // flagB alone is not enough
-  scriptCommand4("1");
-  goesOut();
-  broker.expectToken("34").answer("r").request("0");
-  held();
-  broker.expectToken("33").answer("r").request("1");
-  broker.expectToken("35").answer("r").request("0");
-  held();
-  scriptCommand4("7");
-  held();
-  scriptCommand4("1");
-  goesOut();
-  broker.expectToken("9999").answer("r").request("0");
-  held();
-  broker.expectToken("33").answer("r").request("0");
+  // Command 5 goes out (answered 50) only while both flags stand, else 8888 alone (1); the
+  // others are answered `answer`, which for 4 and 33 grants their flag when it is 1.
+  const struct {
+    int command;
+    const char* answer;
+    int result;
+  } steps[] = {{33, "1", 0},  {5, "", 1},     {4, "1", 0},  {5, "", 50},   {34, "0", 0},
+               {5, "", 1},    {33, "1", 0},   {35, "0", 0}, {5, "", 1},    {4, "7", 7},
+               {5, "", 1},    {4, "1", 0},    {5, "", 50},  {9999, "0", 0}, {5, "", 1},
+               {33, "0", -1}};
+  for (const auto& step : steps) {
+    if (step.command == 5 && step.result == 1) broker.expect(tokens({"8888"})).answer("r");
+    if (step.command == 5 && step.result == 50)
+      broker.expectToken("5").answer("r").token("7").request("50");
+    if (step.command == 4) scriptCommand4(step.answer);
+    if (step.command != 4 && step.command != 5)
+      broker.expectToken(std::to_string(step.command)).answer("r").request(step.answer);
+  }
   start();
 
-  EXPECT_EQ(client.Send(33), 0);
-  EXPECT_EQ(client.Send(5, 7), 1);
-  EXPECT_EQ(client.Send(4, "u", "p", 0), 0);
-  EXPECT_EQ(client.Send(5, 7), 50);
-  EXPECT_EQ(client.Send(34), 0);
-  EXPECT_EQ(client.Send(5, 7), 1);
-  EXPECT_EQ(client.Send(33), 0);
-  EXPECT_EQ(client.Send(35), 0);
-  EXPECT_EQ(client.Send(5, 7), 1);
-  EXPECT_EQ(client.Send(4, "u", "p", 0), 7);
-  EXPECT_EQ(client.GetClientStatus(), 7);
-  EXPECT_EQ(client.Send(5, 7), 1);
-  EXPECT_EQ(client.Send(4, "u", "p", 0), 0);
-  EXPECT_EQ(client.Send(5, 7), 50);
-  EXPECT_EQ(client.Send(9999), 0);
-  EXPECT_EQ(client.Send(5, 7), 1);
-  EXPECT_EQ(client.Send(33), -1);
-  EXPECT_EQ(client.GetClientStatus(), -1);
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.command);
+    const int result = step.command == 5   ? client.Send(5, 7)
+                       : step.command == 4 ? client.Send(4, "u", "p", 0)
+                                           : client.Send(step.command);
+    EXPECT_EQ(result, step.result);
+    EXPECT_EQ(client.GetClientStatus(), step.result == 50 ? 0 : step.result);
+  }
   finish();
 }
 
@@ -148,7 +137,22 @@ TEST_F(SendTest, Command4SendsItsTenValuesAndEndsWithTheGrant) {
 TEST_F(SendTest, RefusesArgumentsBeyondTheLimitsBeforeAnythingGoesOut) {
   const std::string tooLong(1024, 'x');
   const std::string longest(1023, 'y');
-  scriptGrant();  // so that the withheld commands 12 and 21 are checked too
+  const char* big = tooLong.c_str();
+  const unsigned char shift[1] = {0x5A};
+  // Whether the command is withheld: before the grant it sends 8888 alone, whatever its
+  // arguments.
+  const std::vector<std::pair<bool, std::function<int()>>> refused = {
+      {false, [&] { return client.Send(3, "a", big); }},
+      {true, [&] { return client.Send(12, big, "b"); }},
+      {true, [&] { return client.Send(21, 1, "a", 2, "b", 3, "c", 4, big); }},
+      {false, [&] { return client.Send(4, big, "p", 0); }},
+      {false, [&] { return client.Send(4, "u", "p", 11, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11); }},
+      {false, [&] { return client.Send(44, 12, 0, -15, 0, 0, shift); }},  // a byte count of -1
+      {true, [&] { return client.Send(19, 0, -100, 0, nullptr); }},
+  };
+  for (const auto& [withheld, send] : refused)
+    if (withheld) broker.expectToken("8888").answer("r");
+  scriptGrant();
   broker.expectToken("29").answer("r").expectToken(longest).answer("r").request("2");
   for (const char* bits : {"-1", "0"}) {  // a byte count of 0: an empty shift goes out
     command(44);
@@ -157,22 +161,17 @@ TEST_F(SendTest, RefusesArgumentsBeyondTheLimitsBeforeAnythingGoesOut) {
     finalRead(0);
   }
   start();
+  for (const auto& [withheld, send] : refused) {
+    if (withheld) {
+      EXPECT_EQ(send(), 1);
+      EXPECT_EQ(client.GetClientStatus(), 1);
+    }
+  }
   grant();
-
-  const char* big = tooLong.c_str();
-  const unsigned char shift[1] = {0x5A};
-  const std::vector<std::function<int()>> refused = {
-      [&] { return client.Send(3, "a", big); },
-      [&] { return client.Send(12, big, "b"); },
-      [&] { return client.Send(21, 1, "a", 2, "b", 3, "c", 4, big); },
-      [&] { return client.Send(4, big, "p", 0); },
-      [&] { return client.Send(4, "u", "p", 11, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11); },
-      [&] { return client.Send(44, 12, 0, -15, 0, 0, shift); },  // a byte count of -1
-  };
   for (std::size_t i = 0; i < refused.size(); ++i) {
     SCOPED_TRACE(i);
-    Ids ids = reported([&] { EXPECT_EQ(refused[i](), kArgumentRefused); });
-    EXPECT_EQ(ids, Ids{"1003"});
+    Lines ids = reported([&] { EXPECT_EQ(refused[i].second(), kArgumentRefused); });
+    EXPECT_EQ(ids, Lines{"1003"});
     EXPECT_EQ(client.GetClientStatus(), kArgumentRefused);
   }
   EXPECT_EQ(client.Send(29, longest.c_str()), 2);
@@ -191,13 +190,20 @@ TEST_F(SendTest, AnAcknowledgementWithoutPlusEndsTheCommand) {
   finish();
 }
 
+// Connecting again, by Connect or by a failed command 1 or 4, closes the connection it
+// replaces: a copy of the client that held it is refused, not kept talking on it.
 TEST_F(SendTest, OnlyCommands1And4ConnectAgainWhenTheirTokenFails) {
-  broker.close().accept();
+  broker.accept();
   introduce();
-  broker.close().accept();
-  introduce();
+  for (int connection = 0; connection < 2; ++connection) {
+    broker.close().accept();
+    introduce();
+  }
   broker.close();
   start();
+  Client copy(client);
+  start();
+  EXPECT_EQ(copy.Send(30), kSendFailed);
 
   for (int command : {1, 4, 3}) {
     SCOPED_TRACE(command);
@@ -209,6 +215,7 @@ TEST_F(SendTest, OnlyCommands1And4ConnectAgainWhenTheirTokenFails) {
     EXPECT_EQ(client.GetClientStatus(), result);  // not what the new Connect left there
     EXPECT_EQ(client.GetClientSocket() != before, command != 3);
   }
+  EXPECT_EQ(memory_sockets::openSockets(), 1);  // the client's current connection alone
   finish();
 }
 
@@ -234,7 +241,7 @@ TEST_F(SendTest, DisconnectClosesWhateverTheBrokerAnswers) {
 
 TEST_F(SendTest, ReadsHandOverNumbersTextsAndLists) {
   const char* numbers[][2] = {{"42", "42"}, {"abc", "0"}, {"12;34", "12"}, {"  +7x", "7"}};
-  const std::vector<std::pair<const char*, Ids>> lists = {
+  const std::vector<std::pair<const char*, Lines>> lists = {
       {"a;b;", {"a", "b"}}, {";a", {"", "a"}}, {"a;;b", {"a", "", "b"}}, {";", {""}}, {"", {}}};
   const std::string full(1024, 'z');  // no NUL of its own: cut at the buffer's end
   for (const auto& number : numbers) broker.request(number[0]);
@@ -250,7 +257,7 @@ TEST_F(SendTest, ReadsHandOverNumbersTextsAndLists) {
   }
   EXPECT_EQ(client.GetClientStatus(), -5);  // a read that succeeds leaves it alone
   for (const auto& [answer, items] : lists) {
-    Ids read = {"kept"}, expected = {"kept"};
+    Lines read = {"kept"}, expected = {"kept"};
     expected.insert(expected.end(), items.begin(), items.end());
     EXPECT_EQ(client.Read(read), 0);
     EXPECT_EQ(read, expected) << answer;

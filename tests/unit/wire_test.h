@@ -11,21 +11,18 @@
 #include <string>
 #include <vector>
 
-#include "platform/socket_handles.h"
-#include "platform/sockets.h"
 #include "tapbroker_client.h"
+#include "tests/support/connect_fixture.h"
 #include "tests/support/scripted_broker.h"
 
-using Ids = std::vector<std::string>;
+// A buffer argument left out.
+inline const unsigned char* const kNone = nullptr;
 
 class WireTest : public ::testing::Test {
  protected:
   WireTest() { introduce(); }
-  ~WireTest() override {
-    // Close what the test left open without putting anything more on the wire.
-    tapbroker::platform::close(tapbroker::platform::handles::current(
-        static_cast<std::uint32_t>(client.GetClientSocket())));
-  }
+  // Closes what the test left open without putting anything more on the wire.
+  ~WireTest() override { hangUp(client); }
 
   // The broker's side of a Connect: the client's name, answered by any byte.
   void introduce() { broker.expectToken(name).answer("+"); }
@@ -36,6 +33,11 @@ class WireTest : public ::testing::Test {
 
   // The command token and the broker's reply; Send's closing read answered by `value`.
   void command(int number) { broker.token(std::to_string(number)); }
+  // The command token, then `tokens`, each acknowledged; no command token for -1.
+  void header(int number, const Lines& tokens) {
+    if (number >= 0) command(number);
+    for (const std::string& token : tokens) broker.token(token);
+  }
   void finalRead(int value) { broker.request(std::to_string(value)); }
 
   // The broker's side of Send(4, "u", "p", 0) and Send(33), both granted.
@@ -44,7 +46,7 @@ class WireTest : public ::testing::Test {
     broker.expectToken("33").answer("ok").request("1");
   }
   void scriptCommand4(const std::string& grant,
-                      const Ids& values = {"0", "0", "0", "1", "0", "0", "0", "1", "0", "0"}) {
+                      const Lines& values = {"0", "0", "0", "1", "0", "0", "0", "1", "0", "0"}) {
     broker.expectToken("4").answer("ok").expectToken("u").answer("ok");
     broker.expectToken("p").answer("ok");
     for (const std::string& value : values) broker.expectToken(value).answer("ok");
@@ -57,13 +59,13 @@ class WireTest : public ::testing::Test {
 
   // The identifiers of the reports that `run` made, in order (debugging on meanwhile);
   // with `wanted`, only those.
-  Ids reported(const std::function<void()>& run, const Ids& wanted = {}) {
+  Lines reported(const std::function<void()>& run, const Lines& wanted = {}) {
     ::testing::internal::CaptureStderr();
     client.Set_Debug_On();
     run();
     client.Set_Debug_Off();
     const std::string lines = ::testing::internal::GetCapturedStderr();
-    Ids all, ids;
+    Lines all, ids;
     const std::string tag = "tapbrokerclient[";
     for (std::size_t at = lines.find(tag); at != std::string::npos;
          at = lines.find(tag, at + 1))
