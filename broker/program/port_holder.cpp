@@ -10,7 +10,7 @@ std::string describePortHolder(std::uint16_t port) {
   }
   const bool broker = holder.program.rfind("tapbroker.exe", 0) == 0;
 #ifdef _WIN32
-  const std::string stop = "taskkill /PID " + std::to_string(holder.pid);
+  const std::string stop = "taskkill /F /PID " + std::to_string(holder.pid);
 #else
   const std::string stop = "kill " + std::to_string(holder.pid);
 #endif
