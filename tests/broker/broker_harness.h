@@ -25,6 +25,7 @@ class RunningBroker {
   static broker::ServerConfig defaults();
   std::uint16_t port() const { return server_->port(); }
   int openConnections() const { return server_->openConnections(); }
+  bool failed() const { return server_->failed(); }
 
  private:
   std::unique_ptr<broker::Trace> trace_;

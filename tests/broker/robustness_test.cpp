@@ -51,6 +51,24 @@ TEST(Robustness, AFailureInsideAConversationEndsThatConversationAlone) {
   EXPECT_EQ(other.answer(), "1");  // open connections: the thrower no longer counts
 }
 
+// A failure of the accept loop stops the broker with a failure status instead of leaving it
+// alive but deaf: here the trace fails when the loop refuses a newcomer at the limit.
+TEST(Robustness, AFailureOfTheAcceptLoopStopsTheBroker) {
+  broker::ServerConfig config = RunningBroker::defaults();
+  config.maxConnections = 1;
+  config.timeouts.transferMs = config.timeouts.progressMs = 60000;
+  RunningBroker broker(config, [](const std::string& line) {
+    if (line.find("refused: ") != std::string::npos)
+      throw std::runtime_error("the trace cannot be written");
+  });
+  WireClient busy(broker.port());
+  ASSERT_EQ(busy.introduce(), kAck);
+  ASSERT_EQ(busy.command(19), kAck);  // in the middle of a command: it cannot make room
+  WireClient newcomer(broker.port());
+  EXPECT_TRUE(busy.closedByPeer());
+  EXPECT_TRUE(broker.failed());
+}
+
 TEST(Robustness, AtTheLimitTheLongestIdleMakesRoomUnlessAllAreBusy) {
   broker::ServerConfig config = RunningBroker::defaults();
   config.maxConnections = 3;
