@@ -46,12 +46,6 @@ const std::vector<unsigned char>& pattern() {
   return bytes;
 }
 
-double median(std::vector<double>& values) {
-  if (values.empty()) return 0;
-  std::nth_element(values.begin(), values.begin() + values.size() / 2, values.end());
-  return values[values.size() / 2];
-}
-
 template <class Operation>
 bool timed(Operation& operation, double& ns) {
   auto start = std::chrono::steady_clock::now();

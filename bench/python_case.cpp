@@ -74,11 +74,6 @@ class PythonChild {
   FILE* from_ = nullptr;
 };
 
-double median(std::vector<double>& values) {
-  std::nth_element(values.begin(), values.begin() + values.size() / 2, values.end());
-  return values[values.size() / 2];
-}
-
 void pythonSendCase(benchmark::State& state) {
   Conversations c;
   PythonChild python;

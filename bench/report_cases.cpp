@@ -51,12 +51,6 @@ void libraryReports(Client& client, int times) {
   for (int i = 0; i < times; ++i) client.PrintMessage("1093", kClientName, 5);
 }
 
-double median(std::vector<double>& values) {
-  if (values.empty()) return 0;
-  std::nth_element(values.begin(), values.begin() + values.size() / 2, values.end());
-  return values[values.size() / 2];
-}
-
 double nsSince(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start)
       .count();

@@ -3,6 +3,7 @@
 #include <sys/utsname.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <ctime>
 #include <fstream>
@@ -67,6 +68,12 @@ std::string loadAverage() {
 }
 
 }  // namespace
+
+double median(std::vector<double>& values) {
+  if (values.empty()) return 0;
+  std::nth_element(values.begin(), values.begin() + values.size() / 2, values.end());
+  return values[values.size() / 2];
+}
 
 Summary& Summary::get() {
   static Summary summary;

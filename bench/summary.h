@@ -52,6 +52,9 @@ struct MemoryFigure {
   unsigned long long frees = 0;
 };
 
+// The median of `values` (reordered on the way); 0 for none.
+double median(std::vector<double>& values);
+
 class Summary {
  public:
   static Summary& get();
