@@ -16,6 +16,8 @@
 namespace tapclient {
 namespace {
 
+namespace shapes = tapbroker::protocol::shapes;
+
 enum class Shape {
   None, Strings, Ints, Pairs, CableOpen, ApplicationList, Interface,
   GenericShift, PumpData, I2CShift, SSPIShift
@@ -33,33 +35,32 @@ struct FunctionRow {
 
 // The longest lists tapclient passes: the string tails of commands 41 and 44/120.
 constexpr std::size_t kMaxTailStrings = 64;
-constexpr std::size_t kCableSettings = tapbroker::protocol::shapes::kCommand4Values;
+constexpr std::size_t kCableSettings = shapes::kCommand4Values;
 
 // Commands by the arguments that follow the number, from the library's own table.
 CommandShape commandShape(int command) {
-  const tapbroker::protocol::shapes::Command& row =
-      tapbroker::protocol::shapes::command(command);
+  const shapes::Command& row = shapes::command(command);
   switch (row.transfer) {
-    case tapbroker::protocol::shapes::Transfer::Ints:
+    case shapes::Transfer::Ints:
       return {Shape::Ints, row.count};
-    case tapbroker::protocol::shapes::Transfer::Strings:
-    case tapbroker::protocol::shapes::Transfer::StringsAnyAck:
+    case shapes::Transfer::Strings:
+    case shapes::Transfer::StringsAnyAck:
       return {Shape::Strings, row.count};
-    case tapbroker::protocol::shapes::Transfer::Pairs:
+    case shapes::Transfer::Pairs:
       return {Shape::Pairs, 4};
-    case tapbroker::protocol::shapes::Transfer::Command4:
+    case shapes::Transfer::Command4:
       return {Shape::CableOpen, 0};
-    case tapbroker::protocol::shapes::Transfer::SharedApps:
+    case shapes::Transfer::SharedApps:
       return {Shape::ApplicationList, 0};
-    case tapbroker::protocol::shapes::Transfer::InterfaceFunction:
+    case shapes::Transfer::InterfaceFunction:
       return {Shape::Interface, 0};
-    case tapbroker::protocol::shapes::Transfer::GenericShift:
+    case shapes::Transfer::GenericShift:
       return {Shape::GenericShift, 0};
-    case tapbroker::protocol::shapes::Transfer::PumpData:
+    case shapes::Transfer::PumpData:
       return {Shape::PumpData, 0};
-    case tapbroker::protocol::shapes::Transfer::I2CShift:
+    case shapes::Transfer::I2CShift:
       return {Shape::I2CShift, 0};
-    case tapbroker::protocol::shapes::Transfer::SSPIShift:
+    case shapes::Transfer::SSPIShift:
       return {Shape::SSPIShift, 0};
     default:
       return {Shape::None, 0};
@@ -70,21 +71,20 @@ CommandShape commandShape(int command) {
 // table. Codes 36, 69 and 70 take their value as an int, which the library turns into the
 // text the broker reads.
 FunctionRow functionShape(int code) {
-  const tapbroker::protocol::shapes::InterfaceFunction function =
-      tapbroker::protocol::shapes::interfaceFunction(code);
+  const shapes::InterfaceFunction function = shapes::interfaceFunction(code);
   switch (function.shape) {
-    case tapbroker::protocol::shapes::Function::Strings:
+    case shapes::Function::Strings:
       return {FunctionShape::Strings, function.count};
-    case tapbroker::protocol::shapes::Function::Ints:
+    case shapes::Function::Ints:
       return {FunctionShape::Ints, function.count};
-    case tapbroker::protocol::shapes::Function::FloatBlock:
-    case tapbroker::protocol::shapes::Function::FloatToken:
+    case shapes::Function::FloatBlock:
+    case shapes::Function::FloatToken:
       return {FunctionShape::Ints, 1};
-    case tapbroker::protocol::shapes::Function::IntStringInt:
+    case shapes::Function::IntStringInt:
       return {FunctionShape::IntStringInt, 3};
-    case tapbroker::protocol::shapes::Function::CountedStringPairs:
+    case shapes::Function::CountedStringPairs:
       return {FunctionShape::CountedPairs, 0};
-    case tapbroker::protocol::shapes::Function::JtagShift:
+    case shapes::Function::JtagShift:
       return {FunctionShape::JtagShift, 0};
     default:
       return {FunctionShape::None, 0};
@@ -288,16 +288,16 @@ TypedArgument parseTypedArgument(const std::string& word) {
 }
 
 bool withheldUntilOpen(int command) {
-  return tapbroker::protocol::shapes::command(command).withheld;
+  return shapes::command(command).withheld;
 }
 
 std::string unknownToTheProtocol(int command, const std::vector<TypedArgument>& arguments) {
-  if (tapbroker::protocol::shapes::command(command).transfer ==
-      tapbroker::protocol::shapes::Transfer::Unlisted)
+  if (shapes::command(command).transfer ==
+      shapes::Transfer::Unlisted)
     return "command " + std::to_string(command);
   if (commandShape(command).shape == Shape::Interface && !arguments.empty() &&
-      tapbroker::protocol::shapes::interfaceFunction(arguments[0].number).shape ==
-          tapbroker::protocol::shapes::Function::Unknown)
+      shapes::interfaceFunction(arguments[0].number).shape ==
+          shapes::Function::Unknown)
     return "interface function " + std::to_string(arguments[0].number);
   return {};
 }
